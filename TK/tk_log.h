@@ -1,0 +1,34 @@
+// The levelled log: lines go to the logger's file when a logger exists and is on.
+// Levels: 1 detail, 2 function entry, 3 information and errors.
+#pragma once
+#include <atomic>
+#include <string>
+
+#include "tk_singl.h"
+
+class tk_logger : public tk_singleton<tk_logger> {
+public:
+    // path may be null (no file yet); built enabled, the file is emptied at once.
+    tk_logger(const char* path, bool enabled, int min_level, bool timestamps);
+    ~tk_logger() override = default;
+
+    void truncate_once();
+
+    std::string path;
+    int min_level = 3;
+    bool line_end = true;
+    bool enabled = false;
+    bool truncated = false;
+    bool timestamps = false;
+};
+
+// Switch for the code page of wide lines: set means ANSI, clear means UTF-8.
+// Nothing sets it; both are UTF-8 here.
+extern bool tk_log_ansi_output;
+
+// True when a line of this level would be written: callers on hot paths
+// test this before building arguments.
+bool tk_log_wants(int level);
+
+void tk_log(int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+void tk_wlog(int level, const wchar_t* fmt, ...);

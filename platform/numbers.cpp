@@ -1,0 +1,96 @@
+#include "numbers.h"
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <locale.h>
+
+namespace plat {
+
+namespace {
+
+locale_t c_locale() {
+    static locale_t loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+    return loc;
+}
+
+std::string_view strip_blanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::string double_to_text(double v) {
+    char buf[64];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+static std::string printf_c(const char* fmt, int precision, double v) {
+    locale_t old = uselocale(c_locale());
+    char buf[512];
+    int n = std::snprintf(buf, sizeof buf, fmt, precision, v);
+    std::string out;
+    if (n >= 0 && static_cast<size_t>(n) < sizeof buf) {
+        out.assign(buf, static_cast<size_t>(n));
+    } else if (n >= 0) {
+        out.resize(static_cast<size_t>(n));
+        std::snprintf(out.data(), out.size() + 1, fmt, precision, v);
+    }
+    uselocale(old);
+    return out;
+}
+
+std::string double_to_fixed(double v, int precision) { return printf_c("%.*f", precision, v); }
+std::string double_to_general(double v, int precision) { return printf_c("%.*g", precision, v); }
+
+void append_int64(std::string& out, int64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+void append_uint64(std::string& out, uint64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    out.append(buf, r.ptr);
+}
+
+std::string int64_to_text(int64_t v) { std::string s; append_int64(s, v); return s; }
+std::string uint64_to_text(uint64_t v) { std::string s; append_uint64(s, v); return s; }
+
+std::optional<double> text_to_double(std::string_view s) {
+    s = strip_blanks(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return std::nullopt;
+    double v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+std::optional<int64_t> text_to_int64(std::string_view s) {
+    s = strip_blanks(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty()) return std::nullopt;
+    int64_t v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+std::optional<uint64_t> text_to_uint64(std::string_view s) {
+    s = strip_blanks(s);
+    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
+    if (s.empty() || s.front() == '-') return std::nullopt;
+    uint64_t v = 0;
+    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
+    return v;
+}
+
+}  // namespace plat
