@@ -4,13 +4,24 @@
 #include <cstdio>
 #include <ctime>
 
+#include "tk_logpath.h"
 #include "utf8.h"
 #include "wformat.h"
 
 bool tk_log_ansi_output = false;
 
 tk_logger::tk_logger(const char* p, bool en, int level, bool ts)
-    : path(p ? p : ""), min_level(level), line_end(true), enabled(en), timestamps(ts) {
+    : path(p ? p : ""), min_level(level), line_end(true), enabled(false), timestamps(ts) {
+    // Without a path the log lies beside the program; found while still
+    // disabled, so the path lookup's own log lines go nowhere.
+    if (!p) {
+        try {
+            path = tk_default_log_path();
+        } catch (const std::exception&) {
+            path.clear();
+        }
+    }
+    enabled = en;
     if (enabled) {
         if (FILE* f = std::fopen(path.c_str(), "wb")) std::fclose(f);
         truncated = true;

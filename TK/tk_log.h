@@ -8,7 +8,8 @@
 
 class tk_logger : public tk_singleton<tk_logger> {
 public:
-    // path may be null (no file yet); built enabled, the file is emptied at once.
+    // A null path means the default one beside the program (tk_default_log_path);
+    // built enabled, the file is emptied at once.
     tk_logger(const char* path, bool enabled, int min_level, bool timestamps);
     ~tk_logger() override = default;
 

@@ -9,26 +9,27 @@ class tk_singleton {
 public:
     static T* ptr() {
         if (!s_object) throw tk_mail_assertion(tk_singl_source, 64);
-        return s_object;
+        return static_cast<T*>(s_object);
     }
     static T* instance() {
         if (!s_object) throw tk_mail_assertion(tk_singl_source, 71);
-        return s_object;
+        return static_cast<T*>(s_object);
     }
     // The registered object or null; for callers that work without it.
-    static T* peek() { return s_object; }
+    static T* peek() { return static_cast<T*>(s_object); }
 
 protected:
     tk_singleton() {
-        if (!s_object) s_object = static_cast<T*>(this);
+        if (!s_object) s_object = this;
     }
     virtual ~tk_singleton() {
         // Only the registered object clears the registration.
-        if (s_object == static_cast<T*>(this)) s_object = nullptr;
+        if (s_object == this) s_object = nullptr;
     }
     tk_singleton(const tk_singleton&) = delete;
     tk_singleton& operator=(const tk_singleton&) = delete;
 
 private:
-    static inline T* s_object = nullptr;
+    // Held as the base: the derived part is not built yet when it registers.
+    static inline tk_singleton* s_object = nullptr;
 };

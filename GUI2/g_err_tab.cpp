@@ -1,0 +1,44 @@
+#include "g_err_tab.h"
+
+namespace {
+
+constexpr const char* cannot_connect =
+    "Cannot connect to the MySQL server. Check to verify that MySQL server\n"
+    "is launched and the correct host/port values were given.";
+constexpr const char* auth_protocol =
+    "The program does not support authentication protocol requested by server.\n"
+    "See 'Troubleshooting' article of the product documentation.";
+
+}  // namespace
+
+const tk_error_row gui_error_table[gui_error_table_size] = {
+    {0x400414,
+     "Access denied. Ask your system administrator to grant you\n"
+     "the necessary privileges to write into the database."},
+    {0x400415,
+     "Access denied. Verify the user name and password are correct, and you have\n"
+     "the necessary privileges to connect to the target MySQL server."},
+    {0x400426,
+     "Duplicate field values being used for an unique index were found.\n"
+     "See 'Troubleshooting' article of the product documentation\n"
+     "for solution."},
+    {0x40042F,
+     "Primary key in the original database is too long.\n"
+     "Restart the program with \"Skip converting indexes\"\n"
+     "checkbox selected in order to resolve the conflict.\n"},
+    {0x40046A,
+     "You are not allowed to connect to the destination MySQL server.\n"
+     "Ask your system administrator to grant you necessary privileges\n"
+     "to create new databases on target MySQL server."},
+    {0x40041B,
+     "Failed to overwrite MySQL database. It is being used by\n"
+     "another application. Specify a different destination name."},
+    {0x4007D3, cannot_connect},
+    {0x4007D5, cannot_connect},
+    {0x4007D6,
+     "Transferred value is too big. Increase MySQL max packet size and try\n"
+     "again. See 'Troubleshooting' article of the product documentation."},
+    {0x4004E1, auth_protocol},
+    {0x4004E2, auth_protocol},
+    {0x4004E3, auth_protocol},
+};

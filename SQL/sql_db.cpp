@@ -1,0 +1,257 @@
+#include "sql_db.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+#include "sql_blob_scope.h"
+#include "sql_engi.h"
+#include "sql_excep.h"
+#include "sql_recs.h"
+#include "sql_run.h"
+#include "sql_table.h"
+#include "text.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+
+namespace {
+
+constexpr const char* db_source = "sql_db";
+
+// Builds the database objects for the engine's open_db.
+const bool factory_registered = [] {
+    if (!sql_engine::get_database_factory()) sql_engine::set_database_factory(&sql_database::create);
+    return true;
+}();
+
+sql_engine& engine() { return *tk_singleton<sql_engine>::instance(); }
+
+// A value for a string literal between single quotes, escaped for this
+// connection (its character set and SQL mode).
+std::wstring escape_value(MYSQL* connection, const std::wstring& value) {
+    const std::string utf8 = tk_to_utf8(value);
+    std::string out(utf8.size() * 2 + 1, '\0');
+    const unsigned long n = mysql_real_escape_string(connection, out.data(), utf8.data(), utf8.size());
+    if (n == static_cast<unsigned long>(-1)) throw sql_exception(connection);
+    out.resize(n);
+    return tk_from_utf8(out);
+}
+
+// Column i of the current record as wide text (out of range throws).
+std::wstring column_text(udb_recordset& rs, size_t i) {
+    udb_record* record = rs.get_record();
+    if (!record) throw std::out_of_range("invalid vector subscript");
+    return record->at(i)->to_wstring();
+}
+
+}  // namespace
+
+sql_database::sql_database(const std::wstring& name, MYSQL* connection, uint32_t mode)
+    : udb_database(name, mode, false), connection_(connection) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::sql_database(%s, mode=%d)", name.c_str(), static_cast<int>(mode));
+    init_tables();
+    if (!(mode & mode_no_views)) {
+        try {
+            init_views();
+        } catch (const sql_exception& e) {
+            tk_log(3, "Failed to initialize views:\n%s", e.what());
+        }
+    }
+}
+
+sql_database::~sql_database() = default;
+
+std::unique_ptr<udb_database> sql_database::create(const std::wstring& name, MYSQL* connection, uint32_t mode) {
+    return std::make_unique<sql_database>(name, connection, mode);
+}
+
+void sql_database::init_tables() {
+    tk_log(2, "sql_database::init_tables");
+    std::unique_ptr<sql_tmp_recordset> reader;
+    if (engine().get_server_version() >= 0x50001) {
+        tk_log(2, "Extracting tables in new way");
+        // MariaDB lists system-versioned tables with a type of their own.
+        auto list = std::make_unique<sql_list_tables_rs>(
+            connection_, "show full tables where Table_type='BASE TABLE' or Table_type='SYSTEM VERSIONED'");
+        if (list->get_field_count() != 2) tk_log(2, "Failed to create sql_list_tables_rs");
+        reader = std::move(list);
+    } else {
+        tk_log(2, "Extracting tables in old way");
+        MYSQL_RES* result = mysql_list_tables(connection_, nullptr);
+        if (!result) throw sql_exception(connection_);
+        reader = std::make_unique<sql_tmp_recordset>(connection_, sql_result_ptr(result));
+    }
+    reader->reset();
+    while (!reader->is_eof()) {
+        std::wstring table = column_text(*reader, 0);
+        if (tk_log_wants(2)) tk_wlog(2, L"Got table name: '%s'", table.c_str());
+        tables_.push_back(std::move(table));
+        reader->next();
+    }
+}
+
+void sql_database::init_views() {
+    tk_log(2, "sql_database::init_views");
+    sql_blob_to_text_scope text_scope;
+    const std::wstring statement =
+        L"SELECT table_name, view_definition FROM information_schema.views WHERE table_schema='" +
+        escape_value(connection_, name_) + L"'";
+    std::unique_ptr<udb_recordset> rs = query(statement);
+    if (!rs) return;
+    rs->reset();
+    while (!rs->is_eof()) {
+        std::wstring view = column_text(*rs, 0);
+        if (tk_log_wants(2)) tk_wlog(2, L"Got query name: '%s'", view.c_str());
+        const std::wstring definition = column_text(*rs, 1);
+        if (tk_log_wants(2)) tk_wlog(2, L"Got query SQL: '%s'", definition.c_str());
+        views_.emplace_back(std::move(view), refine_view_out(definition));
+        rs->next();
+    }
+}
+
+const std::wstring* sql_database::find_listed_table(const std::wstring& name) const {
+    const std::wstring* found = nullptr;
+    int matches = 0;
+    for (const std::wstring& t : tables_) {
+        if (t == name) return &t;
+        if (plat::equal_nocase(t, name)) {
+            if (!found) found = &t;
+            ++matches;
+        }
+    }
+    if (matches > 1) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Table name '%s' is ambiguous", name.c_str());
+        return nullptr;
+    }
+    return found;
+}
+
+std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& name, const udb_schema&,
+                                                          const udb_indexes&) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_table(%s)", name.c_str());
+    if (mode_ & mode_read) throw tk_mail_assertion(db_source, 336);
+    throw ole_type_exception();
+}
+
+void sql_database::create_indexes(const std::wstring& table, uint32_t, const udb_indexes&) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_indexes(%s)", table.c_str());
+    throw ole_type_exception();
+}
+
+void sql_database::create_views(const name_pairs&) {
+    tk_log(2, "sql_database::create_views");
+    throw ole_type_exception();
+}
+
+void sql_database::create_relationships(const std::vector<udb_relationship>&) {
+    tk_log(2, "sql_database::create_relationships");
+    throw ole_type_exception();
+}
+
+bool sql_database::delete_tab(const std::wstring& name) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::delete_tab (%s)", name.c_str());
+    if (mode_ & mode_read) throw tk_mail_assertion(db_source, 446);
+    if (!is_table_exist(name)) throw tk_mail_assertion(db_source, 447);
+    const std::wstring* listed = find_listed_table(name);
+    if (!listed) return false;  // several tables differ from the name only in case
+    const std::wstring table = *listed;
+    sql_execute(connection_, L"DROP TABLE IF EXISTS " + sql_engine::get_safe_name(table) + L" CASCADE");
+    // The entry of the table that was dropped, not the first one that matches.
+    tables_.erase(std::find(tables_.begin(), tables_.end(), table));
+    return true;
+}
+
+void sql_database::empty_table(const std::wstring& name) {
+    const std::wstring* listed = find_listed_table(name);
+    udb_database::empty_table(sql_engine::get_safe_name(listed ? *listed : name));
+}
+
+std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& name, const std::wstring& text,
+                                                       uint32_t) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::get_query(%s,%s)", name.c_str(), text.c_str());
+    return std::make_unique<sql_recordset>(this, connection_, name, text, &relationships_);
+}
+
+std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& name, uint32_t mode) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::get_table(%s)", name.c_str());
+    if (!is_table_exist(name)) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Table '%s' does not exists", name.c_str());
+        throw tk_mail_assertion(db_source, 75);
+    }
+    const std::wstring* listed = find_listed_table(name);
+    // Several tables differ from the name only in case: the first listed one.
+    const std::wstring table = listed ? *listed
+                                      : *std::find_if(tables_.begin(), tables_.end(),
+                                                      [&](const std::wstring& t) { return plat::equal_nocase(t, name); });
+    return std::make_unique<sql_table>(this, connection_, table, &relationships_, mode);
+}
+
+std::unique_ptr<udb_recordset> sql_database::query(const std::wstring& text) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::query(%s)", text.c_str());
+    if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", text.c_str());
+    try {
+        return sql_query_rows(connection_, text);
+    } catch (const sql_exception&) {
+        if (tk_log_wants(3)) tk_wlog(3, L"QUERY=%s", text.c_str());
+        throw;
+    }
+}
+
+bool sql_database::try_query(const std::wstring& text) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::query(%s)", text.c_str());
+    const std::string statement = tk_to_utf8(text);
+    const bool ok = mysql_real_query(connection_, statement.data(), statement.size()) == 0;
+    if (!ok) {
+        tk_log(2, "Query failed: %s", mysql_error(connection_));
+        return false;
+    }
+    try {
+        // Every row is read, so that an error met while streaming counts too.
+        sql_result_ptr result = sql_take_stream(connection_);
+        if (result)
+            while (sql_fetch_row(connection_, result.get())) {
+            }
+        result.reset();
+        sql_drop_more_results(connection_);
+    } catch (const tk_exception& e) {
+        tk_log(2, "Query failed: %s", e.what());
+        return false;
+    }
+    return true;
+}
+
+void sql_database::query_append(const std::string& text) {
+    tk_log(2, "sql_database::query_append(q_len=%d)", static_cast<int>(text.size()));
+    tk_log(2, "(%s)", text.c_str());
+    tk_log(1, "sql_database::do_query1(%s)", text.c_str());
+    try {
+        sql_execute(connection_, std::string_view(text));
+    } catch (const sql_exception&) {
+        tk_log(3, "QUERY=%s", text.c_str());
+        throw;
+    }
+}
+
+void sql_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& fields) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_fk_index_if(%s)", table.c_str());
+    std::unique_ptr<udb_recordset> rs = get_table(table, 0x61);
+    if (!rs) throw tk_mail_assertion(db_source, 292);
+    tk_log(1, "udb_indexes::has_index_on_fields");
+    if (rs->get_indexes().has_index_on_fields(fields)) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' exists", table.c_str());
+        return;
+    }
+    if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' does NOT exist", table.c_str());
+    std::wstring statement = L"ALTER TABLE " + sql_engine::get_safe_name(rs->get_name()) + L" ADD INDEX (";
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) statement += L", ";
+        statement += sql_engine::get_safe_name(names_map_.get_fn_mapped_name(table, fields[i]));
+    }
+    statement += L")";
+    rs.reset();
+    try {
+        query(statement);
+    } catch (const sql_exception& e) {
+        tk_log(2, "Error while creating index for FK:\n%s\n", e.what());
+    }
+}

@@ -1,0 +1,73 @@
+// One open MySQL database: its tables and views, recordsets over tables and
+// stored queries, and the statements run on it.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "udb_db.h"
+
+class sql_database : public udb_database {
+public:
+    // Mode bits: views are not read; the database is read from (no dropping).
+    static constexpr uint32_t mode_no_views = 0x80;
+    static constexpr uint32_t mode_read = 0x01;
+
+    // Lists the base tables and (unless mode_no_views) the views of the
+    // database that is selected on the connection. The connection is not owned.
+    sql_database(const std::wstring& name, MYSQL* connection, uint32_t mode);
+    ~sql_database() override;
+
+    // The engine's factory for open_db.
+    static std::unique_ptr<udb_database> create(const std::wstring& name, MYSQL* connection, uint32_t mode);
+
+    // Writing a MySQL database is not supported yet: these raise ole_type_exception.
+    std::unique_ptr<udb_recordset> create_table(const std::wstring& name, const udb_schema& schema,
+                                                const udb_indexes& indexes) override;
+    void create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) override;
+    void create_views(const name_pairs& views) override;
+    void create_relationships(const std::vector<udb_relationship>& relationships) override;
+
+    // Drops the table the name stands for (DROP TABLE IF EXISTS ... CASCADE)
+    // and removes it from the table list. A name that matches several listed
+    // tables only ignoring case, none of them exactly, drops nothing (false).
+    bool delete_tab(const std::wstring& name) override;
+    // "delete from" the table.
+    void empty_table(const std::wstring& name) override;
+    // A recordset over a stored query (mode unused).
+    std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& text,
+                                             uint32_t mode) override;
+    // The table opened with discovery; the name is matched ignoring case and
+    // the table is opened under the spelling the server listed.
+    std::unique_ptr<udb_recordset> get_table(const std::wstring& name, uint32_t mode) override;
+    // The statement's rows (an sql_tmp_recordset), or null when it has none;
+    // throws sql_exception when the server refuses it.
+    std::unique_ptr<udb_recordset> query(const std::wstring& text) override;
+    // Whether the server accepted the statement; nothing is left pending.
+    bool try_query(const std::wstring& text) override;
+
+    // A UTF-8 statement without rows; throws sql_exception.
+    void query_append(const std::string& text);
+    // Adds an index on the columns when no index of the table starts with them.
+    void create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& fields);
+
+    // A view definition read from the server made fit to be run elsewhere:
+    // its first comment and this database's qualifier removed.
+    std::wstring refine_view_out(const std::wstring& definition) const;
+
+    // The listed table that name stands for: the exact spelling, else the one
+    // listed table equal to it ignoring case. Null when there is none or when
+    // several differ from it only in case.
+    const std::wstring* find_listed_table(const std::wstring& name) const;
+
+    MYSQL* get_connection() const { return connection_; }
+
+private:
+    void init_tables();
+    void init_views();
+
+    MYSQL* connection_;
+};

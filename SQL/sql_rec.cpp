@@ -1,0 +1,81 @@
+#include "sql_rec.h"
+
+#include "sql_engi.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+
+namespace {
+constexpr const char* rec_source = "sql_rec";
+}
+
+sql_columns sql_describe_columns(const MYSQL_FIELD* fields, unsigned int count, bool blob_to_text) {
+    if (!fields && count > 0) throw tk_mail_assertion(rec_source, 20);
+    sql_columns columns;
+    columns.reserve(count);
+    for (unsigned int i = 0; i < count; ++i) {
+        const MYSQL_FIELD& f = fields[i];
+        sql_column c;
+        c.name = tk_from_utf8(std::string(f.name ? f.name : "", f.name ? f.name_length : 0));
+        c.rule = sql_column_rule_for(f, blob_to_text);
+        if (tk_log_wants(1)) {
+            tk_log(1, "field #%d has type %d", static_cast<int>(i), static_cast<int>(f.type));
+            tk_log(1, "BINARY FLAG=%d", (f.flags & sql_flag_binary) ? 1 : 0);
+        }
+        columns.push_back(std::move(c));
+    }
+    return columns;
+}
+
+sql_columns sql_describe_columns(MYSQL_RES* result, bool blob_to_text) {
+    if (!result) return sql_columns();
+    return sql_describe_columns(mysql_fetch_fields(result), mysql_num_fields(result), blob_to_text);
+}
+
+bool sql_blob_to_text() {
+    const sql_engine* engine = tk_singleton<sql_engine>::peek();
+    return engine && engine->is_blob_to_text();
+}
+
+sql_field::sql_field(const std::wstring& name) { set_name(name); }
+
+sql_field::sql_field(const sql_column& column, const char* cell, unsigned long length) {
+    set_name(column.name);
+    assign(column.rule, cell, length);
+}
+
+void sql_field::assign(const sql_column_rule& rule, const char* cell, unsigned long length) {
+    set_declared_size(static_cast<uint32_t>(length));
+    sql_cell_to_value(rule, cell, length, value());
+}
+
+sql_record::sql_record(unsigned int n_fields, const MYSQL_FIELD* fields, const unsigned long* lengths,
+                       MYSQL_ROW row) {
+    tk_log(1, "sql_record::ctor1(n_fields=%d)", static_cast<int>(n_fields));
+    if (!fields) throw tk_mail_assertion(rec_source, 20);
+    const bool blob_to_text = sql_blob_to_text();
+    tk_log(1, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
+    assign_row(sql_describe_columns(fields, n_fields, blob_to_text), lengths, row);
+}
+
+sql_record::sql_record(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row) {
+    assign_row(columns, lengths, row);
+}
+
+void sql_record::assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row) {
+    const size_t n = columns.size();
+    reuse(n, [&](size_t i) { return new sql_field(columns[i].name); });
+    for (size_t i = 0; i < n; ++i) {
+        sql_field* f = static_cast<sql_field*>(at(i));
+        if (f->get_name() != columns[i].name) f->set_name(columns[i].name);
+        f->assign(columns[i].rule, row ? row[i] : nullptr, lengths ? lengths[i] : 0);
+    }
+}
+
+void sql_record::clear_values() {
+    for (udb_field* f : *this)
+        if (f) {
+            f->clear();
+            f->set_declared_size(0);
+        }
+}

@@ -1,0 +1,52 @@
+// One fetched MySQL row as a record of typed field values.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "sql_types.h"
+#include "udb_field.h"
+#include "udb_record.h"
+
+// One column of a result: its wide name and the rule that reads its cells.
+struct sql_column {
+    std::wstring name;
+    sql_column_rule rule;
+};
+using sql_columns = std::vector<sql_column>;
+
+// The columns of a result, by the type table (sql_types.h).
+sql_columns sql_describe_columns(const MYSQL_FIELD* fields, unsigned int count, bool blob_to_text);
+sql_columns sql_describe_columns(MYSQL_RES* result, bool blob_to_text);
+
+// The engine's blob_to_text flag (false when no engine exists).
+bool sql_blob_to_text();
+
+// A field of a MySQL row; its declared size is the cell's length in bytes.
+class sql_field : public udb_field {
+public:
+    explicit sql_field(const std::wstring& name);
+    sql_field(const sql_column& column, const char* cell, unsigned long length);
+    ~sql_field() override = default;
+
+    // Reads a cell into this field (buffers are reused).
+    void assign(const sql_column_rule& rule, const char* cell, unsigned long length);
+};
+
+class sql_record : public udb_record {
+public:
+    sql_record() = default;
+    // From the result's column descriptions (null descriptions assert).
+    sql_record(unsigned int n_fields, const MYSQL_FIELD* fields, const unsigned long* lengths, MYSQL_ROW row);
+    // From described columns.
+    sql_record(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row);
+    ~sql_record() override = default;
+
+    // Reads a row into this record, reusing its field objects: names are
+    // kept when they match, values overwrite the old ones in place.
+    void assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row);
+    // Empties every value (the field objects stay).
+    void clear_values();
+};

@@ -1,0 +1,318 @@
+#include "sql_recs.h"
+
+#include <charconv>
+#include <cinttypes>
+#include <stdexcept>
+
+#include <errmsg.h>
+
+#include "sql_engi.h"
+#include "sql_excep.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+
+namespace {
+
+constexpr const char* recs_source = "sql_recs";
+
+// The first column of the first row as an unsigned number (0 for NULL); the
+// rest of the stream is dropped. A result without a column is an index error.
+uint64_t scalar_u64(MYSQL* connection, const std::wstring& statement) {
+    sql_result_ptr result = sql_open_stream(connection, statement);
+    if (!result || mysql_num_fields(result.get()) < 1) throw std::out_of_range("invalid vector subscript");
+    uint64_t value = 0;
+    if (MYSQL_ROW row = sql_fetch_row(connection, result.get())) {
+        const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        if (row[0]) {
+            auto r = std::from_chars(row[0], row[0] + lengths[0], value);
+            if (r.ec != std::errc()) value = 0;
+        }
+        while (sql_fetch_row(connection, result.get())) {
+        }
+    }
+    return value;
+}
+
+uint32_t sub_kind(const MYSQL_FIELD& f) {
+    switch (f.type) {
+    case MYSQL_TYPE_DATETIME:
+        return 1;
+    case MYSQL_TYPE_DATE:
+        return 2;
+    case MYSQL_TYPE_TIME:
+        return 3;
+    case MYSQL_TYPE_LONGLONG:
+        return (f.flags & sql_flag_unsigned) ? 2 : 1;
+    case MYSQL_TYPE_GEOMETRY:
+        return 2;
+    default:
+        return 0;
+    }
+}
+
+}  // namespace
+
+// --- sql_recordset -----------------------------------------------------------
+
+sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& table,
+                             std::vector<udb_relationship>* relationships)
+    : udb_recordset(database, table, std::wstring(), true), connection_(connection), relationships_(relationships) {
+    tk_log(2, "sql_recordset::sql_recordset1");
+    initialize();
+}
+
+sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& name,
+                             const std::wstring& query, std::vector<udb_relationship>* relationships)
+    : udb_recordset(database, name, query, true), connection_(connection), relationships_(relationships) {
+    tk_log(2, "sql_recordset::sql_recordset2");
+    initialize();
+}
+
+sql_recordset::~sql_recordset() {
+    tk_log(1, "sql_recordset::dtor");
+    tk_log(2, "sql_recordset::clean");
+    limited_query_.reset();
+}
+
+void sql_recordset::initialize() {
+    tk_log(2, "sql_recordset::initialize");
+    const bool blob_to_text = sql_blob_to_text();
+    tk_log(2, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
+    page_.clear();
+
+    rec_count_ = get_rec_count();
+    count_fresh_ = true;
+    tk_log(2, "get_rec_count returns %" PRIu64, rec_count_);
+
+    // The columns alone: no row is read here.
+    std::wstring select_list = L"SELECT ";
+    bool has_geometry = false;
+    {
+        sql_result_ptr meta = sql_open_stream(connection_, sql_select_statement(source(), is_query()) + L" LIMIT 0");
+        if (!meta) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+        const unsigned int n = mysql_num_fields(meta.get());
+        const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
+        for (unsigned int i = 0; i < n; ++i) {
+            const MYSQL_FIELD& f = fields[i];
+            tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
+            if (i > 0) select_list += L",";
+            const std::wstring name = tk_from_utf8(std::string(f.name, f.name_length));
+            const std::wstring safe = sql_engine::get_safe_name(name);
+            if (f.type == MYSQL_TYPE_GEOMETRY) {
+                tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
+                select_list += L"ST_AsText(" + safe + L") as ";
+                has_geometry = true;
+            }
+            select_list += safe;
+            tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type),
+                   f.length, f.flags);
+            sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
+            if (f.type == MYSQL_TYPE_GEOMETRY) rule.vartype = VT_BSTR;  // read through ST_AsText
+            auto d = std::make_unique<t_ftd>(static_cast<uint32_t>(f.length), name, rule.vartype,
+                                             (f.flags & sql_flag_not_null) != 0,
+                                             (f.flags & sql_flag_auto_increment) != 0, ole_variant(), sub_kind(f),
+                                             std::wstring());
+            if (d->auto_increment) {
+                if (tk_log_wants(1)) tk_wlog(1, L"Got auto_number column: '%s'", name.c_str());
+                auto_number_ = name;
+            }
+            if (f.type == MYSQL_TYPE_DECIMAL || f.type == MYSQL_TYPE_NEWDECIMAL) {
+                tk_log(1, "Scale/precision: (%u,%lu)", f.decimals, f.length);
+                d->precision = static_cast<int32_t>(sql_decimal_precision(f));
+                d->scale = static_cast<int32_t>(f.decimals);
+            }
+            schema_.push_back(std::move(d));
+        }
+        while (sql_fetch_row(connection_, meta.get())) {
+        }
+    }
+
+    if (is_query()) {
+        select_list += L" FROM (" + sql_strip_query_end(query_) + L"\n) as temp___table";
+    } else {
+        select_list += L" FROM " + sql_engine::get_safe_name(name_);
+    }
+    if (tk_log_wants(2)) tk_wlog(2, L"local_select_qry=%s", select_list.c_str());
+
+    if (is_query()) {
+        tk_log(2, "It's a SQL-query, nothing to do anymore");
+    } else if (!auto_number_.empty()) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Refining auto_number '%s' (last value)", auto_number_.c_str());
+        const std::wstring statement =
+            L"select max( " + sql_engine::get_safe_name(auto_number_) + L") from " + sql_engine::get_safe_name(name_);
+        if (tk_log_wants(2)) tk_wlog(2, L"auto_number query=%s", statement.c_str());
+        try {
+            const uint64_t last = scalar_u64(connection_, statement);
+            schema_.counter1 = last > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(last);
+            tk_log(2, "got last value=%u", schema_.counter1);
+        } catch (const std::exception& e) {
+            tk_log(3, "Failed to extract last value for auto_number column");
+            tk_log(2, "ERROR: %s", e.what());
+        }
+    }
+    // Geometry is read as text: the recordset becomes the query of its select list.
+    if (has_geometry) query_ = select_list;
+    tk_log(2, "sql_recordset::initialize - END");
+}
+
+uint64_t sql_recordset::get_rec_count() {
+    tk_log(2, "sql_recordset::get_rec_count");
+    const std::wstring statement =
+        is_query() ? L"SELECT COUNT(*) FROM (" + sql_strip_query_end(query_) + L"\n) as query"
+                   : L"SELECT COUNT(*) FROM " + sql_engine::get_safe_name(name_);
+    const uint64_t count = scalar_u64(connection_, statement);
+    tk_log(2, "sql_recordset::get_rec_count - END (result=%" PRIu64 ")", count);
+    return count;
+}
+
+void sql_recordset::append_record(const udb_record&) {
+    tk_log(2, "sql_recordset::append_record");
+    throw tk_mail_assertion(recs_source, 257);
+}
+
+void sql_recordset::open_stream() {
+    limited_query_ = std::make_unique<sql_limited_query>(connection_, source(), is_query(), sql_blob_to_text());
+    page_index_ = 0;
+    limited_query_->store_to(&page_);
+}
+
+void sql_recordset::reset() {
+    tk_log(2, "sql_recordset::reset");
+    // The old stream is closed before anything else is sent.
+    limited_query_.reset();
+    page_.clear();
+    position_ = 0;
+    page_index_ = 0;
+    if (!count_fresh_) rec_count_ = get_rec_count();
+    count_fresh_ = false;
+    open_stream();
+}
+
+udb_record* sql_recordset::get_record() {
+    return page_index_ < page_.count ? page_.slots[page_index_].get() : nullptr;
+}
+
+bool sql_recordset::is_eof() { return page_index_ >= page_.count; }
+
+void sql_recordset::next() {
+    if (tk_log_wants(1)) tk_log(1, "sql_recordset::next");
+    if (!limited_query_) throw tk_mail_assertion(recs_source, 292);
+    if (page_index_ >= page_.count) return;
+    ++position_;
+    ++page_index_;
+    if (page_index_ >= page_.count && !limited_query_->at_end()) {
+        tk_log(2, "sql_recordset::clean");
+        page_index_ = 0;
+        limited_query_->store_to(&page_);
+    }
+}
+
+void sql_recordset::prev() {
+    tk_log(1, "sql_recordset::prev");
+    if (position_ > 0 && page_index_ > 0) {
+        --page_index_;
+        --position_;
+    }
+}
+
+// --- sql_tmp_recordset -------------------------------------------------------
+
+sql_tmp_recordset::sql_tmp_recordset(MYSQL* connection, sql_result_ptr result)
+    : udb_recordset(nullptr, std::wstring(), std::wstring(), true), connection_(connection) {
+    tk_log(1, "sql_tmp_recordset::ctor1");
+    if (!result) throw tk_mail_assertion(recs_source, 409);
+    result_ = std::move(result);
+    columns_ = sql_describe_columns(result_.get(), sql_blob_to_text());
+    tk_log(1, "n_fields=%d", static_cast<int>(columns_.size()));
+    initialize();
+}
+
+sql_tmp_recordset::sql_tmp_recordset(MYSQL* connection, const std::string& statement)
+    : udb_recordset(nullptr, std::wstring(), std::wstring(), true), connection_(connection) {
+    tk_log(1, "sql_tmp_recordset::ctor2(%s)", statement.c_str());
+    result_ = sql_open_stream(connection_, statement);
+    if (!result_) throw tk_mail_assertion(recs_source, 409);
+    columns_ = sql_describe_columns(result_.get(), sql_blob_to_text());
+    tk_log(1, "n_fields=%d", static_cast<int>(columns_.size()));
+    initialize();
+}
+
+sql_tmp_recordset::~sql_tmp_recordset() {
+    tk_log(1, "sql_tmp_recordset::dtor");
+    result_.reset();
+    tk_log(1, "sql_tmp_recordset::dtor - at the end");
+}
+
+void sql_tmp_recordset::initialize() {
+    tk_log(1, "sql_tmp_recordset::initialize");
+    if (!result_) throw tk_mail_assertion(recs_source, 409);
+    fill_cache();
+    tk_log(1, "sql_tmp_recordset::initialize - END");
+}
+
+void sql_tmp_recordset::fill_cache() {
+    tk_log(1, "sql_tmp_recordset::fill_cache");
+    count_ = 0;
+    while (result_ && count_ < cache_size) {
+        MYSQL_ROW row;
+        try {
+            row = sql_fetch_row(connection_, result_.get());
+        } catch (...) {
+            result_.reset();
+            throw;
+        }
+        if (!row) {
+            result_.reset();  // read to its end: the connection is free again
+            break;
+        }
+        const unsigned long* lengths = mysql_fetch_lengths(result_.get());
+        if (count_ < records_.size())
+            records_[count_]->assign_row(columns_, lengths, row);
+        else
+            records_.push_back(std::make_unique<sql_record>(columns_, lengths, row));
+        ++count_;
+    }
+    tk_log(1, "records.size()=%d", static_cast<int>(count_));
+    tk_log(1, "sql_tmp_recordset::fill_cache - END");
+}
+
+void sql_tmp_recordset::clean_cache() {
+    tk_log(1, "sql_tmp_recordset::clean_cache");
+    for (size_t i = 0; i < count_; ++i) records_[i]->clear_values();
+    count_ = 0;
+}
+
+void sql_tmp_recordset::append_record(const udb_record&) { throw tk_mail_assertion(recs_source, 402); }
+
+udb_record* sql_tmp_recordset::get_record() { return pos_ < count_ ? records_[pos_].get() : nullptr; }
+
+bool sql_tmp_recordset::is_eof() {
+    tk_log(1, "sql_tmp_recordset::is_eof: pos=%d, records.size=%d", static_cast<int>(pos_), static_cast<int>(count_));
+    if (pos_ < count_) return false;
+    clean_cache();
+    fill_cache();
+    pos_ = 0;
+    tk_log(1, "New records.size=%d", static_cast<int>(count_));
+    return count_ == 0;
+}
+
+sql_list_databases_rs::sql_list_databases_rs(MYSQL* connection)
+    : sql_tmp_recordset(connection, std::string("SHOW DATABASES")) {
+    tk_log(2, "sql_list_databases_rs::ctor");
+}
+
+sql_list_databases_rs::~sql_list_databases_rs() = default;
+
+sql_list_tables_rs::sql_list_tables_rs(MYSQL* connection, const std::string& statement)
+    : sql_tmp_recordset(connection, statement) {
+    tk_log(2, "sql_list_tables_rs::ctor");
+}
+
+sql_list_tables_rs::~sql_list_tables_rs() = default;
+
+std::unique_ptr<sql_tmp_recordset> sql_query_rows(MYSQL* connection, const std::wstring& statement) {
+    sql_result_ptr result = sql_open_stream(connection, statement);
+    if (!result) return nullptr;
+    return std::make_unique<sql_tmp_recordset>(connection, std::move(result));
+}

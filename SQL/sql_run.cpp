@@ -1,0 +1,49 @@
+#include "sql_run.h"
+
+#include "sql_excep.h"
+#include "tk_utils.h"
+
+void sql_send(MYSQL* connection, std::string_view statement) {
+    if (mysql_real_query(connection, statement.data(), static_cast<unsigned long>(statement.size())) != 0)
+        throw sql_exception(connection);
+}
+
+sql_result_ptr sql_take_stream(MYSQL* connection) {
+    sql_result_ptr result(mysql_use_result(connection));
+    if (!result && mysql_errno(connection) != 0) throw sql_exception(connection);
+    return result;
+}
+
+void sql_drop_more_results(MYSQL* connection) {
+    while (mysql_more_results(connection)) {
+        int rc = mysql_next_result(connection);
+        if (rc > 0) throw sql_exception(connection);
+        if (rc < 0) break;
+        sql_take_stream(connection);  // freed at once
+    }
+}
+
+void sql_execute(MYSQL* connection, std::string_view statement) {
+    sql_send(connection, statement);
+    sql_take_stream(connection);  // a result, if any, is drained and freed here
+    sql_drop_more_results(connection);
+}
+
+void sql_execute(MYSQL* connection, const std::wstring& statement) {
+    sql_execute(connection, std::string_view(tk_to_utf8(statement)));
+}
+
+sql_result_ptr sql_open_stream(MYSQL* connection, std::string_view statement) {
+    sql_send(connection, statement);
+    return sql_take_stream(connection);
+}
+
+sql_result_ptr sql_open_stream(MYSQL* connection, const std::wstring& statement) {
+    return sql_open_stream(connection, std::string_view(tk_to_utf8(statement)));
+}
+
+MYSQL_ROW sql_fetch_row(MYSQL* connection, MYSQL_RES* result) {
+    MYSQL_ROW row = mysql_fetch_row(result);
+    if (!row && mysql_errno(connection) != 0) throw sql_exception(connection);
+    return row;
+}

@@ -1,0 +1,39 @@
+// Sending statements and owning their results. Every call is checked at once;
+// a failure becomes an sql_exception built from the connection.
+#pragma once
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <mysql.h>
+
+struct sql_result_free {
+    void operator()(MYSQL_RES* result) const noexcept { mysql_free_result(result); }
+};
+// Owner of a result; freeing a streamed result reads and drops its unread rows.
+using sql_result_ptr = std::unique_ptr<MYSQL_RES, sql_result_free>;
+
+// Sends a UTF-8 statement; throws sql_exception when the server refuses it.
+void sql_send(MYSQL* connection, std::string_view statement);
+
+// A statement without rows (SET, DDL, DML): sent, and any result it returns is
+// read and freed so that the connection is free for the next statement.
+void sql_execute(MYSQL* connection, std::string_view statement);
+void sql_execute(MYSQL* connection, const std::wstring& statement);
+
+// Sends the statement and opens its result as a stream (mysql_use_result).
+// Null when the statement returns no rows; throws sql_exception on failure.
+sql_result_ptr sql_open_stream(MYSQL* connection, std::string_view statement);
+sql_result_ptr sql_open_stream(MYSQL* connection, const std::wstring& statement);
+
+// The stream that the last statement left open (mysql_use_result): null when
+// the statement returned no rows; throws when the call failed.
+sql_result_ptr sql_take_stream(MYSQL* connection);
+
+// The next row of a streamed result: null at the end of the stream. A stream
+// that ends with an error (lost connection, killed query, time-out) throws
+// sql_exception instead of looking like a normal end.
+MYSQL_ROW sql_fetch_row(MYSQL* connection, MYSQL_RES* result);
+
+// Frees any further results of the last statement (multi-result answers).
+void sql_drop_more_results(MYSQL* connection);

@@ -1,0 +1,364 @@
+#include "sql_types.h"
+
+#include <charconv>
+#include <cstring>
+
+#include "decimal.h"
+#include "tk_log.h"
+#include "utf8.h"
+
+bool sql_is_string_type(enum_field_types type) {
+    switch (type) {
+    case MYSQL_TYPE_VARCHAR:
+    case MYSQL_TYPE_VAR_STRING:
+    case MYSQL_TYPE_STRING:
+    case MYSQL_TYPE_TINY_BLOB:
+    case MYSQL_TYPE_MEDIUM_BLOB:
+    case MYSQL_TYPE_LONG_BLOB:
+    case MYSQL_TYPE_BLOB:
+    case MYSQL_TYPE_JSON:
+    case MYSQL_TYPE_ENUM:
+    case MYSQL_TYPE_SET:
+    case MYSQL_TYPE_GEOMETRY:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool sql_is_binary_column(const MYSQL_FIELD& field) {
+    return sql_is_string_type(field.type) && field.charsetnr == sql_binary_charset;
+}
+
+uint32_t sql_decimal_precision(const MYSQL_FIELD& field) {
+    long precision = static_cast<long>(field.length);
+    if (field.decimals > 0) --precision;                  // the decimal point
+    if (!(field.flags & sql_flag_unsigned)) --precision;  // the sign
+    return precision < 0 ? 0 : static_cast<uint32_t>(precision);
+}
+
+namespace {
+
+sql_column_rule make(VARTYPE vt, sql_cell_kind kind) {
+    sql_column_rule r;
+    r.vartype = vt;
+    r.kind = kind;
+    return r;
+}
+
+VARTYPE bits_vartype(unsigned long bit_count) {
+    if (bit_count <= 8) return VT_UI1;
+    if (bit_count <= 16) return VT_UI2;
+    if (bit_count <= 32) return VT_UI4;
+    return VT_UI8;
+}
+
+}  // namespace
+
+sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
+    const bool is_unsigned = (field.flags & sql_flag_unsigned) != 0;
+    switch (field.type) {
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+        // Up to 28 digits fit the decimal type; wider columns keep their
+        // exact digits as text.
+        if (sql_decimal_precision(field) > plat::DECIMAL_MAX_SCALE) return make(VT_BSTR, sql_cell_kind::text);
+        return make(VT_DECIMAL, sql_cell_kind::decimal);
+    case MYSQL_TYPE_TINY:
+        return is_unsigned ? make(VT_UI1, sql_cell_kind::int_unsigned)
+                           : make(VT_I1, sql_cell_kind::int_signed);
+    case MYSQL_TYPE_SHORT:
+        return is_unsigned ? make(VT_UI2, sql_cell_kind::int_unsigned)
+                           : make(VT_I2, sql_cell_kind::int_signed);
+    case MYSQL_TYPE_LONG:
+        return is_unsigned ? make(VT_UI4, sql_cell_kind::int_unsigned)
+                           : make(VT_I4, sql_cell_kind::int_signed);
+    case MYSQL_TYPE_INT24:  // 24 bits fit a signed 32-bit value either way
+        return make(VT_I4, sql_cell_kind::int_signed);
+    case MYSQL_TYPE_LONGLONG:
+        return is_unsigned ? make(VT_UI8, sql_cell_kind::int_unsigned)
+                           : make(VT_I8, sql_cell_kind::int_signed);
+    case MYSQL_TYPE_FLOAT:
+        return make(VT_R4, sql_cell_kind::real4);
+    case MYSQL_TYPE_DOUBLE:
+        return make(VT_R8, sql_cell_kind::real8);
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_NEWDATE:
+        return make(VT_DATE, sql_cell_kind::date);
+    case MYSQL_TYPE_TIME:
+        return make(VT_DATE, sql_cell_kind::time);
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_DATETIME:
+        return make(VT_DATE, sql_cell_kind::datetime);
+    case MYSQL_TYPE_YEAR:
+        return make(VT_UI2, sql_cell_kind::int_unsigned);
+    case MYSQL_TYPE_BIT:
+        if (field.length <= 1) return make(VT_BOOL, sql_cell_kind::boolean);
+        return make(bits_vartype(field.length), sql_cell_kind::bits);
+    default:
+        break;
+    }
+    if (sql_is_binary_column(field)) {
+        if (blob_to_text) return make(VT_BSTR, sql_cell_kind::bytes_or_text);
+        return make(VT_BYTE_ARRAY, sql_cell_kind::bytes);
+    }
+    // Text strings, TEXT, JSON, ENUM, SET, GEOMETRY as text, NULL columns and
+    // any type not known here.
+    return make(VT_BSTR, sql_cell_kind::text);
+}
+
+namespace {
+
+bool digits(const char*& p, const char* end, unsigned count, uint32_t& out) {
+    out = 0;
+    for (unsigned i = 0; i < count; ++i, ++p) {
+        if (p == end || *p < '0' || *p > '9') return false;
+        out = out * 10 + static_cast<uint32_t>(*p - '0');
+    }
+    return true;
+}
+
+bool expect(const char*& p, const char* end, char c) {
+    if (p == end || *p != c) return false;
+    ++p;
+    return true;
+}
+
+// ".ffffff" (1 to 6 digits) or nothing.
+bool fraction(const char*& p, const char* end, ole_date& d) {
+    if (p == end) return true;
+    if (*p != '.') return false;
+    ++p;
+    uint32_t us = 0;
+    unsigned n = 0;
+    for (; p != end && n < 6; ++p, ++n) {
+        if (*p < '0' || *p > '9') return false;
+        us = us * 10 + static_cast<uint32_t>(*p - '0');
+    }
+    if (n == 0 || p != end) return false;
+    for (; n < 6; ++n) us *= 10;
+    d.microseconds = us;
+    d.time.milliseconds = static_cast<uint16_t>(us / 1000);
+    return true;
+}
+
+bool date_part(const char*& p, const char* end, ole_date& d) {
+    uint32_t y, m, day;
+    if (!digits(p, end, 4, y) || !expect(p, end, '-') || !digits(p, end, 2, m) ||
+        !expect(p, end, '-') || !digits(p, end, 2, day))
+        return false;
+    d.time.year = static_cast<uint16_t>(y);
+    d.time.month = static_cast<uint16_t>(m);
+    d.time.day = static_cast<uint16_t>(day);
+    return true;
+}
+
+bool clock_part(const char*& p, const char* end, ole_date& d, bool long_hours) {
+    uint32_t h = 0, mi, s;
+    if (long_hours) {
+        unsigned n = 0;
+        for (; p != end && *p >= '0' && *p <= '9' && n < 4; ++p, ++n)
+            h = h * 10 + static_cast<uint32_t>(*p - '0');
+        if (n == 0) return false;
+    } else if (!digits(p, end, 2, h)) {
+        return false;
+    }
+    if (!expect(p, end, ':') || !digits(p, end, 2, mi) || !expect(p, end, ':') ||
+        !digits(p, end, 2, s))
+        return false;
+    d.time.hour = static_cast<uint16_t>(h);
+    d.time.minute = static_cast<uint16_t>(mi);
+    d.time.second = static_cast<uint16_t>(s);
+    return fraction(p, end, d);
+}
+
+// The server's fixed text forms; false for anything else.
+bool parse_temporal(sql_cell_kind kind, const char* p, const char* end, ole_date& d) {
+    switch (kind) {
+    case sql_cell_kind::date:
+        d.kind = ole_date::date_only;
+        return date_part(p, end, d) && p == end;
+    case sql_cell_kind::datetime:
+        d.kind = ole_date::date_time;
+        return date_part(p, end, d) && expect(p, end, ' ') && clock_part(p, end, d, false);
+    case sql_cell_kind::time:
+        d.kind = ole_date::time_only;
+        if (p != end && *p == '-') {
+            d.negative = true;
+            ++p;
+        }
+        return clock_part(p, end, d, true);
+    default:
+        return false;
+    }
+}
+
+template <class T>
+bool parse_int(const char* cell, unsigned long length, T& out) {
+    const char* end = cell + length;
+    auto r = std::from_chars(cell, end, out);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+bool set_signed(ole_variant& out, VARTYPE vt, int64_t v) {
+    switch (vt) {
+    case VT_I1:
+        if (v < INT8_MIN || v > INT8_MAX) return false;
+        out.set_i1(static_cast<int8_t>(v));
+        return true;
+    case VT_I2:
+        if (v < INT16_MIN || v > INT16_MAX) return false;
+        out.set_i2(static_cast<int16_t>(v));
+        return true;
+    case VT_I4:
+        if (v < INT32_MIN || v > INT32_MAX) return false;
+        out.set_i4(static_cast<int32_t>(v));
+        return true;
+    case VT_I8:
+        out.set_i8(v);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool set_unsigned(ole_variant& out, VARTYPE vt, uint64_t v) {
+    switch (vt) {
+    case VT_UI1:
+        if (v > UINT8_MAX) return false;
+        out.set_ui1(static_cast<uint8_t>(v));
+        return true;
+    case VT_UI2:
+        if (v > UINT16_MAX) return false;
+        out.set_ui2(static_cast<uint16_t>(v));
+        return true;
+    case VT_UI4:
+        if (v > UINT32_MAX) return false;
+        out.set_ui4(static_cast<uint32_t>(v));
+        return true;
+    case VT_UI8:
+        out.set_ui8(v);
+        return true;
+    default:
+        return false;
+    }
+}
+
+void set_text(ole_variant& out, const char* cell, unsigned long length) {
+    out.attach_string(std::string_view(cell, length));
+}
+
+}  // namespace
+
+void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned long length,
+                       ole_variant& out) {
+    if (!cell) {
+        out.clear();
+        return;
+    }
+    switch (rule.kind) {
+    case sql_cell_kind::text:
+        set_text(out, cell, length);
+        return;
+    case sql_cell_kind::bytes:
+        out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+        return;
+    case sql_cell_kind::bytes_or_text: {
+        const std::string_view bytes(cell, length);
+        if (std::memchr(cell, 0, length) == nullptr && plat::utf8_valid(bytes))
+            set_text(out, cell, length);
+        else
+            out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+        return;
+    }
+    case sql_cell_kind::boolean:
+        out.set_bool(length > 0 && cell[0] != 0);
+        return;
+    case sql_cell_kind::bits: {
+        uint64_t v = 0;
+        for (unsigned long i = 0; i < length; ++i)
+            v = (v << 8) | static_cast<unsigned char>(cell[i]);
+        if (set_unsigned(out, rule.vartype, v)) return;
+        out.set_ui8(v);
+        return;
+    }
+    case sql_cell_kind::int_signed: {
+        int64_t v = 0;
+        if (parse_int(cell, length, v) && set_signed(out, rule.vartype, v)) return;
+        break;
+    }
+    case sql_cell_kind::int_unsigned: {
+        uint64_t v = 0;
+        if (parse_int(cell, length, v) && set_unsigned(out, rule.vartype, v)) return;
+        break;
+    }
+    case sql_cell_kind::real4: {
+        float v = 0;
+        auto r = std::from_chars(cell, cell + length, v);
+        if (r.ec == std::errc() && r.ptr == cell + length) {
+            out.set_r4(v);
+            return;
+        }
+        break;
+    }
+    case sql_cell_kind::real8: {
+        double v = 0;
+        auto r = std::from_chars(cell, cell + length, v);
+        if (r.ec == std::errc() && r.ptr == cell + length) {
+            out.set_r8(v);
+            return;
+        }
+        break;
+    }
+    case sql_cell_kind::decimal: {
+        plat::decimal d;
+        bool inexact = false;
+        if (SUCCEEDED(plat::dec_from_text(std::string_view(cell, length), d, &inexact)) &&
+            !inexact) {
+            out.set_decimal(d);
+            return;
+        }
+        // Beyond the 96-bit decimal (DECIMAL(65,30) and the like): the exact
+        // digits as the server sent them.
+        set_text(out, cell, length);
+        return;
+    }
+    case sql_cell_kind::date:
+    case sql_cell_kind::time:
+    case sql_cell_kind::datetime: {
+        ole_date d;
+        if (parse_temporal(rule.kind, cell, cell + length, d) && d.is_valid() && !d.negative &&
+            d.time.hour < 24) {
+            out.set_date(d);
+            return;
+        }
+        // What a date value cannot hold (a day that does not exist, a time
+        // span that is negative or of 24 hours or more): the server's text,
+        // so that nothing is lost.
+        set_text(out, cell, length);
+        return;
+    }
+    }
+    // Text the fast readers did not take: the general parser.
+    out.assign_from_string(std::string_view(cell, length), rule.vartype);
+}
+
+ole_variant get_variant(VARTYPE vartype, std::string_view text) {
+    if (tk_log_wants(1)) tk_log(1, "get_variant(char)");
+    if (vartype == VT_BOOL && text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x20) {
+        ole_variant v;
+        v.set_bool(text[0] != 0);
+        return v;
+    }
+    return ole_variant::from_string(text, vartype);
+}
+
+ole_variant get_variant(VARTYPE vartype, const std::wstring& text) {
+    if (tk_log_wants(1)) tk_log(1, "get_variant(wchar_t)");
+    if (vartype == VT_BOOL && text.size() == 1 && text[0] < 0x20) {
+        ole_variant v;
+        v.set_bool(text[0] != 0);
+        return v;
+    }
+    return ole_variant::from_wstring(text, vartype);
+}

@@ -1,0 +1,65 @@
+// How each MySQL column becomes field values: one rule per column, decided
+// once from the column's description, then applied to every cell.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <mysql.h>
+
+#include "ole_var.h"
+
+// MySQL column flags used here.
+inline constexpr unsigned int sql_flag_not_null = 1;
+inline constexpr unsigned int sql_flag_unsigned = 32;
+inline constexpr unsigned int sql_flag_binary = 128;
+inline constexpr unsigned int sql_flag_auto_increment = 512;
+// The character set number of binary strings and BLOBs.
+inline constexpr unsigned int sql_binary_charset = 63;
+
+// How the bytes of a cell are read.
+enum class sql_cell_kind : uint8_t {
+    text,            // UTF-8 text, whole length (zero characters kept)
+    bytes,           // every byte, as a byte array
+    bytes_or_text,   // text when valid UTF-8 without zero bytes, else a byte array
+    boolean,         // BIT(1): the first byte is not zero
+    bits,            // BIT(n>1): big-endian unsigned integer of all bytes
+    int_signed,      // decimal text of a signed integer, stored as the rule's type
+    int_unsigned,    // decimal text of an unsigned integer
+    real4,
+    real8,
+    decimal,         // exact; text when the value does not fit the decimal type
+    date,            // YYYY-MM-DD
+    time,            // [-]H...H:MM:SS[.f]
+    datetime,        // YYYY-MM-DD HH:MM:SS[.f]
+};
+
+struct sql_column_rule {
+    VARTYPE vartype = VT_BSTR;  // the column's value type (schema descriptor)
+    sql_cell_kind kind = sql_cell_kind::text;
+};
+
+// True for the types that carry strings or BLOBs (VAR_STRING, STRING, VARCHAR,
+// the BLOB types, JSON, ENUM, SET, GEOMETRY).
+bool sql_is_string_type(enum_field_types type);
+// A binary string or BLOB column: known by its binary character set, not by the
+// binary flag (a _bin collation is text).
+bool sql_is_binary_column(const MYSQL_FIELD& field);
+
+// The number of digits of a DECIMAL column (its length less sign and point).
+uint32_t sql_decimal_precision(const MYSQL_FIELD& field);
+
+// The rule for a column. blob_to_text: binary cells that are valid UTF-8 become
+// text, the others stay bytes (their text form is "0x" and hexadecimal digits).
+sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text);
+
+// The value of one cell (null cell: VT_EMPTY). The value object is reused:
+// its buffers keep their capacity.
+void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned long length,
+                       ole_variant& out);
+
+// The value of a text of a known variant type (defaults from SHOW COLUMNS and
+// the like): VT_BOOL is true when the first character is not zero (or the
+// text is a true word); other types parse as ole_variant::from_wstring does.
+ole_variant get_variant(VARTYPE vartype, const std::wstring& text);
+ole_variant get_variant(VARTYPE vartype, std::string_view text);

@@ -1,0 +1,38 @@
+// One named value of one row.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "ole_var.h"
+
+class udb_field : public ole_variant {
+public:
+    udb_field();
+    udb_field(const std::wstring& name, uint32_t size, const ole_variant& value);
+    udb_field(const std::wstring& name, uint32_t size, ole_variant&& value);
+    udb_field(const udb_field& that);
+    udb_field(udb_field&& that) noexcept = default;
+    udb_field& operator=(const udb_field& that) = default;
+    udb_field& operator=(udb_field&& that) noexcept = default;
+    ~udb_field() override;
+
+    // The variant type of the held value.
+    virtual VARTYPE get_type() const;
+
+    const std::wstring& get_name() const { return name_; }
+    // Data length: element count of a one-dimensional byte array, character
+    // count of a text, otherwise the declared size.
+    uint32_t get_size() const;
+    uint32_t get_declared_size() const { return declared_size_; }
+
+    // For records reused row after row: the field object stays, its parts
+    // are overwritten (buffers keep their capacity).
+    void set_name(const std::wstring& name) { name_ = name; }
+    void set_declared_size(uint32_t size) { declared_size_ = size; }
+    ole_variant& value() { return *this; }
+    const ole_variant& value() const { return *this; }
+
+private:
+    uint32_t declared_size_ = 0;
+    std::wstring name_;
+};

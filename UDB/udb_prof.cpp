@@ -1,0 +1,246 @@
+#include "udb_prof.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string_view>
+
+#include "last_error.h"
+#include "tk_excep.h"
+#include "tk_files.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+#include "utf8.h"
+
+namespace {
+
+struct file_closer {
+    void operator()(FILE* f) const { std::fclose(f); }
+};
+using file_ptr = std::unique_ptr<FILE, file_closer>;
+
+// Owns a file descriptor; close() reports the result of closing it.
+class fd_owner {
+public:
+    explicit fd_owner(int fd) : fd_(fd) {}
+    ~fd_owner() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    fd_owner(const fd_owner&) = delete;
+    fd_owner& operator=(const fd_owner&) = delete;
+    int get() const { return fd_; }
+    bool close() {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+// Reads the whole file; false on a read error.
+bool read_all(FILE* f, std::string& out) {
+    char buf[65536];
+    for (;;) {
+        size_t n = std::fread(buf, 1, sizeof buf, f);
+        out.append(buf, n);
+        if (n < sizeof buf) return !std::ferror(f);
+    }
+}
+
+bool write_all(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// A line break inside a stored text would split its line: CR LF, LF and CR
+// each become one blank.
+std::wstring one_line(const std::wstring& text) {
+    std::wstring out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        wchar_t c = text[i];
+        if (c == L'\r') {
+            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+            out.push_back(L' ');
+        } else if (c == L'\n') {
+            out.push_back(L' ');
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+void append_line(std::string& out, const std::wstring& line) {
+    plat::utf8_encode_append(out, line);
+    out += "\r\n";
+}
+
+[[noreturn]] void throw_invalid(const std::wstring& path, size_t line_no) {
+    throw tk_exception(L"Invalid profile file '" + path + L"': line " + std::to_wstring(line_no) +
+                           L" is not inside a section.",
+                       1);
+}
+
+}  // namespace
+
+udb_profile::udb_profile() {
+    add_section(udb_section_available_queries);
+    add_section(udb_section_selected_tables);
+    add_section(udb_section_selected_views);
+    add_section(udb_section_generic);
+}
+
+void udb_profile::add_section(const std::wstring& name) { sections_.try_emplace(name); }
+
+void udb_profile::set_value(const std::wstring& section, const std::wstring& key, const std::wstring& value) {
+    sections_[section].emplace_back(key, value);
+}
+
+std::wstring udb_profile::get_value(const std::wstring& section, const std::wstring& key) const {
+    auto it = sections_.find(section);
+    if (it == sections_.end()) return std::wstring();
+    for (const entry& e : it->second)
+        if (e.first == key) return e.second;
+    return std::wstring();
+}
+
+const udb_profile::entry_list& udb_profile::get_list(const wchar_t* section) const {
+    auto it = sections_.find(section);
+    if (it == sections_.end())
+        throw tk_exception_ex("Profile section '" + plat::utf8_encode(section) + "' is missing: ", 1);
+    return it->second;
+}
+
+const udb_profile::entry_list& udb_profile::get_available_queries() const {
+    return get_list(udb_section_available_queries);
+}
+
+const udb_profile::entry_list& udb_profile::get_selected_tables() const {
+    return get_list(udb_section_selected_tables);
+}
+
+const udb_profile::entry_list& udb_profile::get_selected_views() const {
+    return get_list(udb_section_selected_views);
+}
+
+bool udb_profile::load(const std::wstring& path) {
+    tk_wlog(2, L"udb_profile::load(%s)", path.c_str());
+    if (!tk_is_file_exist2(path, tk_fmode_not_folder))
+        throw tk_exception(std::wstring(L"Profile does not exist. Please verify the correct path/name was given."), 1);
+
+    std::string native;
+    if (!tk_unicode_to_ansi3(path.c_str(), native)) return false;
+    std::string bytes;
+    {
+        file_ptr f(std::fopen(native.c_str(), "rb"));
+        if (!f) {
+            uint32_t err = plat::set_last_error_from_errno();
+            tk_log(3, "Cannot open profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
+            return false;
+        }
+        if (!read_all(f.get(), bytes)) {
+            plat::set_last_error_from_errno();
+            tk_log(3, "Cannot read profile %s", native.c_str());
+            return false;
+        }
+    }
+
+    std::string_view rest(bytes);
+    if (rest.substr(0, 3) == "\xEF\xBB\xBF") rest.remove_prefix(3);
+
+    const std::wstring* section_name = nullptr;
+    entry_list* section = nullptr;
+    size_t line_no = 0;
+    while (!rest.empty()) {
+        ++line_no;
+        size_t end = rest.find('\n');
+        std::string_view raw = rest.substr(0, end);
+        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+        if (end != std::string_view::npos && !raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+
+        std::wstring line = tk_trim(plat::utf8_decode(raw));
+        if (line.empty()) continue;
+        if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
+            auto it = sections_.try_emplace(line.substr(1, line.size() - 2)).first;
+            section_name = &it->first;
+            section = &it->second;
+            continue;
+        }
+        if (!section) throw_invalid(path, line_no);
+        size_t eq = line.find(L'=');
+        if (eq != std::wstring::npos) {
+            section->emplace_back(tk_trim(line.substr(0, eq)), line.substr(eq + 1));
+        } else {
+            plain_lists_[*section_name].push_back(line);
+            section->emplace_back(line, std::wstring());
+        }
+    }
+    return true;
+}
+
+std::string udb_profile::to_text() const {
+    std::string out;
+    for (const auto& [name, pairs] : sections_) {
+        const bool tables = name == udb_section_selected_tables;
+        append_line(out, L"[" + one_line(name) + L"]");
+        for (const entry& e : pairs) {
+            if (tables && e.second.empty())
+                append_line(out, one_line(e.first));
+            else
+                append_line(out, one_line(e.first) + L"=" + one_line(e.second));
+        }
+        out += "\r\n";
+    }
+    for (const auto& [name, lines] : plain_lists_) {
+        append_line(out, L"[" + one_line(name) + L"]");
+        for (const std::wstring& line : lines) append_line(out, one_line(line));
+    }
+    return out;
+}
+
+bool udb_profile::store(const std::wstring& path) const {
+    tk_wlog(2, L"udb_profile::store)");
+    std::string native;
+    if (!tk_unicode_to_ansi3(path.c_str(), native)) return false;
+
+    // The profile may hold a password: a new file is private to its owner.
+    fd_owner fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    if (fd.get() < 0) {
+        uint32_t err = plat::set_last_error_from_errno();
+        tk_log(3, "Cannot create profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
+        return false;
+    }
+    // An existing file that others could read is made private too (regular
+    // files only: a device or pipe keeps its mode).
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0777) != (S_IRUSR | S_IWUSR) &&
+        ::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
+        tk_log(1, "fchmod failed: %s", std::strerror(errno));
+
+    if (!write_all(fd.get(), to_text())) {
+        uint32_t err = plat::set_last_error_from_errno();
+        tk_log(3, "Cannot write profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
+        return false;
+    }
+    if (!fd.close()) {
+        uint32_t err = plat::set_last_error_from_errno();
+        tk_log(3, "Cannot close profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,56 @@
+// BRENNOCK: one conversion run from the command line.
+#include <csignal>
+#include <cstdio>
+#include <exception>
+
+#include "con_exit.h"
+#include "con_handler.h"
+#include "con_options.h"
+#include "error_handler.h"
+#include "kvr_conv.h"
+#include "tk_log.h"
+
+namespace {
+
+// Everything from the options to the end of the run; 0 when the run
+// converted everything.
+int run(int argc, char** argv) {
+    kellvar_converter converter(kellvar_program::console);
+    converter.console_run = true;
+    converter.include_field_names = true;
+    converter.delimiter_index = 1;
+
+    if (argc <= 1) show_usage();
+    if (!parse_cmd_line(argc, argv)) show_usage();
+    converter.connect_mysql_server();
+    converter.check_dest();
+    converter();
+    return converter.errors_reported == 0 && console_reported_errors() == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv, char** /*envp*/) {
+    // A closed output pipe must give a failed write, not a killed process.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    tk_logger logger(nullptr, false, 3, false);
+    error_handler handler;
+    int code = -1;
+    try {
+        try {
+            code = run(argc, argv);
+        } catch (const tk_exception& e) {
+            // Levels 1 and 2 end the process in handle; a level-0 failure
+            // outside the run (a refused connection) still means no run.
+            handler.handle(e, false);
+            code = -1;
+        }
+    } catch (const std::exception& e) {
+        fatal_exit(e.what());
+    } catch (...) {
+        fatal_exit("Unknown error");
+    }
+    std::fflush(stdout);
+    return code;
+}

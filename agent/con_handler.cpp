@@ -1,0 +1,54 @@
+#include "con_handler.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "error_handler.h"
+#include "tk_log.h"
+
+namespace {
+std::atomic<uint32_t> g_reported{0};
+
+void write_line(FILE* to, const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), to);
+    std::fputc('\n', to);
+}
+
+[[noreturn]] void end_process() {
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::exit(-1);
+}
+}  // namespace
+
+uint32_t console_reported_errors() { return g_reported.load(); }
+
+// The console ignores no_abort: there is no dialog to abort from.
+void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
+    tk_log(2, "error_handler::handle");
+    if (e.level() == 2) {
+        tk_log(3, "Internal error:\n%s", e.what());
+        // Shown even in silent mode.
+        write_line(stdout, std::string("Internal error: ") + e.what());
+        end_process();
+    }
+
+    std::string text = report_text(e);
+    tk_log(3, "Error:\n%s", text.c_str());
+    for (char& c : text)
+        if (c == '\n') c = ' ';
+    if (!suppress) {
+        write_line(stdout, "Error:");
+        write_line(stdout, text);
+        std::fflush(stdout);
+    }
+
+    if (e.level() != 0) {
+        tk_log(1, "Got 1-level error");
+        end_process();
+    }
+    tk_log(1, "Got 0-level error");
+    ++g_reported;
+}

@@ -1,0 +1,117 @@
+#include "csv_out.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "last_error.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+#include "utf8.h"
+
+namespace {
+
+// Native path, or false when the path holds a character no file name can hold.
+bool native_path(const std::wstring& path, std::string& out) {
+    if (path.empty()) return false;
+    for (wchar_t c : path) {
+        auto cp = static_cast<uint32_t>(c);
+        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    }
+    out = plat::utf8_encode(path);
+    return true;
+}
+
+}  // namespace
+
+csv_output::csv_output() = default;
+
+csv_output::~csv_output() {
+    if (fd_ < 0) return;
+    try {
+        close();
+    } catch (const tk_exception& e) {
+        tk_log(3, "Closing CSV file: %s", e.what());
+    }
+}
+
+void csv_output::open(const std::wstring& path) {
+    if (fd_ >= 0) close();
+    failed_ = false;
+    buf_.clear();
+    std::string native;
+    if (!native_path(path, native)) {
+        errno = ENOENT;
+        plat::set_last_error_from_errno();
+        throw tk_exception_ex("Error opening CSV file: ", 1);
+    }
+    int fd;
+    do {
+        fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        plat::set_last_error_from_errno();
+        tk_log(3, "Cannot open CSV file %s", native.c_str());
+        throw tk_exception_ex("Error opening CSV file: ", 1);
+    }
+    fd_ = fd;
+    buf_.reserve(block_size + block_size / 4);
+}
+
+void csv_output::write_all(const char* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd_, data, size);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            plat::set_last_error_from_errno();
+            failed_ = true;
+            throw tk_exception_ex("Error writing CSV file: ", 1);
+        }
+        data += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+void csv_output::flush() {
+    if (fd_ < 0 || buf_.empty()) return;
+    if (failed_) {
+        buf_.clear();
+        return;
+    }
+    try {
+        write_all(buf_.data(), buf_.size());
+    } catch (...) {
+        buf_.clear();
+        throw;
+    }
+    buf_.clear();
+    // One very long line grew the buffer: give the memory back.
+    if (buf_.capacity() > 8 * block_size) {
+        std::string().swap(buf_);
+        buf_.reserve(block_size + block_size / 4);
+    }
+}
+
+void csv_output::close_fd() {
+    int fd = fd_;
+    fd_ = -1;
+    // close() is not retried on EINTR: the descriptor is gone either way.
+    if (::close(fd) != 0) {
+        plat::set_last_error_from_errno();
+        failed_ = true;
+        throw tk_exception_ex("Error closing CSV file: ", 1);
+    }
+}
+
+void csv_output::close() {
+    if (fd_ < 0) return;
+    try {
+        flush();
+    } catch (...) {
+        ::close(fd_);
+        fd_ = -1;
+        throw;
+    }
+    close_fd();
+}

@@ -1,0 +1,42 @@
+// Buffered output file of the CSV writer. Callers append whole lines to the
+// buffer and commit them; bytes reach the file in large blocks, and every
+// write and the close are checked.
+#pragma once
+#include <string>
+
+class csv_output {
+public:
+    static constexpr size_t block_size = 1 << 20;
+
+    csv_output();
+    // Closes without reporting: callers that need to know call close() first.
+    ~csv_output();
+    csv_output(const csv_output&) = delete;
+    csv_output& operator=(const csv_output&) = delete;
+
+    // Creates or empties the file. Throws tk_exception_ex (level 1) with
+    // "Error opening CSV file: " and the system's text.
+    void open(const std::wstring& path);
+    bool is_open() const { return fd_ >= 0; }
+    // A write failed: the file is incomplete.
+    bool failed() const { return failed_; }
+
+    // Pending bytes; append to it, then commit() (or drop what was appended).
+    std::string& buffer() { return buf_; }
+    // Writes the buffer out once it holds a block.
+    void commit() {
+        if (buf_.size() >= block_size) flush();
+    }
+    // Writes every pending byte. Throws tk_exception_ex (level 1) on failure.
+    void flush();
+    // Flushes and closes; throws on a failed write or close. Idempotent.
+    void close();
+
+private:
+    void write_all(const char* data, size_t size);
+    void close_fd();
+
+    int fd_ = -1;
+    bool failed_ = false;
+    std::string buf_;
+};

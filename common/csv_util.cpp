@@ -1,0 +1,273 @@
+#include "csv_util.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+#include <system_error>
+
+#include "csv_format.h"
+#include "last_error.h"
+#include "text.h"
+#include "tk_excep.h"
+#include "tk_files.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+#include "udb_vali.h"
+#include "utf8.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* csv_util_source = "common/csv_util";
+
+bool ends_with_csv(const std::string& name) {
+    if (name.size() < csv_extension_len) return false;
+    for (size_t k = 0; k < csv_extension_len; ++k) {
+        char c = name[name.size() - csv_extension_len + k];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+        if (c != static_cast<char>(csv_extension[k])) return false;
+    }
+    return true;
+}
+
+bool is_existing_file(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+csv_engine::csv_engine(const std::wstring& folder, const std::wstring& prefix) : folder_(folder), prefix_(prefix) {
+    if (tk_log_wants(2)) tk_wlog(2, L"csv_engine::ctor(%s,%s)", folder_.c_str(), prefix_.c_str());
+    const fs::path dir = folder_.empty() ? fs::path(".") : fs::path(plat::utf8_encode(folder_));
+    std::error_code ec;
+    fs::directory_iterator it(dir, ec);
+    if (ec) {
+        tk_log(3, "Cannot list folder %s: %s", dir.c_str(), ec.message().c_str());
+        throw tk_mail_assertion(csv_util_source, 475);
+    }
+    struct entry {
+        std::wstring name;
+        std::string path;
+    };
+    std::vector<entry> found;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        const std::string file = it->path().filename().native();
+        if (!ends_with_csv(file)) continue;
+        std::error_code type_ec;
+        if (!it->is_regular_file(type_ec)) continue;  // folders and the like are no tables
+        std::wstring name = plat::utf8_decode(std::string_view(file).substr(0, file.size() - csv_extension_len));
+        for (auto& c : name) c = plat::ascii_lower(c);
+        found.push_back({std::move(name), it->path().native()});
+    }
+    if (ec) {
+        tk_log(3, "Listing folder %s failed: %s", dir.c_str(), ec.message().c_str());
+        throw tk_mail_assertion(csv_util_source, 475);
+    }
+    std::sort(found.begin(), found.end(), [](const entry& a, const entry& b) {
+        return a.name != b.name ? a.name < b.name : a.path < b.path;
+    });
+    table_names_.reserve(found.size());
+    files_.reserve(found.size());
+    for (auto& e : found) {
+        by_name_.emplace(udb_validator::fold_name(e.name), table_names_.size());
+        table_names_.push_back(std::move(e.name));
+        files_.push_back(std::move(e.path));
+    }
+}
+
+csv_engine::~csv_engine() = default;
+
+bool csv_engine::is_table_exist(const std::wstring& name) const {
+    if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::is_table_exist(%s)", name.c_str());
+    if (by_name_.count(udb_validator::fold_name(name))) {
+        tk_log(1, "table exists");
+        return true;
+    }
+    tk_log(1, "table not found");
+    return false;
+}
+
+std::wstring csv_engine::get_full_file_name(const std::wstring& name) const {
+    if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::get_full_file_name(%s)", name.c_str());
+    std::wstring file;
+    if (!prefix_.empty()) file = prefix_ + L"_";
+    file += name;
+    for (auto& c : file) c = plat::ascii_lower(c);
+    if (!tk_ends_with(file, csv_extension, false)) file += csv_extension;
+    std::wstring result = folder_;
+    if (!result.empty() && result.back() != L'/') result += L'/';
+    result += file;
+    return result;
+}
+
+void csv_engine::delete_file(const std::string& native_path) {
+    if (!is_existing_file(native_path)) {
+        tk_log(3, "CSV file %s does not exist", native_path.c_str());
+        throw tk_mail_assertion(csv_util_source, 497);
+    }
+    if (::unlink(native_path.c_str()) != 0) {
+        plat::set_last_error_from_errno();
+        throw tk_exception_ex("Cannot delete " + native_path + ": ", 1);
+    }
+}
+
+bool csv_engine::delete_tab(const std::wstring& name) {
+    if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::delete_tab(%s)", name.c_str());
+    auto range = by_name_.equal_range(udb_validator::fold_name(name));
+    if (range.first == range.second) {
+        delete_file(plat::utf8_encode(get_full_file_name(name)));
+        return true;
+    }
+    // Every listed spelling of the table, in list order; at least one must exist.
+    std::vector<size_t> positions;
+    for (auto it = range.first; it != range.second; ++it) positions.push_back(it->second);
+    std::sort(positions.begin(), positions.end());
+    bool deleted = false;
+    for (size_t pos : positions) {
+        if (!is_existing_file(files_[pos])) continue;
+        delete_file(files_[pos]);
+        deleted = true;
+    }
+    if (!deleted) {
+        tk_log(3, "CSV file %s does not exist", files_[positions.front()].c_str());
+        throw tk_mail_assertion(csv_util_source, 497);
+    }
+    return true;
+}
+
+void csv_engine::delete_all_tables() {
+    tk_log(2, "csv_engine::delete_all_tables");
+    for (size_t i = 0; i < files_.size(); ++i) {
+        if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::delete_tab(%s)", table_names_[i].c_str());
+        delete_file(files_[i]);
+    }
+}
+
+// csv_file ------------------------------------------------------------------
+
+void csv_file::set_delimiter(const wchar_t* delimiter) {
+    // The field rule and the reader rely on an ASCII delimiter that holds no
+    // quote and no line break.
+    bool ok = delimiter && *delimiter;
+    for (const wchar_t* p = delimiter; ok && *p; ++p)
+        if (*p >= 0x80 || *p == L'"' || *p == L'\r' || *p == L'\n') ok = false;
+    if (!ok) throw tk_exception(std::string("Invalid CSV delimiter"), 1);
+    delim_ = delimiter;
+    delim_wide_ = delimiter;
+    delim_utf8_ = plat::utf8_encode(delim_wide_);
+}
+
+void csv_file::open_for_writing(const std::wstring& path) {
+    out_.open(path);
+    out_.buffer().append(csv_bom, csv_bom_len);
+}
+
+csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter) : udb_recordset(std::wstring()) {
+    tk_log(2, "csv_file::ctor for writing without field names");
+    set_delimiter(delimiter);
+    open_for_writing(path);
+}
+
+csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema)
+    : udb_recordset(std::wstring()) {
+    tk_log(2, "csv_file::ctor for writing with field names");
+    set_delimiter(delimiter);
+    open_for_writing(path);
+    std::string& line = out_.buffer();
+    for (size_t i = 0; i < schema.size(); ++i) {
+        if (i > 0) line += delim_utf8_;
+        const t_ftd* d = schema[i];
+        if (d) write_csv_field(line, d->name);
+    }
+    line += csv_line_end;
+    out_.commit();
+}
+
+csv_file::csv_file(for_reading_t, const std::wstring& path, const wchar_t* delimiter) : udb_recordset(std::wstring()) {
+    tk_log(2, "csv_file::ctor for reading");
+    set_delimiter(delimiter);
+    in_.open(path);
+    eof_ = false;
+}
+
+csv_file::~csv_file() = default;
+
+void csv_file::write_csv_field(std::string& line, const std::wstring& value) {
+    if (tk_log_wants(1)) tk_wlog(1, L"csv_file::write_csv_field(%s)", value.c_str());
+    csv_append_field(line, value, delim_utf8_);
+}
+
+void csv_file::append_record(const udb_record& record) {
+    if (tk_log_wants(1)) tk_log(1, "csv_file::append_record");
+    if (out_.failed()) throw tk_exception(std::string("Error writing CSV file: the file is incomplete"), 0);
+    if (!out_.is_open()) throw tk_exception(std::string("Error opening CSV file"), 1);
+    std::string& line = out_.buffer();
+    const size_t mark = line.size();
+    try {
+        const size_t n = record.size();
+        for (size_t i = 0; i < n; ++i) {
+            if (i > 0) line += delim_utf8_;
+            const udb_field* f = record[i];
+            if (!f) continue;
+            const VARTYPE t = f->get_type();
+            const size_t start = line.size();
+            // Every type's text form, numbers included, is exact and locale-free.
+            f->append_utf8_text(line);
+            csv_quote_field(line, start, delim_utf8_);
+            if (tk_log_wants(1)) {
+                if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
+                tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
+            }
+        }
+        line += csv_line_end;
+    } catch (...) {
+        line.resize(mark);  // no half line
+        throw;
+    }
+    out_.commit();
+}
+
+void csv_file::close() {
+    tk_log(2, "csv_file::close");
+    out_.close();
+    in_.close();
+}
+
+std::wstring csv_file::get_line() {
+    if (tk_log_wants(1)) tk_log(1, "csv_file::get_line");
+    std::wstring result;
+    if (in_.read_record(raw_, delim_utf8_)) {
+        plat::utf8_decode_append(result, raw_);
+        eof_ = false;
+    } else {
+        eof_ = true;
+    }
+    if (tk_log_wants(1)) tk_wlog(1, L"result=%s", result.c_str());
+    return result;
+}
+
+void csv_file::next() { line_ = get_line(); }
+
+bool csv_file::is_eof() { return eof_ || !in_.is_open(); }
+
+csv_record* csv_file::get_record() {
+    record_.reset();
+    record_ = std::make_unique<csv_record>(&schema_);
+    record_->do_create(line_, delim_wide_);
+    return record_.get();
+}
+
+void csv_file::reset() {
+    tk_log(1, "csv_file::reset");
+    in_.rewind();
+    line_.clear();
+    eof_ = !in_.is_open();
+}
+
+void csv_file::prev() { throw tk_mail_assertion(csv_util_source, 340); }

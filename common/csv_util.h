@@ -1,0 +1,114 @@
+// The CSV back end: a folder of CSV files seen as a database (csv_engine)
+// and one CSV file seen as a recordset (csv_file).
+#pragma once
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "csv_in.h"
+#include "csv_out.h"
+#include "csv_rec.h"
+#include "udb_recordset.h"
+
+// One folder whose ".csv" files are its tables. The list of tables is a
+// snapshot taken by the constructor; deleting a file does not change it.
+class csv_engine {
+public:
+    // Lists the folder's regular files whose names end with ".csv" in any
+    // case. A folder that cannot be read raises the assertion (level 2).
+    csv_engine(const std::wstring& folder, const std::wstring& prefix);
+    ~csv_engine();
+    csv_engine(const csv_engine&) = delete;
+    csv_engine& operator=(const csv_engine&) = delete;
+
+    // Whether the listing holds a table of that name, ignoring case.
+    bool is_table_exist(const std::wstring& name) const;
+    // folder + "/" + [prefix + "_"] + name, the name part lower-cased (A to Z)
+    // and ".csv" added unless the name ends with it in any case. The folder
+    // stays as given.
+    std::wstring get_full_file_name(const std::wstring& name) const;
+    // Deletes the table's file: the listed file(s) of that name as they are
+    // spelled on disk, else the file get_full_file_name names. A missing file
+    // raises the assertion (level 2); a failed delete throws tk_exception_ex
+    // (level 1). Answers true.
+    bool delete_tab(const std::wstring& name);
+    // Deletes the file of every listed table, in list order; the first
+    // failure ends the loop by its exception.
+    void delete_all_tables();
+
+    // Table names (file names lower-cased, extension taken off), sorted.
+    const std::vector<std::wstring>& get_table_names() const { return table_names_; }
+    const std::wstring& get_folder() const { return folder_; }
+
+private:
+    void delete_file(const std::string& native_path);
+
+    std::wstring folder_;
+    std::wstring prefix_;
+    std::vector<std::wstring> table_names_;
+    std::vector<std::string> files_;  // native path of each listed table
+    std::unordered_multimap<std::wstring, size_t> by_name_;  // folded name -> position
+};
+
+// One CSV file as a recordset. Writing: UTF-8 with byte-order mark, an
+// optional header line of field names, one line per appended record ending in
+// CR LF, fields split by the delimiter and quoted by the field rule. Output is
+// buffered in large blocks; close() writes the rest and reports any failure.
+// Reading: record by record, by the same rules.
+class csv_file : public udb_recordset {
+public:
+    struct for_reading_t {};
+    static constexpr for_reading_t for_reading{};
+
+    // Creates or empties the file and writes the byte-order mark. The
+    // delimiter is an entry of the delimiter table (not copied; it must
+    // outlive the file). A file that cannot be opened throws tk_exception_ex
+    // (level 1) "Error opening CSV file: " and the system's text.
+    csv_file(const std::wstring& path, const wchar_t* delimiter);
+    // The same, then the header line: the names of the schema's descriptors.
+    csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema);
+    // Opens an existing file for reading.
+    csv_file(for_reading_t, const std::wstring& path, const wchar_t* delimiter);
+    // Closes the file; a failure here is only logged: call close() to know.
+    ~csv_file() override;
+
+    // Writes one record as one line, whole or not at all. Throws
+    // tk_exception_ex (level 1) when a block cannot be written; after that
+    // the file is incomplete and every later call throws at level 0.
+    void append_record(const udb_record& record) override;
+    // Writes every pending byte and closes the file. Throws tk_exception_ex
+    // (level 1) on a failed write or close that was not reported before.
+    void close();
+
+    // Reading side ---------------------------------------------------------
+    // The text of the next record (without its line end; line breaks inside
+    // quotes kept); empty at the end of the file.
+    std::wstring get_line();
+    void next() override;
+    bool is_eof() override;
+    // The current line as a record, owned by the file until the next call.
+    csv_record* get_record() override;
+    // Back to the first record; call next() afterwards.
+    void reset() override;
+    // Not supported: raises the assertion.
+    void prev() override;
+
+    const std::wstring& get_current_line() const { return line_; }
+    const wchar_t* get_delimiter() const { return delim_; }
+
+private:
+    void set_delimiter(const wchar_t* delimiter);
+    void open_for_writing(const std::wstring& path);
+    void write_csv_field(std::string& line, const std::wstring& value);
+
+    std::wstring line_;
+    csv_input in_;
+    csv_output out_;
+    const wchar_t* delim_ = nullptr;
+    std::string delim_utf8_;
+    std::wstring delim_wide_;
+    std::unique_ptr<csv_record> record_;
+    std::string raw_;  // the current record's bytes, reused
+    bool eof_ = true;
+};

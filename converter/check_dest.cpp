@@ -1,0 +1,27 @@
+// Console: the destination folder is made ready before the run.
+#include "csv_util.h"
+#include "kvr_conv.h"
+#include "tk_excep.h"
+#include "tk_files.h"
+#include "tk_log.h"
+
+void kellvar_converter::check_source() {
+    if (tk_log_wants(1)) tk_wlog(1, L"kellvar_converter::check_source(%s)", source.c_str());
+    if (!engine.is_db_exist(source)) throw tk_exception(L"Unknown database '" + source + L"'", 1);
+}
+
+void kellvar_converter::check_dest() {
+    if (tk_log_wants(1)) tk_wlog(1, L"kellvar_converter::check_dest(%s)", destination.c_str());
+    // Nothing is deleted or created for a source that does not exist.
+    check_source();
+    if (tk_is_path_exist(destination)) {
+        if (mode != 0) return;
+        tk_log(1, "Overwrite entire folder");
+        csv_engine csv(destination, std::wstring());
+        csv.delete_all_tables();
+        return;
+    }
+    if (tk_is_file_exist2(destination, tk_fmode_not_folder))
+        throw tk_exception(std::string("You should enter path to CSV folder, not a file name"), 1);
+    common_create_path(destination);
+}

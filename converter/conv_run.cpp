@@ -1,0 +1,256 @@
+// The conversion run: every selected table and stored query of the source
+// database into one CSV file each.
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "csv_util.h"
+#include "csv_vali.h"
+#include "error_handler.h"
+#include "init_conv.h"
+#include "kvr_conv.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+#include "udb_db.h"
+#include "udb_recordset.h"
+#include "wformat.h"
+
+namespace {
+
+// Runs a function when the scope ends, on every way out.
+template <class F>
+class scope_exit {
+public:
+    explicit scope_exit(F f) : f_(std::move(f)) {}
+    ~scope_exit() { f_(); }
+    scope_exit(const scope_exit&) = delete;
+    scope_exit& operator=(const scope_exit&) = delete;
+
+private:
+    F f_;
+};
+
+void console_line(FILE* stream, const std::string& text) {
+    std::fputs(text.c_str(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+std::string console_text(const std::wstring& text) { return tk_to_ansi(text, tk_cp_ansi); }
+
+}  // namespace
+
+void kellvar_converter::report(const tk_exception& e, bool no_abort) {
+    ++errors_reported;
+    error_handler::instance()->handle(e, no_abort);
+}
+
+void kellvar_converter::report_run_failure(const tk_exception& e) noexcept {
+    ++errors_reported;
+    try {
+        if (error_handler* handler = error_handler::peek()) {
+            handler->handle(e, true);
+        } else {
+            tk_log(3, "ERROR:\n%s", e.what());
+            if (console_run && !silent) console_line(stderr, e.what());
+        }
+    } catch (const std::exception& again) {
+        tk_log(3, "ERROR:\n%s", again.what());
+    } catch (...) {
+        tk_log(3, "ERROR: unknown failure while reporting");
+    }
+}
+
+void kellvar_converter::report_run_failure(const std::exception& e) noexcept {
+    ++errors_reported;
+    try {
+        tk_log(3, "ERROR:\n%s", e.what());
+        if (on_run_error)
+            on_run_error(e.what());
+        else if (console_run && !silent)
+            console_line(stderr, e.what());
+    } catch (...) {
+        tk_log(3, "ERROR: unknown failure while reporting");
+    }
+}
+
+void kellvar_converter::operator()() {
+    tk_log(2, "kellvar_converter::operator()");
+    errors_reported = 0;
+    try {
+        init_conversion scope(this, console_run, on_run_start);
+        try {
+            check_stop();
+            const wchar_t* delimiter = delimiter_text(delimiter_index);
+            if (!delimiter) throw tk_exception(std::string("Invalid CSV delimiter"), 1);
+            if (m_connection_cut.load()) {
+                tk_log(2, "The connection was shut down by a stop: connecting again");
+                connect_mysql_server();
+                m_connection_cut = false;
+            }
+
+            // From here a stop request may cut the connection.
+            set_cancel_socket(static_cast<int>(mysql_get_socket(engine.get_connection())));
+            scope_exit cancel_off([this] { set_cancel_socket(-1); });
+            check_stop();
+
+            // BLOB and binary string cells reach the files as text.
+            const bool saved_blob_to_text = engine.is_blob_to_text();
+            engine.set_blob_to_text(true);
+            scope_exit blob_back([this, saved_blob_to_text] { engine.set_blob_to_text(saved_blob_to_text); });
+
+            std::unique_ptr<udb_database> db = engine.open_db(source, 1, std::wstring());
+            csv_engine csv(destination, std::wstring());
+            if (console_run && selected_tables.empty() && table_queries.empty())
+                selected_tables = db->get_table_names();
+            // A table already in the list (an earlier run appended it) is not
+            // converted twice.
+            for (const std::wstring& table : selected_tables) {
+                bool listed = false;
+                for (const name_query& e : table_queries)
+                    if (e.second.empty() && e.first == table) listed = true;
+                if (!listed) table_queries.emplace_back(table, std::wstring());
+            }
+            progress.table_count = static_cast<uint32_t>(table_queries.size());
+            tk_wlog(3, L"Converting database %s (%d tables)", source.c_str(),
+                    static_cast<int>(progress.table_count.load()));
+            if (console_run && !silent)
+                console_line(stdout, "Converting database " + console_text(source) + "(" +
+                                         std::to_string(progress.table_count.load()) + " tables)");
+            csv_validator validator(destination);
+
+            run_entries(*db, csv, validator, delimiter);
+
+            error_handler::instance()->clear_context();
+            progress.table_count = 0;
+            progress.tables_done = 0;
+        } catch (const tk_final_exception&) {
+            tk_log(2, "The conversion ends at the user's request");
+        } catch (const tk_exception& e) {
+            report_run_failure(e);
+        } catch (const std::exception& e) {
+            report_run_failure(e);
+        }
+    } catch (const tk_final_exception&) {
+        tk_log(2, "The conversion ends at the user's request");
+    } catch (const tk_exception& e) {
+        report_run_failure(e);
+    } catch (const std::exception& e) {
+        report_run_failure(e);
+    } catch (...) {
+        ++errors_reported;
+        tk_log(3, "ERROR: unknown failure");
+        set_done();
+    }
+}
+
+void kellvar_converter::run_entries(udb_database& db, csv_engine& csv, csv_validator& validator,
+                                    const wchar_t* delimiter) {
+    for (size_t i = 0; i < table_queries.size(); ++i) {
+        check_stop();
+        const std::wstring name = table_queries[i].first;
+        const std::wstring query = table_queries[i].second;
+
+        // Stored queries are no tables: only tables are looked up.
+        if (query.empty() && !db.is_table_exist(name)) {
+            tk_wlog(3, L"Table %s not exists", name.c_str());
+            if (console_run) {
+                ++errors_reported;
+                if (!silent) console_line(stderr, "Table " + console_text(name) + " not exists");
+            } else {
+                error_handler::instance()->clear_context();
+                report(tk_exception(L"Table " + name + L" not exists", 0), false);
+            }
+            ++progress.tables_done;
+            continue;
+        }
+
+        progress.current_table = name;
+        progress.record_count = 0;
+        progress.current_record = 0;
+        try {
+            convert_entry(db, csv, validator, delimiter, name, query);
+        } catch (const tk_exception& e) {
+            check_stop();
+            error_handler::instance()->set_context(name);
+            report(e, false);
+        }
+        ++progress.tables_done;
+    }
+}
+
+void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator,
+                                      const wchar_t* delimiter, const std::wstring& name,
+                                      const std::wstring& query) {
+    std::unique_ptr<udb_recordset> rs = query.empty() ? db.get_table(name, 1) : db.get_query(name, query, 1);
+    if (!rs || rs->get_schema().size() == 0) return;
+
+    // The file name: the entry's own name when it is fit for a file, else a
+    // generated one. Either is kept from every later entry of the run, also
+    // when the entry is skipped below.
+    const bool generated = !validator.is_acceptable(name);
+    const std::wstring file_name = generated ? validator.get_safe_name(name) : name;
+    if (generated) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Store generated table name '%s'", file_name.c_str());
+        validator.add_existing_name(file_name);
+    }
+    validator.add_restricted_name(file_name);
+
+    if (csv.is_table_exist(file_name)) {
+        if (mode == 2) {
+            if (tk_log_wants(2)) tk_wlog(2, L"Skipping existing file for '%s'", name.c_str());
+            return;
+        }
+        if (mode == 1) csv.delete_tab(file_name);
+    }
+
+    const std::wstring path = csv.get_full_file_name(file_name);
+    std::unique_ptr<csv_file> file = include_field_names ? std::make_unique<csv_file>(path, delimiter, rs->get_schema())
+                                                         : std::make_unique<csv_file>(path, delimiter);
+
+    progress.record_count = rs->get_record_count();
+    tk_wlog(3, L"Converting table %s (%I64u records)", name.c_str(), progress.record_count.load());
+    if (console_run && !silent)
+        console_line(stdout, "Converting table " + console_text(name) + "(" +
+                                 std::to_string(progress.record_count.load()) + " records)");
+    if (definitions_only) {
+        file->close();
+        return;
+    }
+
+    // The table ends at the end of its stream, whatever the count said.
+    rs->reset();
+    while (!rs->is_eof()) {
+        check_stop();
+        const uint64_t number = progress.current_record.load() + 1;
+        if (tk_log_wants(1)) tk_log(1, "Converting record #%" PRIu64, number);
+        bool ends_table = false;
+        try {
+            udb_record* record = rs->get_record();
+            if (!record) throw tk_exception(std::string("The record cannot be read"), 0);
+            file->append_record(*record);
+        } catch (const tk_exception& e) {
+            check_stop();
+            error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
+            report(e, false);
+            // A level-0 failure ends the table; the file keeps the records
+            // written before it.
+            ends_table = e.level() == 0;
+        }
+        if (ends_table) break;
+        ++progress.current_record;
+        try {
+            rs->next();
+        } catch (const tk_exception& e) {
+            // The next record could not be read: the table ends here.
+            check_stop();
+            error_handler::instance()->set_context(
+                plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
+            report(e, false);
+            break;
+        }
+    }
+    file->close();
+}

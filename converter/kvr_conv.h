@@ -1,0 +1,121 @@
+// The converter: every setting of a conversion, the progress of the run and
+// the run itself (operator()). Each program builds exactly one.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mysql_conv.h"
+#include "tk_atomic.h"
+#include "tk_regk.h"
+#include "tk_singl.h"
+#include "udb_conv.h"
+
+class csv_engine;
+class csv_validator;
+class tk_exception;
+class udb_database;
+class udb_profile;
+
+inline constexpr const char* kellvar_registry_key = "Software\\Vantorel\\Fennrow";
+inline constexpr const wchar_t* kellvar_section_csv = L"CSV settings";
+
+// Which program builds the converter.
+enum class kellvar_program {
+    console,  // no registry; the console run (see console_run)
+    gui       // settings loaded from the registry when built, stored when destroyed
+};
+
+class kellvar_converter : public udb_converter,
+                          public mysql_converter_impl,
+                          public tk_serializer,
+                          public tk_singleton<kellvar_converter> {
+public:
+    explicit kellvar_converter(kellvar_program program);
+    ~kellvar_converter() override;
+
+    // The conversion run: every entry of table_queries (with selected_tables
+    // appended) into one CSV file each. Throws nothing; done is true when it
+    // returns. Runs on the caller's thread.
+    void operator()() override;
+
+    // Whether the source database accepts the query as a table's source;
+    // the statement is prepared, never executed.
+    bool check_query(const std::wstring& query) override;
+
+    // Registry: false load, true store. True when every value was exchanged.
+    bool serialize(bool store);
+
+    // Applies a profile: generic settings and lists, "MySQL settings", "CSV
+    // settings". A "CSV delimiter" other than 0 to 2 throws tk_exception
+    // (level 1) "Invalid CSV delimiter" before anything is changed.
+    bool load_profile(const udb_profile& profile);
+    // Fills a profile; the stored queries stay in table_queries.
+    bool store_profile(udb_profile& profile);
+    bool load_profile_file(const std::wstring& path);
+    bool store_profile_file(const std::wstring& path);
+
+    // The source database's table names (the list is emptied first).
+    void get_all_tables(std::vector<std::wstring>& names);
+
+    // Throws tk_exception (level 1) when the server does not know the source
+    // database. Call it before anything in the destination is deleted.
+    void check_source();
+    // Console: prepares the destination folder before the run. Checks the
+    // source first; mode 0 empties an existing folder of its CSV files; a
+    // missing folder is created; a file under the path is a level-1 error.
+    void check_dest();
+
+    // The delimiter text of the index, or null outside the table.
+    static const wchar_t* delimiter_text(uint32_t index);
+
+    bool blob2text = false;
+    bool include_field_names = true;
+    uint32_t delimiter_index = 1;
+
+    // The console run: an existence check per table, progress lines on the
+    // standard output, missing tables on the standard error stream, every
+    // table of the database when nothing is selected. Set by the console
+    // program (true when built for the console).
+    bool console_run = false;
+    // Whether the settings are remembered in the registry (the wizard).
+    bool remember_settings = false;
+
+    // Problems met during the last run: reports to the error handler,
+    // missing tables and other failures. 0 after a run that converted all.
+    tk_atomic<uint32_t> errors_reported;
+
+    // Called when the run scope opens, on the run's thread (the wizard starts
+    // its progress timer from it; it must hand that to the window thread).
+    std::function<void()> on_run_start;
+    // Called with the text of a std::exception that ends the run (the wizard
+    // shows it in a message box). When unset, the text is logged and, in the
+    // console run, written to the standard error stream.
+    std::function<void(const std::string&)> on_run_error;
+
+protected:
+    // Shuts the connection's socket down so that a waiting fetch returns.
+    void on_stop_request() override;
+
+private:
+    void run_entries(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter);
+    void convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter,
+                       const std::wstring& name, const std::wstring& query);
+    // Reports through the error handler; lets the user's abort pass.
+    void report(const tk_exception& e, bool no_abort);
+    // Reports a failure that ends the run; throws nothing.
+    void report_run_failure(const tk_exception& e) noexcept;
+    void report_run_failure(const std::exception& e) noexcept;
+    // Ends the run when a stop was asked for.
+    void check_stop() const;
+    // The socket the stop request may shut down (-1: none).
+    void set_cancel_socket(int fd);
+
+    std::mutex m_cancel_lock;
+    int m_cancel_socket = -1;
+    // The socket was shut down: the next run connects again.
+    std::atomic<bool> m_connection_cut{false};
+};

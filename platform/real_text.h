@@ -1,0 +1,22 @@
+// Text of doubles and floats for values: locale-free, no digits lost.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace plat {
+
+// Whole numbers below 1e21 in magnitude print as plain integers
+// ("3000000000", "-0" prints "0"); other values print the shortest text that
+// reads back to the same number, in plain notation when the decimal exponent
+// is between -7 and 20 ("2.5", "0.1", "12345.67"), otherwise scientific
+// ("1e+300", "1.5e-08"). Infinities "inf"/"-inf", NaN "nan".
+void append_double(std::string& out, double v);
+void append_float(std::string& out, float v);  // the same rules for single precision
+
+// The longest prefix of text (after blanks) that is a decimal number, as
+// strtod reads it in the "C" locale; 0 when there is none. Out-of-range
+// values give an infinity or zero.
+double parse_double_prefix(std::string_view text);
+float parse_float_prefix(std::string_view text);
+
+}  // namespace plat

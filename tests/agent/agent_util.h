@@ -1,0 +1,168 @@
+// Helpers of the console program's tests: running the real BRENNOCK as a
+// child process, temporary folders, small file helpers.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "test_server.h"
+
+extern char** environ;
+
+namespace agent_test {
+
+struct run_result {
+    std::string out;
+    std::string err;
+    int status = -1000;  // exit code, or -signal when killed by a signal
+};
+
+inline std::ostream& operator<<(std::ostream& os, const run_result& r) {
+    return os << "exit " << r.status << "\n--- stdout ---\n" << r.out << "--- stderr ---\n" << r.err;
+}
+
+// Runs BRENNOCK with the arguments (no shell); stdin is /dev/null.
+inline run_result run_brennock(const std::vector<std::string>& args) {
+    run_result r;
+    int out_pipe[2], err_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return r;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+
+    std::vector<std::string> all;
+    all.push_back(BRENNOCK_PATH);
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    const int rc = posix_spawn(&pid, BRENNOCK_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out_pipe[1]);
+    close(err_pipe[1]);
+    if (rc != 0) {
+        close(out_pipe[0]);
+        close(err_pipe[0]);
+        ADD_FAILURE() << "cannot start " << BRENNOCK_PATH << ": " << std::strerror(rc);
+        return r;
+    }
+
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    int open_count = 2;
+    while (open_count > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            ADD_FAILURE() << "poll: " << std::strerror(errno);
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_count;
+            }
+        }
+    }
+    for (pollfd& p : fds)
+        if (p.fd >= 0) close(p.fd);
+
+    int st = 0;
+    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    }
+    if (WIFEXITED(st))
+        r.status = WEXITSTATUS(st);
+    else if (WIFSIGNALED(st))
+        r.status = -WTERMSIG(st);
+    return r;
+}
+
+// A folder under /tmp, removed with everything in it at the end.
+class temp_dir {
+public:
+    temp_dir() {
+        char tmpl[] = "/tmp/brennock-test.XXXXXX";
+        if (!mkdtemp(tmpl)) fennrow_test::fail_test(std::string("mkdtemp: ") + std::strerror(errno));
+        path_ = tmpl;
+    }
+    ~temp_dir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    temp_dir(const temp_dir&) = delete;
+    temp_dir& operator=(const temp_dir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+inline void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!f) fennrow_test::fail_test("cannot write " + path);
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    if (!f) return "<missing " + path + ">";
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+inline bool exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+// Names of the entries of a folder, sorted.
+inline std::vector<std::string> list_dir(const std::string& path) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : std::filesystem::directory_iterator(path, ec)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+inline const std::string bom = "\xEF\xBB\xBF";
+
+// The connection options for the test server.
+inline std::vector<std::string> server_args(const fennrow_test::test_server& s) {
+    return {"--host=" + s.host, "--port=" + std::to_string(s.port), "--user=" + s.user, "--pswd=" + s.password};
+}
+
+inline std::vector<std::string> join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace agent_test

@@ -1,0 +1,17 @@
+// The test program's entry: one application object for every test, on the
+// offscreen platform unless the environment names another.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+
+#include "g_clipb.h"
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    // Death tests start the program again instead of forking its threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    QApplication app(argc, argv);
+    gui_install_clipboard_writer();
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,399 @@
+// The column rules and cell readers of the MySQL back end, the quoting of
+// names, the version reader and the wrapping of stored queries: no server.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sql_engi.h"
+#include "sql_excep.h"
+#include "sql_limq.h"
+#include "sql_rec.h"
+#include "sql_types.h"
+
+using namespace std::string_literals;
+
+namespace {
+
+MYSQL_FIELD column(enum_field_types type, unsigned int flags = 0, unsigned int charset = 45,
+                   unsigned long length = 10) {
+    MYSQL_FIELD f;
+    std::memset(&f, 0, sizeof f);
+    f.type = type;
+    f.flags = flags;
+    f.charsetnr = charset;
+    f.length = length;
+    f.name = const_cast<char*>("c");
+    f.name_length = 1;
+    return f;
+}
+
+MYSQL_FIELD decimal_column(unsigned long length, unsigned int decimals, unsigned int flags = 0) {
+    MYSQL_FIELD f = column(MYSQL_TYPE_NEWDECIMAL, flags, 63, length);
+    f.decimals = decimals;
+    return f;
+}
+
+ole_variant read_cell(const MYSQL_FIELD& f, const std::string& bytes, bool blob_to_text = false) {
+    ole_variant v;
+    sql_cell_to_value(sql_column_rule_for(f, blob_to_text), bytes.data(), bytes.size(), v);
+    return v;
+}
+
+std::vector<uint8_t> bytes_of(const ole_variant& v) {
+    return std::vector<uint8_t>(v.binary_data(), v.binary_data() + v.binary_size());
+}
+
+constexpr unsigned B = sql_flag_binary;
+constexpr unsigned U = sql_flag_unsigned;
+
+// --- Which value type each column gets -------------------------------------
+
+struct rule_case {
+    const char* what;
+    MYSQL_FIELD field;
+    bool blob_to_text;
+    VARTYPE vartype;
+    sql_cell_kind kind;
+};
+
+class ColumnRule : public ::testing::TestWithParam<rule_case> {};
+
+TEST_P(ColumnRule, GivesTypeAndReader) {
+    const rule_case& c = GetParam();
+    const sql_column_rule r = sql_column_rule_for(c.field, c.blob_to_text);
+    EXPECT_EQ(r.vartype, c.vartype) << c.what;
+    EXPECT_EQ(static_cast<int>(r.kind), static_cast<int>(c.kind)) << c.what;
+}
+
+const rule_case rule_cases[] = {
+    {"tinyint", column(MYSQL_TYPE_TINY, 0, 63), false, VT_I1, sql_cell_kind::int_signed},
+    {"tinyint unsigned", column(MYSQL_TYPE_TINY, U, 63), false, VT_UI1, sql_cell_kind::int_unsigned},
+    {"smallint", column(MYSQL_TYPE_SHORT, 0, 63), false, VT_I2, sql_cell_kind::int_signed},
+    {"smallint unsigned", column(MYSQL_TYPE_SHORT, U, 63), false, VT_UI2, sql_cell_kind::int_unsigned},
+    {"int", column(MYSQL_TYPE_LONG, 0, 63), false, VT_I4, sql_cell_kind::int_signed},
+    {"int unsigned", column(MYSQL_TYPE_LONG, U, 63), false, VT_UI4, sql_cell_kind::int_unsigned},
+    {"mediumint unsigned", column(MYSQL_TYPE_INT24, U, 63), false, VT_I4, sql_cell_kind::int_signed},
+    {"bigint", column(MYSQL_TYPE_LONGLONG, 0, 63), false, VT_I8, sql_cell_kind::int_signed},
+    {"bigint unsigned", column(MYSQL_TYPE_LONGLONG, U, 63), false, VT_UI8, sql_cell_kind::int_unsigned},
+    {"float", column(MYSQL_TYPE_FLOAT, 0, 63), false, VT_R4, sql_cell_kind::real4},
+    {"double", column(MYSQL_TYPE_DOUBLE, 0, 63), false, VT_R8, sql_cell_kind::real8},
+    {"decimal", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), false, VT_DECIMAL, sql_cell_kind::decimal},
+    {"old decimal", column(MYSQL_TYPE_DECIMAL, 0, 63), false, VT_DECIMAL, sql_cell_kind::decimal},
+    {"decimal(28,10)", decimal_column(30, 10), false, VT_DECIMAL, sql_cell_kind::decimal},
+    {"decimal(28,0) unsigned", decimal_column(28, 0, U), false, VT_DECIMAL, sql_cell_kind::decimal},
+    {"decimal(29,0)", decimal_column(30, 0), false, VT_BSTR, sql_cell_kind::text},
+    {"decimal(65,30)", decimal_column(67, 30), false, VT_BSTR, sql_cell_kind::text},
+    {"date", column(MYSQL_TYPE_DATE, B, 63), false, VT_DATE, sql_cell_kind::date},
+    {"time", column(MYSQL_TYPE_TIME, B, 63), false, VT_DATE, sql_cell_kind::time},
+    {"datetime", column(MYSQL_TYPE_DATETIME, B, 63), false, VT_DATE, sql_cell_kind::datetime},
+    {"timestamp", column(MYSQL_TYPE_TIMESTAMP, B, 63), false, VT_DATE, sql_cell_kind::datetime},
+    {"year", column(MYSQL_TYPE_YEAR, U, 63), false, VT_UI2, sql_cell_kind::int_unsigned},
+    {"bit(1)", column(MYSQL_TYPE_BIT, U, 63, 1), false, VT_BOOL, sql_cell_kind::boolean},
+    {"bit(8)", column(MYSQL_TYPE_BIT, U, 63, 8), false, VT_UI1, sql_cell_kind::bits},
+    {"bit(12)", column(MYSQL_TYPE_BIT, U, 63, 12), false, VT_UI2, sql_cell_kind::bits},
+    {"bit(32)", column(MYSQL_TYPE_BIT, U, 63, 32), false, VT_UI4, sql_cell_kind::bits},
+    {"bit(64)", column(MYSQL_TYPE_BIT, U, 63, 64), false, VT_UI8, sql_cell_kind::bits},
+    {"varchar", column(MYSQL_TYPE_VAR_STRING, 0, 45), false, VT_BSTR, sql_cell_kind::text},
+    // A _bin collation sets the binary flag on a text column.
+    {"varchar _bin", column(MYSQL_TYPE_VAR_STRING, B, 45), false, VT_BSTR, sql_cell_kind::text},
+    {"char", column(MYSQL_TYPE_STRING, 0, 45), false, VT_BSTR, sql_cell_kind::text},
+    {"varbinary", column(MYSQL_TYPE_VAR_STRING, B, 63), false, VT_BYTE_ARRAY, sql_cell_kind::bytes},
+    {"binary", column(MYSQL_TYPE_STRING, B, 63), false, VT_BYTE_ARRAY, sql_cell_kind::bytes},
+    {"blob", column(MYSQL_TYPE_BLOB, B | 16, 63), false, VT_BYTE_ARRAY, sql_cell_kind::bytes},
+    {"longblob", column(MYSQL_TYPE_LONG_BLOB, B | 16, 63), false, VT_BYTE_ARRAY, sql_cell_kind::bytes},
+    {"blob, blob_to_text", column(MYSQL_TYPE_BLOB, B | 16, 63), true, VT_BSTR, sql_cell_kind::bytes_or_text},
+    {"varbinary, blob_to_text", column(MYSQL_TYPE_VAR_STRING, B, 63), true, VT_BSTR,
+     sql_cell_kind::bytes_or_text},
+    {"text", column(MYSQL_TYPE_BLOB, 16, 45), false, VT_BSTR, sql_cell_kind::text},
+    {"json (binary flag, text charset)", column(MYSQL_TYPE_BLOB, B | 16, 45), false, VT_BSTR,
+     sql_cell_kind::text},
+    {"enum", column(MYSQL_TYPE_STRING, 256, 45), false, VT_BSTR, sql_cell_kind::text},
+    {"geometry as text", column(MYSQL_TYPE_LONG_BLOB, 0, 45), false, VT_BSTR, sql_cell_kind::text},
+    {"raw geometry", column(MYSQL_TYPE_GEOMETRY, B | 16, 63), false, VT_BYTE_ARRAY, sql_cell_kind::bytes},
+    {"null column", column(MYSQL_TYPE_NULL, B, 63), false, VT_BSTR, sql_cell_kind::text},
+};
+
+INSTANTIATE_TEST_SUITE_P(All, ColumnRule, ::testing::ValuesIn(rule_cases));
+
+// --- Cell values ------------------------------------------------------------
+
+struct cell_case {
+    const char* what;
+    MYSQL_FIELD field;
+    std::string bytes;
+    bool blob_to_text;
+    VARTYPE vartype;
+    std::wstring text;  // to_wstring of the value
+};
+
+class CellValue : public ::testing::TestWithParam<cell_case> {};
+
+TEST_P(CellValue, HasTypeAndText) {
+    const cell_case& c = GetParam();
+    const ole_variant v = read_cell(c.field, c.bytes, c.blob_to_text);
+    EXPECT_EQ(v.type(), c.vartype) << c.what;
+    EXPECT_EQ(v.to_wstring(), c.text) << c.what;
+}
+
+const cell_case cell_cases[] = {
+    {"tinyint", column(MYSQL_TYPE_TINY, 0, 63), "-128", false, VT_I1, L"-128"},
+    {"tinyint unsigned", column(MYSQL_TYPE_TINY, U, 63), "255", false, VT_UI1, L"255"},
+    {"smallint", column(MYSQL_TYPE_SHORT, 0, 63), "-32768", false, VT_I2, L"-32768"},
+    {"int", column(MYSQL_TYPE_LONG, 0, 63), "-2147483648", false, VT_I4, L"-2147483648"},
+    {"int unsigned", column(MYSQL_TYPE_LONG, U, 63), "4294967295", false, VT_UI4, L"4294967295"},
+    {"mediumint unsigned", column(MYSQL_TYPE_INT24, U, 63), "16777215", false, VT_I4, L"16777215"},
+    {"bigint", column(MYSQL_TYPE_LONGLONG, 0, 63), "-9223372036854775808", false, VT_I8,
+     L"-9223372036854775808"},
+    {"bigint unsigned", column(MYSQL_TYPE_LONGLONG, U, 63), "18446744073709551615", false, VT_UI8,
+     L"18446744073709551615"},
+    {"year", column(MYSQL_TYPE_YEAR, U, 63), "2024", false, VT_UI2, L"2024"},
+    {"double", column(MYSQL_TYPE_DOUBLE, 0, 63), "2.25", false, VT_R8, L"2.25"},
+    {"decimal", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "12.50", false, VT_DECIMAL, L"12.5"},
+    {"decimal of 28 digits", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "-123456789012345678.0123456789", false,
+     VT_DECIMAL, L"-123456789012345678.0123456789"},
+    // Too many digits for the 96-bit decimal: the exact digits as text.
+    {"decimal(65,30)", column(MYSQL_TYPE_NEWDECIMAL, 0, 63),
+     "-12345678901234567890123456789012345.123456789012345678901234567890", false, VT_BSTR,
+     L"-12345678901234567890123456789012345.123456789012345678901234567890"},
+    {"decimal scale 30", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "0.000000000000000000000000000001", false,
+     VT_BSTR, L"0.000000000000000000000000000001"},
+    {"bit(1) one", column(MYSQL_TYPE_BIT, U, 63, 1), "\x01", false, VT_BOOL, L"1"},
+    {"bit(1) zero", column(MYSQL_TYPE_BIT, U, 63, 1), "\x00"s, false, VT_BOOL, L"0"},
+    // All bytes count, not only the first.
+    {"bit(16) one", column(MYSQL_TYPE_BIT, U, 63, 16), "\x00\x01"s, false, VT_UI2, L"1"},
+    {"bit(12)", column(MYSQL_TYPE_BIT, U, 63, 12), "\x0A\x05", false, VT_UI2, L"2565"},
+    {"bit(64)", column(MYSQL_TYPE_BIT, U, 63, 64), std::string(8, '\xFF'), false, VT_UI8,
+     L"18446744073709551615"},
+    {"date", column(MYSQL_TYPE_DATE, B, 63), "2024-02-29", false, VT_DATE, L"2024-02-29"},
+    {"zero date", column(MYSQL_TYPE_DATE, B, 63), "0000-00-00", false, VT_DATE, L"0000-00-00"},
+    {"date with zero month", column(MYSQL_TYPE_DATE, B, 63), "2024-00-15", false, VT_DATE, L"2024-00-15"},
+    {"date out of the calendar", column(MYSQL_TYPE_DATE, B, 63), "2023-02-30", false, VT_BSTR, L"2023-02-30"},
+    {"datetime(6)", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02 03:04:05.123456", false, VT_DATE,
+     L"2024-01-02 03:04:05.123456"},
+    {"zero datetime", column(MYSQL_TYPE_DATETIME, B, 63), "0000-00-00 00:00:00", false, VT_DATE,
+     L"0000-00-00 00:00:00"},
+    {"timestamp", column(MYSQL_TYPE_TIMESTAMP, B, 63), "2038-01-19 03:14:07", false, VT_DATE,
+     L"2038-01-19 03:14:07"},
+    {"time", column(MYSQL_TYPE_TIME, B, 63), "12:34:56", false, VT_DATE, L"0000-00-00 12:34:56"},
+        // Time spans the date value cannot hold keep the server's text.
+    {"time beyond 24 hours", column(MYSQL_TYPE_TIME, B, 63), "838:59:59", false, VT_BSTR, L"838:59:59"},
+    {"negative time", column(MYSQL_TYPE_TIME, B, 63), "-00:00:01", false, VT_BSTR, L"-00:00:01"},
+    {"time(3) span", column(MYSQL_TYPE_TIME, B, 63), "100:00:01.500", false, VT_BSTR, L"100:00:01.500"},
+    {"time(6)", column(MYSQL_TYPE_TIME, B, 63), "23:59:59.250000", false, VT_DATE, L"0000-00-00 23:59:59.250000"},
+    {"text", column(MYSQL_TYPE_BLOB, 16, 45), "\xC3\xA4\xC3\x9F", false, VT_BSTR, L"\u00E4\u00DF"},
+    {"4-byte character", column(MYSQL_TYPE_VAR_STRING, 0, 45), "x\xF0\x9F\x98\x80", false, VT_BSTR,
+     L"x\U0001F600"},
+    {"empty text", column(MYSQL_TYPE_VAR_STRING, 0, 45), "", false, VT_BSTR, L""},
+    {"varbinary", column(MYSQL_TYPE_VAR_STRING, B, 63), "\x00\xFF"s, false, VT_BYTE_ARRAY, L"0x00FF"},
+    {"blob", column(MYSQL_TYPE_BLOB, B, 63), "ab", false, VT_BYTE_ARRAY, L"0x6162"},
+    {"empty blob", column(MYSQL_TYPE_BLOB, B, 63), "", false, VT_BYTE_ARRAY, L""},
+    {"blob as text", column(MYSQL_TYPE_BLOB, B, 63), "h\xC3\xA9llo", true, VT_BSTR, L"h\u00E9llo"},
+    // Zero bytes or ill-formed UTF-8: every byte kept, in the binary text form.
+    {"blob with a zero byte", column(MYSQL_TYPE_BLOB, B, 63), "ab\x00"s, true, VT_BYTE_ARRAY, L"0x616200"},
+    {"blob not UTF-8", column(MYSQL_TYPE_BLOB, B, 63), "\xFF\xFE", true, VT_BYTE_ARRAY, L"0xFFFE"},
+    {"binary(4) as text", column(MYSQL_TYPE_STRING, B, 63), "\x00\x01\x02\x00"s, true, VT_BYTE_ARRAY,
+     L"0x00010200"},
+};
+
+INSTANTIATE_TEST_SUITE_P(All, CellValue, ::testing::ValuesIn(cell_cases));
+
+TEST(CellValue, NullCellIsEmptyForEveryKind) {
+    const MYSQL_FIELD fields[] = {
+        column(MYSQL_TYPE_LONG, 0, 63),     column(MYSQL_TYPE_BIT, U, 63, 1),
+        column(MYSQL_TYPE_BLOB, B, 63),     column(MYSQL_TYPE_VAR_STRING, 0, 45),
+        column(MYSQL_TYPE_DATETIME, B, 63), column(MYSQL_TYPE_NEWDECIMAL, 0, 63),
+    };
+    for (const MYSQL_FIELD& f : fields) {
+        for (bool b2t : {false, true}) {
+            ole_variant v(std::wstring(L"old"));
+            sql_cell_to_value(sql_column_rule_for(f, b2t), nullptr, 0, v);
+            EXPECT_EQ(v.type(), VT_EMPTY) << "type " << f.type;
+        }
+    }
+}
+
+TEST(CellValue, TextIsReadByLengthWithZeroCharacters) {
+    const ole_variant v = read_cell(column(MYSQL_TYPE_BLOB, 16, 45), std::string("a\0b", 3));
+    ASSERT_EQ(v.type(), VT_BSTR);
+    EXPECT_EQ(v.get_bstr(), L"a\0b"s);
+}
+
+TEST(CellValue, BinaryKeepsEveryByte) {
+    const std::string raw = "\x00\x01\x02\x00\xFF"s;
+    const ole_variant v = read_cell(column(MYSQL_TYPE_VAR_STRING, B, 63), raw);
+    ASSERT_EQ(v.type(), VT_BYTE_ARRAY);
+    EXPECT_EQ(bytes_of(v), (std::vector<uint8_t>{0, 1, 2, 0, 0xFF}));
+}
+
+TEST(CellValue, ReusedValueTakesTheNextCellWhole) {
+    // One value object, cells of several kinds in turn (as a record's field
+    // row after row): nothing of the previous cell remains.
+    ole_variant v;
+    const sql_column_rule text = sql_column_rule_for(column(MYSQL_TYPE_VAR_STRING, 0, 45), false);
+    const sql_column_rule bytes = sql_column_rule_for(column(MYSQL_TYPE_BLOB, B, 63), false);
+    sql_cell_to_value(text, "long text value", 15, v);
+    sql_cell_to_value(text, "ab", 2, v);
+    EXPECT_EQ(v.get_bstr(), L"ab");
+    sql_cell_to_value(bytes, "\x01\x02\x03", 3, v);
+    sql_cell_to_value(bytes, "\x09", 1, v);
+    EXPECT_EQ(bytes_of(v), std::vector<uint8_t>{9});
+    sql_cell_to_value(text, nullptr, 0, v);
+    EXPECT_EQ(v.type(), VT_EMPTY);
+}
+
+TEST(CellValue, NumbersIgnoreTheLocale) {
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    const ole_variant d = read_cell(column(MYSQL_TYPE_DOUBLE, 0, 63), "2.25");
+    const ole_variant f = read_cell(column(MYSQL_TYPE_FLOAT, 0, 63), "-1.5");
+    const ole_variant dec = read_cell(column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "12.50");
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(d.to_double(), 2.25);
+    EXPECT_EQ(f.to_double(), -1.5);
+    EXPECT_EQ(dec.to_wstring(), L"12.5");
+}
+
+TEST(CellValue, DefaultTextsByType) {
+    EXPECT_TRUE(get_variant(VT_BOOL, std::wstring(L"\x01")).to_bool());
+    EXPECT_FALSE(get_variant(VT_BOOL, std::wstring(1, L'\0')).to_bool());
+    EXPECT_EQ(get_variant(VT_I4, std::wstring(L"42")).to_long(), 42);
+    EXPECT_EQ(get_variant(VT_BSTR, std::wstring(L"abc")).to_wstring(), L"abc");
+}
+
+// --- Records ------------------------------------------------------------------
+
+TEST(SqlRecord, BuildsNamedFieldsFromColumnDescriptions) {
+    MYSQL_FIELD f[2] = {column(MYSQL_TYPE_LONG, 0, 63), column(MYSQL_TYPE_VAR_STRING, 0, 45)};
+    f[0].name = const_cast<char*>("id");
+    f[0].name_length = 2;
+    f[1].name = const_cast<char*>("n\xC3\xA4me");
+    f[1].name_length = 5;
+    char c0[] = "7";
+    char c1[] = "x";
+    char* cells[] = {c0, c1};
+    unsigned long lengths[] = {1, 1};
+    sql_record r(2, f, lengths, cells);
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0]->get_name(), L"id");
+    EXPECT_EQ(r[0]->get_type(), VT_I4);
+    EXPECT_EQ(r[1]->get_name(), L"n\u00E4me");
+    EXPECT_EQ(r.get_field(L"N\u00C4ME").to_wstring(), L"x");
+    EXPECT_EQ(r[1]->get_declared_size(), 1u);
+}
+
+TEST(SqlRecord, NullDescriptionsAssert) {
+    unsigned long lengths[] = {0};
+    try {
+        sql_record r(1, nullptr, lengths, nullptr);
+        FAIL() << "no assertion";
+    } catch (const tk_mail_assertion& e) {
+        EXPECT_EQ(e.level(), 2u);
+        EXPECT_EQ(std::string(e.what()), make_err_meggase("sql_rec", 20));
+    }
+}
+
+// --- Names, versions, statements -------------------------------------------
+
+struct name_case {
+    std::wstring name;
+    std::wstring quoted;
+};
+
+class SafeName : public ::testing::TestWithParam<name_case> {};
+
+TEST_P(SafeName, AlwaysQuotedWithBackquotesDoubled) {
+    EXPECT_EQ(sql_engine::get_safe_name(GetParam().name), GetParam().quoted);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, SafeName,
+    ::testing::Values(name_case{L"orders", L"`orders`"}, name_case{L"", L"``"},
+                      name_case{L"a`b", L"`a``b`"}, name_case{L"`x`", L"```x```"},
+                      name_case{L"x` ; DROP TABLE y; -- ", L"`x`` ; DROP TABLE y; -- `"},
+                      name_case{std::wstring(65, L'n'), L"`" + std::wstring(65, L'n') + L"`"},
+                      name_case{L"\u00E4\U0001F600", L"`\u00E4\U0001F600`"}));
+
+struct version_case {
+    const char* text;
+    bool ok;
+    uint32_t version;
+};
+
+class ServerVersion : public ::testing::TestWithParam<version_case> {};
+
+TEST_P(ServerVersion, ReadsThreeNumbers) {
+    uint32_t v = 0xDEADBEEF;
+    EXPECT_EQ(sql_engine::parse_server_version(GetParam().text, v), GetParam().ok) << GetParam().text;
+    if (GetParam().ok) {
+        EXPECT_EQ(v, GetParam().version) << GetParam().text;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ServerVersion,
+                         ::testing::Values(version_case{"5.7.44-log", true, 0x05072C},
+                                           version_case{"10.11.6-MariaDB", true, 0x0A0B06},
+                                           version_case{"5.5.5-10.11.6-MariaDB-0+deb12u1", true, 0x0A0B06},
+                                           version_case{"4.1.0", true, 0x40100},
+                                           version_case{"3.23.44-nt", true, 0x3172C},
+                                           version_case{"5.5.5", true, 0x050505},
+                                           version_case{"5", false, 0}, version_case{"5.1", false, 0},
+                                           version_case{"", false, 0}, version_case{"x.y.z", false, 0}));
+
+struct strip_case {
+    std::wstring query;
+    std::wstring stripped;
+};
+
+class QueryEnd : public ::testing::TestWithParam<strip_case> {};
+
+TEST_P(QueryEnd, TrailingSemicolonsGoCommentsStay) {
+    EXPECT_EQ(sql_strip_query_end(GetParam().query), GetParam().stripped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, QueryEnd,
+    ::testing::Values(strip_case{L"SELECT 1", L"SELECT 1"}, strip_case{L"SELECT 1;", L"SELECT 1"},
+                      strip_case{L"SELECT 1 ; ;  \r\n\t", L"SELECT 1"},
+                      strip_case{L"SELECT 1; -- done", L"SELECT 1 -- done"},
+                      strip_case{L"SELECT 1 -- a; b", L"SELECT 1 -- a; b"},
+                      strip_case{L"SELECT 1 # note;", L"SELECT 1 # note;"},
+                      strip_case{L"SELECT 1 /* x; */ ;", L"SELECT 1 /* x; */"},
+                      strip_case{L"SELECT ';'", L"SELECT ';'"}, strip_case{L"SELECT 'a\\';'", L"SELECT 'a\\';'"},
+                      strip_case{L"SELECT `a;`", L"SELECT `a;`"}, strip_case{L"SELECT 5--1;", L"SELECT 5--1"}));
+
+TEST(SelectStatement, WrapsQueriesAndQuotesTables) {
+    EXPECT_EQ(sql_select_statement(L"we`ird", false), L"SELECT * FROM `we``ird`");
+    EXPECT_EQ(sql_select_statement(L"SELECT 1; -- x", true), L"SELECT * FROM (SELECT 1 -- x\n) as temp___table");
+}
+
+// --- Exceptions ---------------------------------------------------------------
+
+TEST(SqlExceptions, FixedTextsLevelsAndCodes) {
+    sql_auth_not_supported_exception auth;
+    EXPECT_STREQ(auth.what(),
+                 "The program does not support authentication protocol requested by server. See "
+                 "'Troubleshooting' article of the product documentation.");
+    EXPECT_EQ(auth.level(), 1u);
+    EXPECT_EQ(auth.code(), 0u);
+    sql_prep_stmt_failed_exception prep;
+    EXPECT_STREQ(prep.what(), "Failed to execute prepared statement");
+    EXPECT_EQ(prep.level(), 1u);
+    EXPECT_EQ(prep.code(), 4197305u);
+    const sql_exception copy = sql_exception(std::string("boom"), 0x12345);
+    EXPECT_EQ(copy.code(), 0x400000u | 0x2345u);
+    EXPECT_EQ(copy.level(), 0u);
+}
+
+TEST(SqlExceptions, WithoutEngineTheAccessorAsserts) {
+    ASSERT_EQ(tk_singleton<sql_engine>::peek(), nullptr);
+    try {
+        sql_exception e;
+        FAIL() << "no assertion";
+    } catch (const tk_mail_assertion& e) {
+        EXPECT_EQ(std::string(e.what()), make_err_meggase(tk_singl_source, 71));
+    }
+}
+
+}  // namespace

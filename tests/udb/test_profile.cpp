@@ -1,0 +1,259 @@
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "tk_excep.h"
+#include "udb_prof.h"
+#include "utf8.h"
+
+namespace {
+
+std::string read_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_bytes(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out << bytes;
+}
+
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+class ProfileFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/fennrow-prof-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        path = dir + "/settings.kvr";
+    }
+    void TearDown() override { std::system(("chmod -R u+rwx '" + dir + "'; rm -rf '" + dir + "'").c_str()); }
+
+    // Writes bytes to the profile path and loads them into a fresh profile.
+    udb_profile load_bytes(const std::string& bytes) {
+        write_bytes(path, bytes);
+        udb_profile p;
+        EXPECT_TRUE(p.load(wide(path)));
+        return p;
+    }
+
+    std::string dir, path;
+};
+
+using entries = udb_profile::entry_list;
+
+TEST(Profile, FreshProfileHoldsTheFourEmptySections) {
+    udb_profile p;
+    ASSERT_EQ(p.sections().size(), 4u);
+    for (const wchar_t* name : {L"Available Queries", L"Selected Tables", L"Selected Views", L"Generic settings"}) {
+        auto it = p.sections().find(name);
+        ASSERT_NE(it, p.sections().end()) << plat::utf8_encode(name);
+        EXPECT_TRUE(it->second.empty());
+    }
+    EXPECT_TRUE(p.get_selected_tables().empty());
+    EXPECT_TRUE(p.get_available_queries().empty());
+    EXPECT_TRUE(p.get_selected_views().empty());
+}
+
+TEST(Profile, SetValueAppendsAndGetValueReadsTheFirst) {
+    udb_profile p;
+    p.set_value(L"Generic settings", L"src", L"first");
+    p.set_value(L"Generic settings", L"src", L"second");
+    p.set_value(L"New section", L"k", L"v");
+    EXPECT_EQ(p.get_value(L"Generic settings", L"src"), L"first");
+    EXPECT_EQ(p.sections().at(L"Generic settings").size(), 2u);
+    EXPECT_EQ(p.get_value(L"New section", L"k"), L"v");
+    EXPECT_EQ(p.get_value(L"New section", L"K"), L"");
+    EXPECT_EQ(p.get_value(L"Missing", L"k"), L"");
+    p.add_section(L"New section");  // an existing section keeps its entries
+    EXPECT_EQ(p.get_value(L"New section", L"k"), L"v");
+}
+
+TEST(Profile, StoredTextIsExact) {
+    udb_profile p;
+    p.set_value(L"Selected Tables", L"orders", L"");
+    p.set_value(L"Selected Tables", L"top10", L"select * from t limit 10");
+    p.set_value(L"Generic settings", L"src", L"shop");
+    p.set_value(L"Generic settings", L"logfile", L"");
+    p.set_value(L"MySQL settings", L"host", L"db.example");
+    p.set_value(L"CSV settings", L"CSV delimiter", L"1");
+    p.set_value(L"Available Queries", L"q", L"");
+    p.set_value(L"Selected Views", L"v", L"\u00C4\u20AC");
+    const std::string expected =
+        "[Available Queries]\r\nq=\r\n\r\n"
+        "[CSV settings]\r\nCSV delimiter=1\r\n\r\n"
+        "[Generic settings]\r\nsrc=shop\r\nlogfile=\r\n\r\n"
+        "[MySQL settings]\r\nhost=db.example\r\n\r\n"
+        "[Selected Tables]\r\norders\r\ntop10=select * from t limit 10\r\n\r\n"
+        "[Selected Views]\r\nv=\xC3\x84\xE2\x82\xAC\r\n\r\n";
+    EXPECT_EQ(p.to_text(), expected);
+}
+
+TEST(Profile, LineBreaksInStoredTextsBecomeBlanks) {
+    udb_profile p;
+    p.set_value(L"Available Queries", L"q", L"select a\r\nfrom b\nwhere c\rorder by a\r\n\r\n");
+    EXPECT_NE(p.to_text().find("\r\nq=select a from b where c order by a  \r\n"), std::string::npos) << p.to_text();
+}
+
+TEST_F(ProfileFileTest, StoreWritesTheTextAndLoadReadsItBack) {
+    udb_profile p;
+    p.set_value(L"Selected Tables", L"orders", L"");
+    p.set_value(L"Selected Tables", L"q", L"select 1");
+    p.set_value(L"Generic settings", L"dest", L"/data/\u00FCber");
+    ASSERT_TRUE(p.store(wide(path)));
+    EXPECT_EQ(read_bytes(path), p.to_text());
+
+    udb_profile back;
+    ASSERT_TRUE(back.load(wide(path)));
+    EXPECT_EQ(back.get_selected_tables(), (entries{{L"orders", L""}, {L"q", L"select 1"}}));
+    EXPECT_EQ(back.get_value(L"Generic settings", L"dest"), L"/data/\u00FCber");
+}
+
+TEST_F(ProfileFileTest, StoredFileIsPrivateToItsOwner) {
+    udb_profile p;
+    p.set_value(L"MySQL settings", L"password", L"secret");
+    ASSERT_TRUE(p.store(wide(path)));
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // A readable existing file is replaced and made private.
+    std::string other = dir + "/old.kvr";
+    write_bytes(other, std::string(5000, 'x'));
+    ASSERT_EQ(chmod(other.c_str(), 0644), 0);
+    ASSERT_TRUE(p.store(wide(other)));
+    ASSERT_EQ(stat(other.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(read_bytes(other), p.to_text());
+}
+
+TEST_F(ProfileFileTest, StoreAnswersFalseWhenNothingCanBeWritten) {
+    udb_profile p;
+    EXPECT_FALSE(p.store(wide(dir + "/no/such/folder/p.kvr")));
+    EXPECT_FALSE(p.store(wide(dir)));  // a folder
+    struct stat before {}, after {};
+    ASSERT_EQ(stat("/dev/full", &before), 0);
+    EXPECT_FALSE(p.store(L"/dev/full"));  // opens, but every write fails
+    ASSERT_EQ(stat("/dev/full", &after), 0);
+    EXPECT_EQ(after.st_mode, before.st_mode);  // a device keeps its mode
+    if (geteuid() != 0) {
+        std::string ro = dir + "/ro";
+        ASSERT_EQ(mkdir(ro.c_str(), 0500), 0);
+        EXPECT_FALSE(p.store(wide(ro + "/p.kvr")));
+    }
+}
+
+TEST_F(ProfileFileTest, MissingProfileIsALevelOneError) {
+    for (const std::string& missing : {dir + "/none.kvr", dir}) {
+        udb_profile p;
+        try {
+            p.load(wide(missing));
+            ADD_FAILURE() << "no exception for " << missing;
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 1u);
+            EXPECT_STREQ(e.what(), "Profile does not exist. Please verify the correct path/name was given.");
+        }
+    }
+}
+
+TEST_F(ProfileFileTest, UnreadableProfileAnswersFalse) {
+    if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+    write_bytes(path, "[Generic settings]\r\nsrc=x\r\n");
+    ASSERT_EQ(chmod(path.c_str(), 0), 0);
+    udb_profile p;
+    EXPECT_FALSE(p.load(wide(path)));
+}
+
+TEST_F(ProfileFileTest, LinesOutsideASectionAreRefused) {
+    for (const char* text : {"src=x\r\n[Generic settings]\r\n", "\xEF\xBB\xBF orders\n[Selected Tables]\n",
+                             "\n\n   \nq=1\n", "[\n[Generic settings]\n"}) {
+        write_bytes(path, text);
+        udb_profile p;
+        try {
+            p.load(wide(path));
+            ADD_FAILURE() << "accepted: " << text;
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 1u);
+            EXPECT_EQ(std::string(e.what()).rfind("Invalid profile file", 0), 0u) << e.what();
+        }
+    }
+}
+
+TEST_F(ProfileFileTest, PlainLinesAreTablesAndKeptAsPlainList) {
+    udb_profile p = load_bytes("[Selected Tables]\r\norders\r\ntop10=select 1\r\n  items  \r\n\r\n");
+    EXPECT_EQ(p.get_selected_tables(), (entries{{L"orders", L""}, {L"top10", L"select 1"}, {L"items", L""}}));
+    ASSERT_EQ(p.plain_lists().count(L"Selected Tables"), 1u);
+    EXPECT_EQ(p.plain_lists().at(L"Selected Tables"), (std::vector<std::wstring>{L"orders", L"items"}));
+}
+
+TEST_F(ProfileFileTest, ARepeatedSectionGetsMoreEntries) {
+    udb_profile p = load_bytes("[Selected Tables]\na\n[Generic settings]\nsrc=x\n[Selected Tables]\nb\n");
+    EXPECT_EQ(p.get_selected_tables(), (entries{{L"a", L""}, {L"b", L""}}));
+}
+
+TEST_F(ProfileFileTest, VeryLongLineIsReadWhole) {
+    std::wstring query = L"select '" + std::wstring(100000, L'\u00E9') + L"'";
+    udb_profile p;
+    p.set_value(L"Available Queries", L"big", query);
+    ASSERT_TRUE(p.store(wide(path)));
+    udb_profile back;
+    ASSERT_TRUE(back.load(wide(path)));
+    EXPECT_EQ(back.get_available_queries(), (entries{{L"big", query}}));
+}
+
+struct load_case {
+    const char* name;
+    std::string file;
+    std::wstring section, key, value;
+};
+
+class ProfileLoadCase : public ProfileFileTest, public ::testing::WithParamInterface<load_case> {};
+
+TEST_P(ProfileLoadCase, ReadsTheValue) {
+    const load_case& c = GetParam();
+    udb_profile p = load_bytes(c.file);
+    EXPECT_EQ(p.get_value(c.section, c.key), c.value);
+}
+
+const std::wstring G = L"Generic settings";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileLoadCase,
+    ::testing::Values(
+        load_case{"SpacesAroundEquals", "[Generic settings]\r\n  src = shop  \r\n", G, L"src", L" shop"},
+        load_case{"EqualsInValue", "[Generic settings]\r\nq=a=b==c\r\n", G, L"q", L"a=b==c"},
+        load_case{"EmptyValue", "[Generic settings]\r\nsrc=\r\n", G, L"src", L""},
+        load_case{"LfOnly", "[Generic settings]\nsrc=x\ndest=y\n", G, L"dest", L"y"},
+        load_case{"CrLf", "[Generic settings]\r\nsrc=x\r\ndest=y\r\n", G, L"dest", L"y"},
+        load_case{"OnlyOneCrDropped", "[Generic settings]\r\nsrc=x\r\r\n", G, L"src", L"x\r"},
+        load_case{"NoFinalLineEnd", "[Generic settings]\r\nsrc=x", G, L"src", L"x"},
+        load_case{"ByteOrderMark", "\xEF\xBB\xBF[Generic settings]\r\nsrc=x\r\n", G, L"src", L"x"},
+        load_case{"Utf8Value", "[Generic settings]\nsrc=\xC3\xA4\xF0\x9F\x98\x80\n", G, L"src", L"\u00E4\U0001F600"},
+        load_case{"BadUtf8BecomesReplacement", "[Generic settings]\nsrc=a\xFF" "b\xC3\n", G, L"src",
+                  L"a\uFFFDb\uFFFD"},
+        load_case{"TabsStay", "[Generic settings]\n\tsrc=x\n", G, L"\tsrc", L"x"},
+        load_case{"FirstOfTwoWins", "[Generic settings]\nsrc=1\nsrc=2\n", G, L"src", L"1"},
+        load_case{"SectionNameExact", "[generic settings]\nsrc=x\n", G, L"src", L""},
+        load_case{"SmallLetterSectionIsItsOwn", "[generic settings]\nsrc=x\n", L"generic settings", L"src", L"x"},
+        load_case{"SpacesAroundSectionLine", "  [MySQL settings]  \nhost=h\n", L"MySQL settings", L"host", L"h"}),
+    [](const ::testing::TestParamInfo<load_case>& info) { return std::string(info.param.name); });
+
+TEST_F(ProfileFileTest, LoadUnderAGermanLocale) {
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    udb_profile p = load_bytes("[CSV settings]\r\nCSV delimiter=2\r\nname=\xC3\x9F\r\n");
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(p.get_value(L"CSV settings", L"CSV delimiter"), L"2");
+    EXPECT_EQ(p.get_value(L"CSV settings", L"name"), L"\u00DF");
+}
+
+}  // namespace

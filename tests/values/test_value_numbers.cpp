@@ -1,0 +1,149 @@
+// Numeric reads of values, slices and raw bytes.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+
+#include "ole_var.h"
+#include "tk_excep.h"
+#include "values_test_util.h"
+
+namespace {
+
+struct number_case {
+    const char* name;
+    std::function<ole_variant()> make;
+    int32_t as_long;
+    bool as_bool;
+    double as_double;
+};
+
+ole_variant set(std::function<void(ole_variant&)> f) {
+    ole_variant v;
+    f(v);
+    return v;
+}
+
+const double nan_marker = -12345.678;  // "to_double gives NaN"
+
+const number_case number_cases[] = {
+    {"empty", [] { return ole_variant(); }, 0, false, 0.0},
+    {"r8_truncates", [] { return ole_variant(2.9); }, 2, true, 2.9},
+    {"r8_negative_truncates", [] { return ole_variant(-2.9); }, -2, true, -2.9},
+    {"r8_above_32_bits", [] { return ole_variant(3e9); }, INT32_MIN, true, 3e9},
+    {"r8_below_32_bits", [] { return ole_variant(-3e9); }, INT32_MIN, true, -3e9},
+    {"r8_nan", [] { return ole_variant(std::nan("")); }, INT32_MIN, true, nan_marker},
+    {"r8_edge", [] { return ole_variant(2147483647.9); }, 2147483647, true, 2147483647.9},
+    {"r8_zero", [] { return ole_variant(0.0); }, 0, false, 0.0},
+    {"bool_true", [] { return ole_variant(true); }, 1, true, 1.0},
+    {"bool_false", [] { return ole_variant(false); }, 0, false, 0.0},
+    {"cy_half_even_down", [] { return make_cy(25000); }, 2, true, 2.5},
+    {"cy_half_even_up", [] { return make_cy(35000); }, 4, true, 3.5},
+    {"cy_out_of_range", [] { return make_cy(INT64_MAX); }, 0, false, 922337203685477.5807},
+    {"dec", [] { return make_decimal("-7.5"); }, -8, true, -7.5},
+    {"dec_out_of_range", [] { return make_decimal("1e20"); }, 0, false, 1e20},
+    {"i8_low_bits", [] { return set([](ole_variant& v) { v.set_i8(-1); }); }, -1, true, -1.0},
+    {"ui8", [] { return set([](ole_variant& v) { v.set_ui8(UINT64_MAX); }); }, -1, true, 18446744073709551615.0},
+    {"ui4", [] { return set([](ole_variant& v) { v.set_ui4(7); }); }, 7, true, 7.0},
+    {"i1", [] { return set([](ole_variant& v) { v.set_i1(-3); }); }, -3, true, -3.0},
+    {"r4", [] { return set([](ole_variant& v) { v.set_r4(-1.5f); }); }, -1, true, -1.5},
+};
+
+class Numbers : public ::testing::TestWithParam<number_case> {};
+
+TEST_P(Numbers, Reads) {
+    const auto& c = GetParam();
+    ole_variant v = c.make();
+    EXPECT_EQ(v.to_long(), c.as_long);
+    EXPECT_EQ(v.to_bool(), c.as_bool);
+    if (c.as_double == nan_marker) {
+        EXPECT_TRUE(std::isnan(v.to_double()));
+        EXPECT_TRUE(std::isnan(v.to_float()));
+    } else {
+        EXPECT_DOUBLE_EQ(v.to_double(), c.as_double);
+        EXPECT_FLOAT_EQ(v.to_float(), static_cast<float>(c.as_double));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, Numbers, ::testing::ValuesIn(number_cases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(NumbersExtra, TextAndDatesHaveNoNumber) {
+    ole_variant s(std::wstring(L"12"));
+    EXPECT_EQ(s.to_long(), 0);
+    EXPECT_FALSE(s.to_bool());
+    try {
+        s.to_double();
+        FAIL() << "no assertion";
+    } catch (const tk_mail_assertion& e) {
+        EXPECT_EQ(e.level(), 2u);
+        EXPECT_EQ(std::string(e.what()), make_err_meggase("ole_var", 940));
+    }
+    ole_variant d = make_date("2020-01-31");
+    try {
+        d.to_float();
+        FAIL() << "no assertion";
+    } catch (const tk_mail_assertion& e) {
+        EXPECT_EQ(std::string(e.what()), make_err_meggase("ole_var", 800));
+    }
+}
+
+TEST(NumbersExtra, HugeDoubleToFloatIsInfinite) {
+    ole_variant v(1e300);
+    EXPECT_TRUE(std::isinf(v.to_float()));
+}
+
+TEST(Slices, TextSlicesAreUtf8) {
+    ole_variant v(std::wstring(L"h\u00E9llo"));
+    char buf[64];
+    int n = v.get_at(buf, 1, 3);
+    EXPECT_EQ(n, 4);
+    EXPECT_EQ(std::string(buf, 4), "\xC3\xA9ll");
+    EXPECT_EQ(v.get_at(buf, 5, 3), 0);
+    n = v.get_at(buf, 3, 100);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "lo");
+}
+
+TEST(Slices, BinarySlicesAreHex) {
+    ole_variant v(std::vector<uint8_t>{0x00, 0xAB, 0x10, 0xFF});
+    char buf[64];
+    int n = v.get_at(buf, 1, 2);
+    EXPECT_EQ(n, 2);
+    EXPECT_STREQ(buf, "AB10");
+    n = v.get_at(buf, 2, 10);
+    EXPECT_EQ(n, 2);
+    EXPECT_STREQ(buf, "10FF");
+    EXPECT_EQ(v.get_at(buf, 4, 1), 0);
+    ole_variant i(1.0);
+    EXPECT_EQ(i.get_at(buf, 0, 1), 0);
+}
+
+TEST(RawBytes, TextBinaryEmptyAndOthers) {
+    std::string holder;
+    const uint8_t* p = nullptr;
+    ole_variant s(std::wstring(L"\u00FCber"));
+    EXPECT_EQ(s.get_bytes1(&p, holder), 4);
+    EXPECT_STREQ(reinterpret_cast<const char*>(p), "\xC3\xBC" "ber");
+    ole_variant b(std::vector<uint8_t>{1, 0, 2});
+    EXPECT_EQ(b.get_bytes1(&p, holder), 3);
+    EXPECT_EQ(p, b.binary_data());
+    ole_variant e;
+    EXPECT_EQ(e.get_bytes1(&p, holder), 0);
+    ole_variant n(2.0);
+    EXPECT_THROW(n.get_bytes1(&p, holder), tk_mail_assertion);
+}
+
+TEST(BoolMode, RegisteredMsModePrintsMinusOne) {
+    ole_variant t(true);
+    {
+        ole_settings ms(1);
+        EXPECT_EQ(t.to_string(), "-1");
+        EXPECT_EQ(t.to_long(), -1);
+        EXPECT_DOUBLE_EQ(t.to_double(), -1.0);
+    }
+    EXPECT_EQ(t.to_string(), "1");
+}
+
+}  // namespace

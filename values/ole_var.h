@@ -1,0 +1,162 @@
+// The value of one field: a variant with 64-bit integers in side fields, a
+// date-time kept as an ole_date record, and binary values as byte arrays.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ole_date.h"
+#include "tk_singl.h"
+#include "variant.h"
+#include "vartypes.h"
+
+// Boolean mapping: mode 1 (registered) prints and reads true as -1; without a
+// registered object (always, in this system) true is 1.
+class ole_settings : public tk_singleton<ole_settings> {
+public:
+    explicit ole_settings(uint32_t m = 0) : mode(m) {}
+    uint32_t mode = 0;
+};
+
+class ole_variant {
+public:
+    // Construction ------------------------------------------------------
+    ole_variant();
+    ole_variant(const ole_variant& that);
+    ole_variant(ole_variant&& that) noexcept;
+    ole_variant(const std::wstring& text);   // VT_BSTR, embedded zeros kept
+    ole_variant(const wchar_t* text);        // VT_BSTR up to the first zero
+    ole_variant(const std::vector<uint8_t>& bytes);  // VT_ARRAY|VT_UI1 (empty vector: 0 elements)
+    ole_variant(double v);                   // VT_R8
+    ole_variant(bool v);                     // VT_BOOL, true stored as -1
+    ole_variant(const char*) = delete;       // would silently become a bool
+    virtual ~ole_variant();
+
+    ole_variant& operator=(const ole_variant& that);
+    ole_variant& operator=(ole_variant&& that) noexcept;
+    ole_variant& operator=(const std::vector<uint8_t>& bytes);
+
+    // Typed setters (the old contents are released, buffers reused).
+    void clear();                            // VT_EMPTY
+    void set_null();                         // VT_NULL
+    void set_i1(int8_t v);
+    void set_i2(int16_t v);
+    void set_i4(int32_t v);
+    void set_int(int32_t v);                 // VT_INT
+    void set_ui1(uint8_t v);
+    void set_ui2(uint16_t v);
+    void set_ui4(uint32_t v);
+    void set_uint(uint32_t v);               // VT_UINT
+    void set_i8(int64_t v);
+    void set_ui8(uint64_t v);
+    void set_r4(float v);
+    void set_r8(double v);
+    void set_bool(bool v);
+    void set_cy(plat::currency v);
+    void set_decimal(const plat::decimal& v);
+    void set_date(const ole_date& d);        // VT_DATE with the record and its date number
+
+    // Byte arrays and strings --------------------------------------------
+    void allocate_safe_array(uint32_t size);
+    void attach_binary(const std::vector<uint8_t>& bytes);
+    void attach_binary(const uint8_t* bytes, size_t count);
+    void attach_string(std::string_view utf8);   // VT_BSTR from UTF-8 (ill-formed bytes become U+FFFD)
+    void attach_wstring(std::wstring_view text); // VT_BSTR, embedded zeros kept
+    // Hot path: VT_BSTR from UTF-8 bytes up to the first zero byte (MySQL text cells).
+    void assign_utf8(const char* bytes, size_t count);
+
+    // In-place conversion; throws ole_cast_exception (level 0) and leaves the
+    // value as it was. Integer targets are range-checked (doubles round half
+    // away from zero to I2/I4/UI2/UI4, half to even elsewhere); non-zero
+    // becomes true; VT_BSTR gets the value's text form; dates only from and
+    // to text; binary <-> VT_BLOB only retag; a value to binary gives its
+    // byte image, binary to VT_BSTR its bytes as UTF-8 up to the first zero.
+    void change_type(VARTYPE new_type);
+
+    static uint32_t get_safe_array_size(const plat::byte_array* array);
+    static void convert_to_byte_array(const void* source, uint32_t count,
+                                      std::vector<uint8_t>& out);
+
+    // Text forms -----------------------------------------------------------
+    // Narrow text (UTF-8 here). Doubles: whole values as integers, others the
+    // shortest text that reads back the same; decimal and currency exact;
+    // booleans "1"/"0"; binary "0x" and upper-case hex; dates precision 6.
+    virtual std::string to_string() const;
+    // Wide text: strings up to their first zero character; pure times
+    // without the date part; otherwise to_string's text.
+    virtual std::wstring to_wstring() const;
+    // Appends the UTF-8 form of to_wstring() to out without temporaries.
+    void append_utf8_text(std::string& out) const;
+    // Appends to_wstring() to out.
+    void append_wtext(std::wstring& out) const;
+
+    // Parse text of a given type. Empty text of any type but VT_BSTR gives
+    // VT_EMPTY. Integers read like atoi (leading number, 0 when none); R4/R8
+    // take ',' as '.'; VT_CY: bad text gives VT_EMPTY; VT_DECIMAL: exact, a
+    // number beyond the 96-bit decimal keeps its exact text as VT_BSTR, text
+    // that is no number gives VT_R8 0; VT_DATE: invalid gives VT_EMPTY;
+    // VT_BOOL: "1"/"0", yes/t/true, no/f/false, else atoi != 0; binary:
+    // hex with optional "0x"/"\x" prefix, odd length or a non-hex digit
+    // gives VT_EMPTY; other types: VT_BSTR then the general conversion,
+    // which throws ole_type_exception when it fails.
+    static ole_variant from_string(std::string_view text, VARTYPE type);
+    static ole_variant from_wstring(std::wstring_view text, VARTYPE type);
+    // The same in place, reusing this value's buffers.
+    void assign_from_string(std::string_view text, VARTYPE type);
+    void assign_from_wstring(std::wstring_view text, VARTYPE type);
+
+    // Numbers ---------------------------------------------------------------
+    bool to_bool() const;
+    // Doubles truncate toward zero; out of range or NaN gives -2147483648.
+    int32_t to_long() const;
+    // Asserts (ole_var 940 / 800) for types without a number.
+    double to_double() const;
+    float to_float() const;
+
+    // Slices and raw bytes ----------------------------------------------------
+    // VT_BSTR: UTF-8 of the characters from pos, at most length of them
+    // (buffer holds 4 bytes per character plus one), returns bytes written.
+    // Binary: two hex digits per byte from pos, at most length bytes, with a
+    // terminating zero; returns the byte count. Others: 0.
+    int get_at(char* buffer, uint32_t pos, uint32_t length) const;
+    // VT_BSTR: holder receives the UTF-8 text (terminated), *out points into
+    // it; returns the character count. Binary: *out points at the array's
+    // bytes (valid while the value is unchanged); returns the count.
+    // VT_EMPTY / VT_NULL: 0. Other types assert (ole_var 1235).
+    int get_bytes1(const uint8_t** out, std::string& holder) const;
+
+    // Accessors ---------------------------------------------------------------
+    VARTYPE type() const { return var_.vt; }
+    bool is_empty() const { return var_.vt == VT_EMPTY; }
+    bool is_null() const { return var_.vt == VT_NULL; }
+    bool is_binary() const { return plat::is_binary_type(var_.vt); }  // 0x2011, 65, 70
+    int64_t get_i8() const { return i8_; }
+    uint64_t get_ui8() const { return ui8_; }
+    const ole_date& get_date() const { return date_; }
+    const std::wstring& get_bstr() const { return var_.bstrVal; }
+    const plat::byte_array& get_array() const { return var_.parray; }
+    const uint8_t* binary_data() const { return var_.parray.data.data(); }
+    uint32_t binary_size() const { return var_.parray.size(); }
+    plat::decimal get_decimal() const { return var_.decVal; }
+    plat::currency get_cy() const { return var_.cyVal; }
+    const plat::variant& raw() const { return var_; }
+    plat::variant& raw() { return var_; }
+
+    static bool is_numeric_type(VARTYPE vt);
+    static bool is_date_or_string_type(VARTYPE vt);
+
+private:
+    void copy_from(const ole_variant& that);
+    void move_from(ole_variant& that) noexcept;
+    void hex_parse_narrow(std::string_view text, VARTYPE type);
+    void hex_parse_wide(std::wstring_view text, VARTYPE type);
+    void to_binary_image();
+    void binary_to_bstr();
+
+    int64_t i8_ = 0;    // VT_I8
+    uint64_t ui8_ = 0;  // VT_UI8
+    ole_date date_;     // VT_DATE
+    plat::variant var_; // the type tag, and the value of every other type
+};
