@@ -1,5 +1,7 @@
 #include "g_err_dlg.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -41,6 +43,14 @@ QVBoxLayout* build_frame(QDialog* dlg) {
     return root;
 }
 
+// The message label grows to show the whole text at its width.
+void set_message(QDialog* dlg, const std::wstring& text) {
+    auto* label = dlg->findChild<QLabel*>(QString::number(idc_err_message));
+    label->setText(gui_qstr(text));
+    const int lines = 2 * label->fontMetrics().lineSpacing();
+    label->setMinimumHeight(std::max(lines, label->heightForWidth(label->minimumWidth())));
+}
+
 }  // namespace
 
 dlg_error_ex::dlg_error_ex(const std::wstring& message, QWidget* owner) : gui_dialog(idd, owner), m_message(message) {
@@ -64,7 +74,7 @@ dlg_error_ex::dlg_error_ex(const std::wstring& message, QWidget* owner) : gui_di
 void dlg_error_ex::on_init() {
     tk_log(1, "dlg_error_ex::on_init");
     setWindowTitle(gui_qstr(wizard_shell::caption_for(L"Error")));
-    control<QLabel>(idc_err_message)->setText(gui_qstr(m_message));
+    set_message(this, m_message);
     center_and_raise();
 }
 
@@ -101,7 +111,7 @@ dlg_error_continue::dlg_error_continue(const std::wstring& message, QWidget* own
 void dlg_error_continue::on_init() {
     tk_log(1, "dlg_error_continue::on_init");
     setWindowTitle(gui_qstr(wizard_shell::caption_for(L"Error")));
-    control<QLabel>(idc_err_message)->setText(gui_qstr(m_message));
+    set_message(this, m_message);
     center_and_raise();
 }
 

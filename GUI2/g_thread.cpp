@@ -26,6 +26,7 @@ struct pending_call {
 std::mutex calls_lock;
 std::condition_variable calls_cv;
 bool calls_stopped = false;
+int waiting = 0;
 
 // Held only by the posted functor: when the functor goes without having run
 // (the application object was destroyed first), the waiter is woken.
@@ -92,7 +93,9 @@ bool gui_invoke(const std::function<void()>& fn) {
     token.reset();
     if (!posted) return false;
     std::unique_lock<std::mutex> lock(calls_lock);
+    ++waiting;
     calls_cv.wait(lock, [&] { return call->ran || call->dropped || (calls_stopped && !call->started); });
+    --waiting;
     if (!call->ran) {
         call->given_up = true;
         tk_log(1, "gui_invoke: the call did not run");
@@ -120,4 +123,9 @@ void gui_allow_cross_thread_calls() {
 bool gui_cross_thread_calls_stopped() {
     std::lock_guard<std::mutex> g(calls_lock);
     return calls_stopped;
+}
+
+int gui_waiting_calls() {
+    std::lock_guard<std::mutex> g(calls_lock);
+    return waiting;
 }

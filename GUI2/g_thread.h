@@ -19,3 +19,5 @@ void gui_stop_cross_thread_calls();
 // Allows cross-thread calls again.
 void gui_allow_cross_thread_calls();
 bool gui_cross_thread_calls_stopped();
+// How many threads wait in gui_invoke now.
+int gui_waiting_calls();

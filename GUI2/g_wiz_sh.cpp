@@ -394,12 +394,17 @@ void wizard_shell::set_timer(uint32_t period_ms) {
     tk_log(2, "wizard_shell::set_timer(%u)", period_ms);
     if (m_timer_running) throw tk_mail_assertion(source_file, 281);
     bool started = false;
-    gui_invoke([&] {
+    bool ran = gui_invoke([&] {
         m_timer->start(static_cast<int>(period_ms));
         started = m_timer->isActive();
         // Set here, before the first tick can arrive.
         if (started) m_timer_running = true;
     });
+    // A wizard that is closing has no use for the timer: no error then.
+    if (!ran && gui_cross_thread_calls_stopped()) {
+        tk_log(2, "wizard_shell::set_timer: the wizard is closing");
+        return;
+    }
     if (!started) throw tk_mail_assertion(source_file, 289);
 }
 

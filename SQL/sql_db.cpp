@@ -126,28 +126,6 @@ const std::wstring* sql_database::find_listed_table(const std::wstring& name) co
     return found;
 }
 
-std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& name, const udb_schema&,
-                                                          const udb_indexes&) {
-    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_table(%s)", name.c_str());
-    if (mode_ & mode_read) throw tk_mail_assertion(db_source, 336);
-    throw ole_type_exception();
-}
-
-void sql_database::create_indexes(const std::wstring& table, uint32_t, const udb_indexes&) {
-    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_indexes(%s)", table.c_str());
-    throw ole_type_exception();
-}
-
-void sql_database::create_views(const name_pairs&) {
-    tk_log(2, "sql_database::create_views");
-    throw ole_type_exception();
-}
-
-void sql_database::create_relationships(const std::vector<udb_relationship>&) {
-    tk_log(2, "sql_database::create_relationships");
-    throw ole_type_exception();
-}
-
 bool sql_database::delete_tab(const std::wstring& name) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::delete_tab (%s)", name.c_str());
     if (mode_ & mode_read) throw tk_mail_assertion(db_source, 446);

@@ -2,6 +2,7 @@
 // stored queries, and the statements run on it.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,8 +11,16 @@
 
 #include "udb_db.h"
 
+class tk_exception;
+class udb_field;
+class udb_record;
+
 class sql_database : public udb_database {
 public:
+    // Reports a view that could not be created, with the context
+    // "View '<name>'"; a reporter that throws ends create_views.
+    using view_error_reporter = std::function<void(const tk_exception& e, const std::string& context)>;
+
     // Mode bits: views are not read; the database is read from (no dropping).
     static constexpr uint32_t mode_no_views = 0x80;
     static constexpr uint32_t mode_read = 0x01;
@@ -24,11 +33,25 @@ public:
     // The engine's factory for open_db.
     static std::unique_ptr<udb_database> create(const std::wstring& name, MYSQL* connection, uint32_t mode);
 
-    // Writing a MySQL database is not supported yet: these raise ole_type_exception.
+    // Mode bit of the writing side: appended rows replace existing ones.
+    static constexpr uint32_t mode_replace = 0x100;
+    // The writing side's append mode: relationships are not created.
+    static constexpr uint32_t mode_append = 8;
+
+    // One CREATE TABLE statement with the columns, indexes and table
+    // options; answers the table opened (an existing table is opened and
+    // nothing is created). Columns the server would refuse are renamed; the
+    // names are recorded in the names map.
     std::unique_ptr<udb_recordset> create_table(const std::wstring& name, const udb_schema& schema,
                                                 const udb_indexes& indexes) override;
+    // The base behaviour: create_table has made the indexes already.
     void create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) override;
+    // CREATE OR REPLACE VIEW for each SELECT query, rewritten for MySQL;
+    // a failing view is reported and the next one is created.
     void create_views(const name_pairs& views) override;
+    // One foreign-key constraint per relationship, with foreign-key checks
+    // off; the tables are unlocked and the checks switched on again at the
+    // end, also when a relationship fails.
     void create_relationships(const std::vector<udb_relationship>& relationships) override;
 
     // Drops the table the name stands for (DROP TABLE IF EXISTS ... CASCADE)
@@ -57,6 +80,18 @@ public:
     // A view definition read from the server made fit to be run elsewhere:
     // its first comment and this database's qualifier removed.
     std::wstring refine_view_out(const std::wstring& definition) const;
+    // A query of another dialect in its MySQL form: white space collapsed,
+    // mapped table names, brackets as backquotes, a few functions renamed.
+    std::wstring refine_view_in(const std::wstring& query) const;
+
+    // Runs the UTF-8 statement with its "?" placeholders filled, in order, by
+    // the record's fields above the placeholder threshold (sent as long
+    // data); throws sql_prep_stmt_failed_exception.
+    void prepared_statement(const std::string& statement, const udb_record& record, uint32_t placeholders);
+    // The same with the fields of the placeholders given in statement order.
+    void prepared_statement(const std::string& statement, const std::vector<const udb_field*>& fields);
+
+    void set_view_error_reporter(view_error_reporter reporter) { view_error_reporter_ = std::move(reporter); }
 
     // The listed table that name stands for: the exact spelling, else the one
     // listed table equal to it ignoring case. Null when there is none or when
@@ -70,4 +105,5 @@ private:
     void init_views();
 
     MYSQL* connection_;
+    view_error_reporter view_error_reporter_;
 };

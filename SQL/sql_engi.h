@@ -12,6 +12,11 @@
 #include "udb_db.h"
 #include "udb_engine.h"
 
+class udb_record;
+class udb_schema;
+class udb_indexes;
+class udb_validator;
+
 class sql_engine : public udb_engine, public tk_singleton<sql_engine> {
 public:
     // Builds the database object for a database that open_db has selected on
@@ -65,6 +70,17 @@ public:
     // The server is older than 4.1.0.
     bool is_old_version() const;
     uint32_t get_server_version() const { return server_version_; }
+    // The version the writing side decides by; connect sets it (tools and
+    // tests set it to follow the rules of other servers).
+    void set_server_version(uint32_t version) { server_version_ = version; }
+
+    // Name validators by the server's rules (new kinds from 4.1.0 on); the
+    // caller owns the result. Defined with the validators (sql_vali.cpp).
+    std::unique_ptr<udb_validator> create_fn_validator(const udb_record& record) const;
+    std::unique_ptr<udb_validator> create_fn_validator(const udb_schema& schema) const;
+    std::unique_ptr<udb_validator> create_in_validator(const udb_indexes& indexes) const;
+    std::unique_ptr<udb_validator> create_tn_validator(const std::vector<std::wstring>& names1,
+                                                       const std::vector<std::wstring>& names2) const;
     bool is_connected() const { return connected_; }
     // The connection; valid for the engine's life.
     MYSQL* get_connection() { return &mysql_; }

@@ -3,7 +3,22 @@
 #include "sql_excep.h"
 #include "tk_utils.h"
 
+namespace {
+sql_statement_hook& statement_hook() {
+    static sql_statement_hook hook;
+    return hook;
+}
+}  // namespace
+
+void sql_set_statement_hook(sql_statement_hook hook) { statement_hook() = std::move(hook); }
+
+void sql_notify_statement(std::string_view statement) {
+    const sql_statement_hook& hook = statement_hook();
+    if (hook) hook(statement);
+}
+
 void sql_send(MYSQL* connection, std::string_view statement) {
+    sql_notify_statement(statement);
     if (mysql_real_query(connection, statement.data(), static_cast<unsigned long>(statement.size())) != 0)
         throw sql_exception(connection);
 }

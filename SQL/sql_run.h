@@ -1,6 +1,7 @@
 // Sending statements and owning their results. Every call is checked at once;
 // a failure becomes an sql_exception built from the connection.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -12,6 +13,20 @@ struct sql_result_free {
 };
 // Owner of a result; freeing a streamed result reads and drops its unread rows.
 using sql_result_ptr = std::unique_ptr<MYSQL_RES, sql_result_free>;
+
+struct sql_stmt_close {
+    void operator()(MYSQL_STMT* statement) const noexcept { mysql_stmt_close(statement); }
+};
+// Owner of a prepared statement handle.
+using sql_stmt_ptr = std::unique_ptr<MYSQL_STMT, sql_stmt_close>;
+
+// Sees every statement text before it is sent (plain and prepared ones), for
+// tracing and tests; an empty hook (the default) sees nothing. Set it while
+// no statement runs.
+using sql_statement_hook = std::function<void(std::string_view statement)>;
+void sql_set_statement_hook(sql_statement_hook hook);
+// Calls the hook, if one is set.
+void sql_notify_statement(std::string_view statement);
 
 // Sends a UTF-8 statement; throws sql_exception when the server refuses it.
 void sql_send(MYSQL* connection, std::string_view statement);

@@ -64,8 +64,6 @@ sql_table::sql_table(udb_database* database, MYSQL* connection, const std::wstri
     initialize(mode);
 }
 
-sql_table::~sql_table() = default;
-
 bool sql_table::is_current_timestamp(const std::wstring& text) {
     static const std::wstring word = L"current_timestamp";
     std::wstring t = tk_trim(text);
@@ -200,29 +198,4 @@ void sql_table::read_foreign_keys() {
         parser.do_parse(*list);
         rs->next();
     }
-}
-
-void sql_table::append_record(const udb_record&) {
-    tk_log(2, "sql_table::append_record");
-    throw ole_type_exception();
-}
-
-void sql_table::update(const udb_record&, const std::wstring&) {
-    tk_log(2, "sql_table::update2");
-    throw ole_type_exception();
-}
-
-void sql_table::update(const udb_record&) {
-    tk_log(2, "sql_table::update1");
-    throw ole_type_exception();
-}
-
-void sql_table::delete_key(const std::wstring&) {
-    tk_log(2, "sql_table::delete_key2");
-    throw ole_type_exception();
-}
-
-void sql_table::delete_key(const udb_record&) {
-    tk_log(2, "sql_table::delete_key1");
-    throw ole_type_exception();
 }

@@ -10,6 +10,9 @@
 
 #include "sql_recs.h"
 
+class sql_database;
+class sql_exception;
+
 class sql_table : public sql_recordset {
 public:
     // table is the name as the server lists it. A mode with no bits other
@@ -18,14 +21,36 @@ public:
 
     sql_table(udb_database* database, MYSQL* connection, const std::wstring& table,
               std::vector<udb_relationship>* relationships, uint32_t mode);
+    // Sends the rows still pending; a failure is logged (level 3).
     ~sql_table() override;
 
-    // Writing a MySQL table is not supported yet: these raise ole_type_exception.
+    // Writes the record: on the fast road (the engine's fast_insert) it joins
+    // the pending multi-row statement, which is sent when a row of another
+    // column list comes or the statement would grow past the buffer size;
+    // otherwise one statement per row, with long data for large values. A
+    // failure of the pending rows is reported by the call that sends them,
+    // after its own row has been queued or written.
     void append_record(const udb_record& record) override;
+    // Sets the columns of the rows the key text selects.
     void update(const udb_record& record, const std::wstring& key) override;
+    // Sets the non-key columns of the row whose key columns equal the
+    // record's; the record must hold every key column.
     void update(const udb_record& record) override;
+    // Deletes the rows the key text selects; every key field must be a column.
     void delete_key(const std::wstring& key) override;
+    // Deletes the rows equal to the record in each of its fields; every field
+    // must be a column.
     void delete_key(const udb_record& record) override;
+
+    // Sends the pending rows, if any. When the server refuses them they are
+    // dropped and an sql_exception names the table and the row count.
+    void flush();
+    // Rows waiting in the pending statement.
+    size_t get_pending_rows() const { return pending_rows_; }
+
+    // The largest statement the fast road builds, and the row size above
+    // which rows take the slow road (bytes).
+    static uint64_t get_max_buffer_size();
 
     // A default text of SHOW COLUMNS that stands for the current time:
     // CURRENT_TIMESTAMP in any case, with or without "()" or a precision.
@@ -42,6 +67,25 @@ private:
     void read_indexes();
     void read_foreign_keys();
 
+    // One column of an INSERT and the record's field for it.
+    struct column_field {
+        const t_ftd* column;
+        const udb_field* field;
+    };
+    // The schema column of each record field (null when there is none).
+    std::vector<const t_ftd*> columns_of(const udb_record& record) const;
+    // The statement's columns and their fields; a field without a column
+    // (or a column without a field) raises the level-0 structure error.
+    std::vector<column_field> pair_fields(const udb_record& record) const;
+    // "INSERT [IGNORE] INTO `t`(`a`, `b`)" or its REPLACE form.
+    std::string column_part(const std::vector<column_field>& pairs, bool fast) const;
+    // earlier receives the failure of the rows sent to make room.
+    void fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier);
+    void slow_append(const udb_record& record);
+    sql_database& database() const;
+
     uint32_t pending_columns_ = 0;  // columns of the rows in the pending insert batch
     std::string pending_batch_;     // insert statement being collected (UTF-8)
+    std::string pending_head_;      // its column part: rows join it only with the same one
+    size_t pending_rows_ = 0;
 };

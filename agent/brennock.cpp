@@ -33,6 +33,7 @@ int run(int argc, char** argv) {
 int main(int argc, char** argv, char** /*envp*/) {
     // A closed output pipe must give a failed write, not a killed process.
     std::signal(SIGPIPE, SIG_IGN);
+    install_terminate_handler();
 
     tk_logger logger(nullptr, false, 3, false);
     error_handler handler;

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 #include "error_handler.h"
 #include "kvr_conv.h"
@@ -65,3 +66,28 @@ void fatal_exit(const std::string& message) {
 std::string usage_text() { return plat::format(usage_format, 1, 5, ""); }
 
 void show_usage() { fatal_exit(usage_text()); }
+
+namespace {
+
+[[noreturn]] void on_terminate() noexcept {
+    std::string text = "Unknown failure";
+    if (std::exception_ptr failure = std::current_exception()) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::exception& e) {
+            text = e.what();
+        } catch (...) {
+        }
+    }
+    tk_log(3, "Internal error:\n%s", text.c_str());
+    std::fputs("Internal error: ", stdout);
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(255);
+}
+
+}  // namespace
+
+void install_terminate_handler() { std::set_terminate(on_terminate); }

@@ -15,3 +15,7 @@ std::string usage_text();
 // True once --silent was given: the converter's silent flag, or, when the
 // converter is already gone, the error handler's quiet flag.
 bool console_is_silent();
+
+// Makes std::terminate (an exception that nothing can catch) end the process
+// with the internal-error line and exit code -1 instead of an abort.
+void install_terminate_handler();

@@ -1,6 +1,7 @@
 #include "con_options.h"
 
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include "con_exit.h"

@@ -34,6 +34,8 @@ struct match_case {
     const char* value;
 };
 
+void PrintTo(const match_case& c, std::ostream* os) { *os << '"' << c.arg << '"'; }
+
 class option_match : public ::testing::TestWithParam<match_case> {};
 
 TEST_P(option_match, gives_id_and_value) {
@@ -131,13 +133,17 @@ struct choice_case {
     int32_t n;
 };
 
+void PrintTo(const choice_case& c, std::ostream* os) { *os << '"' << c.text << '"'; }
+
 class choice_check : public ::testing::TestWithParam<choice_case> {};
 
 TEST_P(choice_check, exact_decimal_from_0_to_2) {
     const choice_case& c = GetParam();
     int32_t n = 12345;
     EXPECT_EQ(parse_choice(c.text, 2, n), c.ok) << '"' << c.text << '"';
-    if (c.ok) EXPECT_EQ(n, c.n) << c.text;
+    if (c.ok) {
+        EXPECT_EQ(n, c.n) << c.text;
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(table, choice_check,

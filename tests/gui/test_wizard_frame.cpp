@@ -2,6 +2,7 @@
 // button states, header and watermark, timer routing and help requests.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "g_thread.h"
 #include "gui_test_support.h"
 #include "tk_excep.h"
 
@@ -282,12 +284,12 @@ TEST_F(WizardFrame, ASecondSetTimerIsAnInternalError) {
 TEST_F(WizardFrame, ATimerStartedByAWorkerTicksOnTheGuiThreadToThePageOnShow) {
     start();
     ASSERT_TRUE(shell->set_cur_sel_by_id(108));
-    bool started = false;
+    std::atomic<bool> started{false};
     std::thread worker([&] {
         shell->set_timer(5);
         started = true;
     });
-    EXPECT_TRUE(pump_until([&] { return started; }));
+    EXPECT_TRUE(pump_until([&] { return started.load(); }));
     worker.join();
     EXPECT_TRUE(pump_until([&] { return progress->timers.size() >= 2; }));
     EXPECT_FALSE(progress->timer_off_gui_thread);
@@ -296,6 +298,23 @@ TEST_F(WizardFrame, ATimerStartedByAWorkerTicksOnTheGuiThreadToThePageOnShow) {
     QCoreApplication::processEvents();
     EXPECT_EQ(progress->timers.size(), ticks);
     for (auto id : progress->timers) EXPECT_EQ(id, wizard_timer_id);
+}
+
+TEST_F(WizardFrame, AWorkerStartingTheTimerWhileTheWizardClosesIsNoError) {
+    start();
+    gui_stop_cross_thread_calls();
+    bool threw = false;
+    std::thread worker([&] {
+        try {
+            shell->set_timer(200);
+        } catch (const tk_exception&) {
+            threw = true;
+        }
+    });
+    worker.join();
+    gui_allow_cross_thread_calls();
+    EXPECT_FALSE(threw);
+    EXPECT_FALSE(shell->is_timer_running());
 }
 
 TEST_F(WizardFrame, F1AndTheHelpButtonAskThePageOnShowForHelp) {

@@ -1,0 +1,109 @@
+// The last page: whether the run had errors, the list of them, and
+// "&Save Settings...", which writes the settings as a profile.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "g_wiz_pg.h"
+
+// Control ids of the finish dialog.
+inline constexpr int idc_finish_title = 1313;
+inline constexpr int idc_finish_result = 1314;
+inline constexpr int idc_finish_errors = 1016;
+inline constexpr int idc_finish_store = 1116;
+
+inline constexpr const wchar_t* finish_default_success_text =
+    L"Wizard has converted your MySQL database into\nCSV format successfully.\n\nClick 'Finish' to exit the wizard.";
+inline constexpr const wchar_t* finish_default_error_text =
+    L"There were some errors while converting the database.\nClick 'Finish' to exit the wizard.";
+// Shown in the list when the run reported a failure that left no text there.
+inline constexpr const wchar_t* finish_unlisted_error_text =
+    L"The conversion reported an error that is not listed here.";
+
+// Builds the controls of the finish dialog on the page.
+void finish_build_dialog(wizard_page_common& page);
+// Shows the result of the run: the success text when the run had no error
+// (no text in the list and run_failed false), else the error text and the
+// list, each error on one line followed by an empty line.
+void finish_show_result(wizard_page_common& page, const std::vector<std::string>& errors, bool run_failed,
+                        const std::wstring& success_text, const std::wstring& error_text);
+// "Profile Files (.ext)|*.ext|All Files (*.*)|*.*|" for the extension.
+std::wstring finish_profile_filter(const std::wstring& extension);
+// Lets the user choose where to save the profile and writes it by
+// store(path); a cancelled dialog changes nothing. The extension must have
+// 3 or 4 characters (internal error otherwise). Failures of store reach the
+// caller.
+void finish_store_profile(QWidget* owner, const std::wstring& extension, bool (*store)(const std::wstring& path));
+
+template <uint32_t IDD>
+class gui_finish_page : public wizard_page<IDD, wizb_finish, psp_hide_header> {
+    using base = wizard_page<IDD, wizb_finish, psp_hide_header>;
+
+public:
+    explicit gui_finish_page(const std::wstring& error_text = finish_default_error_text,
+                             const std::wstring& success_text = finish_default_success_text,
+                             QWidget* parent = nullptr)
+        : base(parent), m_success_text(success_text), m_error_text(error_text) {
+        finish_build_dialog(*this);
+    }
+
+    // Every activation: the title font, Cancel and Help off, the result.
+    bool page_init() override;
+
+    const std::wstring& success_text() const { return m_success_text; }
+    const std::wstring& error_text() const { return m_error_text; }
+    bool first_focus() const { return m_first_focus; }
+
+protected:
+    // Whether the run reported an error (besides the frame's list).
+    virtual bool run_failed() const { return false; }
+
+private:
+    bool m_first_focus = true;
+    std::wstring m_success_text;
+    std::wstring m_error_text;
+};
+
+// TConverter: the converter singleton class (store_profile_file,
+// errors_reported).
+template <class TConverter, uint32_t IDD>
+class gui_finish_page_t : public gui_finish_page<IDD> {
+public:
+    explicit gui_finish_page_t(const std::wstring& error_text = finish_default_error_text,
+                               const std::wstring& success_text = finish_default_success_text,
+                               const std::wstring& extension = L"*", QWidget* parent = nullptr)
+        : gui_finish_page<IDD>(error_text, success_text, parent), m_extension(extension) {
+        this->on_click(idc_finish_store, [this] { on_store(); });
+    }
+
+    // "&Save Settings...": 0 whatever happened.
+    int on_store() {
+        finish_store_profile(this, m_extension, &store_with_converter);
+        return 0;
+    }
+
+    const std::wstring& extension() const { return m_extension; }
+    void set_extension(const std::wstring& extension) { m_extension = extension; }
+
+protected:
+    bool run_failed() const override {
+        const TConverter* converter = TConverter::peek();
+        return converter && converter->errors_reported.load() != 0;
+    }
+
+private:
+    static bool store_with_converter(const std::wstring& path) { return TConverter::ptr()->store_profile_file(path); }
+
+    std::wstring m_extension;
+};
+
+// The window code of every instance.
+void finish_page_init(wizard_page_common& page, const std::wstring& success_text, const std::wstring& error_text,
+                      bool run_failed);
+
+template <uint32_t IDD>
+bool gui_finish_page<IDD>::page_init() {
+    finish_page_init(*this, m_success_text, m_error_text, run_failed());
+    return true;
+}

@@ -1,0 +1,321 @@
+#include "g_wiz_pg.h"
+
+#include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+
+#include "error_handler.h"
+#include "g_seam.h"
+#include "g_wiz_sh.h"
+#include "tk_excep.h"
+#include "tk_log.h"
+
+namespace {
+
+constexpr const char* source_file = "g_wiz_pg";
+
+// Sorted lists order their entries as the platform's list boxes do: letters
+// compared ignoring case, ties by the exact text.
+int list_compare(const QString& a, const QString& b) {
+    int c = QString::compare(a, b, Qt::CaseInsensitive);
+    return c != 0 ? c : QString::compare(a, b, Qt::CaseSensitive);
+}
+
+}  // namespace
+
+// Reporting.
+
+void gui_report_failure(const tk_exception& e) {
+    try {
+        if (error_handler* handler = error_handler::peek()) {
+            handler->handle(e, false);
+        } else {
+            tk_log(3, "Error:\n%s", e.what());
+            wizard_shell::error(std::string(e.what()));
+        }
+    } catch (const tk_final_exception&) {
+        // Abort in the error dialog: nothing runs here that could be ended,
+        // so the user stays where he was.
+        tk_log(2, "Abort chosen; staying on the page");
+    } catch (const std::exception& again) {
+        tk_log(3, "The error could not be reported: %s", again.what());
+    }
+}
+
+void gui_report_failure(const std::exception& e) {
+    try {
+        tk_log(3, "Error:\n%s", e.what());
+        wizard_shell::error(std::string(e.what()));
+    } catch (const std::exception& again) {
+        tk_log(3, "The error could not be reported: %s", again.what());
+    }
+}
+
+bool gui_guarded(const std::function<void()>& fn) {
+    try {
+        fn();
+        return true;
+    } catch (const tk_final_exception&) {
+        tk_log(2, "Abort chosen; staying on the page");
+    } catch (const tk_exception& e) {
+        gui_report_failure(e);
+    } catch (const std::exception& e) {
+        gui_report_failure(e);
+    }
+    return false;
+}
+
+// Controls.
+
+gui_plain_check_box::gui_plain_check_box(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
+
+gui_list_box::gui_list_box(int id, bool sorted, bool multiple, QWidget* parent)
+    : QListWidget(parent), m_sorted(sorted) {
+    setObjectName(QString::number(id));
+    setSelectionMode(multiple ? QAbstractItemView::ExtendedSelection : QAbstractItemView::SingleSelection);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+}
+
+int gui_list_box::add_string(const QString& text) {
+    int index = count();
+    if (m_sorted) {
+        // After the entries that sort before it or equal to it.
+        int lo = 0, hi = count();
+        while (lo < hi) {
+            int mid = (lo + hi) / 2;
+            if (list_compare(item(mid)->text(), text) <= 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        index = lo;
+    }
+    insertItem(index, text);
+    return index;
+}
+
+void gui_list_box::insert_string(int index, const QString& text) {
+    if (index < 0 || index > count()) index = count();
+    insertItem(index, text);
+}
+
+bool gui_list_box::delete_string(int index) {
+    if (index < 0 || index >= count()) return false;
+    delete takeItem(index);
+    return true;
+}
+
+bool gui_list_box::get_text(int index, QString& text) const {
+    if (index < 0 || index >= count()) return false;
+    text = item(index)->text();
+    return true;
+}
+
+QString gui_list_box::text_at(int index) const {
+    QString text;
+    get_text(index, text);
+    return text;
+}
+
+int gui_list_box::find_string_exact(const QString& text) const {
+    for (int i = 0; i < count(); ++i)
+        if (QString::compare(item(i)->text(), text, Qt::CaseInsensitive) == 0) return i;
+    return -1;
+}
+
+int gui_list_box::find_exact_case(const QString& text) const {
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->text() == text) return i;
+    return -1;
+}
+
+QList<int> gui_list_box::selected_indexes() const {
+    QList<int> out;
+    for (int i = 0; i < count(); ++i)
+        if (item(i)->isSelected()) out.push_back(i);
+    return out;
+}
+
+void gui_list_box::select_only(int index) {
+    clearSelection();
+    if (index < 0 || index >= count()) return;
+    setCurrentRow(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void gui_list_box::clear_sel() {
+    tk_log(2, "sel_tables_page::clear_sel");
+    QList<int> sel = selected_indexes();
+    tk_log(2, "n_sel=%d", static_cast<int>(sel.size()));
+    for (int i : sel) {
+        tk_log(2, "Unsel item #%d", i);
+        item(i)->setSelected(false);
+    }
+}
+
+QLabel* gui_make_static(QWidget* parent, int id, const QString& text) {
+    auto* label = new QLabel(text, parent);
+    if (id) label->setObjectName(QString::number(id));
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QPushButton* gui_make_button(QWidget* parent, int id, const QString& text) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QString::number(id));
+    b->setAutoDefault(false);
+    return b;
+}
+
+QRadioButton* gui_make_radio(QWidget* parent, int id, const QString& text) {
+    auto* b = new QRadioButton(text, parent);
+    b->setObjectName(QString::number(id));
+    return b;
+}
+
+QLineEdit* gui_make_edit(QWidget* parent, int id) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QString::number(id));
+    return e;
+}
+
+gui_plain_check_box* gui_make_check(QWidget* parent, int id, const QString& text) {
+    auto* b = new gui_plain_check_box(text, parent);
+    b->setObjectName(QString::number(id));
+    return b;
+}
+
+QGroupBox* gui_make_group(QWidget* parent, const QString& title) { return new QGroupBox(title, parent); }
+
+// The page.
+
+wizard_page_common::wizard_page_common(uint32_t dialog_id, uint32_t buttons, uint32_t page_flags, QWidget* parent)
+    : wizard_page_base(dialog_id, page_flags, parent), m_buttons(buttons) {}
+
+wizard_page_common::~wizard_page_common() { tk_log(2, "wizard_page::dtor"); }
+
+namespace {
+
+// The notifications' common catch clauses: report, then answer as given.
+template <class R>
+R page_guarded(const std::function<R()>& fn, R on_failure) {
+    try {
+        return fn();
+    } catch (const tk_final_exception&) {
+        tk_log(2, "Abort chosen; staying on the page");
+    } catch (const tk_exception& e) {
+        gui_report_failure(e);
+    } catch (const std::exception& e) {
+        gui_report_failure(e);
+    }
+    return on_failure;
+}
+
+}  // namespace
+
+int wizard_page_common::notify_set_active() {
+    tk_log(1, "wizard_page::OnSetActive");
+    // A page whose set-up failed is still shown with what it has: the user
+    // can go back and change what made it fail.
+    return page_guarded<int>(
+        [this] {
+            wizard_shell* shell = wizard_shell::ptr();
+            shell->set_wizard_buttons(m_buttons);
+            shell->initialize_if();
+            shell->set_current_page(this);
+            return page_init() ? page_go_on : page_refuse;
+        },
+        page_go_on);
+}
+
+bool wizard_page_common::notify_kill_active() {
+    return page_guarded<bool>([this] { return on_kill_active(); }, false);
+}
+
+int wizard_page_common::notify_wizard_back() {
+    return page_guarded<int>([this] { return on_back(); }, page_refuse);
+}
+
+int wizard_page_common::notify_wizard_next() {
+    return page_guarded<int>([this] { return on_next(); }, page_refuse);
+}
+
+bool wizard_page_common::notify_wizard_finish() {
+    return page_guarded<bool>([this] { return on_wizard_finish(); }, false);
+}
+
+bool wizard_page_common::notify_query_cancel() {
+    return page_guarded<bool>([this] { return on_cancel(); }, false);
+}
+
+void wizard_page_common::notify_help() {
+    page_guarded<bool>(
+        [this] {
+            on_help();
+            return true;
+        },
+        false);
+}
+
+void wizard_page_common::notify_timer(uint32_t timer_id) {
+    page_guarded<bool>(
+        [this, timer_id] {
+            on_timer(timer_id);
+            return true;
+        },
+        false);
+}
+
+bool wizard_page_common::on_cancel() {
+    tk_log(2, "wizard_page::on_cancel");
+    wizard_shell::ptr();
+    return wizard_shell::question(L"Are you sure you want to exit the wizard?", mb_defbutton2);
+}
+
+void wizard_page_common::invert_chbox(int id) {
+    tk_log(1, "wizard_page::invert_chbox(%d)", id);
+    auto* box = control<QAbstractButton>(id);
+    if (!box || !box->isCheckable()) throw tk_mail_assertion(source_file, 127);
+    box->setChecked(!box->isChecked());
+}
+
+void wizard_page_common::enable_ctrl(int id, bool enable) {
+    tk_log(1, "wizard_page::enable_ctrl(%d=%d)", id, enable ? 1 : 0);
+    if (auto* w = control<QWidget>(id)) w->setEnabled(enable);
+}
+
+void wizard_page_common::show_ctrl(int id, bool show) {
+    tk_log(1, "wizard_page::show_ctrl(%d=%d)", id, show ? 1 : 0);
+    if (auto* w = control<QWidget>(id)) w->setVisible(show);
+}
+
+bool wizard_page_common::is_checked(int id) const {
+    auto* b = control<QAbstractButton>(id);
+    return b && b->isChecked();
+}
+
+void wizard_page_common::set_check(int id, bool checked) {
+    if (auto* b = control<QAbstractButton>(id)) b->setChecked(checked);
+}
+
+const QFont& wizard_page_common::title_font() {
+    if (!m_has_title_font) {
+        QFont f(QStringLiteral("Segoe UI"));
+        f.setStyleHint(QFont::SansSerif, QFont::PreferDefault);
+        const int dpi = logicalDpiY() > 0 ? logicalDpiY() : 96;
+        f.setPixelSize((13 * dpi + 36) / 72);
+        f.setWeight(QFont::Normal);
+        m_title_font = f;
+        m_has_title_font = true;
+    }
+    return m_title_font;
+}
+
+void wizard_page_common::on_click(int id, const std::function<void()>& handler) {
+    auto* b = control<QAbstractButton>(id);
+    if (!b) throw tk_mail_assertion(source_file, 300);
+    connect(b, &QAbstractButton::clicked, this, [handler] { gui_guarded(handler); });
+}

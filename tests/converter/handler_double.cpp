@@ -1,0 +1,27 @@
+// The front end's report of caught exceptions, as a test double: each call
+// is recorded and nothing ends the process, so tests can see every report.
+#include "conv_test_util.h"
+
+namespace {
+std::mutex g_lock;
+std::vector<conv_test::handled_call> g_calls;
+}  // namespace
+
+void error_handler::handle(const tk_exception& e, bool no_abort) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_calls.push_back({e.level(), e.what(), get_context(), no_abort});
+}
+
+namespace conv_test {
+
+std::vector<handled_call> handled_calls() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_calls;
+}
+
+void clear_handled_calls() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_calls.clear();
+}
+
+}  // namespace conv_test

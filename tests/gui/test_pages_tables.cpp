@@ -1,0 +1,313 @@
+// The table selection page and the query dialog against the test server:
+// the lists, moving entries, stored queries, the converter's lists on Next,
+// and testing a query without running it.
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include "kvr_query_dlg.h"
+#include "kvr_tables_pg.h"
+#include "page_test_support.h"
+
+namespace {
+
+using namespace page_test;
+using name_query = std::pair<std::wstring, std::wstring>;
+
+class TablesPage : public PageTest {
+protected:
+    void SetUp() override {
+        PageTest::SetUp();
+        db.conn().exec(
+            "CREATE TABLE alpha (id INT PRIMARY KEY);"
+            "CREATE TABLE Beta (id INT PRIMARY KEY);"
+            "CREATE TABLE gamma (id INT PRIMARY KEY);"
+            "CREATE TABLE delta (id INT PRIMARY KEY, v VARCHAR(10));"
+            "INSERT INTO delta VALUES (1, 'one'), (2, 'two')");
+        connect_to_server();
+        conv.source = QString::fromStdString(db.name()).toStdWString();
+        first = add(std::make_unique<script_page>(*shell, 105, wizb_back | wizb_next, psp_has_help, log));
+        page = add(std::make_unique<kvr_sel_tables_page>());
+        add_tail(108);
+    }
+    void open_page() {
+        start();
+        press(idc_next);
+        ASSERT_EQ(active_id(), 127u);
+    }
+    QStringList available() { return list_texts(page->available_list()); }
+    QStringList selected() { return list_texts(page->selected_list()); }
+    void click(int id) { child<QAbstractButton>(page, id)->click(); }
+    // Selects these entries of the available list.
+    void pick(const QStringList& names) {
+        gui_list_box* list = page->available_list();
+        list->clearSelection();
+        for (const QString& n : names) list->item(list->find_exact_case(n))->setSelected(true);
+    }
+    // Fills the query dialog and presses one of its buttons.
+    static void fill(QDialog& d, const QString& name, const QString& query, int button) {
+        child<QLineEdit>(&d, idc_query_name)->setText(name);
+        child<QPlainTextEdit>(&d, idc_query_text)->setPlainText(query);
+        click_control(d, button);
+    }
+
+    fennrow_test::test_database db{"pages_tables"};
+    script_page* first = nullptr;
+    kvr_sel_tables_page* page = nullptr;
+};
+
+TEST_F(TablesPage, OffersTheDatabasesTablesSortedWithTheFirstHighlighted) {
+    open_page();
+    EXPECT_EQ(available(), (QStringList{"alpha", "Beta", "delta", "gamma"}));
+    EXPECT_TRUE(selected().isEmpty());
+    EXPECT_EQ(page->available_list()->selected_indexes(), QList<int>{0});
+    EXPECT_FALSE(child<QPushButton>(page, idc_tables_add_query)->isHidden());
+    EXPECT_TRUE(child<QPushButton>(page, idc_tables_up)->isHidden());
+    EXPECT_EQ(child<QLabel>(page, idc_tables_text)->text(), "Select MySQL tables to convert into CSV format.");
+    EXPECT_EQ(child<QLabel>(page, idc_tables_available_label)->text(), "&Available tables:");
+    EXPECT_EQ(child<QLabel>(page, idc_tables_selected_label)->text(), "&Selected tables:");
+}
+
+TEST_F(TablesPage, AddMovesTheSelectedEntriesAndNextFillsTheConverter) {
+    open_page();
+    pick({"Beta", "delta"});
+    click(idc_tables_add);
+    EXPECT_EQ(available(), (QStringList{"alpha", "gamma"}));
+    EXPECT_EQ(selected(), (QStringList{"Beta", "delta"}));
+    // The entry after the moved ones is highlighted.
+    EXPECT_EQ(page->available_list()->selected_indexes(), QList<int>{1});
+    press(idc_next);
+    EXPECT_EQ(active_id(), 108u);
+    EXPECT_EQ(conv.selected_tables, (std::vector<std::wstring>{L"Beta", L"delta"}));
+    EXPECT_TRUE(conv.table_queries.empty());
+    EXPECT_TRUE(seam.boxes.empty());
+}
+
+TEST_F(TablesPage, AddAllAndRemoveAll) {
+    open_page();
+    click(idc_tables_add_all);
+    EXPECT_TRUE(available().isEmpty());
+    EXPECT_EQ(selected(), (QStringList{"alpha", "Beta", "delta", "gamma"}));
+    page->selected_list()->select_only(2);
+    click(idc_tables_remove);
+    EXPECT_EQ(available(), QStringList{"delta"});
+    click(idc_tables_remove_all);
+    EXPECT_EQ(available(), (QStringList{"alpha", "Beta", "delta", "gamma"}));
+    EXPECT_TRUE(selected().isEmpty());
+    // Double-clicking an available table adds the selection.
+    pick({"gamma"});
+    QListWidget* list = page->available_list();
+    emit list->itemDoubleClicked(list->item(3));
+    EXPECT_EQ(selected(), QStringList{"gamma"});
+}
+
+TEST_F(TablesPage, NextWithNothingSelectedAsksAndNoStays) {
+    conv.selected_tables = {L"stale"};
+    open_page();
+    seam.box_answers = {id_no};
+    press(idc_next);
+    EXPECT_EQ(active_id(), 127u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text, "There are no tables selected. Continue anyway?");
+    EXPECT_EQ(seam.boxes[0].flags, mb_yesno | mb_iconquestion | mb_defbutton2);
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"stale"});
+    seam.box_answers = {id_yes};
+    press(idc_next);
+    EXPECT_EQ(active_id(), 108u);
+    EXPECT_TRUE(conv.selected_tables.empty());
+}
+
+TEST_F(TablesPage, TheConvertersQueriesAndTablesAreRestored) {
+    conv.table_queries = {{L"Beta", L""}, {L"big", L"SELECT * FROM delta"}, {L"missing", L""}};
+    conv.available_queries = {{L"spare", L"SELECT id FROM alpha"}};
+    conv.selected_tables = {L"gamma"};
+    open_page();
+    EXPECT_EQ(selected(), (QStringList{"Beta", "big", "gamma"}));
+    EXPECT_EQ(available(), (QStringList{"alpha", "delta", "spare"}));
+
+    // A query moved back is an available query; an available one selected
+    // becomes a selected query.
+    page->selected_list()->select_only(page->selected_list()->find_exact_case("big"));
+    click(idc_tables_remove);
+    pick({"spare"});
+    click(idc_tables_add);
+    press(idc_next);
+    EXPECT_EQ(conv.selected_tables, (std::vector<std::wstring>{L"Beta", L"gamma"}));
+    EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"spare", L"SELECT id FROM alpha"}}));
+    EXPECT_EQ(conv.available_queries, (std::vector<name_query>{{L"big", L"SELECT * FROM delta"}}));
+
+    // Another visit shows the same, each query once.
+    press(idc_back);
+    press(idc_next);
+    EXPECT_EQ(selected(), (QStringList{"Beta", "gamma", "spare"}));
+    EXPECT_EQ(available(), (QStringList{"alpha", "big", "delta"}));
+    press(idc_next);
+    EXPECT_EQ(conv.available_queries.size(), 1u);
+    EXPECT_EQ(conv.table_queries.size(), 1u);
+}
+
+TEST_F(TablesPage, BackKeepsTheSelectionForTheNextVisit) {
+    open_page();
+    pick({"alpha"});
+    click(idc_tables_add);
+    press(idc_back);
+    EXPECT_EQ(active_id(), 105u);
+    EXPECT_TRUE(seam.boxes.empty());
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"alpha"});
+    press(idc_next);
+    EXPECT_EQ(selected(), QStringList{"alpha"});
+}
+
+TEST_F(TablesPage, AddQueryAddsANewNameAndRefusesADuplicateOfASelectedOne) {
+    open_page();
+    pick({"Beta"});
+    click(idc_tables_add);
+    std::vector<std::pair<QString, QString>> shown;
+    int round = 0;
+    seam.on_dialog = [&](QDialog& d) {
+        shown.emplace_back(child<QLineEdit>(&d, idc_query_name)->text(),
+                           child<QPlainTextEdit>(&d, idc_query_text)->toPlainText());
+        ++round;
+        if (round == 1)
+            fill(d, "BETA", "select id from Beta", idc_query_ok);  // taken by a selected table
+        else if (round == 2)
+            fill(d, "gamma", "  select id from Beta", idc_query_ok);  // a table still available: fine
+    };
+    click(idc_tables_add_query);
+    EXPECT_EQ(round, 2);
+    ASSERT_EQ(shown.size(), 2u);
+    EXPECT_EQ(shown[0], (std::pair<QString, QString>{"", ""}));
+    // The dialog opened again with what was typed.
+    EXPECT_EQ(shown[1], (std::pair<QString, QString>{"BETA", "select id from Beta"}));
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text, "Duplicate table name. Try again.");
+    EXPECT_EQ(selected(), (QStringList{"Beta", "gamma"}));
+    EXPECT_TRUE(page->is_query(L"gamma"));
+
+    press(idc_next);
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"Beta"});
+    // Leading blanks are gone from the stored query.
+    EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"gamma", L"select id from Beta"}}));
+}
+
+TEST_F(TablesPage, CancelledAddQueryAddsNothingAndAQueryCanBeEdited) {
+    conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
+    open_page();
+    seam.on_dialog = [&](QDialog& d) { click_control(d, idc_query_cancel); };
+    click(idc_tables_add_query);
+    EXPECT_EQ(selected(), QStringList{"big"});
+
+    QString shown_query;
+    seam.on_dialog = [&](QDialog& d) {
+        shown_query = child<QPlainTextEdit>(&d, idc_query_text)->toPlainText();
+        fill(d, "all_delta", "SELECT v FROM delta", idc_query_ok);
+    };
+    gui_list_box* list = page->selected_list();
+    list->setCurrentRow(0);
+    emit list->itemDoubleClicked(list->item(0));
+    EXPECT_EQ(shown_query, "SELECT * FROM delta");
+    EXPECT_EQ(selected(), QStringList{"all_delta"});
+    // A table is not edited.
+    pick({"alpha"});
+    click(idc_tables_add);
+    seam.dialog_names.clear();
+    list->setCurrentRow(list->find_exact_case("alpha"));
+    emit list->itemDoubleClicked(list->currentItem());
+    EXPECT_TRUE(seam.dialog_names.empty());
+    press(idc_next);
+    EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"all_delta", L"SELECT v FROM delta"}}));
+}
+
+// The query dialog's own checks and its test against the server.
+struct dialog_case {
+    const char* name;
+    const char* query;
+    int button;
+    bool closes;
+    const char* box;  // the box shown, or null
+    uint32_t flags;
+};
+
+class QueryDialog : public TablesPage, public ::testing::WithParamInterface<dialog_case> {};
+
+TEST_P(QueryDialog, ChecksAndTests) {
+    const dialog_case c = GetParam();
+    open_page();
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    int result = 0;
+    seam.on_dialog = [&](QDialog& d) { fill(d, c.name, c.query, c.button); };
+    result = dlg.run();
+    EXPECT_EQ(result, c.closes ? idc_query_ok : -1);
+    EXPECT_EQ(dlg.objectName(), "128");
+    EXPECT_EQ(dlg.windowTitle(), "Add Query");
+    if (c.box) {
+        ASSERT_EQ(seam.boxes.size(), 1u);
+        EXPECT_EQ(seam.boxes[0].text, c.box);
+        EXPECT_EQ(seam.boxes[0].flags, c.flags);
+    } else {
+        EXPECT_TRUE(seam.boxes.empty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, QueryDialog,
+    ::testing::Values(
+        dialog_case{"q", "SELECT v FROM delta", idc_query_test, false, "The query is correct.", mb_iconinformation},
+        dialog_case{"q", "SELECT v FRM delta WHERE", idc_query_test, false,
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+        dialog_case{"q", "SELECT nothing FROM no_such_table", idc_query_test, false,
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+        dialog_case{"q", "DELETE FROM delta", idc_query_test, false, "The query must start with SELECT.", mb_iconerror},
+        dialog_case{"", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
+        dialog_case{"  ", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
+        dialog_case{"q", "UPDATE delta SET v = 'x'", idc_query_ok, false, "The query must start with SELECT.",
+                    mb_iconerror},
+        dialog_case{"q", "", idc_query_ok, false, "Query is empty!", mb_iconerror},
+        dialog_case{"q", "\t SELECT 1", idc_query_ok, true, nullptr, 0}));
+
+TEST_F(TablesPage, TestingAQueryNeverRunsIt) {
+    db.conn().exec("CREATE TABLE hits (n INT)");
+    std::string why;
+    if (db.conn().try_exec("CREATE FUNCTION bump() RETURNS INT MODIFIES SQL DATA "
+                           "BEGIN INSERT INTO hits VALUES (1); RETURN 1; END",
+                           &why) != 0)
+        GTEST_SKIP() << "cannot create a function: " << why;
+    open_page();
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    seam.on_dialog = [&](QDialog& d) {
+        fill(d, "q", "SELECT bump() AS b", idc_query_test);
+        fill(d, "q", "SELECT bump() AS b FROM delta", idc_query_test);
+    };
+    dlg.run();
+    ASSERT_EQ(seam.boxes.size(), 2u);
+    EXPECT_EQ(seam.boxes[0].text, "The query is correct.");
+    EXPECT_EQ(seam.boxes[1].text, "The query is correct.");
+    EXPECT_EQ(db.conn().scalar("SELECT COUNT(*) FROM hits"), std::optional<std::string>("0"));
+}
+
+TEST(QueryCheck, SelectTexts) {
+    struct row {
+        const wchar_t* in;
+        bool pass;
+        const wchar_t* kept;
+    } rows[] = {
+        {L"", true, L""},
+        {L"  select x", true, L"select x"},
+        {L"\t\r\n SeLeCt 1", true, L"SeLeCt 1"},
+        {L"SELECTx", true, L"SELECTx"},
+        {L"SELEC", false, L"SELEC"},
+        {L"   ", false, L"   "},
+        {L"UPDATE t", false, L"UPDATE t"},
+        {L"\u017FELECT", false, L"\u017FELECT"},
+    };
+    for (const row& r : rows) {
+        std::wstring q = r.in;
+        EXPECT_EQ(query_dlg_base::is_select_text(q), r.pass) << QString::fromStdWString(r.in).toStdString();
+        EXPECT_EQ(q, r.kept);
+    }
+}
+
+}  // namespace

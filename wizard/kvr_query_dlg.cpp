@@ -1,0 +1,131 @@
+#include "kvr_query_dlg.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "g_text.h"
+#include "g_wiz_pg.h"
+#include "g_wiz_sh.h"
+#include "tk_log.h"
+#include "tk_utils.h"
+
+namespace {
+
+constexpr wchar_t blanks[] = L"\t\n\r ";
+
+}  // namespace
+
+query_dlg_base::query_dlg_base(uint32_t help_topic, const std::wstring& name, const std::wstring& query,
+                               QWidget* owner, query_checker check)
+    : gui_dialog(idd_query, owner), m_help_topic(help_topic), m_name(name), m_query(query), m_check(check) {
+    setWindowTitle(QStringLiteral("Add Query"));
+    auto* root = new QVBoxLayout(this);
+    auto* grid = new QGridLayout();
+    QLineEdit* name_edit = gui_make_edit(this, idc_query_name);
+    name_edit->setMaxLength(2048);
+    auto* query_edit = new QPlainTextEdit(this);
+    query_edit->setObjectName(QString::number(idc_query_text));
+    query_edit->setTabChangesFocus(true);
+    query_edit->setMinimumSize(420, 160);
+    QLabel* name_label = gui_make_static(this, 0, QStringLiteral("&Store as Table:"));
+    QLabel* query_label = gui_make_static(this, 0, QStringLiteral("&Query:"));
+    name_label->setBuddy(name_edit);
+    query_label->setBuddy(query_edit);
+    grid->addWidget(name_label, 0, 0);
+    grid->addWidget(name_edit, 0, 1);
+    grid->addWidget(query_label, 1, 0, Qt::AlignTop);
+    grid->addWidget(query_edit, 1, 1);
+    root->addLayout(grid, 1);
+    auto* row = new QHBoxLayout();
+    QPushButton* test = gui_make_button(this, idc_query_test, QStringLiteral("&Test Query"));
+    row->addWidget(test);
+    row->addStretch(1);
+    QPushButton* ok = gui_make_button(this, idc_query_ok, QStringLiteral("OK"));
+    QPushButton* cancel = gui_make_button(this, idc_query_cancel, QStringLiteral("Cancel"));
+    QPushButton* help = gui_make_button(this, idc_query_help, QStringLiteral("Help"));
+    row->addWidget(ok);
+    row->addWidget(cancel);
+    row->addWidget(help);
+    root->addLayout(row);
+    ok->setDefault(true);
+    connect(ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
+    connect(cancel, &QPushButton::clicked, this, [this] {
+        tk_log(1, "set_query_dlg::on_cancel");
+        done(idc_query_cancel);
+    });
+    connect(test, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_test(); }); });
+    connect(help, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_help(); }); });
+}
+
+void query_dlg_base::on_init() {
+    tk_log(1, "set_query_dlg::on_init");
+    control<QLineEdit>(idc_query_name)->setText(gui_qstr(m_name));
+    control<QPlainTextEdit>(idc_query_text)->setPlainText(gui_qstr(m_query));
+    center_and_raise();
+}
+
+void query_dlg_base::reject() {
+    tk_log(1, "set_query_dlg::on_cancel");
+    done(idc_query_cancel);
+}
+
+bool query_dlg_base::is_select_text(std::wstring& query) {
+    if (query.empty()) return true;
+    const auto first = query.find_first_not_of(blanks);
+    if (first != std::wstring::npos) query.erase(0, first);
+    if (query.size() < 6) return false;
+    for (size_t i = 0; i < 6; ++i) {
+        wchar_t c = query[i];
+        if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
+        if (c != L"SELECT"[i]) return false;
+    }
+    return true;
+}
+
+bool query_dlg_base::is_select_query() {
+    m_query = gui_wstr(control<QPlainTextEdit>(idc_query_text)->toPlainText());
+    return is_select_text(m_query);
+}
+
+void query_dlg_base::on_ok() {
+    tk_log(1, "set_query_dlg::on_ok");
+    m_name = tk_trim(gui_wstr(control<QLineEdit>(idc_query_name)->text()));
+    if (m_name.empty()) {
+        wizard_shell::message(L"Table name is empty!");
+        return;
+    }
+    if (!is_select_query()) {
+        wizard_shell::error(std::wstring(L"The query must start with SELECT."));
+        return;
+    }
+    if (m_query.empty()) {
+        wizard_shell::error(std::wstring(L"Query is empty!"));
+        return;
+    }
+    done(idc_query_ok);
+}
+
+void query_dlg_base::on_test() {
+    tk_log(1, "set_query_dlg::on_test");
+    const std::wstring typed = gui_wstr(control<QPlainTextEdit>(idc_query_text)->toPlainText());
+    std::wstring checked = typed;
+    if (!is_select_text(checked)) {
+        wizard_shell::error(std::wstring(L"The query must start with SELECT."));
+        return;
+    }
+    if (checked.empty()) {
+        wizard_shell::error(std::wstring(L"Query is empty!"));
+        return;
+    }
+    if (m_check && m_check(typed))
+        wizard_shell::message(L"The query is correct.");
+    else
+        wizard_shell::error(
+            std::wstring(L"The query has a syntax error. It must be a correct SQL SELECT statement."));
+}
+
+void query_dlg_base::on_help() { wizard_shell::display_help(m_help_topic); }
