@@ -110,16 +110,17 @@ void sql_schema_initializer::get_init_chunks(std::vector<std::wstring>& chunks, 
         std::wstring chunk = (new_server ? sql_engine::get_safe_name(d.name) : d.name) + L" ";
 
         if (tk_log_wants(1)) tk_wlog(1, L"native_type=%s", d.native_type.c_str());
+        std::wstring type_text;
         if (udb_custom_conversion::is_acceptable1(d))
-            chunk += udb_custom_conversion::handle1(d);
+            type_text = udb_custom_conversion::handle1(d);
         else if (d.native_type.empty())
-            chunk += get_sql_native_type2(&d, false);
+            type_text = get_sql_native_type2(&d, false);
         else
-            chunk += d.native_type;
+            type_text = d.native_type;
+        chunk += type_text;
 
-        const bool text_column = d.native_type.empty()
-                                     ? d.vartype == VT_BSTR
-                                     : contains_nocase(d.native_type, L"CHAR") || contains_nocase(d.native_type, L"TEXT");
+        // Only character columns take a character set (not GEOMETRY, not BLOB).
+        const bool text_column = contains_nocase(type_text, L"CHAR") || contains_nocase(type_text, L"TEXT");
         if (new_server && text_column) {
             std::wstring charset;
             if (table_props) {

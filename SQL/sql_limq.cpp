@@ -3,6 +3,7 @@
 #include <errmsg.h>
 
 #include "sql_engi.h"
+#include "sql_types.h"
 #include "sql_excep.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -10,6 +11,29 @@
 
 namespace {
 constexpr const char* limq_source = "sql_limq";
+// Buffers of string and BLOB columns of the binary stream: their first size,
+// and the size beyond which a buffer is given back once its value has gone.
+constexpr size_t initial_bytes = 256;
+constexpr size_t large_bytes = 1u << 20;
+
+// The buffer type of an integer column: its own width (YEAR comes as 16 bits).
+enum_field_types integer_buffer_type(enum_field_types type) {
+    switch (type) {
+    case MYSQL_TYPE_TINY: return MYSQL_TYPE_TINY;
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_YEAR: return MYSQL_TYPE_SHORT;
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_INT24: return MYSQL_TYPE_LONG;
+    default: return MYSQL_TYPE_LONGLONG;
+    }
+}
+
+// A failed read of the binary stream: the statement's error, or the
+// connection's when the failure was the connection's (a broken stream).
+sql_exception stream_failure(MYSQL_STMT* stmt, MYSQL* connection) {
+    if (mysql_stmt_errno(stmt) != 0) return sql_exception(stmt);
+    return sql_exception(connection);
+}
 
 bool is_blank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\f' || c == L'\v'; }
 
@@ -83,26 +107,36 @@ std::wstring sql_select_statement(const std::wstring& name_or_query, bool is_que
 }
 
 void sql_page::clear() {
+    clear_from(0, count);
+    recycle();
+}
+
+void sql_page::recycle() {
     for (size_t i = 0; i < count; ++i) {
-        if (!slots[i]) continue;
-        if (bytes[i] > reuse_limit)
-            slots[i].reset();
-        else
-            slots[i]->clear_values();
+        if (bytes[i] > reuse_limit) slots[i].reset();
         bytes[i] = 0;
     }
     count = 0;
 }
 
+void sql_page::clear_from(size_t first, size_t last) {
+    for (size_t i = first; i < last && i < max_rows; ++i)
+        if (slots[i]) slots[i]->clear_values();
+}
+
 sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name_or_query, bool is_query,
-                                     bool blob_to_text)
+                                     bool blob_to_text, bool text_only)
     : connection_(connection) {
     if (tk_log_wants(1)) tk_wlog(1, L"sql_limited_query::sql_limited_query(%s)", name_or_query.c_str());
     const std::wstring statement = sql_select_statement(name_or_query, is_query);
     if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", statement.c_str());
-    result_ = sql_open_stream(connection_, statement);
-    if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
-    columns_ = sql_describe_columns(result_.get(), blob_to_text);
+    const std::string utf8 = tk_to_utf8(statement);
+    if (text_only || !open_binary(utf8, blob_to_text)) {
+        result_ = sql_open_stream(connection_, std::string_view(utf8));
+        if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+        columns_ = sql_describe_columns(result_.get(), blob_to_text);
+    }
+    names_serial_ = sql_record::new_names_serial();
     tk_log(1, "sql_limited_query - at the end");
 }
 
@@ -112,6 +146,10 @@ sql_limited_query::~sql_limited_query() {
 }
 
 void sql_limited_query::close() {
+    if (stmt_) {
+        stmt_.reset();  // unread rows are read and dropped, then the statement is closed
+        return;
+    }
     if (!result_) return;
     result_.reset();  // unread rows are read and dropped
     try {
@@ -121,36 +159,229 @@ void sql_limited_query::close() {
     }
 }
 
+bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text) {
+    sql_stmt_ptr stmt(mysql_stmt_init(connection_));
+    if (!stmt) return false;
+    sql_notify_statement(statement);
+    // Anything unusual goes the text way, which reports any real fault.
+    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0) {
+        tk_log(2, "Prepare failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+        return false;
+    }
+    if (mysql_stmt_param_count(stmt.get()) != 0) return false;
+    sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
+    if (!meta) return false;
+    const unsigned int n = mysql_num_fields(meta.get());
+    const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
+    for (unsigned int i = 0; i < n; ++i)
+        if (!sql_binary_protocol_fits(fields[i])) return false;
+
+    binary_columns_.assign(n, binary_column());
+    for (unsigned int i = 0; i < n; ++i) {
+        const MYSQL_FIELD& f = fields[i];
+        binary_column& c = binary_columns_[i];
+        c.type = f.type;
+        c.decimals = f.decimals;
+        switch (f.type) {
+        case MYSQL_TYPE_TINY:
+        case MYSQL_TYPE_SHORT:
+        case MYSQL_TYPE_LONG:
+        case MYSQL_TYPE_INT24:
+        case MYSQL_TYPE_LONGLONG:
+        case MYSQL_TYPE_YEAR:
+            c.kind = (f.flags & sql_flag_unsigned) ? sql_cell::uint64 : sql_cell::int64;
+            break;
+        case MYSQL_TYPE_DOUBLE:
+            c.kind = sql_cell::real8;
+            break;
+        case MYSQL_TYPE_DATE:
+        case MYSQL_TYPE_DATETIME:
+        case MYSQL_TYPE_TIMESTAMP:
+        case MYSQL_TYPE_TIME:
+            c.temporal = true;
+            break;
+        default:
+            c.bytes.resize(initial_bytes);
+            break;
+        }
+    }
+    bind_buffers();
+    if (mysql_stmt_bind_result(stmt.get(), binds_.data()) != 0) {
+        tk_log(2, "Binding failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+        return false;
+    }
+    if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection_);
+    columns_ = sql_describe_columns(fields, n, blob_to_text);
+    cells_.assign(n, sql_cell());
+    stmt_ = std::move(stmt);
+    binary_ = true;
+    tk_log(1, "Reading by the binary protocol");
+    return true;
+}
+
+void sql_limited_query::bind_buffers() {
+    binds_.assign(binary_columns_.size(), MYSQL_BIND{});
+    for (size_t i = 0; i < binary_columns_.size(); ++i) {
+        binary_column& c = binary_columns_[i];
+        MYSQL_BIND& b = binds_[i];
+        b.is_null = &c.is_null;
+        b.error = &c.error;
+        b.length = &c.length;
+        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
+            // The column's own width: the library then copies the value as it is.
+            b.buffer_type = integer_buffer_type(c.type);
+            b.buffer = &c.integer;
+            b.is_unsigned = c.kind == sql_cell::uint64;
+        } else if (c.kind == sql_cell::real8) {
+            b.buffer_type = MYSQL_TYPE_DOUBLE;
+            b.buffer = &c.real;
+        } else if (c.temporal) {
+            b.buffer_type = c.type;
+            b.buffer = &c.time;
+        } else {
+            b.buffer_type = MYSQL_TYPE_BLOB;
+            b.buffer = c.bytes.data();
+            b.buffer_length = static_cast<unsigned long>(c.bytes.size());
+        }
+    }
+}
+
+int64_t sql_limited_query::signed_integer(const binary_column& c) {
+    switch (integer_buffer_type(c.type)) {
+    case MYSQL_TYPE_TINY: return c.int8;
+    case MYSQL_TYPE_SHORT: return c.int16;
+    case MYSQL_TYPE_LONG: return c.int32;
+    default: return c.integer;
+    }
+}
+
+uint64_t sql_limited_query::unsigned_integer(const binary_column& c) {
+    switch (integer_buffer_type(c.type)) {
+    case MYSQL_TYPE_TINY: return static_cast<uint8_t>(c.int8);
+    case MYSQL_TYPE_SHORT: return static_cast<uint16_t>(c.int16);
+    case MYSQL_TYPE_LONG: return static_cast<uint32_t>(c.int32);
+    default: return static_cast<uint64_t>(c.integer);
+    }
+}
+
+bool sql_limited_query::fetch_cells(size_t& row_bytes) {
+    MYSQL_STMT* stmt = stmt_.get();
+    // The large value of an earlier row has been read: its buffer goes back.
+    for (binary_column& c : binary_columns_) {
+        if (c.bytes.size() > large_bytes) {
+            std::vector<char>(initial_bytes).swap(c.bytes);
+            rebind_ = true;
+        }
+    }
+    if (rebind_) {
+        bind_buffers();
+        if (mysql_stmt_bind_result(stmt, binds_.data()) != 0) throw sql_exception(stmt);
+        rebind_ = false;
+    }
+    const int rc = mysql_stmt_fetch(stmt);
+    if (rc == MYSQL_NO_DATA) return false;
+    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt, connection_);
+    row_bytes = 0;
+    for (size_t i = 0; i < binary_columns_.size(); ++i) {
+        binary_column& c = binary_columns_[i];
+        sql_cell& cell = cells_[i];
+        if (c.is_null) {
+            cell.kind = sql_cell::null;
+            continue;
+        }
+        switch (c.kind) {
+        case sql_cell::int64:
+            cell.kind = sql_cell::int64;
+            cell.i = signed_integer(c);
+            row_bytes += 8;
+            continue;
+        case sql_cell::uint64:
+            cell.kind = sql_cell::uint64;
+            cell.u = unsigned_integer(c);
+            row_bytes += 8;
+            continue;
+        case sql_cell::real8:
+            cell.kind = sql_cell::real8;
+            cell.d = c.real;
+            row_bytes += 8;
+            continue;
+        default:
+            break;
+        }
+        if (c.temporal) {
+            cell.kind = sql_cell::temporal;
+            cell.time = &c.time;
+            cell.time_type = c.type;
+            cell.decimals = c.decimals;
+            row_bytes += 8;
+            continue;
+        }
+        cell.kind = sql_cell::bytes;
+        {
+            if (c.length > c.bytes.size()) {
+                // Cut short: the whole value into a buffer of its size.
+                c.bytes.resize(c.length);
+                MYSQL_BIND& b = binds_[i];
+                b.buffer = c.bytes.data();
+                b.buffer_length = c.length;
+                if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
+                    throw stream_failure(stmt, connection_);
+                rebind_ = true;
+            }
+            cell.data = c.bytes.data();
+            cell.length = c.length;
+        }
+        row_bytes += cell.length;
+    }
+    return true;
+}
+
 size_t sql_limited_query::store_to(sql_page* page) {
     if (tk_log_wants(1)) tk_log(1, "sql_limited_query::store_to(n_max_records=%d)", static_cast<int>(sql_page::max_rows));
     if (!page) throw tk_mail_assertion(limq_source, 66);
-    page->clear();
-    if (!result_) return 0;
+    const size_t held = page->count;
+    if (at_end()) {
+        page->clear();
+        return 0;
+    }
+    // The rows are overwritten in place; slots not refilled are emptied below.
+    page->recycle();
     size_t total = 0;
     while (page->count < sql_page::max_rows && total < sql_page::max_bytes) {
-        MYSQL_ROW row;
+        MYSQL_ROW row = nullptr;
+        size_t row_bytes = 0;
+        bool got = false;
         try {
-            row = sql_fetch_row(connection_, result_.get());
+            if (binary_) {
+                got = fetch_cells(row_bytes);
+            } else {
+                row = sql_fetch_row(connection_, result_.get());
+                got = row != nullptr;
+            }
         } catch (...) {
             // The stream is broken: nothing more comes from it.
             result_.reset();
+            stmt_.reset();
+            if (page->count < held) page->clear_from(page->count, held);
             page->clear();
             throw;
         }
-        if (!row) {
+        if (!got) {
             close();
             break;
         }
-        const unsigned long* lengths = mysql_fetch_lengths(result_.get());
-        size_t row_bytes = 0;
-        for (size_t i = 0; i < columns_.size(); ++i) row_bytes += lengths[i];
+        const unsigned long* lengths = binary_ ? nullptr : mysql_fetch_lengths(result_.get());
+        if (!binary_)
+            for (size_t i = 0; i < columns_.size(); ++i) row_bytes += lengths[i];
         const size_t slot = page->count;
         if (!page->slots[slot]) page->slots[slot] = std::make_unique<sql_record>();
         page->bytes[slot] = row_bytes;
         // A cell that cannot be converted ends the fill; the rows before it stay.
-        page->slots[slot]->assign_row(columns_, lengths, row);
+        if (binary_) page->slots[slot]->assign_cells(columns_, cells_.data(), names_serial_);
+        else page->slots[slot]->assign_row(columns_, lengths, row, names_serial_);
         ++page->count;
         total += row_bytes;
     }
+    if (page->count < held) page->clear_from(page->count, held);
     return page->count;
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <mysql.h>
 
@@ -27,6 +28,12 @@ struct sql_page {
 
     // Forgets the rows (values emptied, large records dropped).
     void clear();
+    // Forgets the rows that are about to be overwritten: only the large
+    // records are dropped; the values of the others stay until the slots
+    // are read again (or clear_from empties them).
+    void recycle();
+    // Empties the values of the slots from first to last (exclusive).
+    void clear_from(size_t first, size_t last);
 };
 
 // The statement that streams a table or a stored query:
@@ -39,8 +46,12 @@ std::wstring sql_strip_query_end(const std::wstring& query);
 class sql_limited_query {
 public:
     // Runs the SELECT and opens its stream; throws sql_exception when the
-    // server refuses it.
-    sql_limited_query(MYSQL* connection, const std::wstring& name_or_query, bool is_query, bool blob_to_text);
+    // server refuses it. When every column fits the binary protocol
+    // (sql_binary_protocol_fits) the rows come through a prepared statement,
+    // which spares the server writing them as text; the values are the same.
+    // text_only keeps to the text protocol.
+    sql_limited_query(MYSQL* connection, const std::wstring& name_or_query, bool is_query, bool blob_to_text,
+                      bool text_only = false);
     ~sql_limited_query();
     sql_limited_query(const sql_limited_query&) = delete;
     sql_limited_query& operator=(const sql_limited_query&) = delete;
@@ -52,14 +63,51 @@ public:
     size_t store_to(sql_page* page);
 
     // The stream was read to its end (and freed: the connection is free).
-    bool at_end() const { return !result_; }
+    bool at_end() const { return !result_ && !stmt_; }
     const sql_columns& columns() const { return columns_; }
+    // The text stream (null while the rows come by the binary protocol).
     MYSQL_RES* result() const { return result_.get(); }
+    bool is_binary() const { return binary_; }
 
 private:
+    // One column of the binary stream and the buffers it is read into.
+    struct binary_column {
+        enum_field_types type = MYSQL_TYPE_NULL;
+        unsigned int decimals = 0;
+        sql_cell::kind_t kind = sql_cell::bytes;
+        bool temporal = false;
+        union {  // an integer in the column's own width
+            long long integer = 0;
+            int32_t int32;
+            int16_t int16;
+            int8_t int8;
+        };
+        double real = 0;
+        MYSQL_TIME time{};
+        std::vector<char> bytes;
+        unsigned long length = 0;
+        my_bool is_null = 0;
+        my_bool error = 0;
+    };
+
+    // Prepares, binds and runs the statement when its columns allow;
+    // false (nothing run) to use the text protocol instead.
+    bool open_binary(const std::string& statement, bool blob_to_text);
+    // The next row of the binary stream into cells_; false at its end.
+    bool fetch_cells(size_t& row_bytes);
+    static int64_t signed_integer(const binary_column& c);
+    static uint64_t unsigned_integer(const binary_column& c);
+    void bind_buffers();
     void close();
 
     MYSQL* connection_;
     sql_result_ptr result_;
+    sql_stmt_ptr stmt_;
+    bool binary_ = false;
+    bool rebind_ = false;  // a byte buffer changed: bind again before the next row
     sql_columns columns_;
+    uint64_t names_serial_ = 0;  // the names of columns_ (see sql_record::assign_row)
+    std::vector<binary_column> binary_columns_;
+    std::vector<MYSQL_BIND> binds_;
+    std::vector<sql_cell> cells_;
 };

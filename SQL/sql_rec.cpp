@@ -1,5 +1,7 @@
 #include "sql_rec.h"
 
+#include <atomic>
+
 #include "sql_engi.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -49,6 +51,29 @@ void sql_field::assign(const sql_column_rule& rule, const char* cell, unsigned l
     sql_cell_to_value(rule, cell, length, value());
 }
 
+namespace {
+
+uint32_t cell_size(const sql_column_rule& rule, const sql_cell& cell) {
+    switch (cell.kind) {
+    case sql_cell::null: return 0;
+    case sql_cell::bytes: return static_cast<uint32_t>(cell.length);
+    default: break;
+    }
+    switch (rule.vartype) {
+    case VT_I1: case VT_UI1: return 1;
+    case VT_I2: case VT_UI2: return 2;
+    case VT_I4: case VT_UI4: return 4;
+    default: return 8;
+    }
+}
+
+}  // namespace
+
+void sql_field::assign(const sql_column_rule& rule, const sql_cell& cell) {
+    set_declared_size(cell_size(rule, cell));
+    sql_cell_to_value(rule, cell, value());
+}
+
 sql_record::sql_record(unsigned int n_fields, const MYSQL_FIELD* fields, const unsigned long* lengths,
                        MYSQL_ROW row) {
     tk_log(1, "sql_record::ctor1(n_fields=%d)", static_cast<int>(n_fields));
@@ -62,14 +87,34 @@ sql_record::sql_record(const sql_columns& columns, const unsigned long* lengths,
     assign_row(columns, lengths, row);
 }
 
-void sql_record::assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row) {
+uint64_t sql_record::new_names_serial() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+}
+
+template <class Read>
+void sql_record::assign_fields(const sql_columns& columns, uint64_t names_serial, Read&& read) {
     const size_t n = columns.size();
+    const bool named = names_serial != 0 && names_serial == names_serial_ && size() == n;
+    names_serial_ = 0;  // until every field is read
     reuse(n, [&](size_t i) { return new sql_field(columns[i].name); });
     for (size_t i = 0; i < n; ++i) {
-        sql_field* f = static_cast<sql_field*>(at(i));
-        if (f->get_name() != columns[i].name) f->set_name(columns[i].name);
-        f->assign(columns[i].rule, row ? row[i] : nullptr, lengths ? lengths[i] : 0);
+        sql_field* f = static_cast<sql_field*>((*this)[i]);
+        if (!named && f->get_name() != columns[i].name) f->set_name(columns[i].name);
+        read(*f, i);
     }
+    names_serial_ = names_serial;
+}
+
+void sql_record::assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row,
+                            uint64_t names_serial) {
+    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) {
+        f.assign(columns[i].rule, row ? row[i] : nullptr, lengths ? lengths[i] : 0);
+    });
+}
+
+void sql_record::assign_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial) {
+    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { f.assign(columns[i].rule, cells[i]); });
 }
 
 void sql_record::clear_values() {

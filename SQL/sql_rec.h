@@ -33,6 +33,9 @@ public:
 
     // Reads a cell into this field (buffers are reused).
     void assign(const sql_column_rule& rule, const char* cell, unsigned long length);
+    // The same for a cell of the binary protocol; its declared size is the
+    // length of its bytes, for a number the size of the binary value.
+    void assign(const sql_column_rule& rule, const sql_cell& cell);
 };
 
 class sql_record : public udb_record {
@@ -46,7 +49,23 @@ public:
 
     // Reads a row into this record, reusing its field objects: names are
     // kept when they match, values overwrite the old ones in place.
-    void assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row);
+    // names_serial, when not 0, stands for the names of columns (a number
+    // no other set of names has): a record that took its names from the
+    // same serial keeps them without comparing.
+    void assign_row(const sql_columns& columns, const unsigned long* lengths, MYSQL_ROW row,
+                    uint64_t names_serial = 0);
+    // The same for a row of the binary protocol (one cell per column).
+    void assign_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial = 0);
     // Empties every value (the field objects stay).
     void clear_values();
+
+    // A serial for assign_row that no earlier call has answered.
+    static uint64_t new_names_serial();
+
+private:
+    // Fits the fields to the columns and reads field i by read(field, i).
+    template <class Read>
+    void assign_fields(const sql_columns& columns, uint64_t names_serial, Read&& read);
+
+    uint64_t names_serial_ = 0;
 };

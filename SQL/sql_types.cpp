@@ -1,7 +1,9 @@
 #include "sql_types.h"
 
 #include <charconv>
+#include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 #include "decimal.h"
 #include "tk_log.h"
@@ -172,8 +174,50 @@ bool clock_part(const char*& p, const char* end, ole_date& d, bool long_hours) {
     return fraction(p, end, d);
 }
 
+// n digits at p, which the caller has checked to be there.
+bool fixed_digits(const char* p, unsigned n, uint32_t& out) {
+    uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i) {
+        const unsigned digit = static_cast<unsigned char>(p[i]) - unsigned('0');
+        if (digit > 9) return false;
+        v = v * 10 + digit;
+    }
+    out = v;
+    return true;
+}
+
+// "YYYY-MM-DD" at p (10 bytes there).
+bool fixed_date(const char* p, ole_date& d) {
+    uint32_t y, m, day;
+    if (p[4] != '-' || p[7] != '-' || !fixed_digits(p, 4, y) || !fixed_digits(p + 5, 2, m) ||
+        !fixed_digits(p + 8, 2, day))
+        return false;
+    d.time.year = static_cast<uint16_t>(y);
+    d.time.month = static_cast<uint16_t>(m);
+    d.time.day = static_cast<uint16_t>(day);
+    return true;
+}
+
 // The server's fixed text forms; false for anything else.
 bool parse_temporal(sql_cell_kind kind, const char* p, const char* end, ole_date& d) {
+    // The usual lengths by position, the same rules as the readers below.
+    const ptrdiff_t n = end - p;
+    if (kind == sql_cell_kind::date && n == 10) {
+        d.kind = ole_date::date_only;
+        return fixed_date(p, d);
+    }
+    if (kind == sql_cell_kind::datetime && n >= 19 && p[10] == ' ' && p[13] == ':' && p[16] == ':') {
+        d.kind = ole_date::date_time;
+        uint32_t h, mi, sec;
+        if (!fixed_date(p, d) || !fixed_digits(p + 11, 2, h) || !fixed_digits(p + 14, 2, mi) ||
+            !fixed_digits(p + 17, 2, sec))
+            return false;
+        d.time.hour = static_cast<uint16_t>(h);
+        d.time.minute = static_cast<uint16_t>(mi);
+        d.time.second = static_cast<uint16_t>(sec);
+        const char* f = p + 19;
+        return fraction(f, end, d);
+    }
     switch (kind) {
     case sql_cell_kind::date:
         d.kind = ole_date::date_only;
@@ -195,6 +239,24 @@ bool parse_temporal(sql_cell_kind kind, const char* p, const char* end, ole_date
 
 template <class T>
 bool parse_int(const char* cell, unsigned long length, T& out) {
+    // Up to 18 digits (and a minus for signed types) cannot overflow: read
+    // them directly; anything else as from_chars reads it.
+    const bool neg = std::is_signed_v<T> && length > 0 && cell[0] == '-';
+    const unsigned long digits = length - (neg ? 1 : 0);
+    if (digits > 0 && digits <= 18) {
+        uint64_t v = 0;
+        const char* p = cell + (neg ? 1 : 0);
+        unsigned long i = 0;
+        for (; i < digits; ++i) {
+            const unsigned d = static_cast<unsigned char>(p[i]) - unsigned('0');
+            if (d > 9) break;
+            v = v * 10 + d;
+        }
+        if (i == digits) {
+            out = neg ? static_cast<T>(0 - v) : static_cast<T>(v);
+            return true;
+        }
+    }
     const char* end = cell + length;
     auto r = std::from_chars(cell, end, out);
     return r.ec == std::errc() && r.ptr == end;
@@ -341,6 +403,172 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     }
     // Text the fast readers did not take: the general parser.
     out.assign_from_string(std::string_view(cell, length), rule.vartype);
+}
+
+namespace {
+
+// What the text reader makes of sql_temporal_text of t; false when that
+// text would not be read as a date (a field wider than its digits).
+bool date_of_time(sql_cell_kind kind, const MYSQL_TIME& t, unsigned int decimals, ole_date& d) {
+    if (t.minute > 99 || t.second > 99) return false;
+    switch (kind) {
+    case sql_cell_kind::date:
+    case sql_cell_kind::datetime:
+        if (t.year > 9999 || t.month > 99 || t.day > 99) return false;
+        d.time.year = static_cast<uint16_t>(t.year);
+        d.time.month = static_cast<uint16_t>(t.month);
+        d.time.day = static_cast<uint16_t>(t.day);
+        if (kind == sql_cell_kind::date) {
+            d.kind = ole_date::date_only;
+            return true;
+        }
+        if (t.hour > 99) return false;
+        d.kind = ole_date::date_time;
+        break;
+    case sql_cell_kind::time:
+        if (t.hour > 9999) return false;
+        d.kind = ole_date::time_only;
+        d.negative = t.neg != 0;
+        break;
+    default:
+        return false;
+    }
+    d.time.hour = static_cast<uint16_t>(t.hour);
+    d.time.minute = static_cast<uint16_t>(t.minute);
+    d.time.second = static_cast<uint16_t>(t.second);
+    if (decimals > 0) {
+        uint32_t scale = 1;
+        for (unsigned int i = decimals < 6 ? decimals : 6; i < 6; ++i) scale *= 10;
+        const uint32_t us = static_cast<uint32_t>(t.second_part % 1000000) / scale * scale;
+        d.microseconds = us;
+        d.time.milliseconds = static_cast<uint16_t>(us / 1000);
+    }
+    return true;
+}
+
+}  // namespace
+
+void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out) {
+    switch (cell.kind) {
+    case sql_cell::null:
+        out.clear();
+        return;
+    case sql_cell::bytes:
+        sql_cell_to_value(rule, cell.data ? cell.data : "", cell.length, out);
+        return;
+    // A number the text rules would read at once: set directly.
+    case sql_cell::int64:
+        if (rule.kind == sql_cell_kind::int_signed && set_signed(out, rule.vartype, cell.i)) return;
+        if (rule.kind == sql_cell_kind::int_unsigned && cell.i >= 0 &&
+            set_unsigned(out, rule.vartype, static_cast<uint64_t>(cell.i)))
+            return;
+        break;
+    case sql_cell::uint64:
+        if (rule.kind == sql_cell_kind::int_unsigned && set_unsigned(out, rule.vartype, cell.u)) return;
+        if (rule.kind == sql_cell_kind::int_signed && cell.u <= static_cast<uint64_t>(INT64_MAX) &&
+            set_signed(out, rule.vartype, static_cast<int64_t>(cell.u)))
+            return;
+        break;
+    case sql_cell::real8:
+        if (rule.kind == sql_cell_kind::real8) {
+            out.set_r8(cell.d);
+            return;
+        }
+        break;
+    case sql_cell::temporal: {
+        // The fields that reading the text would give, and the same checks.
+        ole_date d;
+        if (date_of_time(rule.kind, *cell.time, cell.decimals, d) && d.is_valid() && !d.negative &&
+            d.time.hour < 24) {
+            out.set_date(d);
+            return;
+        }
+        char text[48];
+        const size_t n = sql_temporal_text(cell.time_type, cell.decimals, *cell.time, text);
+        sql_cell_to_value(rule, text, static_cast<unsigned long>(n), out);
+        return;
+    }
+    }
+    // Anything else: the number's text, read by the text rules.
+    char buf[40];
+    std::to_chars_result r{};
+    if (cell.kind == sql_cell::int64) r = std::to_chars(buf, buf + sizeof buf, cell.i);
+    else if (cell.kind == sql_cell::uint64) r = std::to_chars(buf, buf + sizeof buf, cell.u);
+    else r = std::to_chars(buf, buf + sizeof buf, cell.d);
+    sql_cell_to_value(rule, buf, static_cast<unsigned long>(r.ptr - buf), out);
+}
+
+bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
+    switch (field.type) {
+    case MYSQL_TYPE_TINY:
+    case MYSQL_TYPE_SHORT:
+    case MYSQL_TYPE_LONG:
+    case MYSQL_TYPE_INT24:
+    case MYSQL_TYPE_LONGLONG:
+    case MYSQL_TYPE_YEAR:
+    case MYSQL_TYPE_NULL:
+        return true;
+    case MYSQL_TYPE_DOUBLE:
+        return field.decimals >= sql_no_fixed_decimals;
+    case MYSQL_TYPE_DECIMAL:
+    case MYSQL_TYPE_NEWDECIMAL:
+        return (field.flags & sql_flag_zerofill) == 0;
+    case MYSQL_TYPE_DATE:
+    case MYSQL_TYPE_DATETIME:
+    case MYSQL_TYPE_TIMESTAMP:
+    case MYSQL_TYPE_TIME:
+        return field.decimals <= 6;
+    case MYSQL_TYPE_GEOMETRY:
+        return false;
+    default:
+        return sql_is_string_type(field.type);
+    }
+}
+
+namespace {
+
+char* put_digits(char* o, unsigned v, int width) {
+    char buf[12];
+    int n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (int i = n; i < width; ++i) *o++ = '0';
+    while (n) *o++ = buf[--n];
+    return o;
+}
+
+}  // namespace
+
+size_t sql_temporal_text(enum_field_types type, unsigned int decimals, const MYSQL_TIME& t, char* out) {
+    char* o = out;
+    const bool with_date = type != MYSQL_TYPE_TIME;
+    if (with_date) {
+        o = put_digits(o, t.year, 4);
+        *o++ = '-';
+        o = put_digits(o, t.month, 2);
+        *o++ = '-';
+        o = put_digits(o, t.day, 2);
+        if (type == MYSQL_TYPE_DATE) return static_cast<size_t>(o - out);
+        *o++ = ' ';
+    } else if (t.neg) {
+        *o++ = '-';
+    }
+    // A TIME's days are in its hours already (up to 838).
+    o = put_digits(o, t.hour, 2);
+    *o++ = ':';
+    o = put_digits(o, t.minute, 2);
+    *o++ = ':';
+    o = put_digits(o, t.second, 2);
+    if (decimals > 0) {
+        if (decimals > 6) decimals = 6;
+        unsigned long fraction = t.second_part % 1000000;
+        for (unsigned i = decimals; i < 6; ++i) fraction /= 10;
+        *o++ = '.';
+        o = put_digits(o, static_cast<unsigned>(fraction), static_cast<int>(decimals));
+    }
+    return static_cast<size_t>(o - out);
 }
 
 ole_variant get_variant(VARTYPE vartype, std::string_view text) {

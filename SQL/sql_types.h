@@ -12,10 +12,13 @@
 // MySQL column flags used here.
 inline constexpr unsigned int sql_flag_not_null = 1;
 inline constexpr unsigned int sql_flag_unsigned = 32;
+inline constexpr unsigned int sql_flag_zerofill = 64;
 inline constexpr unsigned int sql_flag_binary = 128;
 inline constexpr unsigned int sql_flag_auto_increment = 512;
 // The character set number of binary strings and BLOBs.
 inline constexpr unsigned int sql_binary_charset = 63;
+// The decimals of a floating-point column without fixed decimals (31 and up).
+inline constexpr unsigned int sql_no_fixed_decimals = 31;
 
 // How the bytes of a cell are read.
 enum class sql_cell_kind : uint8_t {
@@ -57,6 +60,41 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
 // its buffers keep their capacity.
 void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned long length,
                        ole_variant& out);
+
+// One cell as the binary protocol delivers it: the bytes the text protocol
+// sends for it, or a number whose decimal text (shortest round-trip text
+// for a double) is what the text protocol sends.
+struct sql_cell {
+    // temporal: a date or time whose text is sql_temporal_text of it.
+    enum kind_t : uint8_t { null, bytes, int64, uint64, real8, temporal };
+    kind_t kind = null;
+    const char* data = nullptr;  // bytes
+    unsigned long length = 0;
+    int64_t i = 0;               // int64
+    uint64_t u = 0;              // uint64
+    double d = 0;                // real8
+    const MYSQL_TIME* time = nullptr;  // temporal, with its column's type and fraction digits
+    enum_field_types time_type = MYSQL_TYPE_NULL;
+    unsigned int decimals = 0;
+};
+
+// The value the text rules give for the cell's text.
+void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out);
+
+// True when the binary protocol gives a column's cells exactly as the text
+// rules read them: integers, DOUBLE without fixed decimals (the server's
+// text is the shortest text that reads back the same), DECIMAL without
+// ZEROFILL (both protocols send the digits), strings and BLOBs, dates and
+// times with up to 6 fraction digits (rebuilt as the server writes them),
+// and NULL. Not FLOAT (its text has 6 digits), fixed-decimal doubles, BIT,
+// GEOMETRY or anything else.
+bool sql_binary_protocol_fits(const MYSQL_FIELD& field);
+
+// The server's text of a DATE, DATETIME, TIMESTAMP or TIME value with that
+// many fraction digits (0 to 6): "YYYY-MM-DD", "YYYY-MM-DD HH:MM:SS[.f]",
+// "[-]HH:MM:SS[.f]" (hours may have more digits). out holds 48 bytes; the
+// length is returned.
+size_t sql_temporal_text(enum_field_types type, unsigned int decimals, const MYSQL_TIME& time, char* out);
 
 // The value of a text of a known variant type (defaults from SHOW COLUMNS and
 // the like): VT_BOOL is true when the first character is not zero (or the

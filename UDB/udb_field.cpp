@@ -24,7 +24,7 @@ udb_field::udb_field(const udb_field& that)
 udb_field::~udb_field() = default;
 
 VARTYPE udb_field::get_type() const {
-    tk_log(1, "ole_variant::get_type");
+    if (tk_log_wants(1)) tk_log(1, "ole_variant::get_type");
     return type();
 }
 
@@ -34,6 +34,6 @@ uint32_t udb_field::get_size() const {
         const plat::byte_array& a = get_array();
         if (a.dims == 1) return a.size();
     }
-    if (get_type() == VT_BSTR) return static_cast<uint32_t>(get_bstr().size());
+    if (get_type() == VT_BSTR) return static_cast<uint32_t>(text_length());
     return declared_size_;
 }

@@ -1,6 +1,11 @@
 #include "csv_format.h"
 
 #include <cstring>
+#include <string.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "tk_excep.h"
 #include "utf8.h"
@@ -14,53 +19,76 @@ const wchar_t* csv_get_delimiter(int64_t index) {
     return csv_delimiters[index];
 }
 
-namespace {
-
-// Bytes that can make a field quoted: the quote, CR, LF and the first
-// characters of the table's delimiters.
-struct byte_table {
-    bool t[256] = {};
-    constexpr byte_table() {
-        for (unsigned char c : {'"', '\r', '\n', '|', ';', ','}) t[c] = true;
-    }
-    constexpr bool operator[](unsigned char c) const { return t[c]; }
-};
-constexpr byte_table may_matter;
-
-}  // namespace
+bool csv_plain_text_is_safe(std::string_view delim) {
+    if (delim.empty()) return true;
+    const char c = delim[0];
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+    return !alnum && c != '+' && c != '-' && c != '.' && c != ':' && c != ' ' && c != '"' && c != '\r' &&
+           c != '\n';
+}
 
 void csv_quote_field(std::string& out, size_t start, std::string_view delim) {
     const size_t end = out.size();
     if (start >= end) return;
     // UTF-8 multi-byte sequences hold no ASCII bytes, so matching bytes
     // matches characters; the delimiter is matched over its whole length.
-    const char d0 = delim.empty() ? '\0' : delim[0];
-    const bool has_d0 = !delim.empty();
+    // Without a delimiter a double quote stands in for its first byte.
+    const char d0 = delim.empty() ? '"' : delim[0];
+    const char* const p = out.data();
     size_t quotes = 0;
     bool need = false;
-    const char* p = out.data();
-    for (size_t i = start; i < end; ++i) {
+    // A byte that may matter: a double quote, CR, LF or the delimiter's first byte.
+    auto visit = [&](size_t i) {
         const char c = p[i];
-        if (!may_matter[static_cast<unsigned char>(c)] && c != d0) continue;
         if (c == '"') {
             ++quotes;
             need = true;
         } else if (c == '\r' || c == '\n') {
             need = true;
-        } else if (has_d0 && end - i >= delim.size() && std::memcmp(p + i, delim.data(), delim.size()) == 0) {
+        } else if (!need && end - i >= delim.size() && std::memcmp(p + i, delim.data(), delim.size()) == 0) {
             need = true;
         }
+    };
+    size_t i = start;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time; the last block may read past the text into
+    // the string's own spare room, and those bytes are masked off.
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i dl = _mm_set1_epi8(d0);
+    const size_t readable = out.capacity();
+    for (; i < end && i + 16 <= readable; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, cr)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, dl)));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hit));
+        if (end - i < 16) mask &= (1u << (end - i)) - 1;
+        for (; mask; mask &= mask - 1) visit(i + static_cast<size_t>(__builtin_ctz(mask)));
+    }
+#endif
+    for (; i < end; ++i) {
+        const char c = p[i];
+        if (c == '"' || c == '\r' || c == '\n' || c == d0) visit(i);
     }
     if (!need) return;
+    // Moved right in pieces from the end: each piece between two quotes
+    // moves as a block, and each quote becomes two.
     const size_t new_end = end + quotes + 2;
     out.resize(new_end);
     char* q = out.data();
-    size_t j = new_end - 1;
-    q[j] = '"';
-    for (size_t i = end; i-- > start;) {
-        const char c = q[i];
-        q[--j] = c;
-        if (c == '"') q[--j] = '"';
+    size_t src = end;          // the text not moved yet is [start, src)
+    size_t dst = new_end - 1;  // it goes before dst
+    q[dst] = '"';
+    for (;;) {
+        const void* found = ::memrchr(q + start, '"', src - start);
+        const size_t piece = found ? static_cast<size_t>(static_cast<const char*>(found) - q) + 1 : start;
+        dst -= src - piece;
+        std::memmove(q + dst, q + piece, src - piece);
+        if (!found) break;
+        q[--dst] = '"';
+        q[--dst] = '"';
+        src = piece - 1;
     }
     q[start] = '"';
 }

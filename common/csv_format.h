@@ -31,6 +31,10 @@ const wchar_t* csv_get_delimiter(int64_t index);
 // breaks included. Output is UTF-8; `delim` is the delimiter's UTF-8 form.
 void csv_append_field(std::string& out, std::wstring_view value, std::string_view delim);
 void csv_append_field_utf8(std::string& out, std::string_view value, std::string_view delim);
+// True when no text of a number, date, boolean or binary value (digits,
+// letters, '+', '-', '.', ':' and blanks) can need quotes with this
+// delimiter: its first byte is none of those.
+bool csv_plain_text_is_safe(std::string_view delim);
 // The field rule applied in place to the UTF-8 text out[start..] that a
 // caller has just appended: one scan decides; only a field that needs quotes
 // is rewritten (one backward pass doubling its quotes).

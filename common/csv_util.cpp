@@ -161,6 +161,7 @@ void csv_file::set_delimiter(const wchar_t* delimiter) {
     delim_ = delimiter;
     delim_wide_ = delimiter;
     delim_utf8_ = plat::utf8_encode(delim_wide_);
+    plain_safe_ = csv_plain_text_is_safe(delim_utf8_);
 }
 
 void csv_file::open_for_writing(const std::wstring& path) {
@@ -204,23 +205,25 @@ void csv_file::write_csv_field(std::string& line, const std::wstring& value) {
 }
 
 void csv_file::append_record(const udb_record& record) {
-    if (tk_log_wants(1)) tk_log(1, "csv_file::append_record");
+    const bool log1 = tk_log_wants(1);
+    if (log1) tk_log(1, "csv_file::append_record");
     if (out_.failed()) throw tk_exception(std::string("Error writing CSV file: the file is incomplete"), 0);
     if (!out_.is_open()) throw tk_exception(std::string("Error opening CSV file"), 1);
     std::string& line = out_.buffer();
     const size_t mark = line.size();
     try {
-        const size_t n = record.size();
-        for (size_t i = 0; i < n; ++i) {
-            if (i > 0) line += delim_utf8_;
-            const udb_field* f = record[i];
+        bool first = true;
+        for (const udb_field* f : record) {
+            if (!first) line += delim_utf8_;
+            first = false;
             if (!f) continue;
             const VARTYPE t = f->get_type();
             const size_t start = line.size();
             // Every type's text form, numbers included, is exact and locale-free.
             f->append_utf8_text(line);
-            csv_quote_field(line, start, delim_utf8_);
-            if (tk_log_wants(1)) {
+            // Only strings can hold a quote, a line break or the delimiter.
+            if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+            if (log1) {
                 if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
                 tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
             }

@@ -107,6 +107,7 @@ private:
     csv_output out_;
     const wchar_t* delim_ = nullptr;
     std::string delim_utf8_;
+    bool plain_safe_ = false;  // texts other than strings never need quotes
     std::wstring delim_wide_;
     std::unique_ptr<csv_record> record_;
     std::string raw_;  // the current record's bytes, reused

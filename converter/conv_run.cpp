@@ -91,6 +91,7 @@ void kellvar_converter::operator()() {
                 m_connection_cut = false;
             }
 
+            if (!engine.is_connected()) throw tk_exception(std::string("Not connected to the MySQL server"), 1);
             // From here a stop request may cut the connection.
             set_cancel_socket(static_cast<int>(mysql_get_socket(engine.get_connection())));
             scope_exit cancel_off([this] { set_cancel_socket(-1); });

@@ -31,12 +31,14 @@ void set_mantissa(decimal& d, u128 m) {
 int mantissa_digits(u128 m, char* buf) {
     char tmp[40];
     int n = 0;
-    do {
+    while (m > UINT64_MAX) {
         tmp[n++] = static_cast<char>('0' + static_cast<int>(m % 10));
         m /= 10;
-    } while (m != 0);
-    for (int i = 0; i < n; ++i) buf[i] = tmp[n - 1 - i];
-    return n;
+    }
+    // The leading part fits 64 bits.
+    char* lead = std::to_chars(buf, buf + 20, static_cast<uint64_t>(m)).ptr;
+    for (int i = 0; i < n; ++i) *lead++ = tmp[n - 1 - i];
+    return static_cast<int>(lead - buf);
 }
 
 // Divides m by 10^n rounding half to even.
@@ -82,6 +84,42 @@ std::string dec_to_text(const decimal& v) {
     return s;
 }
 
+namespace {
+
+// Plain digits with at most one point, up to 19 significant digits and 28
+// after the point: exact in 64 bits. False for anything else (left to the
+// general reader, which gives the same value for what is taken here).
+bool small_plain_number(std::string_view body, bool neg, decimal& out) {
+    uint64_t m = 0;
+    int significant = 0, frac = 0;
+    bool point = false, any = false;
+    for (char c : body) {
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if (point) ++frac;
+            if (m != 0 || c != '0') {
+                if (++significant > 19) return false;
+                m = m * 10 + static_cast<unsigned>(c - '0');
+            }
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            return false;
+        }
+    }
+    if (!any || frac > DECIMAL_MAX_SCALE) return false;
+    decimal d;
+    if (m != 0) {
+        d.lo64 = m;
+        d.scale = static_cast<uint8_t>(frac);
+        d.sign = neg ? DECIMAL_NEG : 0;
+    }
+    out = d;
+    return true;
+}
+
+}  // namespace
+
 HRESULT dec_from_text(std::string_view text, decimal& out, bool* inexact) {
     if (inexact) *inexact = false;
     size_t i = 0, n = text.size();
@@ -89,6 +127,7 @@ HRESULT dec_from_text(std::string_view text, decimal& out, bool* inexact) {
     while (n > i && is_blank(text[n - 1])) --n;
     bool neg = false;
     if (i < n && (text[i] == '+' || text[i] == '-')) { neg = text[i] == '-'; ++i; }
+    if (small_plain_number(text.substr(i, n - i), neg, out)) return S_OK;
     // Significant digits (leading zeros skipped) and the power of ten of the last one.
     std::string_view body = text.substr(i, n - i);
     size_t first_sig = std::string_view::npos;

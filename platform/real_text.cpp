@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -19,22 +20,57 @@ void append_real(std::string& out, T v) {
     char buf[64];
     T mag = std::fabs(v);
     if (mag < static_cast<T>(1e21) && std::trunc(v) == v) {
+        // A whole number: its exact digits.
+        if (mag < static_cast<T>(9.2e18)) {
+            auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
+            out.append(buf, r.ptr);
+            return;
+        }
         auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
         out.append(buf, r.ptr);
         return;
     }
+    // The shortest digits that read back the same, as "[-]d[.ddd]e(+|-)xx".
     auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
     const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<size_t>(r.ptr - buf)));
     int exp10 = 0;  // buf is not terminated: read the exponent within [e, r.ptr) only
     if (e) std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
-    if (exp10 >= -7 && exp10 < 21) {
-        // Plain notation: at most 7 leading zeros or 21 integer digits plus
-        // 17 significant digits, so the buffer suffices.
+    if (!e || exp10 < -7 || exp10 >= 21) {
+        out.append(buf, r.ptr);
+        return;
+    }
+    // Plain notation from the same digits. The value is no whole number, so
+    // its digits reach beyond the point: at most 7 leading zeros or 21
+    // integer digits plus 17 significant digits.
+    const char* p = buf;
+    char plain[64];
+    char* o = plain;
+    if (*p == '-') *o++ = *p++;
+    char digits[32];
+    int n = 0;
+    for (; p < e; ++p)
+        if (*p != '.') digits[n++] = *p;
+    if (exp10 >= 0 && exp10 + 1 >= n) {
+        // Not reached for a value that is no whole number; kept for safety.
         auto f = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
         out.append(buf, f.ptr);
-    } else {
-        out.append(buf, r.ptr);
+        return;
     }
+    if (exp10 >= 0) {
+        const int whole = exp10 + 1;  // < n: there are fraction digits
+        std::memcpy(o, digits, static_cast<size_t>(whole));
+        o += whole;
+        *o++ = '.';
+        std::memcpy(o, digits + whole, static_cast<size_t>(n - whole));
+        o += n - whole;
+    } else {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > exp10; --i) *o++ = '0';
+        std::memcpy(o, digits, static_cast<size_t>(n));
+        o += n;
+    }
+    out.append(plain, o);
 }
 
 locale_t c_locale() {

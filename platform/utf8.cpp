@@ -1,5 +1,8 @@
 #include "utf8.h"
 
+#include <cstdint>
+#include <cstring>
+
 namespace plat {
 
 void utf8_append(std::string& out, char32_t cp) {
@@ -22,12 +25,32 @@ void utf8_append(std::string& out, char32_t cp) {
 }
 
 void utf8_encode_append(std::string& out, std::wstring_view text) {
-    out.reserve(out.size() + text.size());
+    // Room for the longest form (4 bytes a character), cut back at the end.
+    const size_t at = out.size();
+    out.resize(at + 4 * text.size());
+    char* o = out.data() + at;
     for (wchar_t c : text) {
         auto cp = static_cast<char32_t>(c);
-        if (cp < 0x80) out.push_back(static_cast<char>(cp));
-        else utf8_append(out, cp);
+        if (cp < 0x80) {
+            *o++ = static_cast<char>(cp);
+            continue;
+        }
+        if ((cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = replacement_char;
+        if (cp < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (cp >> 6));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            *o++ = static_cast<char>(0xE0 | (cp >> 12));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xF0 | (cp >> 18));
+            *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+        }
     }
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 std::string utf8_encode(std::wstring_view text) {
@@ -37,6 +60,18 @@ std::string utf8_encode(std::wstring_view text) {
 }
 
 namespace {
+
+// Bytes from p on that are ASCII, eight at a time, up to end.
+const unsigned char* skip_ascii(const unsigned char* p, const unsigned char* end) {
+    while (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        if (w & 0x8080808080808080ull) break;
+        p += 8;
+    }
+    while (p < end && *p < 0x80) ++p;
+    return p;
+}
 
 // Decodes one sequence starting at p (p < end); advances p past it.
 // Returns U+FFFD for an ill-formed sequence (consuming its maximal prefix).
@@ -74,11 +109,15 @@ char32_t decode_one(const unsigned char*& p, const unsigned char* end) {
 void utf8_decode_append(std::wstring& out, std::string_view bytes) {
     auto p = reinterpret_cast<const unsigned char*>(bytes.data());
     auto end = p + bytes.size();
-    out.reserve(out.size() + bytes.size());
+    // At most one character a byte, cut back at the end.
+    const size_t at = out.size();
+    out.resize(at + bytes.size());
+    wchar_t* o = out.data() + at;
     while (p < end) {
-        if (*p < 0x80) { out.push_back(static_cast<wchar_t>(*p++)); continue; }
-        out.push_back(static_cast<wchar_t>(decode_one(p, end)));
+        if (*p < 0x80) { *o++ = static_cast<wchar_t>(*p++); continue; }
+        *o++ = static_cast<wchar_t>(decode_one(p, end));
     }
+    out.resize(static_cast<size_t>(o - out.data()));
 }
 
 std::wstring utf8_decode(std::string_view bytes) {
@@ -91,14 +130,33 @@ bool utf8_valid(std::string_view bytes) {
     auto p = reinterpret_cast<const unsigned char*>(bytes.data());
     auto end = p + bytes.size();
     while (p < end) {
-        if (*p < 0x80) { ++p; continue; }
-        const unsigned char* start = p;
-        char32_t cp = decode_one(p, end);
-        if (cp == replacement_char) {
-            // A literal U+FFFD (EF BF BD) is valid; anything else decoded to it is not.
-            if (!(p - start == 3 && start[0] == 0xEF && start[1] == 0xBF && start[2] == 0xBD))
-                return false;
+        const unsigned b0 = *p;
+        if (b0 < 0x80) {
+            p = skip_ascii(p, end);
+            continue;
         }
+        // The well-formed sequences: no overlongs, no surrogates, nothing
+        // above U+10FFFF (the bounds of the second byte say which).
+        size_t need;
+        unsigned lo = 0x80, hi = 0xBF;
+        if (b0 >= 0xC2 && b0 <= 0xDF) {
+            need = 1;
+        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+            need = 2;
+            if (b0 == 0xE0) lo = 0xA0;
+            if (b0 == 0xED) hi = 0x9F;
+        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+            need = 3;
+            if (b0 == 0xF0) lo = 0x90;
+            if (b0 == 0xF4) hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (static_cast<size_t>(end - p) <= need) return false;
+        if (p[1] < lo || p[1] > hi) return false;
+        for (size_t i = 2; i <= need; ++i)
+            if ((p[i] & 0xC0) != 0x80) return false;
+        p += need + 1;
     }
     return true;
 }

@@ -80,13 +80,25 @@ bool read_seconds(std::string_view s, int& sec, uint32_t& micro) {
     return true;
 }
 
-void put_num(std::string& out, unsigned v, int width) {
+// Writes v with at least width digits (leading zeros) at o; returns the end.
+char* put_num(char* o, unsigned v, int width) {
     char buf[12];
     int n = 0;
     do { buf[n++] = static_cast<char>('0' + v % 10); v /= 10; } while (v);
-    for (int i = n; i < width; ++i) out += '0';
-    while (n) out += buf[--n];
+    for (int i = n; i < width; ++i) *o++ = '0';
+    while (n) *o++ = buf[--n];
+    return o;
 }
+
+// Exactly two digits of v (0..99).
+char* put2(char* o, unsigned v) {
+    o[0] = static_cast<char>('0' + v / 10);
+    o[1] = static_cast<char>('0' + v % 10);
+    return o + 2;
+}
+
+// At least two digits: the common case without the loop.
+char* put_2(char* o, unsigned v) { return v < 100 ? put2(o, v) : put_num(o, v, 2); }
 
 }  // namespace
 
@@ -443,26 +455,31 @@ void ole_date::refine_type() {
 }
 
 void ole_date::append_text(std::string& out, int precision, bool wide_form) const {
+    // The longest text (16-bit date and time fields, 32-bit fraction and
+    // zone) is 62 bytes.
+    char buf[96];
+    char* o = buf;
     auto put_date = [&] {
-        put_num(out, time.year, 4);
-        out += '-';
-        put_num(out, time.month, 2);
-        out += '-';
-        put_num(out, time.day, 2);
+        o = time.year < 10000 && time.year >= 1000 ? put2(put2(o, time.year / 100), time.year % 100)
+                                                   : put_num(o, time.year, 4);
+        *o++ = '-';
+        o = put_2(o, time.month);
+        *o++ = '-';
+        o = put_2(o, time.day);
     };
     auto put_time = [&] {
-        if (negative) out += '-';
-        put_num(out, time.hour, 2);
-        out += ':';
-        put_num(out, time.minute, 2);
-        out += ':';
-        put_num(out, time.second, 2);
+        if (negative) *o++ = '-';
+        o = put_2(o, time.hour);
+        *o++ = ':';
+        o = put_2(o, time.minute);
+        *o++ = ':';
+        o = put_2(o, time.second);
         if (precision == 6 && microseconds != 0) {
-            out += '.';
-            put_num(out, microseconds, 6);
+            *o++ = '.';
+            o = put_num(o, microseconds, 6);
         } else if (precision != 0 && (microseconds != 0 || time.milliseconds != 0)) {
-            out += '.';
-            put_num(out, time.milliseconds, 3);
+            *o++ = '.';
+            o = put_num(o, time.milliseconds, 3);
         }
     };
     switch (kind) {
@@ -472,7 +489,7 @@ void ole_date::append_text(std::string& out, int precision, bool wide_form) cons
                                time.milliseconds == 0 && microseconds == 0;
         put_date();
         if (!(zero_time && midnight_as_date && !zero_date)) {
-            out += ' ';
+            *o++ = ' ';
             put_time();
         }
         break;
@@ -481,18 +498,23 @@ void ole_date::append_text(std::string& out, int precision, bool wide_form) cons
         put_date();
         break;
     case time_only:
-        if (!wide_form) out += "0000-00-00 ";
+        if (!wide_form) {
+            std::memcpy(o, "0000-00-00 ", 11);
+            o += 11;
+        }
         put_time();
         break;
     default:
         return;
     }
     if (ole_date_timezone_enabled && zone != 0) {
-        out += ' ';
-        out += zone > 0 ? '+' : '-';
-        put_num(out, static_cast<unsigned>(zone > 0 ? zone : -zone), 2);
-        out += ":00";
+        *o++ = ' ';
+        *o++ = zone > 0 ? '+' : '-';
+        o = put_num(o, static_cast<unsigned>(zone > 0 ? zone : -zone), 2);
+        std::memcpy(o, ":00", 3);
+        o += 3;
     }
+    out.append(buf, static_cast<size_t>(o - buf));
 }
 
 std::string ole_date::to_string(int precision) const {

@@ -1,9 +1,11 @@
 #include "ole_var.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <new>
+#include <type_traits>
 
 #include "numbers.h"
 #include "real_text.h"
@@ -123,6 +125,41 @@ void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
     }
 }
 
+// Decimal digits of an integer in its own width (32-bit values take the
+// cheaper 32-bit arithmetic).
+template <class T>
+void append_integer(std::string& out, T v) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    using U = std::make_unsigned_t<T>;
+    // 32-bit arithmetic for the narrower types.
+    using W = std::conditional_t<(sizeof(T) <= 4), uint32_t, uint64_t>;
+    const bool neg = v < 0;
+    W u = neg ? static_cast<W>(0 - static_cast<U>(v)) : static_cast<W>(static_cast<U>(v));
+    if constexpr (sizeof(T) <= 4) u &= static_cast<W>(static_cast<U>(~U(0)));
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    char* p = end;
+    // Two digits at a time, from the last.
+    while (u >= 100) {
+        const unsigned i = static_cast<unsigned>(u % 100) * 2;
+        u /= 100;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    }
+    if (u >= 10) {
+        const unsigned i = static_cast<unsigned>(u) * 2;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    } else {
+        *--p = static_cast<char>('0' + u);
+    }
+    if (neg) *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
+}
+
 // Whole number of a double, half away from zero, within [lo, hi]; false otherwise.
 bool round_half_away(double v, double lo, double hi, int64_t& out) {
     if (std::isnan(v)) return false;
@@ -221,8 +258,40 @@ ole_variant& ole_variant::operator=(const std::vector<uint8_t>& bytes) {
     return *this;
 }
 
+void ole_variant::reset_var() {
+    // plat::variant_clear, inline: every setter starts here.
+    var_.vt = VT_EMPTY;
+    var_.llVal = 0;
+    var_.bstrVal.clear();
+    var_.parray.data.clear();
+    var_.parray.lower_bound = 0;
+    var_.parray.dims = 1;
+    utf8_held_ = false;
+}
+
+void ole_variant::make_wide() const {
+    var_.bstrVal.clear();
+    plat::utf8_decode_append(var_.bstrVal, utf8_);
+    wide_ready_ = true;
+}
+
 void ole_variant::copy_from(const ole_variant& that) {
+    if (that.utf8_held_) {
+        // The text's bytes; the wide form only when it is there already.
+        var_.vt = that.var_.vt;
+        var_.llVal = that.var_.llVal;
+        var_.decVal = that.var_.decVal;
+        if (that.wide_ready_) var_.bstrVal.assign(that.var_.bstrVal);
+        else var_.bstrVal.clear();
+        var_.parray.data.clear();
+        utf8_.assign(that.utf8_);
+        utf8_text_ = that.utf8_text_;
+        utf8_held_ = true;
+        wide_ready_ = that.wide_ready_;
+        return;
+    }
     plat::variant_copy(var_, that.var_);
+    utf8_held_ = false;
     const VARTYPE vt = that.var_.vt;
     if (vt == VT_I8) {
         if (tk_log_wants(1)) tk_log(1, "Special processing for VT_(U)I8 type");
@@ -236,6 +305,7 @@ void ole_variant::copy_from(const ole_variant& that) {
         double d = 0;
         if (date_.to_variant_time(d)) var_.date = d;
         else if (tk_log_wants(2)) tk_log(2, "Failed to convert SYSTEMTIME->VARIANT");
+        date_number_ready_ = true;
         if (tk_log_wants(1)) {
             const auto& t = date_.time;
             tk_log(1, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
@@ -254,22 +324,28 @@ void ole_variant::move_from(ole_variant& that) noexcept {
     i8_ = that.i8_;
     ui8_ = that.ui8_;
     if (var_.vt == VT_DATE) date_ = that.date_;
+    date_number_ready_ = that.date_number_ready_;
+    utf8_.swap(that.utf8_);
+    utf8_text_ = that.utf8_text_;
+    utf8_held_ = that.utf8_held_;
+    wide_ready_ = that.wide_ready_;
     that.var_.vt = VT_EMPTY;
+    that.utf8_held_ = false;
 }
 
 // ---------------------------------------------------------------------------
 // Setters
 
-void ole_variant::clear() { plat::variant_clear(var_); }
+void ole_variant::clear() { reset_var(); }
 
 void ole_variant::set_null() {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_NULL;
 }
 
 #define OLE_SETTER(name, T, tag, member) \
     void ole_variant::name(T v) {        \
-        plat::variant_clear(var_);       \
+        reset_var();       \
         var_.vt = tag;                   \
         var_.member = v;                 \
     }
@@ -288,38 +364,45 @@ OLE_SETTER(set_cy, plat::currency, VT_CY, cyVal)
 #undef OLE_SETTER
 
 void ole_variant::set_i8(int64_t v) {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_I8;
     var_.llVal = v;
     i8_ = v;
 }
 
 void ole_variant::set_ui8(uint64_t v) {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_UI8;
     var_.ullVal = v;
     ui8_ = v;
 }
 
 void ole_variant::set_bool(bool v) {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_BOOL;
     var_.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
 }
 
 void ole_variant::set_decimal(const plat::decimal& v) {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_DECIMAL;
     var_.decVal = v;
 }
 
 void ole_variant::set_date(const ole_date& d) {
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_DATE;
     date_ = d;
+    date_number_ready_ = false;
+    // With the log on, a date without a number is reported here and now.
+    if (tk_log_wants(2)) make_date_number();
+}
+
+void ole_variant::make_date_number() const {
     double n = 0;
     if (date_.to_variant_time(n)) var_.date = n;
     else if (tk_log_wants(2)) tk_log(2, "Failed to convert SYSTEMTIME->VARIANT");
+    date_number_ready_ = true;
 }
 
 // ---------------------------------------------------------------------------
@@ -352,7 +435,7 @@ void ole_variant::allocate_safe_array(uint32_t size) {
             if (var_.parray.size() != size) var_.parray.data.resize(size);
         } else {
             if (log1) tk_log(1, "Re-initialize VARIANT");
-            plat::variant_clear(var_);
+            reset_var();
             var_.vt = VT_BYTE_ARRAY;
             var_.parray.data.resize(size);
         }
@@ -372,7 +455,7 @@ void ole_variant::attach_binary(const uint8_t* bytes, size_t count) {
     }
     try {
         if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
-            plat::variant_clear(var_);
+            reset_var();
             var_.vt = VT_BYTE_ARRAY;
         }
         // An empty vector gives an array without elements.
@@ -386,21 +469,36 @@ void ole_variant::attach_binary(const uint8_t* bytes, size_t count) {
 void ole_variant::attach_string(std::string_view utf8) {
     if (tk_log_wants(1)) tk_log(1, "ole_variant::attach_string('%.*s')", static_cast<int>(utf8.size()), utf8.data());
     try {
-        if (var_.vt != VT_BSTR) plat::variant_clear(var_);
+        if (var_.vt != VT_BSTR) reset_var();
         var_.vt = VT_BSTR;
-        var_.bstrVal.clear();
-        plat::utf8_decode_append(var_.bstrVal, utf8);
+        hold_utf8(utf8.data(), utf8.size());
     } catch (const std::bad_alloc&) {
         throw tk_mail_assertion(source_name, 1434);
     }
+}
+
+void ole_variant::hold_utf8(const char* bytes, size_t count) {
+    if (count == 0 || plat::utf8_valid(std::string_view(bytes, count))) {
+        utf8_.assign(bytes, count);
+        const void* z = count ? std::memchr(bytes, 0, count) : nullptr;
+        utf8_text_ = z ? static_cast<size_t>(static_cast<const char*>(z) - bytes) : count;
+        utf8_held_ = true;
+        wide_ready_ = false;
+        return;
+    }
+    // Ill-formed bytes: the decoded text (with its replacement characters) is the value.
+    utf8_held_ = false;
+    var_.bstrVal.clear();
+    plat::utf8_decode_append(var_.bstrVal, std::string_view(bytes, count));
 }
 
 void ole_variant::attach_wstring(std::wstring_view text) {
     const bool log1 = tk_log_wants(1);
     if (log1) tk_wlog(1, L"ole_variant::attach_wstring('%s')", std::wstring(text).c_str());
     try {
-        if (var_.vt != VT_BSTR) plat::variant_clear(var_);
+        if (var_.vt != VT_BSTR) reset_var();
         var_.vt = VT_BSTR;
+        utf8_held_ = false;
         var_.bstrVal.assign(text);
     } catch (const std::bad_alloc&) {
         throw tk_mail_assertion(source_name, 1469);
@@ -414,22 +512,18 @@ void ole_variant::assign_utf8(const char* bytes, size_t count) {
         const void* z = std::memchr(bytes, 0, count);
         if (z) count = static_cast<size_t>(static_cast<const char*>(z) - bytes);
     }
-    if (var_.vt != VT_BSTR) plat::variant_clear(var_);
+    if (var_.vt != VT_BSTR) reset_var();
     var_.vt = VT_BSTR;
-    std::wstring& s = var_.bstrVal;
-    // ASCII goes straight in; the rest through the codec.
-    size_t ascii = 0;
-    while (ascii < count && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
-    s.resize(ascii);
-    wchar_t* w = s.data();
-    for (size_t i = 0; i < ascii; ++i) w[i] = static_cast<wchar_t>(static_cast<unsigned char>(bytes[i]));
-    if (ascii < count) plat::utf8_decode_append(s, std::string_view(bytes + ascii, count - ascii));
+    hold_utf8(bytes, count);
 }
 
 // ---------------------------------------------------------------------------
 // Type change
 
 void ole_variant::change_type(VARTYPE nt) {
+    // Conversions work on the wide form of a text.
+    ensure_wide();
+    utf8_held_ = false;
     const VARTYPE old = var_.vt;
     if (tk_log_wants(2)) tk_log(2, "ole_variant::change_type(old=%d,new=%d)", old, nt);
 
@@ -707,7 +801,7 @@ void ole_variant::binary_to_bstr() {
     if (tk_log_wants(1)) tk_log(1, "ole_variant::operator = (const BSTR)");
     std::wstring text;
     plat::utf8_decode_append(text, std::string_view(reinterpret_cast<const char*>(data.data()), n));
-    plat::variant_clear(var_);
+    reset_var();
     var_.vt = VT_BSTR;
     var_.bstrVal.swap(text);
 }
@@ -737,6 +831,10 @@ void ole_variant::append_utf8_text(std::string& out) const {
         plat::dec_append_text(out, var_.decVal);
         return;
     case VT_BSTR: {
+        if (utf8_held_) {
+            out.append(utf8_.data(), utf8_text_);
+            return;
+        }
         std::wstring_view s = var_.bstrVal;
         size_t z = s.find(L'\0');
         if (z != std::wstring_view::npos) s = s.substr(0, z);
@@ -756,16 +854,16 @@ void ole_variant::append_utf8_text(std::string& out) const {
         }
         return;
     case VT_R4: plat::append_float(out, var_.fltVal); return;
-    case VT_I2: plat::append_int64(out, var_.iVal); return;
-    case VT_I1: plat::append_int64(out, var_.cVal); return;
-    case VT_I4: plat::append_int64(out, var_.lVal); return;
-    case VT_INT: plat::append_int64(out, var_.intVal); return;
-    case VT_UI1: plat::append_uint64(out, var_.bVal); return;
-    case VT_UI2: plat::append_uint64(out, var_.uiVal); return;
-    case VT_UI4: plat::append_uint64(out, var_.ulVal); return;
-    case VT_UINT: plat::append_uint64(out, var_.uintVal); return;
-    case VT_I8: plat::append_int64(out, i8_); return;
-    case VT_UI8: plat::append_uint64(out, ui8_); return;
+    case VT_I2: append_integer(out, var_.iVal); return;
+    case VT_I1: append_integer(out, var_.cVal); return;
+    case VT_I4: append_integer(out, var_.lVal); return;
+    case VT_INT: append_integer(out, var_.intVal); return;
+    case VT_UI1: append_integer(out, var_.bVal); return;
+    case VT_UI2: append_integer(out, var_.uiVal); return;
+    case VT_UI4: append_integer(out, var_.ulVal); return;
+    case VT_UINT: append_integer(out, var_.uintVal); return;
+    case VT_I8: append_integer(out, i8_); return;
+    case VT_UI8: append_integer(out, ui8_); return;
     default:
         return;
     }
@@ -780,6 +878,7 @@ std::string ole_variant::to_string() const {
 
 void ole_variant::append_wtext(std::wstring& out) const {
     if (var_.vt == VT_BSTR) {
+        ensure_wide();
         std::wstring_view s = var_.bstrVal;
         size_t z = s.find(L'\0');
         out.append(z == std::wstring_view::npos ? s : s.substr(0, z));
@@ -920,6 +1019,8 @@ void ole_variant::assign_from_string(std::string_view text, VARTYPE type) {
         // Default processing: the text as a string, then the general conversion.
         attach_string(text);
         if (type == VT_BSTR) return;
+        ensure_wide();
+        utf8_held_ = false;
         if (FAILED(plat::variant_change_type(var_, type))) throw ole_type_exception();
         if (type == VT_I8) i8_ = var_.llVal;
         if (type == VT_UI8) ui8_ = var_.ullVal;
@@ -964,7 +1065,7 @@ void ole_variant::hex_parse_narrow(std::string_view text, VARTYPE type) {
         return;
     }
     if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
-        plat::variant_clear(var_);
+        reset_var();
     }
     var_.vt = VT_BYTE_ARRAY;
     bool prefix;
@@ -995,7 +1096,7 @@ void ole_variant::hex_parse_wide(std::wstring_view text, VARTYPE type) {
         return;
     }
     if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
-        plat::variant_clear(var_);
+        reset_var();
     }
     var_.vt = VT_BYTE_ARRAY;
     bool prefix;
@@ -1155,6 +1256,7 @@ int ole_variant::get_at(char* buffer, uint32_t pos, uint32_t length) const {
     if (tk_log_wants(1)) tk_log(1, "ole_variant::get_at(pos=%d, length=%d)", static_cast<int>(pos), static_cast<int>(length));
     if (var_.vt == VT_BSTR) {
         if (tk_log_wants(1)) tk_log(1, "Extracting VT_BSTR");
+        ensure_wide();
         std::wstring_view s = var_.bstrVal;
         if (pos >= s.size()) return 0;
         std::string t;
@@ -1190,6 +1292,7 @@ int ole_variant::get_bytes1(const uint8_t** out, std::string& holder) const {
         *out = nullptr;
         return 0;
     case VT_BSTR: {
+        ensure_wide();
         std::wstring_view s = var_.bstrVal;
         size_t z = s.find(L'\0');
         if (z != std::wstring_view::npos) s = s.substr(0, z);
@@ -1208,6 +1311,17 @@ int ole_variant::get_bytes1(const uint8_t** out, std::string& holder) const {
         }
         throw tk_mail_assertion(source_name, 1235);
     }
+}
+
+size_t ole_variant::text_length() const {
+    if (var_.vt != VT_BSTR) return 0;
+    if (utf8_held_ && !wide_ready_) {
+        // Well-formed UTF-8: one character per byte that is no continuation byte.
+        size_t n = 0;
+        for (unsigned char c : utf8_) n += (c & 0xC0) != 0x80;
+        return n;
+    }
+    return var_.bstrVal.size();
 }
 
 // ---------------------------------------------------------------------------

@@ -1,5 +1,8 @@
 // The value of one field: a variant with 64-bit integers in side fields, a
 // date-time kept as an ole_date record, and binary values as byte arrays.
+// Text read from UTF-8 stays UTF-8 until its wide form is first asked for;
+// that first wide read fills a cache, so one value is not read by two
+// threads at once.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -62,7 +65,9 @@ public:
     void allocate_safe_array(uint32_t size);
     void attach_binary(const std::vector<uint8_t>& bytes);
     void attach_binary(const uint8_t* bytes, size_t count);
-    void attach_string(std::string_view utf8);   // VT_BSTR from UTF-8 (ill-formed bytes become U+FFFD)
+    // VT_BSTR from UTF-8 (ill-formed bytes become U+FFFD). Well-formed text is
+    // kept as its bytes; the wide form is made when it is first asked for.
+    void attach_string(std::string_view utf8);
     void attach_wstring(std::wstring_view text); // VT_BSTR, embedded zeros kept
     // Hot path: VT_BSTR from UTF-8 bytes up to the first zero byte (MySQL text cells).
     void assign_utf8(const char* bytes, size_t count);
@@ -135,19 +140,48 @@ public:
     int64_t get_i8() const { return i8_; }
     uint64_t get_ui8() const { return ui8_; }
     const ole_date& get_date() const { return date_; }
-    const std::wstring& get_bstr() const { return var_.bstrVal; }
+    const std::wstring& get_bstr() const {
+        ensure_wide();
+        return var_.bstrVal;
+    }
+    // Characters of a VT_BSTR value (zero characters included); 0 otherwise.
+    size_t text_length() const;
     const plat::byte_array& get_array() const { return var_.parray; }
     const uint8_t* binary_data() const { return var_.parray.data.data(); }
     uint32_t binary_size() const { return var_.parray.size(); }
     plat::decimal get_decimal() const { return var_.decVal; }
     plat::currency get_cy() const { return var_.cyVal; }
-    const plat::variant& raw() const { return var_; }
-    plat::variant& raw() { return var_; }
+    const plat::variant& raw() const {
+        ensure_wide();
+        ensure_date_number();
+        return var_;
+    }
+    // The caller may change the value: from here on the wide form is the text.
+    plat::variant& raw() {
+        ensure_wide();
+        ensure_date_number();
+        utf8_held_ = false;
+        return var_;
+    }
 
     static bool is_numeric_type(VARTYPE vt);
     static bool is_date_or_string_type(VARTYPE vt);
 
 private:
+    // A text held as UTF-8 gets its wide form (var_.bstrVal).
+    void ensure_wide() const {
+        if (utf8_held_ && !wide_ready_) make_wide();
+    }
+    void make_wide() const;
+    // The date number of a VT_DATE (var_.date) is worked out when asked for.
+    void ensure_date_number() const {
+        if (var_.vt == VT_DATE && !date_number_ready_) make_date_number();
+    }
+    void make_date_number() const;
+    // Holds well-formed bytes as the text; decodes ill-formed ones.
+    void hold_utf8(const char* bytes, size_t count);
+    // Empties the value (VT_EMPTY), keeping the buffers.
+    void reset_var();
     void copy_from(const ole_variant& that);
     void move_from(ole_variant& that) noexcept;
     void hex_parse_narrow(std::string_view text, VARTYPE type);
@@ -158,5 +192,14 @@ private:
     int64_t i8_ = 0;    // VT_I8
     uint64_t ui8_ = 0;  // VT_UI8
     ole_date date_;     // VT_DATE
-    plat::variant var_; // the type tag, and the value of every other type
+    // The type tag, and the value of every other type. The wide text of a
+    // VT_BSTR held as UTF-8 is a cache filled on demand, hence mutable.
+    mutable plat::variant var_;
+    // A VT_BSTR value may be held as well-formed UTF-8 (utf8_held_): utf8_
+    // is then the text and var_.bstrVal holds it too only once wide_ready_.
+    std::string utf8_;
+    size_t utf8_text_ = 0;  // bytes before the first zero byte of utf8_
+    bool utf8_held_ = false;
+    mutable bool wide_ready_ = false;
+    mutable bool date_number_ready_ = true;  // var_.date of a VT_DATE is set
 };

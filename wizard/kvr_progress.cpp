@@ -159,7 +159,8 @@ void progress_page::stop_worker() {
         // its answer at once; only then can it see the stop.
         const bool were_stopped = gui_cross_thread_calls_stopped();
         gui_stop_cross_thread_calls();
-        stop();
+        // A run that is done only returns; its connection stays as it is.
+        if (unfinished) stop();
         join();
         if (!were_stopped) gui_allow_cross_thread_calls();
         // The files are incomplete: no page may call this run a success.

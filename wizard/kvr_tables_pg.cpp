@@ -216,6 +216,7 @@ bool kvr_sel_tables_page::page_init() {
     kellvar_converter* conv = kellvar_converter::ptr();
 
     // The page's lists are rebuilt from the converter on every visit.
+    m_lists_ready = false;
     m_selected_queries.clear();
     m_available_queries.clear();
     names.clear();
@@ -239,6 +240,7 @@ bool kvr_sel_tables_page::page_init() {
         available_list()->add_string(name);
         m_available_queries.push_back(pair);
     }
+    m_lists_ready = true;
     return true;
 }
 
@@ -250,13 +252,18 @@ void kvr_sel_tables_page::store_into_converter() {
 }
 
 int kvr_sel_tables_page::on_next() {
+    if (!m_lists_ready) {
+        wizard_shell::error(std::wstring(L"The tables of the source database could not be listed.\n"
+                                         L"Go back and check the connection and the database name."));
+        return page_refuse;
+    }
     if (!store_selection()) return page_refuse;
     store_into_converter();
     return page_go_on;
 }
 
 int kvr_sel_tables_page::on_back() {
-    if (store_selection(false)) store_into_converter();
+    if (m_lists_ready && store_selection(false)) store_into_converter();
     return page_go_on;
 }
 

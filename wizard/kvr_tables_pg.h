@@ -205,4 +205,8 @@ public:
 
 private:
     void store_into_converter();
+
+    // The lists were filled on this visit; a page whose set-up failed hands
+    // nothing to the converter.
+    bool m_lists_ready = false;
 };

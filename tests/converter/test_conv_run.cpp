@@ -459,3 +459,20 @@ TEST_F(ConversionRun, StopEndsARunThatWaitsOnTheServer) {
 }
 
 }  // namespace
+
+TEST(ConversionRunUnconnected, IsReportedAndEndsWithoutTouchingTheFolder) {
+    conv_test::use_empty_home();
+    conv_test::clear_handled_calls();
+    error_handler handler;
+    kellvar_converter conv(kellvar_program::console);
+    conv_test::temp_dir out;
+    conv.source = L"anything";
+    conv.destination = out.wpath();
+    conv.selected_tables = {L"t"};
+    conv();
+    EXPECT_TRUE(conv.done.load());
+    EXPECT_EQ(conv.errors_reported.load(), 1u);
+    ASSERT_EQ(conv_test::handled_calls().size(), 1u);
+    EXPECT_EQ(conv_test::handled_calls()[0].text, "Not connected to the MySQL server");
+    EXPECT_TRUE(folder_contents(out.path()).empty());
+}

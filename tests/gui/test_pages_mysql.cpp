@@ -3,6 +3,7 @@
 // password that never reaches the log.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <fstream>
 #include <sstream>
 
@@ -160,12 +161,24 @@ TEST_F(MysqlPage, APortWithBlanksAroundItIsTaken) {
     EXPECT_EQ(active_id(), 105u);
 }
 
-TEST(MysqlPagePort, ValidPorts) {
+void expect_port_rules() {
     EXPECT_TRUE(mysql_page_valid_port("1"));
     EXPECT_TRUE(mysql_page_valid_port("65535"));
     EXPECT_TRUE(mysql_page_valid_port("\t3306 "));
+    EXPECT_TRUE(mysql_page_valid_port("03306"));
     EXPECT_FALSE(mysql_page_valid_port("65536"));
     EXPECT_FALSE(mysql_page_valid_port("0"));
+    EXPECT_FALSE(mysql_page_valid_port("3.306"));
+    EXPECT_FALSE(mysql_page_valid_port("3,306"));
+}
+
+TEST(MysqlPagePort, ValidPorts) { expect_port_rules(); }
+
+TEST(MysqlPagePort, ValidPortsUnderAGermanLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    expect_port_rules();
+    std::setlocale(LC_ALL, saved.c_str());
 }
 
 TEST_F(MysqlPage, ThePasswordNeverReachesTheLog) {

@@ -8,6 +8,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "g_err_dlg.h"
 #include "kvr_query_dlg.h"
 #include "kvr_tables_pg.h"
 #include "page_test_support.h"
@@ -219,6 +220,27 @@ TEST_F(TablesPage, CancelledAddQueryAddsNothingAndAQueryCanBeEdited) {
     EXPECT_TRUE(seam.dialog_names.empty());
     press(idc_next);
     EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"all_delta", L"SELECT v FROM delta"}}));
+}
+
+TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsTheConvertersLists) {
+    conv.source = L"no_such_database_here";
+    conv.selected_tables = {L"alpha"};
+    conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
+    seam.on_dialog = [&](QDialog& d) { click_control(d, idc_err_continue); };
+    start();
+    press(idc_next);
+    // Reported through the error handler; the page is shown, empty.
+    EXPECT_EQ(active_id(), 127u);
+    EXPECT_EQ(seam.dialog_names, std::vector<QString>{"115"});
+    EXPECT_TRUE(available().isEmpty());
+    press(idc_next);
+    EXPECT_EQ(active_id(), 127u);
+    ASSERT_FALSE(seam.boxes.empty());
+    EXPECT_TRUE(seam.boxes.back().text.startsWith("The tables of the source database could not be listed."));
+    press(idc_back);
+    EXPECT_EQ(active_id(), 105u);
+    EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"alpha"});
+    EXPECT_EQ(conv.table_queries.size(), 1u);
 }
 
 // The query dialog's own checks and its test against the server.

@@ -337,6 +337,10 @@ TEST_F(ProgressRun, LeavingThePageStopsTheWorkerAndJoinsIt) {
     EXPECT_FALSE(shell->is_timer_running());
     locker.exec("UNLOCK TABLES");
     EXPECT_FALSE(exists(out.sub("locked_t.csv")));
+    // A stopped run is no success.
+    EXPECT_EQ(active_id(), 116u);
+    EXPECT_EQ(finish_result(), error_text);
+    EXPECT_EQ(finish_errors(), QString(progress_stopped_text) + "\n\n");
 }
 
 // Runs a program, its output into a file; the exit status.

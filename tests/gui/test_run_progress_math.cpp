@@ -51,7 +51,12 @@ INSTANTIATE_TEST_SUITE_P(
         // Counts beyond 32 bits: no overflow in the products.
         percent_case{u32max, u32max / 4 * 3, 0, 0, 74}, percent_case{u32max, u32max - 1, 0, 0, 99},
         percent_case{1, 0, u64max, u64max / 2, 49}, percent_case{1, 0, u64max, u64max - 1, 99},
-        percent_case{2, 1, 5000000000ull, 2500000000ull, 75}));
+        percent_case{2, 1, 5000000000ull, 2500000000ull, 75}),
+    [](const ::testing::TestParamInfo<percent_case>& info) {
+        const percent_case& c = info.param;
+        return "t" + std::to_string(c.table_count) + "_d" + std::to_string(c.tables_done) + "_r" +
+               std::to_string(c.current_record) + "of" + std::to_string(c.record_count);
+    });
 
 TEST(ProgressStatus, EmptyWithoutTable) {
     EXPECT_EQ(progress_status(L"", 10, 5, false), L"");

@@ -226,6 +226,20 @@ TEST_F(offline_engine_test, column_clauses_on_a_new_server) {
                    }));
 }
 
+TEST_F(offline_engine_test, only_character_columns_take_a_character_set) {
+    use(new_server);
+    t_ftd shape = column(L"shape", VT_BSTR, 0);
+    shape.reserved = 2;  // geometry
+    t_ftd raw = column(L"raw", VT_BLOB, 0);
+    const udb_schema schema = schema_of({shape, raw, column(L"name", VT_BSTR, 20)});
+    std::wstring auto_name;
+    const chunks out = column_chunks(schema, indexes_of({}), auto_name);
+    ASSERT_EQ(out.size(), 3u);
+    EXPECT_EQ(out[0].find(L"CHARACTER SET"), std::wstring::npos) << out[0];
+    EXPECT_EQ(out[1].find(L"CHARACTER SET"), std::wstring::npos) << out[1];
+    EXPECT_NE(out[2].find(L"CHARACTER SET"), std::wstring::npos) << out[2];
+}
+
 TEST_F(offline_engine_test, column_clauses_on_old_servers) {
     const udb_schema schema = schema_of({column(L"id", VT_I4, 4, false, true), column(L"name", VT_BSTR, 20),
                                          column(L"ref", VT_I4, 4)});
@@ -368,6 +382,30 @@ TEST_F(create_test, table_properties_choose_engine_and_character_set) {
     ASSERT_EQ(status.size(), 1u);
     EXPECT_EQ(*status[0][0], "MyISAM");
     EXPECT_EQ(status[0][1]->substr(0, 6), "latin1");
+}
+
+// Older servers: bare column names, no character sets, the table type by
+// its old keyword and MyISAM below 3.23.35. (The test server refuses TYPE=.)
+TEST_F(create_test, statement_for_old_servers) {
+    auto& d = open();
+    const uint32_t version = engine_->get_server_version();
+    const udb_schema schema = schema_of({column(L"id", VT_I4, 4, false, true), column(L"name", VT_BSTR, 5)});
+    std::vector<std::string> texts;
+    for (uint32_t old : {0x40016u, 0x31722u}) {
+        engine_->set_server_version(old);
+        statement_log log(write_prefixes());
+        EXPECT_THROW(d.create_table(L"old_t", schema, udb_indexes()), sql_exception);
+        engine_->set_server_version(version);
+        ASSERT_EQ(log.lines.size(), 1u);
+        texts.push_back(log.lines[0]);
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{
+                         "CREATE TABLE `old_t` (id INT NOT NULL AUTO_INCREMENT, name VARCHAR(5), INDEX `id` (`id`)) "
+                         "TYPE=InnoDB",
+                         "CREATE TABLE `old_t` (id INT NOT NULL AUTO_INCREMENT, name VARCHAR(5), INDEX `id` (`id`)) "
+                         "TYPE=MyISAM",
+                     }));
+    EXPECT_FALSE(d.is_table_exist(L"old_t"));
 }
 
 TEST_F(create_test, refused_statement_changes_nothing) {

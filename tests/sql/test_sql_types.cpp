@@ -150,6 +150,17 @@ const cell_case cell_cases[] = {
     {"bigint unsigned", column(MYSQL_TYPE_LONGLONG, U, 63), "18446744073709551615", false, VT_UI8,
      L"18446744073709551615"},
     {"year", column(MYSQL_TYPE_YEAR, U, 63), "2024", false, VT_UI2, L"2024"},
+    // Integers by the quick reader and past it: leading zeros (ZEROFILL), 18
+    // and 19 digits, a sign the server never sends.
+    {"int zerofill", column(MYSQL_TYPE_LONG, U, 63), "0000000042", false, VT_UI4, L"42"},
+    {"int minus zero", column(MYSQL_TYPE_LONG, 0, 63), "-0", false, VT_I4, L"0"},
+    {"bigint 18 digits", column(MYSQL_TYPE_LONGLONG, 0, 63), "-999999999999999999", false, VT_I8,
+     L"-999999999999999999"},
+    {"bigint 19 digits", column(MYSQL_TYPE_LONGLONG, 0, 63), "9223372036854775807", false, VT_I8,
+     L"9223372036854775807"},
+    {"bigint unsigned 20 digits zerofill", column(MYSQL_TYPE_LONGLONG, U, 63), "00000000000000000007", false,
+     VT_UI8, L"7"},
+    {"int with a plus", column(MYSQL_TYPE_LONG, 0, 63), "+5", false, VT_I4, L"5"},
     {"double", column(MYSQL_TYPE_DOUBLE, 0, 63), "2.25", false, VT_R8, L"2.25"},
     {"decimal", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "12.50", false, VT_DECIMAL, L"12.5"},
     {"decimal of 28 digits", column(MYSQL_TYPE_NEWDECIMAL, 0, 63), "-123456789012345678.0123456789", false,
@@ -175,6 +186,19 @@ const cell_case cell_cases[] = {
      L"2024-01-02 03:04:05.123456"},
     {"zero datetime", column(MYSQL_TYPE_DATETIME, B, 63), "0000-00-00 00:00:00", false, VT_DATE,
      L"0000-00-00 00:00:00"},
+    {"datetime(1)", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02 03:04:05.5", false, VT_DATE,
+     L"2024-01-02 03:04:05.500000"},
+    {"datetime(6) of zeros", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02 03:04:05.000000", false, VT_DATE,
+     L"2024-01-02 03:04:05"},
+    // Forms the server does not send stay text.
+    {"datetime with a T", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02T03:04:05", false, VT_BSTR,
+     L"2024-01-02T03:04:05"},
+    {"datetime with seven fraction digits", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02 03:04:05.1234567",
+     false, VT_BSTR, L"2024-01-02 03:04:05.1234567"},
+    {"datetime ending in a point", column(MYSQL_TYPE_DATETIME, B, 63), "2024-01-02 03:04:05.", false, VT_BSTR,
+     L"2024-01-02 03:04:05."},
+    {"date with a letter", column(MYSQL_TYPE_DATE, B, 63), "2024-0a-15", false, VT_BSTR, L"2024-0a-15"},
+    {"date with a slash", column(MYSQL_TYPE_DATE, B, 63), "2024/01/15", false, VT_BSTR, L"2024/01/15"},
     {"timestamp", column(MYSQL_TYPE_TIMESTAMP, B, 63), "2038-01-19 03:14:07", false, VT_DATE,
      L"2038-01-19 03:14:07"},
     {"time", column(MYSQL_TYPE_TIME, B, 63), "12:34:56", false, VT_DATE, L"0000-00-00 12:34:56"},
@@ -281,6 +305,47 @@ TEST(SqlRecord, BuildsNamedFieldsFromColumnDescriptions) {
     EXPECT_EQ(r[1]->get_name(), L"n\u00E4me");
     EXPECT_EQ(r.get_field(L"N\u00C4ME").to_wstring(), L"x");
     EXPECT_EQ(r[1]->get_declared_size(), 1u);
+}
+
+// A record read row after row keeps its names while the serial says the
+// columns are the same, and takes the names of other columns.
+TEST(SqlRecord, NamesFollowTheColumnsOfEachSerial) {
+    auto cols = [](std::vector<std::wstring> names) {
+        sql_columns c;
+        for (auto& n : names) {
+            sql_column col;
+            col.name = n;
+            col.rule = sql_column_rule_for(column(MYSQL_TYPE_LONG, 0, 63), false);
+            c.push_back(col);
+        }
+        return c;
+    };
+    const sql_columns ab = cols({L"a", L"b"}), cd = cols({L"c", L"d"}), abc = cols({L"a", L"b", L"c"});
+    const uint64_t s1 = sql_record::new_names_serial(), s2 = sql_record::new_names_serial();
+    EXPECT_NE(s1, 0u);
+    EXPECT_NE(s1, s2);
+    char one[] = "1", two[] = "2", three[] = "3";
+    char* cells[] = {one, two, three};
+    unsigned long lengths[] = {1, 1, 1};
+    auto names = [](const sql_record& r) {
+        std::vector<std::wstring> n;
+        for (const udb_field* f : r) n.push_back(f->get_name());
+        return n;
+    };
+    sql_record r;
+    r.assign_row(ab, lengths, cells, s1);
+    r.assign_row(ab, lengths, cells, s1);
+    EXPECT_EQ(names(r), (std::vector<std::wstring>{L"a", L"b"}));
+    r.assign_row(cd, lengths, cells, s2);
+    EXPECT_EQ(names(r), (std::vector<std::wstring>{L"c", L"d"}));
+    EXPECT_EQ(r[1]->to_wstring(), L"2");
+    r.assign_row(ab, lengths, cells, s1);
+    EXPECT_EQ(names(r), (std::vector<std::wstring>{L"a", L"b"}));
+    r.assign_row(cd, lengths, cells);  // no serial: names compared
+    EXPECT_EQ(names(r), (std::vector<std::wstring>{L"c", L"d"}));
+    r.assign_row(abc, lengths, cells, s1);
+    EXPECT_EQ(names(r), (std::vector<std::wstring>{L"a", L"b", L"c"}));
+    EXPECT_EQ(r[2]->to_wstring(), L"3");
 }
 
 TEST(SqlRecord, NullDescriptionsAssert) {

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 int main(int argc, char** argv) {
+#ifdef FENNROW_TEST_HOME
+    // Tests never read or write the real home folder (client option files, settings).
+    setenv("HOME", FENNROW_TEST_HOME, 1);
+#endif
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

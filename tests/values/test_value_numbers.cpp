@@ -1,10 +1,14 @@
 // Numeric reads of values, slices and raw bytes.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
+#include <random>
+#include <string>
+#include <vector>
 
 #include "ole_var.h"
 #include "tk_excep.h"
@@ -144,6 +148,45 @@ TEST(BoolMode, RegisteredMsModePrintsMinusOne) {
         EXPECT_DOUBLE_EQ(t.to_double(), -1.0);
     }
     EXPECT_EQ(t.to_string(), "1");
+}
+
+}  // namespace
+
+namespace {
+
+// The text of every integer type against the standard conversion, on
+// the extremes, the powers of ten around them and random values.
+template <class T, class Set>
+void check_integer_texts(Set set, std::mt19937_64& rng) {
+    std::vector<T> values = {std::numeric_limits<T>::min(), std::numeric_limits<T>::max(), T(0), T(1), T(9),
+                             T(10), T(99), T(100)};
+    for (T p = 1; p <= std::numeric_limits<T>::max() / 10; p = static_cast<T>(p * 10)) {
+        values.push_back(p);
+        values.push_back(static_cast<T>(p - 1));
+        if (std::numeric_limits<T>::is_signed) values.push_back(static_cast<T>(-p));
+    }
+    for (int i = 0; i < 2000; ++i) values.push_back(static_cast<T>(rng()));
+    for (T v : values) {
+        ole_variant x;
+        set(x, v);
+        char buf[32];
+        auto r = std::to_chars(buf, buf + sizeof buf, v);
+        ASSERT_EQ(x.to_string(), std::string(buf, r.ptr)) << "type " << x.type();
+    }
+}
+
+TEST(IntegerText, EveryTypeWritesItsDecimalDigits) {
+    std::mt19937_64 rng(77);
+    check_integer_texts<int8_t>([](ole_variant& x, int8_t v) { x.set_i1(v); }, rng);
+    check_integer_texts<uint8_t>([](ole_variant& x, uint8_t v) { x.set_ui1(v); }, rng);
+    check_integer_texts<int16_t>([](ole_variant& x, int16_t v) { x.set_i2(v); }, rng);
+    check_integer_texts<uint16_t>([](ole_variant& x, uint16_t v) { x.set_ui2(v); }, rng);
+    check_integer_texts<int32_t>([](ole_variant& x, int32_t v) { x.set_i4(v); }, rng);
+    check_integer_texts<int32_t>([](ole_variant& x, int32_t v) { x.set_int(v); }, rng);
+    check_integer_texts<uint32_t>([](ole_variant& x, uint32_t v) { x.set_ui4(v); }, rng);
+    check_integer_texts<uint32_t>([](ole_variant& x, uint32_t v) { x.set_uint(v); }, rng);
+    check_integer_texts<int64_t>([](ole_variant& x, int64_t v) { x.set_i8(v); }, rng);
+    check_integer_texts<uint64_t>([](ole_variant& x, uint64_t v) { x.set_ui8(v); }, rng);
 }
 
 }  // namespace

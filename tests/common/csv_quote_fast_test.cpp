@@ -1,0 +1,127 @@
+// The field rule's quick scan and rewrite against the plain byte-by-byte
+// rule, and the values whose text never needs quotes.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "csv_format.h"
+#include "csv_test_util.h"
+#include "csv_util.h"
+#include "udb_record.h"
+
+using csv_test::read_bytes;
+using csv_test::temp_dir;
+
+namespace {
+
+// The rule written out plainly: quotes when the field holds a double quote,
+// CR, LF or the whole delimiter; every double quote doubled.
+std::string reference_field(const std::string& value, const std::string& delim) {
+    bool need = value.find_first_of("\"\r\n") != std::string::npos ||
+                (!delim.empty() && value.find(delim) != std::string::npos);
+    if (!need) return value;
+    std::string out = "\"";
+    for (char c : value) {
+        out += c;
+        if (c == '"') out += '"';
+    }
+    return out + "\"";
+}
+
+TEST(CsvQuoteFast, MatchesThePlainRuleAtEveryLengthAndOffset) {
+    std::mt19937 rng(2024);
+    const char alphabet[] = {'a', 'b', ' ', '"', '\r', '\n', '|', '+', ';', ',', '\xC3', '\xA4', '\0'};
+    const std::string delims[] = {"|+", ";", ",", "", "ab"};
+    for (int round = 0; round < 20000; ++round) {
+        const std::string& delim = delims[round % 5];
+        std::string value;
+        const size_t n = rng() % 70;
+        for (size_t i = 0; i < n; ++i)
+            value += rng() % 4 ? static_cast<char>('a' + rng() % 26) : alphabet[rng() % sizeof alphabet];
+        // Text before the field and buffers that are full to the byte or
+        // have room after it: the scan reads in blocks of sixteen.
+        std::string out(rng() % 40, 'p');
+        if (round % 3 == 0) out.shrink_to_fit();
+        else out.reserve(out.size() + n + rng() % 64);
+        const std::string before = out;
+        csv_append_field_utf8(out, value, delim);
+        ASSERT_EQ(out, before + reference_field(value, delim))
+            << "value " << ::testing::PrintToString(value) << " delimiter " << delim;
+    }
+}
+
+TEST(CsvQuoteFast, DelimiterSplitAcrossABlockBorder) {
+    for (size_t at = 10; at < 40; ++at) {
+        std::string value(at, 'x');
+        value += "|+";
+        value.append(5, 'y');
+        std::string out;
+        out.reserve(256);
+        csv_append_field_utf8(out, value, "|+");
+        EXPECT_EQ(out, "\"" + value + "\"") << at;
+        std::string half = std::string(at, 'x') + "|";
+        std::string out2;
+        out2.reserve(256);
+        csv_append_field_utf8(out2, half, "|+");
+        EXPECT_EQ(out2, half) << at;
+    }
+}
+
+TEST(CsvQuoteFast, PlainTextIsSafeUnlessTheDelimiterCanBeInIt) {
+    for (const char* d : {"|+", ";", ",", "\t", "#", "/"}) EXPECT_TRUE(csv_plain_text_is_safe(d)) << d;
+    for (const char* d : {"-", ".", "0", "7", "e", "x", "n", "A", ":", " ", "+", "-|"})
+        EXPECT_FALSE(csv_plain_text_is_safe(d)) << d;
+}
+
+ole_variant value_of(int kind) {
+    ole_variant v;
+    switch (kind) {
+    case 0: v.set_i4(-5); break;
+    case 1: v.set_r8(-1.5e-300); break;
+    case 2: v.set_date(ole_date("2020-01-02 03:04:05.5")); break;
+    case 3: v.set_r8(0.5); break;
+    case 4: v.attach_binary(std::vector<uint8_t>{0x0A, 0xBC}); break;
+    default: v.set_bool(true); break;
+    }
+    return v;
+}
+
+// Numbers, dates and bytes are quoted by the same rule as strings when the
+// delimiter is a character their text can hold.
+TEST(CsvQuoteFast, NumbersAreQuotedWhenTheDelimiterIsInTheirText) {
+    struct quote_case {
+        const wchar_t* delimiter;
+        int kind;
+        const char* field;
+    };
+    const quote_case cases[] = {
+        {L"-", 0, "\"-5\""},
+        {L";", 0, "-5"},
+        {L"e", 1, "\"-1.5e-300\""},
+        {L"+", 1, "-1.5e-300"},
+        {L":", 2, "\"2020-01-02 03:04:05.500000\""},
+        {L" ", 2, "\"2020-01-02 03:04:05.500000\""},
+        {L",", 2, "2020-01-02 03:04:05.500000"},
+        {L".", 3, "\"0.5\""},
+        {L"x", 4, "\"0x0ABC\""},
+        {L"B", 4, "\"0x0ABC\""},
+        {L"1", 5, "\"1\""},
+    };
+    for (const auto& c : cases) {
+        temp_dir dir;
+        const std::string want = c.field;
+        {
+            csv_file f(dir.wfile("q.csv"), c.delimiter);
+            udb_record r;
+            r.push_back(new udb_field(L"v", 0, value_of(c.kind)));
+            f.append_record(r);
+            f.close();
+        }
+        EXPECT_EQ(read_bytes(dir.file("q.csv")), std::string(csv_bom) + want + "\r\n")
+            << "kind " << c.kind;
+    }
+}
+
+}  // namespace

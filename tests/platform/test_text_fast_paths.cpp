@@ -1,0 +1,179 @@
+// The quick paths of the text codecs and number printers give exactly what
+// the plain algorithms give.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <clocale>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "decimal.h"
+#include "real_text.h"
+#include "utf8.h"
+
+namespace {
+
+// Well-formed exactly when decoding and encoding again gives the same bytes
+// (every ill-formed sequence becomes U+FFFD, which is three other bytes).
+void expect_valid_iff_round_trip(const std::string& b) {
+    const bool round_trip = plat::utf8_encode(plat::utf8_decode(b)) == b;
+    ASSERT_EQ(plat::utf8_valid(b), round_trip) << "bytes " << ::testing::PrintToString(b);
+}
+
+TEST(Utf8ValidFast, AgreesWithTheCodecOnEveryShortSequence) {
+    for (unsigned a = 0; a < 256; ++a) {
+        expect_valid_iff_round_trip(std::string(1, static_cast<char>(a)));
+        for (unsigned b = 0; b < 256; ++b) {
+            const std::string two{static_cast<char>(a), static_cast<char>(b)};
+            expect_valid_iff_round_trip(two);
+            if (a >= 0xE0) {
+                // Three bytes: every third byte class (continuation or not).
+                for (unsigned c : {0x00u, 0x41u, 0x80u, 0x9Fu, 0xA0u, 0xBFu, 0xC0u}) {
+                    expect_valid_iff_round_trip(two + static_cast<char>(c));
+                    if (a >= 0xF0)
+                        for (unsigned d : {0x7Fu, 0x80u, 0xBFu, 0xC0u})
+                            expect_valid_iff_round_trip(two + static_cast<char>(c) + static_cast<char>(d));
+                }
+            }
+        }
+    }
+}
+
+TEST(Utf8ValidFast, AgreesWithTheCodecOnLongMixedText) {
+    std::mt19937 rng(12345);
+    const std::string pieces[] = {"a",          "0123456789abcdef", "\xC3\xA9",   "\xE2\x82\xAC",
+                                  "\xF0\x9F\x98\x80", "\x80",             "\xE2\x82",   "\xFF",
+                                  std::string(1, '\0'), "\xED\x9F\xBF",       "\xF4\x8F\xBF\xBF"};
+    for (int round = 0; round < 4000; ++round) {
+        std::string s;
+        const int n = static_cast<int>(rng() % 12);
+        for (int i = 0; i < n; ++i) {
+            // Mostly runs of ASCII of every length, so that the eight-byte
+            // steps end at every offset.
+            if (rng() % 3) s.append(rng() % 20, static_cast<char>('a' + rng() % 26));
+            else s += pieces[rng() % (round % 7 == 0 ? 11 : 5)];
+        }
+        expect_valid_iff_round_trip(s);
+    }
+}
+
+// The printer as it was written first: the shortest digits in scientific
+// form, then plain notation by to_chars when the exponent is in range.
+template <class T>
+std::string reference_real(T v) {
+    if (std::isnan(v)) return "nan";
+    if (std::isinf(v)) return v < 0 ? "-inf" : "inf";
+    if (v == 0) return "0";
+    char buf[128];
+    if (std::fabs(v) < static_cast<T>(1e21) && std::trunc(v) == v) {
+        auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+        return std::string(buf, r.ptr);
+    }
+    auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    const char* e = static_cast<const char*>(std::memchr(buf, 'e', static_cast<size_t>(r.ptr - buf)));
+    int exp10 = 0;
+    std::from_chars(e + 1 + (e[1] == '+'), r.ptr, exp10);
+    if (exp10 >= -7 && exp10 < 21) {
+        auto f = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+        return std::string(buf, f.ptr);
+    }
+    return std::string(buf, r.ptr);
+}
+
+template <class T>
+std::string printed(T v) {
+    std::string s = "#";
+    if constexpr (sizeof(T) == sizeof(double)) plat::append_double(s, v);
+    else plat::append_float(s, v);
+    return s.substr(1);
+}
+
+template <class T, class Bits>
+void check_reals(std::mt19937_64& rng) {
+    for (int i = 0; i < 200000; ++i) {
+        T v;
+        switch (i % 4) {
+        case 0: {  // any bit pattern
+            Bits bits = static_cast<Bits>(rng());
+            std::memcpy(&v, &bits, sizeof v);
+            break;
+        }
+        case 1:  // decimal fractions of every size
+            v = static_cast<T>(static_cast<double>(static_cast<int64_t>(rng() % 2000000001) - 1000000000) /
+                               std::pow(10.0, static_cast<double>(rng() % 30)));
+            break;
+        case 2:  // near the plain/scientific and whole-number borders
+            v = static_cast<T>(std::ldexp(1.0 + static_cast<double>(rng() % 1000) / 1000.0,
+                                          static_cast<int>(rng() % 160) - 80));
+            break;
+        default:  // whole numbers near 2^53, 2^63 and 1e21
+            v = static_cast<T>((rng() % 2 ? 1e21 : std::ldexp(1.0, rng() % 2 ? 53 : 63)) *
+                               (0.9 + static_cast<double>(rng() % 200) / 1000.0));
+            break;
+        }
+        if (rng() % 2) v = -v;
+        ASSERT_EQ(printed(v), reference_real(v)) << std::hexfloat << static_cast<double>(v);
+    }
+}
+
+TEST(RealTextFast, PrintsLikeThePlainAlgorithm) {
+    std::mt19937_64 rng(987654321);
+    check_reals<double, uint64_t>(rng);
+    check_reals<float, uint32_t>(rng);
+    for (double v : {0.1, 1e-7, 1.5e-7, 9.999999e-8, 123456789012345.6, 1e21, 9.2e18, 9.3e18, 4.5, -0.0,
+                     5e-324, 1.7976931348623157e308})
+        EXPECT_EQ(printed(v), reference_real(v)) << v;
+}
+
+TEST(RealTextFast, PrintsTheSameUnderAGermanLocale) {
+    const char* old = std::setlocale(LC_ALL, nullptr);
+    const std::string saved = old ? old : "C";
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    EXPECT_EQ(printed(12345.67), "12345.67");
+    EXPECT_EQ(printed(-0.015625f), "-0.015625");
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
+// The reader of short plain numbers against the general one: an exponent of
+// zero sends the same text down the general path.
+TEST(DecimalTextFast, ReadsLikeTheGeneralReader) {
+    std::mt19937 rng(4242);
+    for (int i = 0; i < 100000; ++i) {
+        std::string t;
+        if (rng() % 4 == 0) t += rng() % 2 ? "-" : "+";
+        const int whole = static_cast<int>(rng() % 22), frac = static_cast<int>(rng() % 32);
+        if (rng() % 3 == 0) t.append(rng() % 4, '0');
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + rng() % 10);
+        if (frac > 0 || rng() % 5 == 0) t += '.';
+        for (int k = 0; k < frac; ++k) t += static_cast<char>('0' + (rng() % 3 ? rng() % 10 : 0));
+        const bool blanks = rng() % 10 == 0;
+        const std::string plain = blanks ? " " + t + "\t" : t;
+        const std::string with_exponent = blanks ? " " + t + "e0\t" : t + "e0";
+        plat::decimal fast, general;
+        bool fast_inexact = true, general_inexact = true;
+        const HRESULT a = plat::dec_from_text(plain, fast, &fast_inexact);
+        const HRESULT b = plat::dec_from_text(with_exponent, general, &general_inexact);
+        ASSERT_EQ(a, b) << t;
+        if (FAILED(a)) continue;
+        ASSERT_EQ(fast.scale, general.scale) << t;
+        ASSERT_EQ(fast.sign, general.sign) << t;
+        ASSERT_EQ(fast.hi32, general.hi32) << t;
+        ASSERT_EQ(fast.lo64, general.lo64) << t;
+        ASSERT_EQ(fast_inexact, general_inexact) << t;
+    }
+}
+
+TEST(DecimalTextFast, PrintsMantissasOnBothSidesOf64Bits) {
+    const char* texts[] = {"18446744073709551615", "18446744073709551616", "-18446744073709551617.5",
+                           "79228162514264337593543950335", "0.0000000000000000000000000001",
+                           "1844674407370955161.6", "9999999999999999999", "10000000000000000000.01"};
+    for (const char* t : texts) {
+        plat::decimal d;
+        ASSERT_EQ(plat::dec_from_text(t, d), S_OK) << t;
+        EXPECT_EQ(plat::dec_to_text(d), t);
+    }
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+// Streams read by the binary protocol give the very values the text
+// protocol gives, row for row; results it cannot give exactly go the text way.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "sql_excep.h"
+#include "sql_limq.h"
+#include "sql_recs.h"
+#include "sql_run.h"
+#include "sql_test_util.h"
+#include "utf8.h"
+
+using fennrow_test::test_database;
+using sql_test::engine_session;
+using sql_test::scalar;
+
+namespace {
+
+// A field as a comparable text: its type, then its whole content (texts with
+// their zero characters, bytes in hex, numbers and dates by their text).
+std::string describe(const udb_field& f) {
+    std::string s = std::to_string(f.type()) + ":";
+    if (f.type() == VT_BSTR) s += plat::utf8_encode(f.get_bstr());
+    else s += f.to_string();
+    return s;
+}
+
+std::vector<std::vector<std::string>> read_all(MYSQL* conn, const std::wstring& source, bool is_query,
+                                               bool blob_to_text, bool text_only, bool* binary = nullptr) {
+    sql_limited_query q(conn, source, is_query, blob_to_text, text_only);
+    if (binary) *binary = q.is_binary();
+    std::vector<std::vector<std::string>> rows;
+    sql_page page;
+    while (q.store_to(&page) > 0) {
+        for (size_t r = 0; r < page.count; ++r) {
+            std::vector<std::string> row;
+            for (const udb_field* f : *page.slots[r]) row.push_back(describe(*f));
+            rows.push_back(std::move(row));
+        }
+    }
+    return rows;
+}
+
+void expect_same_both_ways(MYSQL* conn, const std::wstring& source, bool is_query, bool want_binary,
+                           size_t want_rows) {
+    for (bool blob_to_text : {false, true}) {
+        SCOPED_TRACE(blob_to_text ? "blob_to_text" : "blobs as bytes");
+        bool binary = false;
+        const auto text = read_all(conn, source, is_query, blob_to_text, true);
+        const auto fast = read_all(conn, source, is_query, blob_to_text, false, &binary);
+        EXPECT_EQ(binary, want_binary);
+        ASSERT_EQ(text.size(), want_rows);
+        ASSERT_EQ(fast.size(), text.size());
+        for (size_t r = 0; r < text.size(); ++r) EXPECT_EQ(fast[r], text[r]) << "row " << r;
+    }
+}
+
+// Every kind of column the binary protocol carries, with edge values.
+const char* const exact_ddl =
+    "CREATE TABLE exact ("
+    " id INT NOT NULL PRIMARY KEY,"
+    " ti TINYINT, tiu TINYINT UNSIGNED, si SMALLINT, siu SMALLINT UNSIGNED ZEROFILL,"
+    " mi MEDIUMINT, miu MEDIUMINT UNSIGNED, i INT, iu INT UNSIGNED, bi BIGINT, biu BIGINT UNSIGNED,"
+    " y YEAR, d DOUBLE, dz DOUBLE ZEROFILL, dec2 DECIMAL(10,2), dec28 DECIMAL(28,10), dec65 DECIMAL(65,30),"
+    " dt DATE, dtm DATETIME(6), dt0 DATETIME, dt3 DATETIME(3), ts TIMESTAMP(2) NULL DEFAULT NULL,"
+    " tm TIME, tm3 TIME(3), tm6 TIME(6),"
+    " c CHAR(5), vc VARCHAR(300), vb VARBINARY(8), bl BLOB, lt LONGTEXT, lb LONGBLOB,"
+    " en ENUM('a','b'), st SET('p','q'), js JSON, i6 INET6, uu UUID)";
+
+const char* const exact_rows[] = {
+    "(1, -128, 255, -32768, 7, -8388608, 16777215, -2147483648, 4294967295, -9223372036854775808,"
+    " 18446744073709551615, 2024, -1.2345678901234567e-300, 1.5, -12345678.99,"
+    " '-123456789012345678.0123456789', '-12345678901234567890123456789012345.123456789012345678901234567890',"
+    " '2024-02-29', '2024-01-02 03:04:05.123456', '2038-01-19 03:14:07', '2024-01-02 00:00:00.5',"
+    " '2020-01-01 00:00:00.50', '-838:59:59', '838:59:59.500', '-00:00:00.000001',"
+    " ' ab', _utf8mb4 x'78F09F9880', x'00FF', x'68C3A96C6C6F', CONCAT('a', CHAR(0), 'b'), x'FFFE00',"
+    " 'b', 'p,q', '{\"a\": 1}', '::1', '123e4567-e89b-12d3-a456-426614174000')",
+    "(2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0.1, 0, 0, 0, 0, '0000-00-00', '0000-00-00 00:00:00',"
+    " '0000-00-00 00:00:00', '2024-00-15 00:00:00', NULL, '00:00:00', '24:00:00', '23:59:59.999999',"
+    " '', '', '', '', '', '', 'a', '', '[]', '::', '00000000-0000-0000-0000-000000000000')",
+    "(3, 127, 1, 32767, 65535, 8388607, 1, 2147483647, 1, 9223372036854775807, 1, 1901,"
+    " 1.7976931348623157e308, 12345678, 0.01, 0.0000000001, 1e-30, '2023-02-30', '2023-02-30 12:00:00',"
+    " '9999-12-31 23:59:59', '1000-01-01 00:00:00.001', '1970-01-01 00:00:01', '-12:00:00', '-100:00:01.5',"
+    " '12:34:56.000100', 'x', REPEAT(_utf8mb4 x'D09A', 150), x'0102', REPEAT('y', 300),"
+    " REPEAT('long text ', 200000), REPEAT(x'FF', 2000000), NULL, 'q', '{}', 'fe80::1', NULL)",
+    "(4, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
+    " NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL,"
+    " NULL, NULL, NULL)",
+    "(5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0, -0.0, 2.5e-7, 1.5, 2.5, 3.5, '2024-12-31', '2024-12-31 23:59:59.999999',"
+    " '2024-06-01 12:00:00', '2024-06-01 12:00:00.000', '2024-06-01 12:00:00.99', '-00:00:01', '00:00:00.001',"
+    " '-838:59:59.000000', 'abcde', 'short', x'41', x'00', 'z', x'', 'a', 'p', 'null', '1::', NULL)",
+};
+
+TEST(BinaryStream, GivesTheValuesOfTheTextStream) {
+    test_database db("binary_exact");
+    db.conn().exec("SET SESSION sql_mode = 'ALLOW_INVALID_DATES'");
+    db.conn().exec(exact_ddl);
+    for (const char* row : exact_rows) db.conn().exec(std::string("INSERT INTO exact VALUES ") + row);
+    // Enough rows for several pages, with large values here and there.
+    db.conn().exec("INSERT INTO exact (id, i, d, dtm, tm, vc, lb) SELECT seq, seq * 7919, seq / 7,"
+                   " TIMESTAMP('2000-01-01') + INTERVAL seq SECOND + INTERVAL seq MICROSECOND,"
+                   " SEC_TO_TIME(CAST(seq AS SIGNED) * 37 - 4000), IF(seq % 5 = 0, NULL, REPEAT('v', seq % 300)),"
+                   " IF(seq % 97 = 0, REPEAT(x'AB', 1500000), NULL) FROM seq_10_to_700");
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"exact", false, true, 5 + 691);
+    // A stored query of the same columns, and computed ones.
+    expect_same_both_ways(s.conn(),
+                          L"SELECT id, d / 3 AS d3, i + 0.5 AS dec_sum, NOW() - NOW() AS z, CAST(dtm AS DATE) AS dd,"
+                          L" ADDTIME(tm, '01:00:00') AS t2, CONCAT(vc, '!') AS txt, NULL AS nothing FROM exact"
+                          L" ORDER BY id;",
+                          true, true, 5 + 691);
+    // The connection is free again after each stream.
+    EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
+}
+
+// Columns whose text the binary protocol cannot give exactly: the whole
+// result comes as text, with the same values as ever.
+TEST(BinaryStream, TextForColumnsItCannotGiveExactly) {
+    test_database db("binary_text");
+    db.conn().exec(
+        "CREATE TABLE f (id INT PRIMARY KEY, f FLOAT); INSERT INTO f VALUES (1, 0.1), (2, 16777217), (3, NULL);"
+        "CREATE TABLE dd (id INT PRIMARY KEY, d DOUBLE(10,2)); INSERT INTO dd VALUES (1, 2.675), (2, -0.5);"
+        "CREATE TABLE z (id INT PRIMARY KEY, d DECIMAL(40,2) ZEROFILL); INSERT INTO z VALUES (1, 12.5);"
+        "CREATE TABLE b (id INT PRIMARY KEY, b BIT(3)); INSERT INTO b VALUES (1, b'101');"
+        "CREATE TABLE g (id INT PRIMARY KEY, g POINT); INSERT INTO g VALUES (1, POINT(1, 2))");
+    engine_session s;
+    s.use(db.name());
+    const struct {
+        const wchar_t* table;
+        size_t rows;
+    } tables[] = {{L"f", 3}, {L"dd", 2}, {L"z", 1}, {L"b", 1}, {L"g", 1}};
+    for (const auto& t : tables) {
+        SCOPED_TRACE(plat::utf8_encode(t.table));
+        expect_same_both_ways(s.conn(), t.table, false, false, t.rows);
+    }
+    // A fixed-decimal double of an expression, and a query with a placeholder.
+    expect_same_both_ways(s.conn(), L"SELECT ROUND(d, 1) AS r FROM dd ORDER BY id", true, false, 2);
+    EXPECT_THROW(sql_limited_query(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
+    EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
+}
+
+// A row the server cannot make ends the stream with the same error either way.
+TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
+    test_database db("binary_fail");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_400;"
+                   "CREATE TABLE multi (k INT, v INT); INSERT INTO multi VALUES (300, 1), (300, 2)");
+    engine_session s;
+    s.use(db.name());
+    const std::wstring query = L"SELECT id, (SELECT v FROM multi WHERE multi.k = t.id) AS v FROM t ORDER BY id";
+    std::vector<std::string> errors;
+    for (bool text_only : {true, false}) {
+        sql_limited_query q(s.conn(), query, true, false, text_only);
+        EXPECT_EQ(q.is_binary(), !text_only);
+        sql_page page;
+        size_t read = 0;
+        try {
+            while (size_t n = q.store_to(&page)) read += n;
+            ADD_FAILURE() << "no failure";
+        } catch (const sql_exception& e) {
+            errors.push_back(std::to_string(e.code()) + " " + e.what());
+        }
+        EXPECT_EQ(read, sql_page::max_rows);  // the page with the failing row is lost
+        EXPECT_TRUE(q.at_end());
+        EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
+    }
+    ASSERT_EQ(errors.size(), 2u);
+    EXPECT_EQ(errors[0], errors[1]);
+    EXPECT_NE(errors[0].find("Subquery returns more than 1 row"), std::string::npos) << errors[0];
+}
+
+// A stream closed half-way leaves the connection ready for the next statement.
+TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
+    test_database db("binary_close");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY, s VARCHAR(100));"
+                   "INSERT INTO t SELECT seq, REPEAT('s', 100) FROM seq_1_to_20000");
+    engine_session s;
+    s.use(db.name());
+    {
+        sql_limited_query q(s.conn(), L"t", false, false);
+        ASSERT_TRUE(q.is_binary());
+        sql_page page;
+        EXPECT_EQ(q.store_to(&page), sql_page::max_rows);
+        EXPECT_FALSE(q.at_end());
+    }
+    EXPECT_EQ(scalar(s.conn(), "SELECT COUNT(*) FROM t"), "20000");
+    // And through the recordset, whose reset opens a new stream each pass.
+    sql_recordset rs(nullptr, s.conn(), L"t", nullptr);
+    for (int pass = 0; pass < 2; ++pass) {
+        rs.reset();
+        for (int i = 0; i < 300; ++i) rs.next();
+        EXPECT_EQ(rs.get_record()->at(0)->to_long(), 301);
+    }
+    EXPECT_EQ(rs.get_record_count(), 20000u);
+}
+
+// Unit checks of the column rule and the rebuilt texts, no server.
+MYSQL_FIELD field_of(enum_field_types type, unsigned flags = 0, unsigned decimals = 0) {
+    MYSQL_FIELD f;
+    std::memset(&f, 0, sizeof f);
+    f.type = type;
+    f.flags = flags;
+    f.decimals = decimals;
+    f.charsetnr = 63;
+    return f;
+}
+
+TEST(BinaryColumns, FitsOnlyWhereTheTextIsExact) {
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONG)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONGLONG, sql_flag_unsigned | sql_flag_zerofill)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_YEAR)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 31)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 2)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, 0, 31)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, 0, 2)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, sql_flag_zerofill, 2)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DATETIME, 0, 6)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DATETIME, 0, 39)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_BLOB)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NULL)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_BIT)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_GEOMETRY)));
+}
+
+TEST(BinaryColumns, DatesAndTimesAreWrittenAsTheServerWritesThem) {
+    struct time_case {
+        enum_field_types type;
+        unsigned decimals;
+        MYSQL_TIME t;
+        const char* text;
+    };
+    auto tm = [](unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s, unsigned long us,
+                 bool neg) {
+        MYSQL_TIME t;
+        std::memset(&t, 0, sizeof t);
+        t.year = y, t.month = mo, t.day = d, t.hour = h, t.minute = mi, t.second = s, t.second_part = us;
+        t.neg = neg;
+        return t;
+    };
+    const time_case cases[] = {
+        {MYSQL_TYPE_DATE, 0, tm(2024, 2, 9, 0, 0, 0, 0, false), "2024-02-09"},
+        {MYSQL_TYPE_DATE, 0, tm(0, 0, 0, 0, 0, 0, 0, false), "0000-00-00"},
+        {MYSQL_TYPE_DATETIME, 0, tm(999, 1, 2, 3, 4, 5, 0, false), "0999-01-02 03:04:05"},
+        {MYSQL_TYPE_DATETIME, 6, tm(2024, 1, 2, 3, 4, 5, 123456, false), "2024-01-02 03:04:05.123456"},
+        {MYSQL_TYPE_DATETIME, 6, tm(0, 0, 0, 0, 0, 0, 0, false), "0000-00-00 00:00:00.000000"},
+        {MYSQL_TYPE_TIMESTAMP, 2, tm(2020, 1, 1, 0, 0, 0, 500000, false), "2020-01-01 00:00:00.50"},
+        {MYSQL_TYPE_TIME, 0, tm(0, 0, 0, 838, 59, 59, 0, true), "-838:59:59"},
+        {MYSQL_TYPE_TIME, 3, tm(0, 0, 0, 100, 0, 1, 500000, true), "-100:00:01.500"},
+        {MYSQL_TYPE_TIME, 1, tm(0, 0, 0, 0, 0, 0, 0, false), "00:00:00.0"},
+        {MYSQL_TYPE_TIME, 6, tm(0, 0, 0, 23, 59, 59, 999999, false), "23:59:59.999999"},
+    };
+    for (const time_case& c : cases) {
+        char out[48];
+        const size_t n = sql_temporal_text(c.type, c.decimals, c.t, out);
+        EXPECT_EQ(std::string(out, n), c.text);
+    }
+}
+
+}  // namespace
