@@ -3,8 +3,8 @@
 #include <errmsg.h>
 
 #include "sql_engi.h"
-#include "sql_types.h"
 #include "sql_excep.h"
+#include "sql_types.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -15,6 +15,8 @@ constexpr const char* limq_source = "sql_limq";
 // and the size beyond which a buffer is given back once its value has gone.
 constexpr size_t initial_bytes = 256;
 constexpr size_t large_bytes = 1u << 20;
+// The first server version whose text of a double is its shortest exact text.
+constexpr unsigned long binary_min_version = 50500;
 
 // The buffer type of an integer column: its own width (YEAR comes as 16 bits).
 enum_field_types integer_buffer_type(enum_field_types type) {
@@ -160,6 +162,8 @@ void sql_limited_query::close() {
 }
 
 bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text) {
+    // Older servers wrote doubles with fewer digits than read back the same.
+    if (mysql_get_server_version(connection_) < binary_min_version) return false;
     sql_stmt_ptr stmt(mysql_stmt_init(connection_));
     if (!stmt) return false;
     sql_notify_statement(statement);
@@ -266,11 +270,18 @@ uint64_t sql_limited_query::unsigned_integer(const binary_column& c) {
 
 bool sql_limited_query::fetch_cells(size_t& row_bytes) {
     MYSQL_STMT* stmt = stmt_.get();
-    // The large value of an earlier row has been read: its buffer goes back.
-    for (binary_column& c : binary_columns_) {
-        if (c.bytes.size() > large_bytes) {
-            std::vector<char>(initial_bytes).swap(c.bytes);
-            rebind_ = true;
+    // A large buffer that the last row hardly used goes back (rows of
+    // large values keep theirs).
+    if (large_held_) {
+        large_held_ = false;
+        for (binary_column& c : binary_columns_) {
+            if (c.bytes.size() <= large_bytes) continue;
+            if (c.is_null || c.length < c.bytes.size() / 4) {
+                std::vector<char>(initial_bytes).swap(c.bytes);
+                rebind_ = true;
+            } else {
+                large_held_ = true;
+            }
         }
     }
     if (rebind_) {
@@ -317,20 +328,19 @@ bool sql_limited_query::fetch_cells(size_t& row_bytes) {
             continue;
         }
         cell.kind = sql_cell::bytes;
-        {
-            if (c.length > c.bytes.size()) {
-                // Cut short: the whole value into a buffer of its size.
-                c.bytes.resize(c.length);
-                MYSQL_BIND& b = binds_[i];
-                b.buffer = c.bytes.data();
-                b.buffer_length = c.length;
-                if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
-                    throw stream_failure(stmt, connection_);
-                rebind_ = true;
-            }
-            cell.data = c.bytes.data();
-            cell.length = c.length;
+        if (c.length > c.bytes.size()) {
+            // Cut short: the whole value into a buffer of its size.
+            c.bytes.resize(c.length);
+            MYSQL_BIND& b = binds_[i];
+            b.buffer = c.bytes.data();
+            b.buffer_length = c.length;
+            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
+                throw stream_failure(stmt, connection_);
+            rebind_ = true;
+            if (c.bytes.size() > large_bytes) large_held_ = true;
         }
+        cell.data = c.bytes.data();
+        cell.length = c.length;
         row_bytes += cell.length;
     }
     return true;

@@ -104,7 +104,8 @@ private:
     sql_result_ptr result_;
     sql_stmt_ptr stmt_;
     bool binary_ = false;
-    bool rebind_ = false;  // a byte buffer changed: bind again before the next row
+    bool rebind_ = false;      // a byte buffer changed: bind again before the next row
+    bool large_held_ = false;  // a byte buffer is beyond large_bytes
     sql_columns columns_;
     uint64_t names_serial_ = 0;  // the names of columns_ (see sql_record::assign_row)
     std::vector<binary_column> binary_columns_;

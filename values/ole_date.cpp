@@ -476,7 +476,10 @@ void ole_date::append_text(std::string& out, int precision, bool wide_form) cons
         o = put_2(o, time.second);
         if (precision == 6 && microseconds != 0) {
             *o++ = '.';
-            o = put_num(o, microseconds, 6);
+            if (microseconds < 1000000)
+                o = put2(put2(put2(o, microseconds / 10000), microseconds / 100 % 100), microseconds % 100);
+            else
+                o = put_num(o, microseconds, 6);
         } else if (precision != 0 && (microseconds != 0 || time.milliseconds != 0)) {
             *o++ = '.';
             o = put_num(o, time.milliseconds, 3);

@@ -113,16 +113,25 @@ int hex_value(unsigned c) {
     return -1;
 }
 
+// The two upper-case hex digits of every byte value.
+struct hex_pairs {
+    char t[512];
+    constexpr hex_pairs() : t() {
+        for (int b = 0; b < 256; ++b) {
+            t[2 * b] = hex_upper[b >> 4];
+            t[2 * b + 1] = hex_upper[b & 0x0F];
+        }
+    }
+};
+constexpr hex_pairs byte_hex;
+
 void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
     size_t at = out.size();
     out.resize(at + 2 + 2 * static_cast<size_t>(n));
     char* o = out.data() + at;
     *o++ = '0';
     *o++ = 'x';
-    for (uint32_t i = 0; i < n; ++i) {
-        *o++ = hex_upper[p[i] >> 4];
-        *o++ = hex_upper[p[i] & 0x0F];
-    }
+    for (uint32_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
 }
 
 // Decimal digits of an integer in its own width (32-bit values take the
