@@ -1,11 +1,14 @@
 #include "g_dialog.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QStyle>
 
 #include "g_seam.h"
+#include "g_wiz_pg.h"
 
 gui_dialog::gui_dialog(uint32_t dialog_id, QWidget* owner) : QDialog(owner), m_dialog_id(dialog_id) {
     setObjectName(QString::number(dialog_id));
@@ -37,6 +40,17 @@ void gui_dialog::center_and_raise() {
     }
     raise();
     activateWindow();
+}
+
+gui_dialog::ok_cancel_help gui_dialog::add_ok_cancel_help(QHBoxLayout* row, int ok_id, int cancel_id, int help_id) {
+    ok_cancel_help b{gui_make_button(this, ok_id, QStringLiteral("OK")),
+                     gui_make_button(this, cancel_id, QStringLiteral("Cancel")),
+                     gui_make_button(this, help_id, QStringLiteral("Help"))};
+    row->addWidget(b.ok);
+    row->addWidget(b.cancel);
+    row->addWidget(b.help);
+    b.ok->setDefault(true);
+    return b;
 }
 
 QLabel* gui_icon_label(QWidget* parent, int standard_pixmap) {

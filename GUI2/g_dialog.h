@@ -6,7 +6,9 @@
 #include <QDialog>
 
 class QAbstractButton;
+class QHBoxLayout;
 class QLabel;
+class QPushButton;
 
 class gui_dialog : public QDialog {
     Q_OBJECT
@@ -29,6 +31,14 @@ protected:
     virtual void on_init() {}
     // Centres the dialog on its owner (or the screen) and brings it to the top.
     void center_and_raise();
+    // The buttons OK, Cancel and Help, with those ids, added to the row in
+    // that order; OK is the default button.
+    struct ok_cancel_help {
+        QPushButton* ok;
+        QPushButton* cancel;
+        QPushButton* help;
+    };
+    ok_cancel_help add_ok_cancel_help(QHBoxLayout* row, int ok_id, int cancel_id, int help_id);
     void showEvent(QShowEvent* event) override;
 
 private:

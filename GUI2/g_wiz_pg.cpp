@@ -1,6 +1,7 @@
 #include "g_wiz_pg.h"
 
 #include <QAbstractButton>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -55,10 +56,13 @@ void gui_report_failure(const std::exception& e) {
     }
 }
 
-bool gui_guarded(const std::function<void()>& fn) {
+namespace {
+
+// The common catch clauses of window code: report, then answer as given.
+template <class R>
+R page_guarded(const std::function<R()>& fn, R on_failure) {
     try {
-        fn();
-        return true;
+        return fn();
     } catch (const tk_final_exception&) {
         tk_log(2, "Abort chosen; staying on the page");
     } catch (const tk_exception& e) {
@@ -66,7 +70,18 @@ bool gui_guarded(const std::function<void()>& fn) {
     } catch (const std::exception& e) {
         gui_report_failure(e);
     }
-    return false;
+    return on_failure;
+}
+
+}  // namespace
+
+bool gui_guarded(const std::function<void()>& fn) {
+    return page_guarded<bool>(
+        [&fn] {
+            fn();
+            return true;
+        },
+        false);
 }
 
 // Controls.
@@ -190,31 +205,21 @@ gui_plain_check_box* gui_make_check(QWidget* parent, int id, const QString& text
 
 QGroupBox* gui_make_group(QWidget* parent, const QString& title) { return new QGroupBox(title, parent); }
 
+QLabel* gui_add_field_row(QGridLayout* grid, int row, QWidget* parent, const QString& label, QWidget* field,
+                          Qt::Alignment label_alignment) {
+    QLabel* text = gui_make_static(parent, 0, label);
+    text->setBuddy(field);
+    grid->addWidget(text, row, 0, label_alignment);
+    grid->addWidget(field, row, 1);
+    return text;
+}
+
 // The page.
 
 wizard_page_common::wizard_page_common(uint32_t dialog_id, uint32_t buttons, uint32_t page_flags, QWidget* parent)
     : wizard_page_base(dialog_id, page_flags, parent), m_buttons(buttons) {}
 
 wizard_page_common::~wizard_page_common() { tk_log(2, "wizard_page::dtor"); }
-
-namespace {
-
-// The notifications' common catch clauses: report, then answer as given.
-template <class R>
-R page_guarded(const std::function<R()>& fn, R on_failure) {
-    try {
-        return fn();
-    } catch (const tk_final_exception&) {
-        tk_log(2, "Abort chosen; staying on the page");
-    } catch (const tk_exception& e) {
-        gui_report_failure(e);
-    } catch (const std::exception& e) {
-        gui_report_failure(e);
-    }
-    return on_failure;
-}
-
-}  // namespace
 
 int wizard_page_common::notify_set_active() {
     tk_log(1, "wizard_page::OnSetActive");
@@ -252,21 +257,11 @@ bool wizard_page_common::notify_query_cancel() {
 }
 
 void wizard_page_common::notify_help() {
-    page_guarded<bool>(
-        [this] {
-            on_help();
-            return true;
-        },
-        false);
+    gui_guarded([this] { on_help(); });
 }
 
 void wizard_page_common::notify_timer(uint32_t timer_id) {
-    page_guarded<bool>(
-        [this, timer_id] {
-            on_timer(timer_id);
-            return true;
-        },
-        false);
+    gui_guarded([this, timer_id] { on_timer(timer_id); });
 }
 
 bool wizard_page_common::on_cancel() {

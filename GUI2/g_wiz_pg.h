@@ -17,6 +17,7 @@
 #include "g_wiz_base.h"
 
 class QAbstractButton;
+class QGridLayout;
 class QGroupBox;
 class QLabel;
 class QLineEdit;
@@ -80,6 +81,10 @@ QRadioButton* gui_make_radio(QWidget* parent, int id, const QString& text);
 QLineEdit* gui_make_edit(QWidget* parent, int id);
 gui_plain_check_box* gui_make_check(QWidget* parent, int id, const QString& text);
 QGroupBox* gui_make_group(QWidget* parent, const QString& title);
+// A field and its label (the field's buddy, its mnemonic reaches it) in a
+// row of the grid: the label in column 0, the field in column 1.
+QLabel* gui_add_field_row(QGridLayout* grid, int row, QWidget* parent, const QString& label, QWidget* field,
+                          Qt::Alignment label_alignment = Qt::Alignment());
 
 // The part of the template that does not depend on its arguments.
 class wizard_page_common : public wizard_page_base {

@@ -41,17 +41,11 @@ overwrite_dlg_base::overwrite_dlg_base(uint32_t dialog_id, const std::wstring& m
     root->addLayout(choices);
     auto* row = new QHBoxLayout();
     row->addStretch(1);
-    QPushButton* ok = gui_make_button(this, idc_over_ok, QStringLiteral("OK"));
-    QPushButton* cancel = gui_make_button(this, idc_over_cancel, QStringLiteral("Cancel"));
-    QPushButton* help = gui_make_button(this, idc_over_help, QStringLiteral("Help"));
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    row->addWidget(help);
+    const ok_cancel_help buttons = add_ok_cancel_help(row, idc_over_ok, idc_over_cancel, idc_over_help);
     root->addLayout(row);
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
-    connect(cancel, &QPushButton::clicked, this, [this] { done(idc_over_cancel); });
-    connect(help, &QPushButton::clicked, this,
+    connect(buttons.ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
+    connect(buttons.cancel, &QPushButton::clicked, this, [this] { done(idc_over_cancel); });
+    connect(buttons.help, &QPushButton::clicked, this,
             [this] { gui_guarded([this] { wizard_shell::display_help(m_help_topic); }); });
 }
 

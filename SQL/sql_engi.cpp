@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 
 #include <errmsg.h>
 #include <mysqld_error.h>
@@ -34,6 +35,20 @@ bool is_plain_word(const std::wstring& text) {
         if (!ok) return false;
     }
     return true;
+}
+
+// Raises the session variable to at least that many seconds; a server that
+// refuses is logged, and the session goes on.
+void raise_session_timeout(MYSQL* connection, const std::string& variable, unsigned seconds) {
+    tk_log(2, "Setting %s...", variable.c_str());
+    const std::string least = std::to_string(seconds);
+    try {
+        sql_execute(connection, "set session " + variable + "=cast(if(@@session." + variable + " < " + least +
+                                    "," + least + ",@@session." + variable + ") as unsigned);");
+    } catch (const tk_exception& e) {
+        tk_log(3, "Failed to set %s", variable.c_str());
+        tk_log(2, "Cannot set %s: %s", variable.c_str(), e.what());
+    }
 }
 
 }  // namespace
@@ -148,27 +163,10 @@ void sql_engine::setup_session() {
             tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(&mysql_));
     }
 
-    tk_log(2, "Setting wait_timeout...");
-    try {
-        sql_execute(&mysql_, std::string_view(
-                                 "set session wait_timeout=cast(if(@@session.wait_timeout < 28800,28800,"
-                                 "@@session.wait_timeout) as unsigned);"));
-    } catch (const tk_exception& e) {
-        tk_log(3, "Failed to set wait_timeout");
-        tk_log(2, "Cannot set wait_timeout: %s", e.what());
-    }
-
+    raise_session_timeout(&mysql_, "wait_timeout", session_wait_timeout);
     // A streamed result holds the server until the client has read it: a slow
     // reader (a long table, a dialog waiting for the user) must not be cut off.
-    tk_log(2, "Setting net_write_timeout...");
-    try {
-        sql_execute(&mysql_, std::string_view(
-                                 "set session net_write_timeout=cast(if(@@session.net_write_timeout < "
-                                 "28800,28800,@@session.net_write_timeout) as unsigned);"));
-    } catch (const tk_exception& e) {
-        tk_log(3, "Failed to set net_write_timeout");
-        tk_log(2, "Cannot set net_write_timeout: %s", e.what());
-    }
+    raise_session_timeout(&mysql_, "net_write_timeout", session_net_write_timeout);
 }
 
 bool sql_engine::is_old_version() const {

@@ -82,6 +82,8 @@ private:
     // earlier receives the failure of the rows sent to make room.
     void fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier);
     void slow_append(const udb_record& record);
+    // Runs an UPDATE: as it stands, or prepared when values are bound.
+    void send_update(const std::wstring& statement, const std::vector<const udb_field*>& bound);
     sql_database& database() const;
 
     uint32_t pending_columns_ = 0;  // columns of the rows in the pending insert batch

@@ -38,6 +38,15 @@ std::wstring condition(const t_ftd& column, const udb_field& field) {
     return name + L"=" + tk_from_utf8(to_mysql_str(&field));
 }
 
+// Appends "`c`=value" to a SET list; a value sent apart ("?") is bound.
+void add_assignment(std::wstring& assignments, std::vector<const udb_field*>& bound, const udb_field* field,
+                    const t_ftd& column) {
+    if (!assignments.empty()) assignments += L", ";
+    const std::string value = get_fld_append_str(field, &column, true);
+    if (value == "?") bound.push_back(field);
+    assignments += sql_engine::get_safe_name(column.name) + L"=" + tk_from_utf8(value);
+}
+
 }  // namespace
 
 sql_table::~sql_table() {
@@ -288,10 +297,7 @@ void sql_table::update(const udb_record& record) {
             continue;
         }
         if (tk_log_wants(1)) tk_wlog(1, L"Field %s is NOT a part of UKey", column.name.c_str());
-        if (!assignments.empty()) assignments += L", ";
-        const std::string value = get_fld_append_str(f, &column, true);
-        if (value == "?") bound.push_back(f);
-        assignments += sql_engine::get_safe_name(column.name) + L"=" + tk_from_utf8(value);
+        add_assignment(assignments, bound, f, column);
     }
     for (size_t k = 0; k < key_seen.size(); ++k) {
         if (!key_seen[k]) {
@@ -305,13 +311,8 @@ void sql_table::update(const udb_record& record) {
         tk_log(2, "Nothing to update");
         return;
     }
-    const std::string statement = tk_to_utf8(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments +
-                                             L" WHERE " + conditions);
-    tk_log(2, "UPDATE QUERY: %s", statement.c_str());
-    if (bound.empty())
-        database().query_append(statement);
-    else
-        database().prepared_statement(statement, bound);
+    send_update(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " + conditions,
+                bound);
 }
 
 void sql_table::update(const udb_record& record, const std::wstring& key) {
@@ -332,17 +333,19 @@ void sql_table::update(const udb_record& record, const std::wstring& key) {
             if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
             continue;
         }
-        if (!assignments.empty()) assignments += L", ";
-        const std::string value = get_fld_append_str(f, columns[i], true);
-        if (value == "?") bound.push_back(f);
-        assignments += sql_engine::get_safe_name(columns[i]->name) + L"=" + tk_from_utf8(value);
+        add_assignment(assignments, bound, f, *columns[i]);
     }
     if (assignments.empty()) {
         tk_log(2, "Nothing to update");
         return;
     }
-    const std::string statement = tk_to_utf8(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments +
-                                             L" WHERE " + sql_sync::make_filter(schema_, parts));
+    send_update(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " +
+                    sql_sync::make_filter(schema_, parts),
+                bound);
+}
+
+void sql_table::send_update(const std::wstring& statement_text, const std::vector<const udb_field*>& bound) {
+    const std::string statement = tk_to_utf8(statement_text);
     tk_log(2, "UPDATE QUERY: %s", statement.c_str());
     if (bound.empty())
         database().query_append(statement);

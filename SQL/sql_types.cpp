@@ -237,6 +237,14 @@ bool parse_temporal(sql_cell_kind kind, const char* p, const char* end, ole_date
     }
 }
 
+// The whole cell as from_chars reads a T.
+template <class T>
+bool parse_whole(const char* cell, unsigned long length, T& out) {
+    const char* end = cell + length;
+    auto r = std::from_chars(cell, end, out);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
 template <class T>
 bool parse_int(const char* cell, unsigned long length, T& out) {
     // Up to 18 digits (and a minus for signed types) cannot overflow: read
@@ -257,9 +265,7 @@ bool parse_int(const char* cell, unsigned long length, T& out) {
             return true;
         }
     }
-    const char* end = cell + length;
-    auto r = std::from_chars(cell, end, out);
-    return r.ec == std::errc() && r.ptr == end;
+    return parse_whole(cell, length, out);
 }
 
 bool set_signed(ole_variant& out, VARTYPE vt, int64_t v) {
@@ -356,8 +362,7 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     }
     case sql_cell_kind::real4: {
         float v = 0;
-        auto r = std::from_chars(cell, cell + length, v);
-        if (r.ec == std::errc() && r.ptr == cell + length) {
+        if (parse_whole(cell, length, v)) {
             out.set_r4(v);
             return;
         }
@@ -365,8 +370,7 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     }
     case sql_cell_kind::real8: {
         double v = 0;
-        auto r = std::from_chars(cell, cell + length, v);
-        if (r.ec == std::errc() && r.ptr == cell + length) {
+        if (parse_whole(cell, length, v)) {
             out.set_r8(v);
             return;
         }

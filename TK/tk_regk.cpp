@@ -19,6 +19,37 @@ void log_type_size(const plat::reg_value& v, uint32_t size) {
 
 std::wstring wide_or_empty(const wchar_t* s) { return s ? std::wstring(s) : std::wstring(); }
 
+// Hands a text value out: its size in bytes with the terminator goes to
+// *size; the text itself only when there is a buffer large enough.
+template <class Ch>
+uint32_t copy_text_out(const plat::reg_value& v, const std::basic_string<Ch>& text, Ch* buffer, uint32_t* size) {
+    if (text.size() >= UINT32_MAX / sizeof(Ch)) return EFBIG;
+    uint32_t needed = static_cast<uint32_t>((text.size() + 1) * sizeof(Ch));
+    log_type_size(v, needed);
+    uint32_t room = *size;
+    *size = needed;
+    if (!buffer) return 0;
+    if (room < needed) return ERANGE;
+    std::memcpy(buffer, text.data(), text.size() * sizeof(Ch));
+    buffer[text.size()] = Ch('\0');
+    return 0;
+}
+
+// Reads a text value in two steps (its size, then the text); false when
+// there is none. Only what was stored counts, up to its first zero.
+template <class Ch>
+bool read_text(tk_reg_key& key, const Ch* name, std::basic_string<Ch>& value) {
+    uint32_t size = 0;
+    if (key.get_value(static_cast<Ch*>(nullptr), name, &size) != 0 || size == 0) return false;
+    std::vector<Ch> buf((size + sizeof(Ch) - 1) / sizeof(Ch));
+    uint32_t got = size;
+    if (key.get_value(buf.data(), name, &got) != 0) return false;
+    std::size_t len = std::min<std::size_t>(got / sizeof(Ch), buf.size());
+    const Ch* end = std::find(buf.data(), buf.data() + len, Ch('\0'));
+    value.assign(buf.data(), static_cast<std::size_t>(end - buf.data()));
+    return true;
+}
+
 }  // namespace
 
 tk_reg_key::tk_reg_key() = default;
@@ -80,16 +111,7 @@ uint32_t tk_reg_key::get_value(char* buffer, const char* name, uint32_t* size) {
         log_type_size(v, 0);
         return rc;
     }
-    if (v.text.size() >= UINT32_MAX) return EFBIG;
-    uint32_t needed = static_cast<uint32_t>(v.text.size() + 1);
-    log_type_size(v, needed);
-    uint32_t room = *size;
-    *size = needed;
-    if (!buffer) return 0;
-    if (room < needed) return ERANGE;
-    std::memcpy(buffer, v.text.data(), v.text.size());
-    buffer[v.text.size()] = '\0';
-    return 0;
+    return copy_text_out(v, v.text, buffer, size);
 }
 
 uint32_t tk_reg_key::get_value(wchar_t* buffer, const wchar_t* name, uint32_t* size) {
@@ -102,17 +124,7 @@ uint32_t tk_reg_key::get_value(wchar_t* buffer, const wchar_t* name, uint32_t* s
         log_type_size(v, 0);
         return rc;
     }
-    std::wstring text = plat::utf8_decode(v.text);
-    if (text.size() >= UINT32_MAX / sizeof(wchar_t)) return EFBIG;
-    uint32_t needed = static_cast<uint32_t>((text.size() + 1) * sizeof(wchar_t));
-    log_type_size(v, needed);
-    uint32_t room = *size;
-    *size = needed;
-    if (!buffer) return 0;
-    if (room < needed) return ERANGE;
-    std::memcpy(buffer, text.data(), text.size() * sizeof(wchar_t));
-    buffer[text.size()] = L'\0';
-    return 0;
+    return copy_text_out(v, plat::utf8_decode(v.text), buffer, size);
 }
 
 uint32_t tk_reg_key::set_value(uint32_t value, const char* name) {
@@ -184,16 +196,7 @@ bool tk_serializer::exchange(const char* name, std::string& value, bool store) {
     tk_log(2, "tk_serializer::exchange(string, %s, %d)", name ? name : "", store ? 1 : 0);
     if (!m_key.is_open()) return false;
     if (store) return m_key.set_value(value.c_str(), name) == 0;
-    uint32_t size = 0;
-    if (m_key.get_value(static_cast<char*>(nullptr), name, &size) != 0 || size == 0) return false;
-    std::vector<char> buf(size);
-    uint32_t got = size;
-    if (m_key.get_value(buf.data(), name, &got) != 0) return false;
-    // Only what was stored counts, up to its first zero.
-    std::size_t len = std::min<std::size_t>(got, buf.size());
-    const char* end = std::find(buf.data(), buf.data() + len, '\0');
-    value.assign(buf.data(), static_cast<std::size_t>(end - buf.data()));
-    return true;
+    return read_text(m_key, name, value);
 }
 
 bool tk_serializer::exchange(const wchar_t* name, std::wstring& value, bool store) {
@@ -201,14 +204,5 @@ bool tk_serializer::exchange(const wchar_t* name, std::wstring& value, bool stor
             store ? 1 : 0);
     if (!m_key.is_open()) return false;
     if (store) return m_key.set_value(value.c_str(), name) == 0;
-    uint32_t size = 0;
-    if (m_key.get_value(static_cast<wchar_t*>(nullptr), name, &size) != 0 || size == 0)
-        return false;
-    std::vector<wchar_t> buf((size + sizeof(wchar_t) - 1) / sizeof(wchar_t));
-    uint32_t got = size;
-    if (m_key.get_value(buf.data(), name, &got) != 0) return false;
-    std::size_t len = std::min<std::size_t>(got / sizeof(wchar_t), buf.size());
-    const wchar_t* end = std::find(buf.data(), buf.data() + len, L'\0');
-    value.assign(buf.data(), static_cast<std::size_t>(end - buf.data()));
-    return true;
+    return read_text(m_key, name, value);
 }

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <locale.h>
+#include <type_traits>
 
 namespace plat {
 
@@ -63,34 +64,26 @@ void append_uint64(std::string& out, uint64_t v) {
 std::string int64_to_text(int64_t v) { std::string s; append_int64(s, v); return s; }
 std::string uint64_to_text(uint64_t v) { std::string s; append_uint64(s, v); return s; }
 
-std::optional<double> text_to_double(std::string_view s) {
+namespace {
+
+// The whole text (blanks around it and one leading '+' allowed) as a number
+// of type T.
+template <class T>
+std::optional<T> whole_number(std::string_view s) {
     s = strip_blanks(s);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     if (s.empty()) return std::nullopt;
-    double v = 0;
+    if (std::is_unsigned_v<T> && s.front() == '-') return std::nullopt;
+    T v = 0;
     auto r = std::from_chars(s.data(), s.data() + s.size(), v);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
     return v;
 }
 
-std::optional<int64_t> text_to_int64(std::string_view s) {
-    s = strip_blanks(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty()) return std::nullopt;
-    int64_t v = 0;
-    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
-    return v;
-}
+}  // namespace
 
-std::optional<uint64_t> text_to_uint64(std::string_view s) {
-    s = strip_blanks(s);
-    if (!s.empty() && s.front() == '+') s.remove_prefix(1);
-    if (s.empty() || s.front() == '-') return std::nullopt;
-    uint64_t v = 0;
-    auto r = std::from_chars(s.data(), s.data() + s.size(), v);
-    if (r.ec != std::errc() || r.ptr != s.data() + s.size()) return std::nullopt;
-    return v;
-}
+std::optional<double> text_to_double(std::string_view s) { return whole_number<double>(s); }
+std::optional<int64_t> text_to_int64(std::string_view s) { return whole_number<int64_t>(s); }
+std::optional<uint64_t> text_to_uint64(std::string_view s) { return whole_number<uint64_t>(s); }
 
 }  // namespace plat

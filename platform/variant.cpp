@@ -14,15 +14,6 @@ namespace plat {
 
 bool is_binary_type(VARTYPE vt) { return vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT; }
 
-void variant_clear(variant& v) {
-    v.vt = VT_EMPTY;
-    v.llVal = 0;
-    v.bstrVal.clear();
-    v.parray.data.clear();
-    v.parray.lower_bound = 0;
-    v.parray.dims = 1;
-}
-
 void variant_copy(variant& dst, const variant& src) {
     if (&dst == &src) return;
     dst.vt = src.vt;

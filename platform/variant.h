@@ -50,8 +50,16 @@ struct variant {
 
 bool is_binary_type(VARTYPE vt);  // 0x2011 or 65
 
-// Empties the value (VT_EMPTY); keeps the containers' capacity.
-void variant_clear(variant& v);
+// Empties the value (VT_EMPTY); keeps the containers' capacity. Inline: the
+// value classes start every setter here.
+inline void variant_clear(variant& v) {
+    v.vt = VT_EMPTY;
+    v.llVal = 0;
+    v.bstrVal.clear();
+    v.parray.data.clear();
+    v.parray.lower_bound = 0;
+    v.parray.dims = 1;
+}
 // dst becomes a copy of src (reusing dst's capacity).
 void variant_copy(variant& dst, const variant& src);
 

@@ -268,13 +268,7 @@ ole_variant& ole_variant::operator=(const std::vector<uint8_t>& bytes) {
 }
 
 void ole_variant::reset_var() {
-    // plat::variant_clear, inline: every setter starts here.
-    var_.vt = VT_EMPTY;
-    var_.llVal = 0;
-    var_.bstrVal.clear();
-    var_.parray.data.clear();
-    var_.parray.lower_bound = 0;
-    var_.parray.dims = 1;
+    plat::variant_clear(var_);
     utf8_held_ = false;
 }
 
@@ -1060,7 +1054,8 @@ bool hex_parse(std::basic_string_view<Ch> text, std::vector<uint8_t>& out, bool&
 
 }  // namespace
 
-void ole_variant::hex_parse_narrow(std::string_view text, VARTYPE type) {
+template <class Ch>
+void ole_variant::hex_parse_text(std::basic_string_view<Ch> text, VARTYPE type) {
     const bool log1 = tk_log_wants(1);
     if (log1) tk_log(1, "GOT BLOB");
     if (text.empty()) {
@@ -1091,36 +1086,9 @@ void ole_variant::hex_parse_narrow(std::string_view text, VARTYPE type) {
     if (log1) tk_log(1, "Before return: res=%s", to_string().c_str());
 }
 
-void ole_variant::hex_parse_wide(std::wstring_view text, VARTYPE type) {
-    const bool log1 = tk_log_wants(1);
-    if (log1) tk_log(1, "GOT BLOB");
-    if (text.empty()) {
-        if (log1) tk_log(1, "Empty BLOB");
-        clear();
-        return;
-    }
-    if (text.size() % 2) {
-        if (tk_log_wants(2)) tk_log(2, "Incorrect BLOB (size is odd)");
-        clear();
-        return;
-    }
-    if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
-        reset_var();
-    }
-    var_.vt = VT_BYTE_ARRAY;
-    bool prefix;
-    if (!hex_parse(text, var_.parray.data, prefix)) {
-        if (tk_log_wants(2)) tk_log(2, "Incorrect BLOB (not a hexadecimal digit)");
-        clear();
-        return;
-    }
-    if (log1) {
-        if (prefix) tk_log(1, "b_prefix=true");
-        tk_log(1, "Got BLOB size: %d", static_cast<int>(var_.parray.size()));
-    }
-    change_type(type);
-    if (log1) tk_log(1, "Before return: res=%s", to_string().c_str());
-}
+void ole_variant::hex_parse_narrow(std::string_view text, VARTYPE type) { hex_parse_text(text, type); }
+
+void ole_variant::hex_parse_wide(std::wstring_view text, VARTYPE type) { hex_parse_text(text, type); }
 
 // ---------------------------------------------------------------------------
 // Numbers

@@ -184,6 +184,10 @@ private:
     void reset_var();
     void copy_from(const ole_variant& that);
     void move_from(ole_variant& that) noexcept;
+    // A hexadecimal text (optionally "0x" or "\\x" first) as binary data,
+    // then changed to the type; a text that is not one empties the value.
+    template <class Ch>
+    void hex_parse_text(std::basic_string_view<Ch> text, VARTYPE type);
     void hex_parse_narrow(std::string_view text, VARTYPE type);
     void hex_parse_wide(std::wstring_view text, VARTYPE type);
     void to_binary_image();

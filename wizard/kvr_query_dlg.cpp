@@ -31,34 +31,22 @@ query_dlg_base::query_dlg_base(uint32_t help_topic, const std::wstring& name, co
     query_edit->setObjectName(QString::number(idc_query_text));
     query_edit->setTabChangesFocus(true);
     query_edit->setMinimumSize(420, 160);
-    QLabel* name_label = gui_make_static(this, 0, QStringLiteral("&Store as Table:"));
-    QLabel* query_label = gui_make_static(this, 0, QStringLiteral("&Query:"));
-    name_label->setBuddy(name_edit);
-    query_label->setBuddy(query_edit);
-    grid->addWidget(name_label, 0, 0);
-    grid->addWidget(name_edit, 0, 1);
-    grid->addWidget(query_label, 1, 0, Qt::AlignTop);
-    grid->addWidget(query_edit, 1, 1);
+    gui_add_field_row(grid, 0, this, QStringLiteral("&Store as Table:"), name_edit);
+    gui_add_field_row(grid, 1, this, QStringLiteral("&Query:"), query_edit, Qt::AlignTop);
     root->addLayout(grid, 1);
     auto* row = new QHBoxLayout();
     QPushButton* test = gui_make_button(this, idc_query_test, QStringLiteral("&Test Query"));
     row->addWidget(test);
     row->addStretch(1);
-    QPushButton* ok = gui_make_button(this, idc_query_ok, QStringLiteral("OK"));
-    QPushButton* cancel = gui_make_button(this, idc_query_cancel, QStringLiteral("Cancel"));
-    QPushButton* help = gui_make_button(this, idc_query_help, QStringLiteral("Help"));
-    row->addWidget(ok);
-    row->addWidget(cancel);
-    row->addWidget(help);
+    const ok_cancel_help buttons = add_ok_cancel_help(row, idc_query_ok, idc_query_cancel, idc_query_help);
     root->addLayout(row);
-    ok->setDefault(true);
-    connect(ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
-    connect(cancel, &QPushButton::clicked, this, [this] {
+    connect(buttons.ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
+    connect(buttons.cancel, &QPushButton::clicked, this, [this] {
         tk_log(1, "set_query_dlg::on_cancel");
         done(idc_query_cancel);
     });
     connect(test, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_test(); }); });
-    connect(help, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_help(); }); });
+    connect(buttons.help, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_help(); }); });
 }
 
 void query_dlg_base::on_init() {

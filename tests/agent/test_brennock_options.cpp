@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "agent_util.h"
+#include "param_names.h"
 
 namespace {
 
@@ -101,7 +102,8 @@ TEST_P(option_errors, message_on_stderr_and_exit_255) {
     EXPECT_EQ(r.err, c.err) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(table, option_errors, ::testing::ValuesIn(option_cases()));
+INSTANTIATE_TEST_SUITE_P(table, option_errors, ::testing::ValuesIn(option_cases()),
+                         [](const auto& info) { return test_names::ident(info.param.what); });
 
 TEST(option_errors, missing_src_creates_no_folder) {
     temp_dir dir;

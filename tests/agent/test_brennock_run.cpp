@@ -151,7 +151,8 @@ TEST_P(brennock_mode, on_a_folder_with_old_files) {
 
 INSTANTIATE_TEST_SUITE_P(modes, brennock_mode,
                          ::testing::Values(mode_case{0, false, false}, mode_case{1, true, false},
-                                           mode_case{2, true, true}));
+                                           mode_case{2, true, true}),
+                         [](const auto& info) { return "mode" + std::to_string(info.param.mode); });
 
 TEST_F(brennock_run, log_file_holds_only_milestones_and_no_password) {
     const std::string log = dir / "run.log";

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "con_options.h"
+#include "param_names.h"
 #include "tk_cmdli.h"
 #include "tk_excep.h"
 
@@ -81,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(
                       match_case{"-help", tk_cmd_unmatched, "-help"},
                       match_case{" --help", tk_cmd_unmatched, " --help"},
                       match_case{"", tk_cmd_unmatched, ""},
-                      match_case{"shop", tk_cmd_unmatched, "shop"}));
+                      match_case{"shop", tk_cmd_unmatched, "shop"}),
+    [](const auto& info) { return test_names::indexed(info.index, info.param.arg); });
 
 TEST(cmd_line, no_argument_has_nothing) {
     char name[] = "BRENNOCK";
@@ -154,6 +156,7 @@ INSTANTIATE_TEST_SUITE_P(table, choice_check,
                                            choice_case{"1 ", false, 1}, choice_case{"x", false, 0},
                                            choice_case{"", false, 0}, choice_case{"1x", false, 1},
                                            choice_case{"4294967296", false, 0},
-                                           choice_case{"-4294967295", false, 0}));
+                                           choice_case{"-4294967295", false, 0}),
+                         [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 }  // namespace

@@ -64,6 +64,12 @@ udb_schema make_schema(const std::vector<std::wstring>& names) {
 
 const std::string bom = "\xEF\xBB\xBF";
 
+// A case name for a delimiter index.
+std::string delimiter_name(uint32_t index) {
+    static const char* const names[] = {"pipe_plus", "semicolon", "comma"};
+    return index < 3 ? names[index] : "index" + std::to_string(index);
+}
+
 // Exact bytes ---------------------------------------------------------------------
 
 struct bytes_case {
@@ -113,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "42|+a;b|+a,b|+\"a|+b\"|+a|b\r\n"
                    "2.5|+\"say \"\"hi\"\"\"|+|+|+\"line1\nline2\"\r\n"
                    "\r\n"
-                   " blank |+\xc3\xa4\xf0\x9f\x98\x80|+\"cr\r\"|+\"\r\n\"\r\n"}));
+                   " blank |+\xc3\xa4\xf0\x9f\x98\x80|+\"cr\r\"|+\"\r\n\"\r\n"}),
+    [](const testing::TestParamInfo<bytes_case>& info) { return delimiter_name(info.param.delimiter); });
 
 TEST(CsvFile, EmptyTableAndEmptySchema) {
     temp_dir dir;
@@ -294,7 +301,8 @@ TEST_P(CsvRoundTrip, EveryValueReadsBackByteForByte) {
     EXPECT_TRUE(in.is_eof());
 }
 
-INSTANTIATE_TEST_SUITE_P(Delimiters, CsvRoundTrip, testing::Values(0u, 1u, 2u));
+INSTANTIATE_TEST_SUITE_P(Delimiters, CsvRoundTrip, testing::Values(0u, 1u, 2u),
+                         [](const testing::TestParamInfo<unsigned>& info) { return delimiter_name(info.param); });
 
 // Reader -------------------------------------------------------------------------------
 

@@ -4,6 +4,7 @@
 
 #include "csv_format.h"
 #include "csv_parse.h"
+#include "param_names.h"
 #include "tk_excep.h"
 #include "utf8.h"
 
@@ -65,7 +66,15 @@ INSTANTIATE_TEST_SUITE_P(
         field_case{";", L"a\rb", "\"a\rb\""},
         field_case{";", L"\u00e4\u20ac", "\xc3\xa4\xe2\x82\xac"},
         field_case{";", L"\U0001F600;", "\"\xf0\x9f\x98\x80;\""},
-        field_case{";", L"x\"\u00e4\"", "\"x\"\"\xc3\xa4\"\"\""}));
+        field_case{";", L"x\"\u00e4\"", "\"x\"\"\xc3\xa4\"\"\""}),
+    [](const testing::TestParamInfo<field_case>& info) {
+        const std::string delim = info.param.delim;
+        const char* delim_name = delim == ";"    ? "semicolon"
+                                 : delim == ","  ? "comma"
+                                 : delim == "|+" ? "pipe_plus"
+                                                 : "other";
+        return "c" + std::to_string(info.index) + "_" + delim_name + "_" + test_names::ident(info.param.value);
+    });
 
 struct split_case {
     const wchar_t* delim;

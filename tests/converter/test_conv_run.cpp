@@ -143,7 +143,11 @@ TEST_P(RunFormat, DelimiterHeaderAndDefinitionsOnly) {
     EXPECT_EQ(folder_contents(out.path()), want);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, RunFormat, ::testing::ValuesIn(format_cases));
+INSTANTIATE_TEST_SUITE_P(Table, RunFormat, ::testing::ValuesIn(format_cases), [](const auto& info) {
+    const format_case& f = info.param;
+    return "delimiter" + std::to_string(f.delimiter) + (f.header ? "_header" : "_no_header") +
+           (f.definitions_only ? "_definitions_only" : "");
+});
 
 TEST_F(ConversionRun, DelimiterOutOfRangeFailsBeforeAnyFile) {
     select_all();
@@ -209,7 +213,8 @@ TEST_P(RunMode, ExistingFilesFollowTheMode) {
     EXPECT_EQ(folder_contents(out.path()), GetParam().want());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, RunMode, ::testing::ValuesIn(mode_cases));
+INSTANTIATE_TEST_SUITE_P(Table, RunMode, ::testing::ValuesIn(mode_cases),
+                         [](const auto& info) { return "mode" + std::to_string(info.param.mode); });
 
 TEST_F(ConversionRun, MistypedDatabaseLeavesTheFolderAlone) {
     put_old_files(out);

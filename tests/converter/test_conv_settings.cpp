@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "conv_test_util.h"
+#include "param_names.h"
 #include "tk_log.h"
 #include "tk_regk.h"
 #include "udb_prof.h"
@@ -109,7 +110,8 @@ TEST(ConverterSettings, PortRuleIgnoresTheUserLocale) {
     std::setlocale(LC_ALL, saved.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, PortRule, ::testing::ValuesIn(port_cases));
+INSTANTIATE_TEST_SUITE_P(Table, PortRule, ::testing::ValuesIn(port_cases),
+                         [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 TEST(ConverterSettings, StoreMysqlSettingsTrimsAndDefaultsThePort) {
     kellvar_converter conv(kellvar_program::console);
@@ -265,7 +267,8 @@ TEST_P(ProfileDelimiter, SelectsTheTableEntryOrRefusesTheProfile) {
     EXPECT_EQ(conv.source, L"before");  // a refused profile changes nothing
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ProfileDelimiter, ::testing::ValuesIn(delimiter_cases));
+INSTANTIATE_TEST_SUITE_P(Table, ProfileDelimiter, ::testing::ValuesIn(delimiter_cases),
+                         [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 TEST(ConverterProfile, MissingKeysKeepOrClearAsTheSectionsSay) {
     kellvar_converter conv(kellvar_program::console);

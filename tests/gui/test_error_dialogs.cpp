@@ -117,7 +117,15 @@ INSTANTIATE_TEST_SUITE_P(Choices, ContinueDialog,
                                            continue_case{idc_err_continue, true, 2, true},
                                            continue_case{idc_err_abort, false, 1, false},
                                            continue_case{idc_err_abort, true, 1, true},
-                                           continue_case{Qt::Key_Escape, false, 2, false}));
+                                           continue_case{Qt::Key_Escape, false, 2, false}),
+                         [](const auto& info) {
+                             const continue_case& c = info.param;
+                             const std::string button = c.button == idc_err_continue ? "continue"
+                                                        : c.button == idc_err_abort  ? "abort"
+                                                        : c.button == Qt::Key_Escape ? "escape"
+                                                                                     : std::to_string(c.button);
+                             return button + (c.tick ? "_ticked" : "");
+                         });
 
 TEST(ContinueDialogLayout, TextsDefaultAndTickingTwiceClearsTheChoice) {
     script_seam seam;

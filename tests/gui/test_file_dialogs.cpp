@@ -14,6 +14,7 @@
 
 #include "g_f_dlg.h"
 #include "gui_test_support.h"
+#include "param_names.h"
 #include "tk_excep.h"
 #include "tk_module.h"
 
@@ -160,7 +161,8 @@ INSTANTIATE_TEST_SUITE_P(
                       extension_case{L"/home/u/shop.KVR", L"/home/u/shop.KVR.kvr"},
                       extension_case{L"/home/u/shopkvr", L"/home/u/shopkvr.kvr"},
                       extension_case{L"/home/u/settings.kvr/shop", L"/home/u/settings.kvr/shop.kvr"},
-                      extension_case{L"/home/u/Gr\u00f6\u00dfe", L"/home/u/Gr\u00f6\u00dfe.kvr"}));
+                      extension_case{L"/home/u/Gr\u00f6\u00dfe", L"/home/u/Gr\u00f6\u00dfe.kvr"}),
+    [](const auto& info) { return test_names::indexed(info.index, info.param.chosen); });
 
 TEST_F(FileDialogs, SaveAppendsTheExtensionToTheChosenName) {
     seam.file_answers = {QString::fromStdString(dir.path + "/shop"), QString::fromStdString(dir.path + "/b.kvr")};

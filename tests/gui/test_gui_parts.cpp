@@ -86,7 +86,12 @@ INSTANTIATE_TEST_SUITE_P(
                       box_case{0x40, QMessageBox::Information, QMessageBox::Ok, QMessageBox::Ok},
                       box_case{0x24, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes},
                       box_case{0x124, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, QMessageBox::No},
-                      box_case{0x31, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok}));
+                      box_case{0x31, QMessageBox::Warning, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Ok}),
+    [](const auto& info) {
+        char name[32];
+        std::snprintf(name, sizeof name, "flags_0x%X", static_cast<unsigned>(info.param.flags));
+        return std::string(name);
+    });
 
 TEST(MessageBoxSetup, AnswersOfQtButtons) {
     EXPECT_EQ(gui_answer_of(QMessageBox::Yes), id_yes);

@@ -234,7 +234,15 @@ INSTANTIATE_TEST_SUITE_P(Modes, DbOverwrite,
                          ::testing::Values(overwrite_case{idc_over_entire, 0, true, true},
                                            overwrite_case{idc_over_files, 1, false, true},
                                            overwrite_case{idc_over_skip, 2, false, true},
-                                           overwrite_case{0, 1, false, false}));
+                                           overwrite_case{0, 1, false, false}),
+                         [](const auto& info) {
+                             const int radio = info.param.radio;
+                             return std::string(radio == idc_over_entire ? "entire_folder"
+                                                : radio == idc_over_files ? "overwrite_files"
+                                                : radio == idc_over_skip  ? "skip_existing"
+                                                : radio == 0              ? "cancel"
+                                                                          : "radio_" + std::to_string(radio));
+                         });
 
 TEST_F(DbPage, AFolderThatCannotBeWrittenIsReportedBeforeAnythingIsAsked) {
     if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";

@@ -13,6 +13,7 @@
 #include "g_err_tab.h"
 #include "kvr_mysql_pg.h"
 #include "page_test_support.h"
+#include "param_names.h"
 #include "tk_log.h"
 
 namespace {
@@ -151,7 +152,8 @@ TEST_P(MysqlPorts, APortOutsideOneTo65535IsRefusedBeforeConnecting) {
 
 INSTANTIATE_TEST_SUITE_P(Bad, MysqlPorts,
                          ::testing::Values("", "   ", "0", "65536", "99999999999", "abc", "33a06", "3306x", "-1",
-                                           "+3306", "3 306"));
+                                           "+3306", "3 306"),
+                         [](const auto& info) { return test_names::indexed(info.index, info.param); });
 
 TEST_F(MysqlPage, APortWithBlanksAroundItIsTaken) {
     open_page();

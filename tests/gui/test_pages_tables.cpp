@@ -12,6 +12,7 @@
 #include "kvr_query_dlg.h"
 #include "kvr_tables_pg.h"
 #include "page_test_support.h"
+#include "param_names.h"
 
 namespace {
 
@@ -288,7 +289,12 @@ INSTANTIATE_TEST_SUITE_P(
         dialog_case{"q", "UPDATE delta SET v = 'x'", idc_query_ok, false, "The query must start with SELECT.",
                     mb_iconerror},
         dialog_case{"q", "", idc_query_ok, false, "Query is empty!", mb_iconerror},
-        dialog_case{"q", "\t SELECT 1", idc_query_ok, true, nullptr, 0}));
+        dialog_case{"q", "\t SELECT 1", idc_query_ok, true, nullptr, 0}),
+    [](const auto& info) {
+        const dialog_case& c = info.param;
+        return test_names::indexed(info.index, std::string(c.button == idc_query_test ? "test " : "ok ") +
+                                                   (*c.name ? c.name : "no name") + " " + c.query);
+    });
 
 TEST_F(TablesPage, TestingAQueryNeverRunsIt) {
     db.conn().exec("CREATE TABLE hits (n INT)");

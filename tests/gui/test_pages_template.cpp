@@ -210,7 +210,13 @@ TEST_P(PageFailures, NextFailureIsReportedAndThePageStays) {
 
 INSTANTIATE_TEST_SUITE_P(Levels, PageFailures,
                          ::testing::Values(failure_case{0, idc_err_abort, ""}, failure_case{0, idc_err_continue, ""},
-                                           failure_case{1, 0, "next failed"}, failure_case{3, 0, "out of range"}));
+                                           failure_case{1, 0, "next failed"}, failure_case{3, 0, "out of range"}),
+                         [](const auto& info) {
+                             const failure_case& c = info.param;
+                             std::string name = "level" + std::to_string(c.level);
+                             if (c.level == 0) name += c.dialog_answer == idc_err_abort ? "_abort" : "_continue";
+                             return name;
+                         });
 
 TEST_F(PageTemplate, AFailedSetUpIsReportedAndThePageIsStillShown) {
     probe->init_throws = true;

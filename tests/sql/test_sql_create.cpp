@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "param_names.h"
 #include "sql_excep.h"
 #include "sql_idx_init.h"
 #include "sql_init.h"
@@ -121,7 +122,8 @@ INSTANTIATE_TEST_SUITE_P(
         index_case{"reserved word on a new server", new_server, udb_index(L"order", false, false, false, {L"c3"}),
                    L"INDEX `order` (`c3`)"},
         index_case{"illegal character", new_server, udb_index(L"a+b", false, false, false, {L"c3"}),
-                   L"INDEX `a_b` (`c3`)"}));
+                   L"INDEX `a_b` (`c3`)"}),
+    [](const auto& info) { return test_names::ident(info.param.what); });
 
 TEST_F(offline_engine_test, sixteen_columns_are_the_most) {
     use(new_server);

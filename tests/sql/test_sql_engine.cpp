@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "sql_db.h"
+#include "param_names.h"
 #include "sql_excep.h"
 #include "sql_recs.h"
 #include "sql_run.h"
@@ -137,7 +138,8 @@ TEST_P(SqlEngineFailure, BecomesSqlExceptionWithCodeAndText) {
 INSTANTIATE_TEST_SUITE_P(All, SqlEngineFailure,
                          ::testing::Values(failure_case{"refused login", 1045, "Access denied"},
                                            failure_case{"nothing listening", 2003, "Can't connect"},
-                                           failure_case{"unknown database", 1049, "Unknown database"}));
+                                           failure_case{"unknown database", 1049, "Unknown database"}),
+                         [](const auto& info) { return test_names::ident(info.param.what); });
 
 TEST(SqlEngine, FailedLoginCanBeRetried) {
     sql_test::use_empty_home();

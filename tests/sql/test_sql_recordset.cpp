@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "param_names.h"
 #include "sql_excep.h"
 #include "sql_limq.h"
 #include "sql_recs.h"
@@ -222,7 +223,9 @@ TEST_P(AllTypes, EveryColumnGivesItsExactValue) {
     EXPECT_EQ(rs.get_position(), 2u);
 }
 
-INSTANTIATE_TEST_SUITE_P(BlobToText, AllTypes, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(BlobToText, AllTypes, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "blobs_as_text" : "blobs_as_bytes");
+});
 
 // --- Pages ---------------------------------------------------------------------
 
@@ -247,7 +250,8 @@ TEST_P(Pages, EveryRowOnceInOrder) {
     EXPECT_EQ(read_ids(rs), iota_ids(1, n));
 }
 
-INSTANTIATE_TEST_SUITE_P(RowCounts, Pages, ::testing::Values(0u, 1u, 255u, 256u, 257u, 513u));
+INSTANTIATE_TEST_SUITE_P(RowCounts, Pages, ::testing::Values(0u, 1u, 255u, 256u, 257u, 513u),
+                         [](const auto& info) { return "rows_" + std::to_string(info.param); });
 
 TEST(Pages, LargeRowsMakeSmallerPages) {
     test_database db("big_rows");
@@ -347,7 +351,8 @@ INSTANTIATE_TEST_SUITE_P(
                       L"SELECT id FROM t WHERE id <= 3 ORDER BY id -- the first three",
                       L"SELECT id FROM t WHERE id <= 3 ORDER BY id; -- the first three",
                       L"SELECT id, s FROM t # only some;\nWHERE id <= 3 AND s = 'x;y' ORDER BY id;",
-                      L"SELECT id, ';' AS semi FROM t WHERE id <= 3 /* ; */ ORDER BY id;"));
+                      L"SELECT id, ';' AS semi FROM t WHERE id <= 3 /* ; */ ORDER BY id;"),
+    [](const auto& info) { return test_names::indexed(info.index, info.param); });
 
 TEST(StoredQuery, GeometryOfAQueryIsText) {
     test_database db("geo_query");
@@ -390,7 +395,11 @@ TEST_P(Refused, ServerErrorBecomesSqlExceptionAndTheConnectionStaysUsable) {
 INSTANTIATE_TEST_SUITE_P(All, Refused,
                          ::testing::Values(refused_case{L"no_such_table", nullptr, 1146},
                                            refused_case{nullptr, L"SELEKT 1", 1064},
-                                           refused_case{nullptr, L"SELECT a.id, b.id FROM a, b", 1060}));
+                                           refused_case{nullptr, L"SELECT a.id, b.id FROM a, b", 1060}),
+                         [](const auto& info) {
+                             const refused_case& c = info.param;
+                             return (c.query ? "query_" : "table_") + std::to_string(c.number);
+                         });
 
 TEST(TableNames, AreQuotedInEveryStatement) {
     test_database db("names");
@@ -450,7 +459,8 @@ TEST_P(BrokenStream, KilledMidStreamRaisesSqlException) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kill, BrokenStream, ::testing::Values("KILL CONNECTION", "KILL QUERY"));
+INSTANTIATE_TEST_SUITE_P(Kill, BrokenStream, ::testing::Values("KILL CONNECTION", "KILL QUERY"),
+                         [](const auto& info) { return test_names::ident(info.param); });
 
 // --- Small results and internal checks --------------------------------------------
 

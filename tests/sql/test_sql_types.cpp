@@ -13,6 +13,8 @@
 #include "sql_rec.h"
 #include "sql_types.h"
 
+#include "param_names.h"
+
 using namespace std::string_literals;
 
 namespace {
@@ -116,7 +118,8 @@ const rule_case rule_cases[] = {
     {"null column", column(MYSQL_TYPE_NULL, B, 63), false, VT_BSTR, sql_cell_kind::text},
 };
 
-INSTANTIATE_TEST_SUITE_P(All, ColumnRule, ::testing::ValuesIn(rule_cases));
+INSTANTIATE_TEST_SUITE_P(All, ColumnRule, ::testing::ValuesIn(rule_cases),
+                         [](const auto& info) { return test_names::ident(info.param.what); });
 
 // --- Cell values ------------------------------------------------------------
 
@@ -222,7 +225,8 @@ const cell_case cell_cases[] = {
      L"0x00010200"},
 };
 
-INSTANTIATE_TEST_SUITE_P(All, CellValue, ::testing::ValuesIn(cell_cases));
+INSTANTIATE_TEST_SUITE_P(All, CellValue, ::testing::ValuesIn(cell_cases),
+                         [](const auto& info) { return test_names::ident(info.param.what); });
 
 TEST(CellValue, NullCellIsEmptyForEveryKind) {
     const MYSQL_FIELD fields[] = {
@@ -378,7 +382,8 @@ INSTANTIATE_TEST_SUITE_P(
                       name_case{L"a`b", L"`a``b`"}, name_case{L"`x`", L"```x```"},
                       name_case{L"x` ; DROP TABLE y; -- ", L"`x`` ; DROP TABLE y; -- `"},
                       name_case{std::wstring(65, L'n'), L"`" + std::wstring(65, L'n') + L"`"},
-                      name_case{L"\u00E4\U0001F600", L"`\u00E4\U0001F600`"}));
+                      name_case{L"\u00E4\U0001F600", L"`\u00E4\U0001F600`"}),
+    [](const auto& info) { return test_names::indexed(info.index, info.param.name); });
 
 struct version_case {
     const char* text;
@@ -404,7 +409,8 @@ INSTANTIATE_TEST_SUITE_P(All, ServerVersion,
                                            version_case{"3.23.44-nt", true, 0x3172C},
                                            version_case{"5.5.5", true, 0x050505},
                                            version_case{"5", false, 0}, version_case{"5.1", false, 0},
-                                           version_case{"", false, 0}, version_case{"x.y.z", false, 0}));
+                                           version_case{"", false, 0}, version_case{"x.y.z", false, 0}),
+                         [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 struct strip_case {
     std::wstring query;
@@ -426,7 +432,8 @@ INSTANTIATE_TEST_SUITE_P(
                       strip_case{L"SELECT 1 # note;", L"SELECT 1 # note;"},
                       strip_case{L"SELECT 1 /* x; */ ;", L"SELECT 1 /* x; */"},
                       strip_case{L"SELECT ';'", L"SELECT ';'"}, strip_case{L"SELECT 'a\\';'", L"SELECT 'a\\';'"},
-                      strip_case{L"SELECT `a;`", L"SELECT `a;`"}, strip_case{L"SELECT 5--1;", L"SELECT 5--1"}));
+                      strip_case{L"SELECT `a;`", L"SELECT `a;`"}, strip_case{L"SELECT 5--1;", L"SELECT 5--1"}),
+    [](const auto& info) { return test_names::indexed(info.index, info.param.query); });
 
 TEST(SelectStatement, WrapsQueriesAndQuotesTables) {
     EXPECT_EQ(sql_select_statement(L"we`ird", false), L"SELECT * FROM `we``ird`");

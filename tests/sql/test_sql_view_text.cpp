@@ -5,6 +5,7 @@
 #include <ostream>
 #include <string>
 
+#include "param_names.h"
 #include "sql_view_text.h"
 
 namespace {
@@ -35,7 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
                       space_case{L"", L""},
                       space_case{L"\r\n", L" "},
                       space_case{L"a\u00A0\u00A0b", L"a\u00A0\u00A0b"}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 struct isnull_case {
     const wchar_t* text;
@@ -64,6 +65,6 @@ INSTANTIATE_TEST_SUITE_P(
                       isnull_case{L"isnull(a,b), c", 0, true},
                       isnull_case{L"isnull (a,b", 0, true},
                       isnull_case{L"isnull(a,b,c)", 0, false}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "param_names.h"
 #include "tk_chdir.h"
 #include "tk_excep.h"
 #include "tk_files.h"
@@ -99,7 +100,10 @@ INSTANTIATE_TEST_SUITE_P(cases, path_split,
                                            split_case{"/x/b.", "/x/", "b", "."},
                                            split_case{"/../..", "/", "", ""},
                                            split_case{"/d.x/f", "/d.x/", "f", ""},
-                                           split_case{"/Grüße/straße.csv", "/Grüße/", "straße", ".csv"}));
+                                           split_case{"/Grüße/straße.csv", "/Grüße/", "straße", ".csv"}),
+                         [](const auto& info) {
+                             return test_names::indexed(info.index, plat::utf8_decode(info.param.path));
+                         });
 
 TEST(path_split, relative_path_is_made_absolute_against_the_working_folder) {
     tk_file_name n{std::string("sub/name.ext")};
@@ -270,7 +274,11 @@ INSTANTIATE_TEST_SUITE_P(cases, mask_match,
                                            mask_case{L"*a*b", L"xxbxxa", false},
                                            mask_case{L"*", L"", true},
                                            mask_case{L"", L"x", false},
-                                           mask_case{L"ÄRGER.*", L"ärger.txt", true}));
+                                           mask_case{L"ÄRGER.*", L"ärger.txt", true}),
+                         [](const auto& info) {
+                             return test_names::indexed(info.index,
+                                                        std::wstring(info.param.mask) + L" " + info.param.name);
+                         });
 
 class find_files_fixture : public ::testing::Test {
 protected:

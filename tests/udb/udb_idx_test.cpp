@@ -1,6 +1,8 @@
 // Index lists, the record key and the filter built from a tagged key.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "tk_excep.h"
 #include "udb_idx.h"
 #include "udb_recordset.h"
@@ -9,6 +11,11 @@
 namespace {
 
 enum kind { plain, unique, primary, constraint };
+
+std::string kind_name(kind k) {
+    static const char* const names[] = {"plain", "unique", "primary", "constraint"};
+    return names[k];
+}
 
 udb_index make_index(const std::wstring& name, kind k, std::vector<std::wstring> fields = {}) {
     return udb_index(name, k == unique || k == constraint, k == primary, k == constraint, std::move(fields));
@@ -55,7 +62,10 @@ INSTANTIATE_TEST_SUITE_P(rules, index_merge,
                                            merge_case{plain, constraint, constraint, L"new"},
                                            merge_case{unique, plain, unique, L"old"},
                                            merge_case{plain, plain, plain, L"old"},
-                                           merge_case{plain, unique, unique, L"new"}));
+                                           merge_case{plain, unique, unique, L"new"}),
+                         [](const auto& info) {
+                             return kind_name(info.param.first) + "_then_" + kind_name(info.param.second);
+                         });
 
 TEST(udb_indexes, distinct_names_keep_insertion_order) {
     udb_indexes list;

@@ -4,6 +4,7 @@
 #include <clocale>
 #include <string>
 
+#include "param_names.h"
 #include "udb_names_map.h"
 #include "utf8.h"
 
@@ -58,7 +59,8 @@ INSTANTIATE_TEST_SUITE_P(
                      L"oi, o"},
         replace_case{"letters of other scripts belong to names",
                      {{L"id", L"k"}}, L"", L"", false, L"éid idé id", L"éid idé k"},
-        replace_case{"nothing mapped", {}, L"`", L"`", false, L"select id", L"select id"}));
+        replace_case{"nothing mapped", {}, L"`", L"`", false, L"select id", L"select id"}),
+    [](const auto& info) { return test_names::ident(info.param.what); });
 
 TEST(udb_names_map, replace1_uses_table_and_field_maps_in_one_pass) {
     udb_names_map m;
