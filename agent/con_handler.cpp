@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "csv_out.h"
 #include "error_handler.h"
 #include "tk_log.h"
 
@@ -17,6 +18,8 @@ void write_line(FILE* to, const std::string& text) {
 }
 
 [[noreturn]] void end_process() {
+    // The table in work keeps the records written before the error.
+    csv_flush_open_files();
     std::fflush(stdout);
     std::fflush(stderr);
     std::exit(-1);

@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
 
 #include "last_error.h"
 #include "tk_excep.h"
@@ -23,7 +25,38 @@ bool native_path(const std::wstring& path, std::string& out) {
     return true;
 }
 
+// Every open output, so that a process that must end at once can still write
+// out what its files hold.
+std::mutex g_open_lock;
+std::set<csv_output*>& open_outputs() {
+    static std::set<csv_output*> outputs;
+    return outputs;
+}
+
+void register_open(csv_output* out) {
+    std::lock_guard<std::mutex> g(g_open_lock);
+    open_outputs().insert(out);
+}
+
+void register_closed(csv_output* out) {
+    std::lock_guard<std::mutex> g(g_open_lock);
+    open_outputs().erase(out);
+}
+
 }  // namespace
+
+void csv_flush_open_files() noexcept {
+    std::lock_guard<std::mutex> g(g_open_lock);
+    for (csv_output* out : open_outputs()) {
+        try {
+            out->flush();
+        } catch (const tk_exception& e) {
+            tk_log(3, "Writing CSV file: %s", e.what());
+        } catch (...) {
+            tk_log(3, "Writing CSV file: unknown failure");
+        }
+    }
+}
 
 csv_output::csv_output() = default;
 
@@ -56,6 +89,7 @@ void csv_output::open(const std::wstring& path) {
         throw tk_exception_ex("Error opening CSV file: ", 1);
     }
     fd_ = fd;
+    register_open(this);
     buf_.reserve(block_size + block_size / 4);
 }
 
@@ -96,6 +130,7 @@ void csv_output::flush() {
 void csv_output::close_fd() {
     int fd = fd_;
     fd_ = -1;
+    register_closed(this);
     // close() is not retried on EINTR: the descriptor is gone either way.
     if (::close(fd) != 0) {
         plat::set_last_error_from_errno();
@@ -111,6 +146,7 @@ void csv_output::close() {
     } catch (...) {
         ::close(fd_);
         fd_ = -1;
+        register_closed(this);
         throw;
     }
     close_fd();

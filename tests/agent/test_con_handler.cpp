@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -13,9 +16,11 @@
 #include "agent_util.h"
 #include "con_exit.h"
 #include "con_handler.h"
+#include "csv_util.h"
 #include "error_handler.h"
 #include "kvr_conv.h"
 #include "tk_excep.h"
+#include "udb_record.h"
 
 namespace {
 
@@ -159,4 +164,27 @@ TEST(console_exit, terminate_gives_internal_error_and_255) {
     EXPECT_EQ(r.out, "Internal error: escaped\n");
 }
 
+TEST(console_handler, a_fatal_error_keeps_the_records_already_written) {
+    char tmpl[] = "/tmp/fn_handler_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string path = std::string(tmpl) + "/t.csv";
+    const run_result r = in_child([&] {
+        error_handler handler;
+        csv_file file(std::wstring(path.begin(), path.end()), L",");
+        udb_record rec;
+        rec.push_back(new udb_field(L"a", 0, ole_variant(std::wstring(L"one"))));
+        file.append_record(rec);
+        file.append_record(rec);
+        // A level-1 error ends the process while the records are still buffered.
+        handler.handle(tk_exception(std::string("broken"), 1), false);
+    });
+    EXPECT_EQ(r.status, 255) << r;
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "\xEF\xBB\xBFone\r\none\r\n");
+    std::system(("rm -rf '" + std::string(tmpl) + "'").c_str());
+}
+
 }  // namespace
+
