@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_files.h"
 #include "error_handler.h"
 #include "kvr_conv.h"
 #include "test_server.h"
@@ -59,12 +60,7 @@ private:
     std::string path_;
 };
 
-inline std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using fennrow_test::read_file;
 
 inline void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "test_files.h"
 #include "g_f_dlg.h"
 #include "g_finish.h"
 #include "g_thread.h"
@@ -37,12 +38,7 @@ const std::string bom = "\xEF\xBB\xBF";
 const QString success_text = QString::fromWCharArray(finish_default_success_text);
 const QString error_text = QString::fromWCharArray(finish_default_error_text);
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using fennrow_test::read_file;
 
 // The frame with a page before the progress page, the progress page and the
 // finish page, as the wizard has them. Pages go in reverse order, then the

@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "test_files.h"
 #include "sql_excep.h"
 #include "sql_write_util.h"
 #include "tk_excep.h"
@@ -383,12 +384,7 @@ TEST_F(append_test, prepared_statement_failures_leave_the_connection_usable) {
     EXPECT_EQ(rows("SELECT COUNT(*), MAX(LENGTH(a)) FROM t")[0], (fennrow_test::test_sql_conn::row{"2", "1048577"}));
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fennrow_test::read_file;
 
 // Refused queued rows are reported as such by the call that sends them,
 // and the row of that call is not lost.

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "test_files.h"
 #include "tk_conv.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -17,12 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fennrow_test::read_file;
 
 class SetLogfileTest : public ::testing::Test {
 protected:

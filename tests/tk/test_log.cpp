@@ -8,20 +8,14 @@
 #include <sstream>
 #include <unistd.h>
 
+#include "test_files.h"
 #include "tk_log.h"
 
 namespace {
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fennrow_test::read_file;
 
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using fennrow_test::write_file;
 
 class LogTest : public ::testing::Test {
 protected:

@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "test_files.h"
 #include "tk_excep.h"
 #include "tk_regk.h"
 
@@ -24,16 +25,9 @@ namespace fs = std::filesystem;
 
 const char* const key_path = "Software\\Vantorel\\Fennrow";
 
-std::string read_file(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+using fennrow_test::read_file;
 
-void write_file(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
+using fennrow_test::write_file;
 
 mode_t mode_of(const std::string& path) {
     struct stat st {};

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
 #include "param_names.h"
 #include "tk_chdir.h"
 #include "tk_excep.h"
@@ -53,10 +54,7 @@ void write_file(const std::string& path, const std::string& text) {
     f << text;
 }
 
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using fennrow_test::read_file;
 
 bool is_root() { return geteuid() == 0; }
 
