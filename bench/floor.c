@@ -1,57 +1,76 @@
-/* The benchmark's floor: streams every row of one query from the server and
- * throws it away. Nothing is converted or written, so its time is what any
- * client needs just to receive the rows.
+/* The benchmark's floor for the text protocol: streams every row of one
+ * query from the server (mysql_use_result + mysql_fetch_row) and throws it
+ * away. Nothing is converted or written, so its time is what any client
+ * needs just to receive the rows as text.
  *
  *   bench_floor HOST PORT USER PASSWORD DATABASE QUERY
+ *   bench_floor HOST PORT USER PASSWORD DATABASE --each-table
  *
- * Prints "rows=N bytes=M" (M = sum of the field lengths) on stdout. */
+ * --each-table streams SELECT * of every table of DATABASE in turn on the
+ * one connection. Prints "rows=N bytes=M" (M = sum of the field lengths) on
+ * stdout, with " tables=K" for --each-table. */
 #include <mysql.h>
 #include <stdio.h>
 #include <stdlib.h>
 
-static int fail(MYSQL *db, const char *what) {
-    fprintf(stderr, "bench_floor: %s: %s\n", what, mysql_error(db));
-    mysql_close(db);
-    return 1;
-}
+#include "floor_common.h"
 
-int main(int argc, char **argv) {
-    if (argc != 7) {
-        fprintf(stderr, "usage: %s HOST PORT USER PASSWORD DATABASE QUERY\n", argv[0]);
-        return 2;
+static const char program[] = "bench_floor";
+
+/* Streams one query into the totals; prints the error and returns -1 on
+ * failure. */
+static int stream(MYSQL *db, const char *query, unsigned long long *rows,
+                  unsigned long long *bytes) {
+    if (mysql_query(db, query)) {
+        fprintf(stderr, "%s: query: %s\n", program, mysql_error(db));
+        return -1;
     }
-    MYSQL *db = mysql_init(NULL);
-    if (!db) {
-        fprintf(stderr, "bench_floor: out of memory\n");
-        return 1;
-    }
-    if (!mysql_real_connect(db, argv[1], argv[3], argv[4], argv[5],
-                            (unsigned)strtoul(argv[2], NULL, 10), NULL, 0))
-        return fail(db, "connect");
-    if (mysql_set_character_set(db, "utf8mb4"))
-        return fail(db, "set character set");
-    if (mysql_query(db, argv[6]))
-        return fail(db, "query");
     MYSQL_RES *res = mysql_use_result(db);
-    if (!res)
-        return fail(db, "use result");
-
+    if (!res) {
+        if (mysql_errno(db))
+            fprintf(stderr, "%s: use result: %s\n", program, mysql_error(db));
+        else
+            fprintf(stderr, "%s: the query gives no rows: %s\n", program, query);
+        return -1;
+    }
     unsigned fields = mysql_num_fields(res);
-    unsigned long long rows = 0, bytes = 0;
     MYSQL_ROW row;
     while ((row = mysql_fetch_row(res)) != NULL) {
         unsigned long *len = mysql_fetch_lengths(res);
         for (unsigned i = 0; i < fields; ++i)
-            bytes += len[i];
-        ++rows;
+            *bytes += len[i];
+        ++*rows;
     }
     /* A NULL row is either the end or a broken stream. */
-    if (mysql_errno(db)) {
-        mysql_free_result(res);
-        return fail(db, "fetch");
-    }
+    int failed = mysql_errno(db) != 0;
+    if (failed)
+        fprintf(stderr, "%s: fetch: %s\n", program, mysql_error(db));
     mysql_free_result(res);
+    return failed ? -1 : 0;
+}
+
+int main(int argc, char **argv) {
+    MYSQL *db = floor_connect(program, argc, argv);
+    if (!db)
+        return argc == 7 ? 1 : 2;
+    floor_queries queries;
+    if (floor_queries_open(&queries, program, db, argv[6])) {
+        mysql_close(db);
+        return 1;
+    }
+    unsigned long long rows = 0, bytes = 0;
+    const char *query;
+    int got;
+    while ((got = floor_queries_next(&queries, program, &query)) == 1)
+        if (stream(db, query, &rows, &bytes))
+            break;
+    if (got == 1 || got < 0) {
+        floor_queries_close(&queries);
+        mysql_close(db);
+        return 1;
+    }
+    floor_report(&queries, rows, bytes);
+    floor_queries_close(&queries);
     mysql_close(db);
-    printf("rows=%llu bytes=%llu\n", rows, bytes);
     return 0;
 }

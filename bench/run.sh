@@ -10,17 +10,26 @@
 #   wide_small  the first 100,000 rows of wide (for the memory comparison)
 #   narrow      5,000,000 rows of two INT columns
 # and converts each table with
-#   floor       bench/floor.c: receives the rows (mysql_use_result +
-#               mysql_fetch_row) and throws them away
+#   floor       bench/floor.c: receives the rows by the text protocol
+#               (mysql_use_result + mysql_fetch_row) and throws them away
+#   floor_bin   bench/floor_bin.c: receives the rows by the binary protocol
+#               of a prepared statement (mysql_stmt_fetch, every column bound
+#               in its own type, nothing stored) and throws them away
 #   BRENNOCK    --n_delim=2 --inc_fnames into a fresh folder
 #   mysql       mariadb --batch --raw --quick -e 'SELECT * FROM t' > file
 #   dump --tab  mariadb-dump --tab=DIR (the server writes the file itself)
-# measuring wall time, rows/s, output bytes/s, peak resident memory and CPU
-# time with /usr/bin/time -v. Prints one markdown table.
+# Then the many-small-tables case: the database fennrow_bench_tables with
+# 2,000 tables of 100 rows (INT key, VARCHAR, DECIMAL, DATETIME), converted
+# whole by BRENNOCK (no --tab_file) against each floor streaming SELECT * of
+# every table in turn on one connection (--each-table).
+# Measures wall time, rows/s, output bytes/s, peak resident memory and CPU
+# time with /usr/bin/time -v. Prints two markdown tables.
 #
 # Settings (environment):
-#   BENCH_SCALE=0.1        scale every row count (default 1)
+#   BENCH_SCALE=0.1        scale every row count and the number of small
+#                          tables (default 1)
 #   BENCH_WIDE_ROWS, BENCH_SMALL_ROWS, BENCH_NARROW_ROWS   exact row counts
+#   BENCH_SMALL_TABLES     exact number of tables of fennrow_bench_tables
 #   BENCH_RUNS=3           runs per tool and table; the fastest run is shown
 #                          (default 3; the peak memory is the highest of all)
 #   BENCH_BRENNOCK=path    use this BRENNOCK instead of building one
@@ -32,7 +41,8 @@
 #   BENCH_PROFILE=callgrind  also profile BRENNOCK on wide_small with
 #                          valgrind --tool=callgrind
 #   BENCH_PROFILE=perf     also profile BRENNOCK on wide with perf record
-#   JOBS=4                 parallel compile jobs
+#   JOBS=4                 parallel compile jobs, and connections creating
+#                          the small tables
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -44,6 +54,8 @@ JOBS=${JOBS:-4}
 POOL=${BENCH_POOL:-1G}
 PROFILE=${BENCH_PROFILE:-}
 DB=fennrow_bench
+TABLES_DB=fennrow_bench_tables
+TABLE_ROWS=100     # rows of each table of $TABLES_DB
 
 say() { echo "bench: $*" >&2; }
 die() { echo "bench: error: $*" >&2; exit 1; }
@@ -54,8 +66,9 @@ scaled() { # rows
 WIDE_ROWS=${BENCH_WIDE_ROWS:-$(scaled 1000000)}
 SMALL_ROWS=${BENCH_SMALL_ROWS:-$(scaled 100000)}
 NARROW_ROWS=${BENCH_NARROW_ROWS:-$(scaled 5000000)}
-for n in "$WIDE_ROWS" "$SMALL_ROWS" "$NARROW_ROWS" "$RUNS"; do
-  [[ $n =~ ^[1-9][0-9]*$ ]] || die "row counts and BENCH_RUNS must be positive whole numbers (got '$n')"
+SMALL_TABLES=${BENCH_SMALL_TABLES:-$(scaled 2000)}
+for n in "$WIDE_ROWS" "$SMALL_ROWS" "$NARROW_ROWS" "$SMALL_TABLES" "$RUNS" "$JOBS"; do
+  [[ $n =~ ^[1-9][0-9]*$ ]] || die "row and table counts, BENCH_RUNS and JOBS must be positive whole numbers (got '$n')"
 done
 case "$PROFILE" in ''|callgrind|perf) ;; *) die "BENCH_PROFILE must be callgrind or perf" ;; esac
 
@@ -107,25 +120,34 @@ unset MYSQL_HOST MYSQL_TCP_PORT MYSQL_UNIX_PORT MYSQL_PWD || true
 
 # ---- programs under test -------------------------------------------------
 FLOOR=""
+FLOOR_BIN=""
 if [ -n "${BENCH_BRENNOCK:-}" ]; then
   AGENT=$BENCH_BRENNOCK
   [ -x "$AGENT" ] || die "BENCH_BRENNOCK=$AGENT is not an executable"
-  [ -x "$BUILD/bench/bench_floor" ] && FLOOR=$BUILD/bench/bench_floor
+  if [ -x "$BUILD/bench/bench_floor" ] && [ -x "$BUILD/bench/bench_floor_bin" ]; then
+    FLOOR=$BUILD/bench/bench_floor
+    FLOOR_BIN=$BUILD/bench/bench_floor_bin
+  fi
 else
   AGENT=$BUILD/agent/BRENNOCK
-  say "building BRENNOCK and the floor program in $BUILD (Release)"
+  say "building BRENNOCK and the floor programs in $BUILD (Release)"
   if ! { cmake -S "$ROOT" -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DFENNROW_GUI=OFF &&
-         cmake --build "$BUILD" -j"$JOBS" --target BRENNOCK bench_floor; } \
+         cmake --build "$BUILD" -j"$JOBS" --target BRENNOCK bench_floor bench_floor_bin; } \
        >"$WORK/logs/build.log" 2>&1; then
     tail -n 30 "$WORK/logs/build.log" >&2
     die "build failed (log above)"
   fi
   FLOOR=$BUILD/bench/bench_floor
+  FLOOR_BIN=$BUILD/bench/bench_floor_bin
 fi
 if [ -z "$FLOOR" ]; then
   FLOOR=$WORK/bench_floor
-  cc -O2 $(pkg-config --cflags libmariadb) -o "$FLOOR" "$ROOT/bench/floor.c" \
-    $(pkg-config --libs libmariadb) || die "cannot compile bench/floor.c"
+  FLOOR_BIN=$WORK/bench_floor_bin
+  for prog in floor floor_bin; do
+    cc -O2 $(pkg-config --cflags libmariadb) -o "$WORK/bench_$prog" "$ROOT/bench/$prog.c" \
+      "$ROOT/bench/floor_common.c" $(pkg-config --libs libmariadb) ||
+      die "cannot compile bench/$prog.c"
+  done
 fi
 
 say "starting a throwaway MariaDB server in $WORK/server"
@@ -207,6 +229,61 @@ SQL
 say "data generated in $(( $(date +%s) - gen_start )) s; checksums:"
 sql -e "CHECKSUM TABLE $DB.wide, $DB.wide_small, $DB.narrow" | sed 's/^/bench:   /' >&2
 
+# The many small tables: t00001, t00002, ... of $TABLE_ROWS rows each, every
+# value a function of the table and row numbers. Creating a table costs far
+# more than its rows, so $JOBS connections create them side by side.
+NAME_DIGITS=$(( ${#SMALL_TABLES} > 5 ? ${#SMALL_TABLES} : 5 ))
+small_table() { printf "t%0${NAME_DIGITS}d" "$1"; }
+say "generating $TABLES_DB: $SMALL_TABLES tables of $TABLE_ROWS rows"
+gen_start=$(date +%s)
+sql <<SQL || die "generating the small tables failed"
+DROP DATABASE IF EXISTS $TABLES_DB;
+CREATE DATABASE $TABLES_DB CHARACTER SET utf8mb4 COLLATE utf8mb4_unicode_ci;
+USE $DB;
+DROP PROCEDURE IF EXISTS make_small_tables;
+DELIMITER //
+CREATE PROCEDURE make_small_tables(first INT, last INT)
+BEGIN
+  DECLARE i INT DEFAULT first;
+  WHILE i <= last DO
+    SET @t = CONCAT('$TABLES_DB.t', LPAD(i, $NAME_DIGITS, '0'));
+    SET @s = CONCAT('CREATE TABLE ', @t, ' (',
+      'id INT NOT NULL PRIMARY KEY, label VARCHAR(60) NOT NULL, ',
+      'amount DECIMAL(12,2) NULL, changed DATETIME NOT NULL) ENGINE=InnoDB');
+    PREPARE st FROM @s;
+    EXECUTE st;
+    DEALLOCATE PREPARE st;
+    SET @s = CONCAT('INSERT INTO ', @t, ' SELECT seq, ',
+      'CONCAT(ELT(1 + h % 4, ''item'', ''Grüße'', ''say "hi"'', ''a;b,c|d''), '' '', ', i, ', ''/'', seq), ',
+      'IF(h % 13 = 0, NULL, (CAST(h % 2000000 AS SIGNED) - 1000000) / 100), ',
+      'TIMESTAMP(''2020-01-01'') + INTERVAL (h % 157680000) SECOND ',
+      'FROM (SELECT seq, CRC32(CONCAT(', i, ', '':'', seq)) AS h FROM seq_1_to_$TABLE_ROWS) AS g');
+    PREPARE st FROM @s;
+    EXECUTE st;
+    DEALLOCATE PREPARE st;
+    SET i = i + 1;
+  END WHILE;
+END//
+DELIMITER ;
+SQL
+gen_pids=()
+for (( part = 0; part < JOBS; part++ )); do
+  first=$(( SMALL_TABLES * part / JOBS + 1 ))
+  last=$(( SMALL_TABLES * (part + 1) / JOBS ))
+  [ "$first" -le "$last" ] || continue
+  sql -e "CALL $DB.make_small_tables($first, $last)" &
+  gen_pids+=($!)
+done
+gen_failed=0
+for pid in "${gen_pids[@]}"; do
+  wait "$pid" || gen_failed=1
+done
+[ "$gen_failed" = 0 ] || die "generating the small tables failed"
+sql -e "DROP PROCEDURE $DB.make_small_tables" || die "generating the small tables failed"
+say "small tables generated in $(( $(date +%s) - gen_start )) s; checksums of the first and last:"
+sql -e "CHECKSUM TABLE $TABLES_DB.$(small_table 1), $TABLES_DB.$(small_table "$SMALL_TABLES")" |
+  sed 's/^/bench:   /' >&2
+
 # ---- measuring -----------------------------------------------------------
 TIME_FILE=$WORK/logs/time.txt
 
@@ -246,28 +323,58 @@ with open(sys.argv[1], newline='', encoding='utf-8-sig', errors='replace') as f:
 PY
 }
 
-TOOLS=(floor BRENNOCK mysql dump)
+TOOLS=(floor floor_bin BRENNOCK mysql dump)
+MANY_TOOLS=(floor floor_bin BRENNOCK)
 declare -A LABEL=(
-  [floor]="floor (fetch + discard)"
+  [floor]="floor, text protocol (fetch + discard)"
+  [floor_bin]="floor, binary protocol (prepared, fetch + discard)"
   [BRENNOCK]="BRENNOCK"
   [mysql]="mariadb --batch --raw --quick"
   [dump]="mariadb-dump --tab (server writes)"
 )
+declare -A FLOOR_PROGRAM=([floor]=$FLOOR [floor_bin]=$FLOOR_BIN)
 declare -A BEST_WALL BEST_CPU OUT_BYTES PEAK_KB FAILED NOTE VERIFIED
+
+# floor_counts LOG: sets GOT_ROWS, GOT_TABLES and BYTES from a floor's output.
+floor_counts() {
+  GOT_ROWS=$(sed -n 's/^rows=\([0-9]*\).*/\1/p' "$1")
+  GOT_TABLES=$(sed -n 's/.*tables=\([0-9]*\).*/\1/p' "$1")
+  BYTES=$(sed -n 's/.*bytes=\([0-9]*\).*/\1/p' "$1")
+}
+
+# keep_run KEY LOG: records the run just timed (STATUS, WALL, CPU, RSS_KB,
+# BYTES); keeps the fastest time and the highest peak memory.
+keep_run() {
+  local key=$1 log=$2
+  if [ "$STATUS" != 0 ]; then
+    FAILED[$key]=$STATUS
+    say "warning: $key failed (exit $STATUS):"
+    tail -n 5 "$log.err" "$log.out" 2>/dev/null | sed 's/^/bench:   /' >&2 || true
+    return 0
+  fi
+  OUT_BYTES[$key]=$BYTES
+  if [ -z "${BEST_WALL[$key]:-}" ] ||
+     awk -v a="$WALL" -v b="${BEST_WALL[$key]}" 'BEGIN { exit !(a < b) }'; then
+    BEST_WALL[$key]=$WALL
+    BEST_CPU[$key]=$CPU
+  fi
+  if [ "${PEAK_KB[$key]:-0}" -lt "$RSS_KB" ]; then
+    PEAK_KB[$key]=$RSS_KB
+  fi
+}
 
 # run_tool TOOL TABLE: one timed conversion; keeps the fastest run.
 run_tool() {
-  local tool=$1 table=$2 key="$1/$2" out bytes dest
+  local tool=$1 table=$2 key="$1/$2" out dest
   local log=$WORK/logs/$tool-$table
+  BYTES=0
   case "$tool" in
-    floor)
-      timed "$log.out" "$log.err" "$FLOOR" 127.0.0.1 "$PORT" "$DB_USER" "$DB_PASSWORD" \
-        "$DB" "SELECT * FROM \`$table\`"
-      bytes=$(sed -n 's/.*bytes=\([0-9]*\).*/\1/p' "$log.out")
-      local got
-      got=$(sed -n 's/^rows=\([0-9]*\).*/\1/p' "$log.out")
-      if [ "$STATUS" = 0 ] && [ "$got" != "${ROWS[$table]}" ]; then
-        NOTE[$key]="received $got rows"
+    floor|floor_bin)
+      timed "$log.out" "$log.err" "${FLOOR_PROGRAM[$tool]}" 127.0.0.1 "$PORT" "$DB_USER" \
+        "$DB_PASSWORD" "$DB" "SELECT * FROM \`$table\`"
+      floor_counts "$log.out"
+      if [ "$STATUS" = 0 ] && [ "$GOT_ROWS" != "${ROWS[$table]}" ]; then
+        NOTE[$key]="received $GOT_ROWS rows"
       fi
       ;;
     BRENNOCK)
@@ -278,7 +385,7 @@ run_tool() {
         --user="$DB_USER" --pswd="$DB_PASSWORD" --src="$DB" --dest="$dest" \
         --tab_file="$WORK/tables-$table.txt" --inc_fnames --n_delim=2 --mode=0 --silent
       out=$dest/$table.csv
-      bytes=$(file_bytes "$out")
+      BYTES=$(file_bytes "$out")
       if [ "$STATUS" = 0 ] && [ ! -s "$out" ]; then
         STATUS=1
         echo "no file $out" >>"$log.err"
@@ -297,33 +404,68 @@ run_tool() {
       out=$WORK/out/mysql-$table.tsv
       timed "$out" "$log.err" "$CLIENT" "${CONN[@]}" --batch --raw --quick \
         -e "SELECT * FROM \`$table\`" "$DB"
-      bytes=$(file_bytes "$out")
+      BYTES=$(file_bytes "$out")
       ;;
     dump)
       rm -f "$WORK/tab/$table.txt" "$WORK/tab/$table.sql"
       timed "$log.out" "$log.err" "$DUMP" "${CONN[@]}" --tab="$WORK/tab" "$DB" "$table"
-      bytes=$(file_bytes "$WORK/tab/$table.txt")
+      BYTES=$(file_bytes "$WORK/tab/$table.txt")
       ;;
   esac
-  if [ "$STATUS" != 0 ]; then
-    FAILED[$key]=$STATUS
-    say "warning: $tool on $table failed (exit $STATUS):"
-    tail -n 5 "$log.err" "$log.out" 2>/dev/null | sed 's/^/bench:   /' >&2 || true
-    return 0
-  fi
-  OUT_BYTES[$key]=$bytes
-  if [ -z "${BEST_WALL[$key]:-}" ] ||
-     awk -v a="$WALL" -v b="${BEST_WALL[$key]}" 'BEGIN { exit !(a < b) }'; then
-    BEST_WALL[$key]=$WALL
-    BEST_CPU[$key]=$CPU
-  fi
-  if [ "${PEAK_KB[$key]:-0}" -lt "$RSS_KB" ]; then
-    PEAK_KB[$key]=$RSS_KB
-  fi
+  keep_run "$key" "$log"
+}
+
+# run_many TOOL: one timed pass over every table of $TABLES_DB (BRENNOCK
+# converts the whole database; a floor streams each table in turn on one
+# connection); keeps the fastest run.
+MANY=many
+run_many() {
+  local tool=$1 key="$1/$MANY" dest
+  local log=$WORK/logs/$tool-$MANY
+  BYTES=0
+  case "$tool" in
+    floor|floor_bin)
+      timed "$log.out" "$log.err" "${FLOOR_PROGRAM[$tool]}" 127.0.0.1 "$PORT" "$DB_USER" \
+        "$DB_PASSWORD" "$TABLES_DB" --each-table
+      floor_counts "$log.out"
+      if [ "$STATUS" = 0 ] && { [ "$GOT_TABLES" != "$SMALL_TABLES" ] ||
+                               [ "$GOT_ROWS" != "$MANY_ROWS" ]; }; then
+        NOTE[$key]="received $GOT_ROWS rows of $GOT_TABLES tables"
+      fi
+      ;;
+    BRENNOCK)
+      dest=$WORK/out/brennock-$MANY
+      rm -rf "$dest"
+      timed "$log.out" "$log.err" "$AGENT" --host=127.0.0.1 --port="$PORT" \
+        --user="$DB_USER" --pswd="$DB_PASSWORD" --src="$TABLES_DB" --dest="$dest" \
+        --inc_fnames --n_delim=2 --mode=0 --silent
+      local files=0
+      if [ -d "$dest" ]; then
+        read -r files BYTES < <(find "$dest" -maxdepth 1 -type f -name '*.csv' -printf '%s\n' |
+                                awk '{ n++; s += $1 } END { print n + 0, s + 0 }')
+      fi
+      if [ "$STATUS" = 0 ] && [ "$files" != "$SMALL_TABLES" ]; then
+        NOTE[$key]="$files CSV files for $SMALL_TABLES tables"
+        say "warning: BRENNOCK wrote $files CSV files for $SMALL_TABLES tables"
+      fi
+      if [ "$STATUS" = 0 ] && [ -z "${VERIFIED[$key]:-}" ]; then
+        VERIFIED[$key]=1
+        local records last
+        last=$dest/$(small_table "$SMALL_TABLES").csv
+        records=$(csv_records "$last" ,)
+        if [ -n "$records" ] && [ "$records" != $(( TABLE_ROWS + 1 )) ]; then
+          NOTE[$key]="$records CSV records in $(basename "$last") for $TABLE_ROWS rows + header"
+          say "warning: BRENNOCK wrote ${NOTE[$key]}"
+        fi
+      fi
+      ;;
+  esac
+  keep_run "$key" "$log"
 }
 
 declare -A ROWS=([wide]=$WIDE_ROWS [narrow]=$NARROW_ROWS [wide_small]=$SMALL_ROWS)
 TABLES=(wide narrow wide_small)
+MANY_ROWS=$(( SMALL_TABLES * TABLE_ROWS ))
 bench_start=$(date +%s)
 for table in "${TABLES[@]}"; do
   say "table $table (${ROWS[$table]} rows): warming the buffer pool"
@@ -336,12 +478,25 @@ for table in "${TABLES[@]}"; do
     done
   done
 done
+say "$TABLES_DB ($SMALL_TABLES tables of $TABLE_ROWS rows): warming the buffer pool"
+timed /dev/null /dev/null "$FLOOR" 127.0.0.1 "$PORT" "$DB_USER" "$DB_PASSWORD" \
+  "$TABLES_DB" --each-table
+for run in $(seq 1 "$RUNS"); do
+  for tool in "${MANY_TOOLS[@]}"; do
+    say "  run $run/$RUNS: $tool"
+    run_many "$tool"
+  done
+done
 bench_secs=$(( $(date +%s) - bench_start ))
 
 # ---- results -------------------------------------------------------------
 RESULTS=$WORK/results.md
 ratio() { # a b
   awk -v a="$1" -v b="$2" 'BEGIN { if (a == "" || b == "" || b + 0 == 0) print "–"; else printf "%.2f×", a / b }'
+}
+# label KEY TOOL: the tool's name with the run's note, if any.
+label() {
+  if [ -n "${NOTE[$1]:-}" ]; then echo "${LABEL[$2]} (${NOTE[$1]})"; else echo "${LABEL[$2]}"; fi
 }
 {
   echo "## Benchmark results"
@@ -352,37 +507,64 @@ ratio() { # a b
   echo "- runs per tool and table: $RUNS (fastest shown; peak memory: highest of the runs)"
   echo "- date: $(date -u '+%Y-%m-%d %H:%M UTC')"
   echo
-  echo "| table | rows | tool | wall s | rows/s | output MB/s | output MB | peak RSS MiB | CPU s | × floor | × mysql |"
-  echo "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|"
+  echo "| table | rows | tool | wall s | rows/s | output MB/s | output MB | peak RSS MiB | CPU s | × floor (text) | × floor (binary) | × mysql |"
+  echo "|---|---:|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|"
   for table in "${TABLES[@]}"; do
     for tool in "${TOOLS[@]}"; do
       key=$tool/$table
       if [ -n "${FAILED[$key]:-}" ] && [ -z "${BEST_WALL[$key]:-}" ]; then
-        echo "| $table | ${ROWS[$table]} | ${LABEL[$tool]} | failed (exit ${FAILED[$key]}) | | | | | | | |"
+        echo "| $table | ${ROWS[$table]} | ${LABEL[$tool]} | failed (exit ${FAILED[$key]}) | | | | | | | | |"
         continue
       fi
       w=${BEST_WALL[$key]}
-      awk -v t="$table" -v n="${ROWS[$table]}" -v l="${LABEL[$tool]}" -v w="$w" \
+      awk -v t="$table" -v n="${ROWS[$table]}" -v l="$(label "$key" "$tool")" -v w="$w" \
           -v b="${OUT_BYTES[$key]}" -v k="${PEAK_KB[$key]}" -v c="${BEST_CPU[$key]}" \
           -v rf="$(ratio "$w" "${BEST_WALL[floor/$table]:-}")" \
-          -v rm="$(ratio "$w" "${BEST_WALL[mysql/$table]:-}")" \
-          -v note="${NOTE[$key]:-}" 'BEGIN {
-        if (note != "") l = l " (" note ")"
-        printf "| %s | %d | %s | %.2f | %.0f | %.1f | %.1f | %.1f | %.2f | %s | %s |\n",
-          t, n, l, w, n / w, b / w / 1e6, b / 1e6, k / 1024, c, rf, rm }'
+          -v rb="$(ratio "$w" "${BEST_WALL[floor_bin/$table]:-}")" \
+          -v rm="$(ratio "$w" "${BEST_WALL[mysql/$table]:-}")" 'BEGIN {
+        printf "| %s | %d | %s | %.2f | %.0f | %.1f | %.1f | %.1f | %.2f | %s | %s | %s |\n",
+          t, n, l, w, n / w, b / w / 1e6, b / 1e6, k / 1024, c, rf, rb, rm }'
     done
   done
   echo
-  echo "Output bytes: the CSV file (BRENNOCK), the redirected standard output (mysql), the server's .txt file (dump --tab); for the floor the bytes received (sum of the field lengths). The memory of mariadb-dump --tab is the client's only: the server does the work. CPU s: user + system time of the client process."
+  echo "Output bytes: the CSV file (BRENNOCK), the redirected standard output (mysql), the server's .txt file (dump --tab); for the text floor the bytes received (sum of the field lengths), for the binary floor the bytes of the string, BLOB and decimal values plus the size of each other value as bound (4 for INT, 8 for DOUBLE, a MYSQL_TIME for a date). The memory of mariadb-dump --tab is the client's only: the server does the work. CPU s: user + system time of the client process."
+  echo
+  echo "### Many small tables"
+  echo
+  echo "| database | tables | rows | tool | wall s | ms per table | output MB | peak RSS MiB | CPU s | × floor (text) | × floor (binary) |"
+  echo "|---|---:|---:|---|---:|---:|---:|---:|---:|---:|---:|"
+  for tool in "${MANY_TOOLS[@]}"; do
+    key=$tool/$MANY
+    if [ -n "${FAILED[$key]:-}" ] && [ -z "${BEST_WALL[$key]:-}" ]; then
+      echo "| $TABLES_DB | $SMALL_TABLES | $MANY_ROWS | ${LABEL[$tool]} | failed (exit ${FAILED[$key]}) | | | | | | |"
+      continue
+    fi
+    w=${BEST_WALL[$key]}
+    awk -v d="$TABLES_DB" -v nt="$SMALL_TABLES" -v n="$MANY_ROWS" -v l="$(label "$key" "$tool")" \
+        -v w="$w" -v b="${OUT_BYTES[$key]}" -v k="${PEAK_KB[$key]}" -v c="${BEST_CPU[$key]}" \
+        -v rf="$(ratio "$w" "${BEST_WALL[floor/$MANY]:-}")" \
+        -v rb="$(ratio "$w" "${BEST_WALL[floor_bin/$MANY]:-}")" 'BEGIN {
+      printf "| %s | %d | %d | %s | %.2f | %.3f | %.1f | %.1f | %.2f | %s | %s |\n",
+        d, nt, n, l, w, w * 1000 / nt, b / 1e6, k / 1024, c, rf, rb }'
+  done
+  echo
+  echo "$SMALL_TABLES tables of $TABLE_ROWS rows (INT key, VARCHAR, DECIMAL, DATETIME). BRENNOCK converts the whole database (no --tab_file); each floor lists the tables (SHOW TABLES) and streams SELECT * of each in turn on one connection (the binary floor prepares one statement per table). ms per table: wall time / tables."
   echo
   echo "Goals (for information):"
   for table in wide narrow; do
-    echo "- $table: BRENNOCK $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor/$table]:-}") the floor's time (goal at most 1.50×), $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[mysql/$table]:-}") the mysql client's (goal below 1.00×)"
+    echo "- $table: BRENNOCK $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor_bin/$table]:-}") the binary-protocol floor's time (goal: BRENNOCK within 1.10× of the binary-protocol floor), $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor/$table]:-}") the text-protocol floor's, $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[mysql/$table]:-}") the mysql client's (goal below 1.00×)"
   done
   awk -v s="${PEAK_KB[BRENNOCK/wide_small]:-0}" -v w="${PEAK_KB[BRENNOCK/wide]:-0}" \
       -v ns="$SMALL_ROWS" -v nw="$WIDE_ROWS" 'BEGIN {
     printf "- BRENNOCK peak memory: %.1f MiB for %d wide rows, %.1f MiB for %d wide rows (goal: at most 50 MiB, flat)\n",
       s / 1024, ns, w / 1024, nw }'
+  awk -v nt="$SMALL_TABLES" -v a="${BEST_WALL[BRENNOCK/$MANY]:-}" \
+      -v fb="${BEST_WALL[floor_bin/$MANY]:-}" -v ft="${BEST_WALL[floor/$MANY]:-}" \
+      -v rb="$(ratio "${BEST_WALL[BRENNOCK/$MANY]:-}" "${BEST_WALL[floor_bin/$MANY]:-}")" \
+      -v rt="$(ratio "${BEST_WALL[BRENNOCK/$MANY]:-}" "${BEST_WALL[floor/$MANY]:-}")" 'BEGIN {
+    if (a == "" || fb == "" || ft == "") { print "- many small tables: –"; exit }
+    printf "- many small tables: BRENNOCK %.3f ms per table against %.3f ms for the binary-protocol floor, %s (goal: within 2.00×), and %.3f ms for the text-protocol floor, %s\n",
+      a * 1000 / nt, fb * 1000 / nt, rb, ft * 1000 / nt, rt }'
   echo
   echo "Conversions took $bench_secs s in all (data generation not counted)."
 } >"$RESULTS"
