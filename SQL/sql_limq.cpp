@@ -2,6 +2,9 @@
 
 #include <errmsg.h>
 
+#include <exception>
+#include <utility>
+
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_types.h"
@@ -100,9 +103,9 @@ std::wstring sql_strip_query_end(const std::wstring& query) {
 std::wstring sql_select_statement(const std::wstring& name_or_query, bool is_query) {
     if (is_query) {
         tk_log(1, "...as query");
-        // The closing parenthesis on a line of its own: a trailing "-- comment"
-        // in the query does not swallow it.
-        return L"SELECT * FROM (" + sql_strip_query_end(name_or_query) + L"\n) as temp___table";
+        // As written: a wrapping derived table would lose its ORDER BY and
+        // refuse duplicate column names and statements other than SELECT.
+        return sql_strip_query_end(name_or_query);
     }
     tk_log(1, "...as table");
     return L"SELECT * FROM " + sql_engine::get_safe_name(name_or_query);
@@ -137,6 +140,8 @@ sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name
         result_ = sql_open_stream(connection_, std::string_view(utf8));
         if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
         columns_ = sql_describe_columns(result_.get(), blob_to_text);
+        fields_ = mysql_fetch_fields(result_.get());
+        field_count_ = mysql_num_fields(result_.get());
     }
     names_serial_ = sql_record::new_names_serial();
     tk_log(1, "sql_limited_query - at the end");
@@ -216,6 +221,9 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
     }
     if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection_);
     columns_ = sql_describe_columns(fields, n, blob_to_text);
+    fields_ = fields;
+    field_count_ = n;
+    meta_ = std::move(meta);
     cells_.assign(n, sql_cell());
     stmt_ = std::move(stmt);
     binary_ = true;
@@ -350,6 +358,10 @@ size_t sql_limited_query::store_to(sql_page* page) {
     if (tk_log_wants(1)) tk_log(1, "sql_limited_query::store_to(n_max_records=%d)", static_cast<int>(sql_page::max_rows));
     if (!page) throw tk_mail_assertion(limq_source, 66);
     const size_t held = page->count;
+    if (failure_) {
+        page->clear();
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
     if (at_end()) {
         page->clear();
         return 0;
@@ -369,12 +381,17 @@ size_t sql_limited_query::store_to(sql_page* page) {
                 got = row != nullptr;
             }
         } catch (...) {
-            // The stream is broken: nothing more comes from it.
+            // The stream is broken: nothing more comes from it. The whole
+            // rows received before stay in the page; the failure is
+            // reported by the next call.
             result_.reset();
             stmt_.reset();
-            if (page->count < held) page->clear_from(page->count, held);
-            page->clear();
-            throw;
+            if (page->count == 0) {
+                if (held > 0) page->clear_from(0, held);
+                throw;
+            }
+            failure_ = std::current_exception();
+            break;
         }
         if (!got) {
             close();
