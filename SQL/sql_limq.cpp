@@ -136,7 +136,11 @@ sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name
     const std::wstring statement = sql_select_statement(name_or_query, is_query);
     if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", statement.c_str());
     const std::string utf8 = tk_to_utf8(statement);
-    if (text_only || !open_binary(utf8, blob_to_text)) {
+    // A stored query runs only once the server has said that it gives rows:
+    // a statement that changes data is refused without being run.
+    bool checked = !is_query;
+    if (text_only || !open_binary(utf8, blob_to_text, checked)) {
+        if (!checked) sql_check_gives_rows(connection_, utf8);
         result_ = sql_open_stream(connection_, std::string_view(utf8));
         if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
         columns_ = sql_describe_columns(result_.get(), blob_to_text);
@@ -166,7 +170,17 @@ void sql_limited_query::close() {
     }
 }
 
-bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text) {
+void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
+    sql_stmt_ptr stmt(mysql_stmt_init(connection));
+    if (!stmt) throw sql_exception(connection);
+    sql_notify_statement(statement);
+    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0)
+        throw sql_exception(stmt.get());
+    if (mysql_stmt_field_count(stmt.get()) == 0)
+        throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+}
+
+bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text, bool& checked) {
     // Older servers wrote doubles with fewer digits than read back the same.
     if (mysql_get_server_version(connection_) < binary_min_version) return false;
     sql_stmt_ptr stmt(mysql_stmt_init(connection_));
@@ -180,6 +194,7 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
     if (mysql_stmt_param_count(stmt.get()) != 0) return false;
     sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
     if (!meta) return false;
+    checked = true;
     const unsigned int n = mysql_num_fields(meta.get());
     const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
     for (unsigned int i = 0; i < n; ++i)

@@ -44,6 +44,10 @@ std::wstring sql_select_statement(const std::wstring& name_or_query, bool is_que
 // semicolons (also before a trailing comment) are removed.
 std::wstring sql_strip_query_end(const std::wstring& query);
 
+// Prepares a statement (never runs it) and throws sql_exception when the
+// server refuses it or it gives no rows.
+void sql_check_gives_rows(MYSQL* connection, const std::string& statement);
+
 class sql_limited_query {
 public:
     // Runs the SELECT and opens its stream; throws sql_exception when the
@@ -98,7 +102,8 @@ private:
 
     // Prepares, binds and runs the statement when its columns allow;
     // false (nothing run) to use the text protocol instead.
-    bool open_binary(const std::string& statement, bool blob_to_text);
+    // checked: set once the prepared statement was seen to give rows.
+    bool open_binary(const std::string& statement, bool blob_to_text, bool& checked);
     // The next row of the binary stream into cells_; false at its end.
     bool fetch_cells(size_t& row_bytes);
     static int64_t signed_integer(const binary_column& c);

@@ -83,6 +83,26 @@ TEST_F(FileContents, StoredQueriesRunAsWritten) {
     EXPECT_NE(printed.find("Converting table shown(? records)\n"), std::string::npos) << printed;
 }
 
+// Stored queries are sent as written, but one that gives no rows is refused
+// before it runs: nothing it says is done.
+TEST_F(FileContents, StoredQueriesThatChangeDataAreNeverRun) {
+    db.conn().exec("CREATE TABLE o (x INT); INSERT INTO o VALUES (1),(2)");
+    for (bool binary_allowed : {true, false}) {
+        conv_test::clear_handled_calls();
+        conv().console_run = false;
+        conv().table_queries = {{L"del", L"DELETE FROM o"},
+                                {L"upd", L"UPDATE o SET x = 9;"},
+                                {L"ins", L"INSERT INTO o VALUES (3)"},
+                                {L"drop", L"DROP TABLE o"}};
+        // A column only the text protocol reads: the check does not depend
+        // on the binary path.
+        if (!binary_allowed) conv().table_queries.push_back({L"flt", L"SELECT CAST(x AS FLOAT) AS f FROM o"});
+        conv()();
+        EXPECT_EQ(conv().errors_reported.load(), 4u);
+        EXPECT_EQ(db.conn().scalar("SELECT GROUP_CONCAT(x ORDER BY x) FROM o").value_or(""), "1,2");
+    }
+}
+
 // Another connection changes the column order after the table was described
 // and before its rows are read: header and rows both follow the result.
 TEST_F(FileContents, HeaderOfTheResultThatFillsTheFile) {
