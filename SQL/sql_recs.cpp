@@ -214,12 +214,13 @@ void sql_recordset::open_stream() {
 
 void sql_recordset::follow_result(bool blob_to_text) {
     // The rows are read by the result's own columns; the schema (and with it
-    // a file's header) follows them when the table changed since it was read.
+    // a file's header) follows them when the columns changed since they were
+    // described. Same names keep the schema with what was learnt about it.
     const sql_columns& columns = limited_query_->columns();
     bool same = columns.size() == schema_.size();
     for (size_t i = 0; same && i < columns.size(); ++i) {
         const t_ftd* d = schema_[i];
-        same = d && d->name == columns[i].name && d->vartype == columns[i].rule.vartype;
+        same = d && d->name == columns[i].name;
     }
     if (same || !limited_query_->fields()) return;
     tk_log(2, "The result's columns differ from the description: the schema follows the result");

@@ -41,7 +41,7 @@ public:
     void prev() override;
     // Opens a new stream from the first row; the count taken when the
     // recordset was built is reused by the first reset and taken again by
-    // later ones. When the stream's columns differ from the schema, the
+    // later ones. When the names of the stream's columns differ from the schema, the
     // schema is rebuilt from them.
     void reset() override;
 
