@@ -2,6 +2,9 @@
 
 #include <errmsg.h>
 
+#include <exception>
+#include <utility>
+
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_types.h"
@@ -100,9 +103,9 @@ std::wstring sql_strip_query_end(const std::wstring& query) {
 std::wstring sql_select_statement(const std::wstring& name_or_query, bool is_query) {
     if (is_query) {
         tk_log(1, "...as query");
-        // The closing parenthesis on a line of its own: a trailing "-- comment"
-        // in the query does not swallow it.
-        return L"SELECT * FROM (" + sql_strip_query_end(name_or_query) + L"\n) as temp___table";
+        // As written: a wrapping derived table would lose its ORDER BY and
+        // refuse duplicate column names and statements other than SELECT.
+        return sql_strip_query_end(name_or_query);
     }
     tk_log(1, "...as table");
     return L"SELECT * FROM " + sql_engine::get_safe_name(name_or_query);
@@ -133,10 +136,16 @@ sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name
     const std::wstring statement = sql_select_statement(name_or_query, is_query);
     if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", statement.c_str());
     const std::string utf8 = tk_to_utf8(statement);
-    if (text_only || !open_binary(utf8, blob_to_text)) {
+    // A stored query runs only once the server has said that it gives rows:
+    // a statement that changes data is refused without being run.
+    bool checked = !is_query;
+    if (text_only || !open_binary(utf8, blob_to_text, checked)) {
+        if (!checked) sql_check_gives_rows(connection_, utf8);
         result_ = sql_open_stream(connection_, std::string_view(utf8));
         if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
         columns_ = sql_describe_columns(result_.get(), blob_to_text);
+        fields_ = mysql_fetch_fields(result_.get());
+        field_count_ = mysql_num_fields(result_.get());
     }
     names_serial_ = sql_record::new_names_serial();
     tk_log(1, "sql_limited_query - at the end");
@@ -161,7 +170,17 @@ void sql_limited_query::close() {
     }
 }
 
-bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text) {
+void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
+    sql_stmt_ptr stmt(mysql_stmt_init(connection));
+    if (!stmt) throw sql_exception(connection);
+    sql_notify_statement(statement);
+    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0)
+        throw sql_exception(stmt.get());
+    if (mysql_stmt_field_count(stmt.get()) == 0)
+        throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+}
+
+bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text, bool& checked) {
     // Older servers wrote doubles with fewer digits than read back the same.
     if (mysql_get_server_version(connection_) < binary_min_version) return false;
     sql_stmt_ptr stmt(mysql_stmt_init(connection_));
@@ -175,6 +194,7 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
     if (mysql_stmt_param_count(stmt.get()) != 0) return false;
     sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
     if (!meta) return false;
+    checked = true;
     const unsigned int n = mysql_num_fields(meta.get());
     const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
     for (unsigned int i = 0; i < n; ++i)
@@ -216,6 +236,9 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
     }
     if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection_);
     columns_ = sql_describe_columns(fields, n, blob_to_text);
+    fields_ = fields;
+    field_count_ = n;
+    meta_ = std::move(meta);
     cells_.assign(n, sql_cell());
     stmt_ = std::move(stmt);
     binary_ = true;
@@ -350,6 +373,10 @@ size_t sql_limited_query::store_to(sql_page* page) {
     if (tk_log_wants(1)) tk_log(1, "sql_limited_query::store_to(n_max_records=%d)", static_cast<int>(sql_page::max_rows));
     if (!page) throw tk_mail_assertion(limq_source, 66);
     const size_t held = page->count;
+    if (failure_) {
+        page->clear();
+        std::rethrow_exception(std::exchange(failure_, nullptr));
+    }
     if (at_end()) {
         page->clear();
         return 0;
@@ -369,12 +396,17 @@ size_t sql_limited_query::store_to(sql_page* page) {
                 got = row != nullptr;
             }
         } catch (...) {
-            // The stream is broken: nothing more comes from it.
+            // The stream is broken: nothing more comes from it. The whole
+            // rows received before stay in the page; the failure is
+            // reported by the next call.
             result_.reset();
             stmt_.reset();
-            if (page->count < held) page->clear_from(page->count, held);
-            page->clear();
-            throw;
+            if (page->count == 0) {
+                if (held > 0) page->clear_from(0, held);
+                throw;
+            }
+            failure_ = std::current_exception();
+            break;
         }
         if (!got) {
             close();

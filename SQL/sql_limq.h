@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,12 +37,16 @@ struct sql_page {
     void clear_from(size_t first, size_t last);
 };
 
-// The statement that streams a table or a stored query:
-// "SELECT * FROM `table`" or "SELECT * FROM (query\n) as temp___table".
+// The statement that streams a table or a stored query: "SELECT * FROM
+// `table`", or the query as written (sql_strip_query_end).
 std::wstring sql_select_statement(const std::wstring& name_or_query, bool is_query);
-// A stored query made fit to be wrapped: trailing blanks and semicolons
-// (also before a trailing comment) are removed.
+// A stored query made fit to be sent or wrapped: trailing blanks and
+// semicolons (also before a trailing comment) are removed.
 std::wstring sql_strip_query_end(const std::wstring& query);
+
+// Prepares a statement (never runs it) and throws sql_exception when the
+// server refuses it or it gives no rows.
+void sql_check_gives_rows(MYSQL* connection, const std::string& statement);
 
 class sql_limited_query {
 public:
@@ -59,12 +64,17 @@ public:
     // Refills the page with the next rows of the stream (up to its row and
     // byte limits) and answers how many it holds: 0 at the end of the
     // stream. A stream that breaks (lost connection, killed query) throws
-    // sql_exception; the stream is then closed. A null page asserts.
+    // sql_exception; the stream is then closed. The whole rows received
+    // before the break are answered first, and the next call throws. A null
+    // page asserts.
     size_t store_to(sql_page* page);
 
     // The stream was read to its end (and freed: the connection is free).
-    bool at_end() const { return !result_ && !stmt_; }
+    bool at_end() const { return !result_ && !stmt_ && !failure_; }
     const sql_columns& columns() const { return columns_; }
+    // The column descriptions of the result (valid while the stream is open).
+    const MYSQL_FIELD* fields() const { return fields_; }
+    unsigned int field_count() const { return field_count_; }
     // The text stream (null while the rows come by the binary protocol).
     MYSQL_RES* result() const { return result_.get(); }
     bool is_binary() const { return binary_; }
@@ -92,7 +102,8 @@ private:
 
     // Prepares, binds and runs the statement when its columns allow;
     // false (nothing run) to use the text protocol instead.
-    bool open_binary(const std::string& statement, bool blob_to_text);
+    // checked: set once the prepared statement was seen to give rows.
+    bool open_binary(const std::string& statement, bool blob_to_text, bool& checked);
     // The next row of the binary stream into cells_; false at its end.
     bool fetch_cells(size_t& row_bytes);
     static int64_t signed_integer(const binary_column& c);
@@ -103,6 +114,9 @@ private:
     MYSQL* connection_;
     sql_result_ptr result_;
     sql_stmt_ptr stmt_;
+    sql_result_ptr meta_;  // the column descriptions of the binary stream
+    const MYSQL_FIELD* fields_ = nullptr;
+    unsigned int field_count_ = 0;
     bool binary_ = false;
     bool rebind_ = false;      // a byte buffer changed: bind again before the next row
     bool large_held_ = false;  // a byte buffer is beyond large_bytes
@@ -111,4 +125,5 @@ private:
     std::vector<binary_column> binary_columns_;
     std::vector<MYSQL_BIND> binds_;
     std::vector<sql_cell> cells_;
+    std::exception_ptr failure_;  // a break not yet reported (rows came before it)
 };

@@ -48,6 +48,7 @@ sql_field::sql_field(const sql_column& column, const char* cell, unsigned long l
 
 void sql_field::assign(const sql_column_rule& rule, const char* cell, unsigned long length) {
     set_declared_size(static_cast<uint32_t>(length));
+    set_text_form(rule.form);
     sql_cell_to_value(rule, cell, length, value());
 }
 
@@ -71,6 +72,7 @@ uint32_t cell_size(const sql_column_rule& rule, const sql_cell& cell) {
 
 void sql_field::assign(const sql_column_rule& rule, const sql_cell& cell) {
     set_declared_size(cell_size(rule, cell));
+    set_text_form(rule.form);
     sql_cell_to_value(rule, cell, value());
 }
 

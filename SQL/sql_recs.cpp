@@ -75,55 +75,69 @@ sql_recordset::~sql_recordset() {
     limited_query_.reset();
 }
 
+void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text,
+                             std::wstring& select_list, bool& has_geometry) {
+    schema_.clear();
+    auto_number_.clear();
+    select_list = L"SELECT ";
+    has_geometry = false;
+    for (unsigned int i = 0; i < n; ++i) {
+        const MYSQL_FIELD& f = fields[i];
+        tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
+        if (i > 0) select_list += L",";
+        const std::wstring name = tk_from_utf8(std::string(f.name, f.name_length));
+        const std::wstring safe = sql_engine::get_safe_name(name);
+        if (f.type == MYSQL_TYPE_GEOMETRY) {
+            tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
+            select_list += L"ST_AsText(" + safe + L") as ";
+            has_geometry = true;
+        }
+        select_list += safe;
+        tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type), f.length,
+               f.flags);
+        sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
+        if (f.type == MYSQL_TYPE_GEOMETRY) rule.vartype = VT_BSTR;  // read through ST_AsText
+        auto d = std::make_unique<t_ftd>(static_cast<uint32_t>(f.length), name, rule.vartype,
+                                         (f.flags & sql_flag_not_null) != 0,
+                                         (f.flags & sql_flag_auto_increment) != 0, ole_variant(), sub_kind(f),
+                                         std::wstring());
+        if (d->auto_increment) {
+            if (tk_log_wants(1)) tk_wlog(1, L"Got auto_number column: '%s'", name.c_str());
+            auto_number_ = name;
+        }
+        if (f.type == MYSQL_TYPE_DECIMAL || f.type == MYSQL_TYPE_NEWDECIMAL) {
+            tk_log(1, "Scale/precision: (%u,%lu)", f.decimals, f.length);
+            d->precision = static_cast<int32_t>(sql_decimal_precision(f));
+            d->scale = static_cast<int32_t>(f.decimals);
+        }
+        schema_.push_back(std::move(d));
+    }
+}
+
 void sql_recordset::initialize() {
     tk_log(2, "sql_recordset::initialize");
     const bool blob_to_text = sql_blob_to_text();
     tk_log(2, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
     page_.clear();
 
-    rec_count_ = get_rec_count();
+    count_rows();
     count_fresh_ = true;
     tk_log(2, "get_rec_count returns %" PRIu64, rec_count_);
 
-    // The columns alone: no row is read here.
-    std::wstring select_list = L"SELECT ";
+    std::wstring select_list;
     bool has_geometry = false;
-    {
-        sql_result_ptr meta = sql_open_stream(connection_, sql_select_statement(source(), is_query()) + L" LIMIT 0");
+    if (is_query()) {
+        // The query as written gives the columns; the stream stays open for
+        // the first reset, so the query runs once.
+        limited_query_ = std::make_unique<sql_limited_query>(connection_, query_, true, blob_to_text);
+        stream_fresh_ = true;
+        describe(limited_query_->fields(), limited_query_->field_count(), blob_to_text, select_list, has_geometry);
+    } else {
+        // The columns alone: no row is read here.
+        sql_result_ptr meta = sql_open_stream(connection_, sql_select_statement(name_, false) + L" LIMIT 0");
         if (!meta) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
-        const unsigned int n = mysql_num_fields(meta.get());
-        const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
-        for (unsigned int i = 0; i < n; ++i) {
-            const MYSQL_FIELD& f = fields[i];
-            tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
-            if (i > 0) select_list += L",";
-            const std::wstring name = tk_from_utf8(std::string(f.name, f.name_length));
-            const std::wstring safe = sql_engine::get_safe_name(name);
-            if (f.type == MYSQL_TYPE_GEOMETRY) {
-                tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
-                select_list += L"ST_AsText(" + safe + L") as ";
-                has_geometry = true;
-            }
-            select_list += safe;
-            tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type),
-                   f.length, f.flags);
-            sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
-            if (f.type == MYSQL_TYPE_GEOMETRY) rule.vartype = VT_BSTR;  // read through ST_AsText
-            auto d = std::make_unique<t_ftd>(static_cast<uint32_t>(f.length), name, rule.vartype,
-                                             (f.flags & sql_flag_not_null) != 0,
-                                             (f.flags & sql_flag_auto_increment) != 0, ole_variant(), sub_kind(f),
-                                             std::wstring());
-            if (d->auto_increment) {
-                if (tk_log_wants(1)) tk_wlog(1, L"Got auto_number column: '%s'", name.c_str());
-                auto_number_ = name;
-            }
-            if (f.type == MYSQL_TYPE_DECIMAL || f.type == MYSQL_TYPE_NEWDECIMAL) {
-                tk_log(1, "Scale/precision: (%u,%lu)", f.decimals, f.length);
-                d->precision = static_cast<int32_t>(sql_decimal_precision(f));
-                d->scale = static_cast<int32_t>(f.decimals);
-            }
-            schema_.push_back(std::move(d));
-        }
+        describe(mysql_fetch_fields(meta.get()), mysql_num_fields(meta.get()), blob_to_text, select_list,
+                 has_geometry);
         while (sql_fetch_row(connection_, meta.get())) {
         }
     }
@@ -152,7 +166,11 @@ void sql_recordset::initialize() {
         }
     }
     // Geometry is read as text: the recordset becomes the query of its select list.
-    if (has_geometry) query_ = select_list;
+    if (has_geometry) {
+        limited_query_.reset();
+        stream_fresh_ = false;
+        query_ = select_list;
+    }
     tk_log(2, "sql_recordset::initialize - END");
 }
 
@@ -166,27 +184,70 @@ uint64_t sql_recordset::get_rec_count() {
     return count;
 }
 
+void sql_recordset::count_rows() {
+    rec_count_known_ = true;
+    if (!is_query()) {
+        rec_count_ = get_rec_count();
+        return;
+    }
+    // A query that cannot be counted as a derived table (duplicate column
+    // names, SHOW and the like) is still read; its count is unknown.
+    try {
+        rec_count_ = get_rec_count();
+    } catch (const sql_exception& e) {
+        tk_log(2, "The query cannot be counted: %s", e.what());
+        rec_count_ = 0;
+        rec_count_known_ = false;
+    }
+}
+
 void sql_recordset::append_record(const udb_record&) {
     tk_log(2, "sql_recordset::append_record");
     throw tk_mail_assertion(recs_source, 257);
 }
 
 void sql_recordset::open_stream() {
-    limited_query_ = std::make_unique<sql_limited_query>(connection_, source(), is_query(), sql_blob_to_text());
-    page_index_ = 0;
-    limited_query_->store_to(&page_);
+    const bool blob_to_text = sql_blob_to_text();
+    limited_query_ = std::make_unique<sql_limited_query>(connection_, source(), is_query(), blob_to_text);
+    follow_result(blob_to_text);
+}
+
+void sql_recordset::follow_result(bool blob_to_text) {
+    // The rows are read by the result's own columns; the schema (and with it
+    // a file's header) follows them when the columns changed since they were
+    // described. Same names keep the schema with what was learnt about it.
+    const sql_columns& columns = limited_query_->columns();
+    bool same = columns.size() == schema_.size();
+    for (size_t i = 0; same && i < columns.size(); ++i) {
+        const t_ftd* d = schema_[i];
+        same = d && d->name == columns[i].name;
+    }
+    if (same || !limited_query_->fields()) return;
+    tk_log(2, "The result's columns differ from the description: the schema follows the result");
+    std::wstring select_list;
+    bool has_geometry = false;
+    describe(limited_query_->fields(), limited_query_->field_count(), blob_to_text, select_list, has_geometry);
 }
 
 void sql_recordset::reset() {
     tk_log(2, "sql_recordset::reset");
-    // The old stream is closed before anything else is sent.
-    limited_query_.reset();
     page_.clear();
     position_ = 0;
     page_index_ = 0;
-    if (!count_fresh_) rec_count_ = get_rec_count();
+    if (stream_fresh_ && limited_query_) {
+        // The stream opened when the columns were read: no row taken yet.
+        stream_fresh_ = false;
+        count_fresh_ = false;
+        limited_query_->store_to(&page_);
+        return;
+    }
+    stream_fresh_ = false;
+    // The old stream is closed before anything else is sent.
+    limited_query_.reset();
+    if (!count_fresh_) count_rows();
     count_fresh_ = false;
     open_stream();
+    limited_query_->store_to(&page_);
 }
 
 udb_record* sql_recordset::get_record() {

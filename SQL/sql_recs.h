@@ -41,7 +41,8 @@ public:
     void prev() override;
     // Opens a new stream from the first row; the count taken when the
     // recordset was built is reused by the first reset and taken again by
-    // later ones.
+    // later ones. When the names of the stream's columns differ from the schema, the
+    // schema is rebuilt from them.
     void reset() override;
 
     // Runs the count statement.
@@ -56,13 +57,21 @@ public:
     const std::wstring& get_auto_number_column() const { return auto_number_; }
 
 protected:
-    // Reads the columns (a LIMIT 0 statement), builds the schema, counts the
-    // rows. Called by the constructors.
+    // Counts the rows and builds the schema: a table's columns from a LIMIT 0
+    // statement; a query's from its own result, whose stream the first reset
+    // reads. Called by the constructors.
     void initialize();
 
 private:
     const std::wstring& source() { return is_query() ? query_ : name_; }
+    // The count statement; a query that cannot be counted leaves the count
+    // unknown (0).
+    void count_rows();
+    // The schema of the columns (and the select list that reads geometry as text).
+    void describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text, std::wstring& select_list,
+                  bool& has_geometry);
     void open_stream();
+    void follow_result(bool blob_to_text);
 
     MYSQL* connection_;
     std::vector<udb_relationship>* relationships_;
@@ -70,6 +79,7 @@ private:
     uint64_t position_ = 0;
     size_t page_index_ = 0;
     bool count_fresh_ = false;
+    bool stream_fresh_ = false;  // limited_query_ was opened by initialize, no row read
     std::wstring auto_number_;
     sql_page page_;
 };

@@ -48,6 +48,15 @@ sql_column_rule make(VARTYPE vt, sql_cell_kind kind) {
     return r;
 }
 
+// The server's text form of the column's cells, with its fraction digits.
+sql_column_rule with_form(sql_column_rule r, ole_text_form::kind_t kind, unsigned int digits) {
+    r.form.kind = kind;
+    r.form.digits = static_cast<uint8_t>(digits);
+    return r;
+}
+
+unsigned int fraction_digits(const MYSQL_FIELD& field) { return field.decimals <= 6 ? field.decimals : 6; }
+
 VARTYPE bits_vartype(unsigned long bit_count) {
     if (bit_count <= 8) return VT_UI1;
     if (bit_count <= 16) return VT_UI2;
@@ -65,7 +74,8 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
         // Up to 28 digits fit the decimal type; wider columns keep their
         // exact digits as text.
         if (sql_decimal_precision(field) > plat::DECIMAL_MAX_SCALE) return make(VT_BSTR, sql_cell_kind::text);
-        return make(VT_DECIMAL, sql_cell_kind::decimal);
+        return with_form(make(VT_DECIMAL, sql_cell_kind::decimal), ole_text_form::decimal,
+                         field.decimals <= plat::DECIMAL_MAX_SCALE ? field.decimals : plat::DECIMAL_MAX_SCALE);
     case MYSQL_TYPE_TINY:
         return is_unsigned ? make(VT_UI1, sql_cell_kind::int_unsigned)
                            : make(VT_I1, sql_cell_kind::int_signed);
@@ -86,12 +96,12 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
         return make(VT_R8, sql_cell_kind::real8);
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_NEWDATE:
-        return make(VT_DATE, sql_cell_kind::date);
+        return with_form(make(VT_DATE, sql_cell_kind::date), ole_text_form::date, 0);
     case MYSQL_TYPE_TIME:
-        return make(VT_DATE, sql_cell_kind::time);
+        return with_form(make(VT_DATE, sql_cell_kind::time), ole_text_form::time, fraction_digits(field));
     case MYSQL_TYPE_TIMESTAMP:
     case MYSQL_TYPE_DATETIME:
-        return make(VT_DATE, sql_cell_kind::datetime);
+        return with_form(make(VT_DATE, sql_cell_kind::datetime), ole_text_form::datetime, fraction_digits(field));
     case MYSQL_TYPE_YEAR:
         return make(VT_UI2, sql_cell_kind::int_unsigned);
     case MYSQL_TYPE_BIT:
@@ -312,6 +322,16 @@ bool set_unsigned(ole_variant& out, VARTYPE vt, uint64_t v) {
     }
 }
 
+// "0x" (any case) followed by hex digits only: the text form of bytes.
+bool reads_as_hex(std::string_view s) {
+    if (s.size() < 2 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
+    for (size_t i = 2; i < s.size(); ++i) {
+        const char c = s[i];
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
 void set_text(ole_variant& out, const char* cell, unsigned long length) {
     out.attach_string(std::string_view(cell, length));
 }
@@ -333,7 +353,7 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
         return;
     case sql_cell_kind::bytes_or_text: {
         const std::string_view bytes(cell, length);
-        if (std::memchr(cell, 0, length) == nullptr && plat::utf8_valid(bytes))
+        if (std::memchr(cell, 0, length) == nullptr && !reads_as_hex(bytes) && plat::utf8_valid(bytes))
             set_text(out, cell, length);
         else
             out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);

@@ -40,6 +40,9 @@ enum class sql_cell_kind : uint8_t {
 struct sql_column_rule {
     VARTYPE vartype = VT_BSTR;  // the column's value type (schema descriptor)
     sql_cell_kind kind = sql_cell_kind::text;
+    // How the cells are written to files: the server's text form of the
+    // column's type (dates, times, decimals with the column's digits).
+    ole_text_form form;
 };
 
 // True for the types that carry strings or BLOBs (VAR_STRING, STRING, VARCHAR,
@@ -52,8 +55,10 @@ bool sql_is_binary_column(const MYSQL_FIELD& field);
 // The number of digits of a DECIMAL column (its length less sign and point).
 uint32_t sql_decimal_precision(const MYSQL_FIELD& field);
 
-// The rule for a column. blob_to_text: binary cells that are valid UTF-8 become
-// text, the others stay bytes (their text form is "0x" and hexadecimal digits).
+// The rule for a column. blob_to_text: binary cells that are valid UTF-8
+// without zero bytes become text, unless the text itself reads as the hex
+// form of bytes ("0x" and hex digits only); the others stay bytes (their text
+// form is "0x" and hexadecimal digits).
 sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text);
 
 // The value of one cell (null cell: VT_EMPTY). The value object is reused:

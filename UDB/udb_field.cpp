@@ -17,7 +17,7 @@ udb_field::udb_field(const std::wstring& name, uint32_t size, ole_variant&& valu
 }
 
 udb_field::udb_field(const udb_field& that)
-    : ole_variant(that), declared_size_(that.declared_size_), name_(that.name_) {
+    : ole_variant(that), declared_size_(that.declared_size_), text_form_(that.text_form_), name_(that.name_) {
     tk_log(1, "udb_field::copy ctor");
 }
 

@@ -29,10 +29,16 @@ public:
     // are overwritten (buffers keep their capacity).
     void set_name(const std::wstring& name) { name_ = name; }
     void set_declared_size(uint32_t size) { declared_size_ = size; }
+    // How the value is written as a file cell (see append_utf8_cell); the
+    // back end that reads the field sets it from the field's column.
+    void set_text_form(ole_text_form form) { text_form_ = form; }
+    ole_text_form text_form() const { return text_form_; }
+    void append_utf8_cell(std::string& out) const { ole_variant::append_utf8_cell(out, text_form_); }
     ole_variant& value() { return *this; }
     const ole_variant& value() const { return *this; }
 
 private:
     uint32_t declared_size_ = 0;
+    ole_text_form text_form_;
     std::wstring name_;
 };

@@ -59,6 +59,8 @@ public:
     const udb_indexes& get_indexes() const { return indexes_; }
     udb_database* get_owner() const { return owner_; }
     uint64_t get_record_count() const { return rec_count_; }
+    // False when the back end could not count the records (the count is then 0).
+    bool is_record_count_known() const { return rec_count_known_; }
 
 protected:
     std::wstring query_;
@@ -70,4 +72,5 @@ protected:
     std::wstring name3_;
     std::vector<std::pair<std::wstring, std::wstring>> pairs_;
     uint64_t rec_count_ = 0;  // the number of records, as the back end counted them
+    bool rec_count_known_ = true;
 };

@@ -180,6 +180,10 @@ csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, const udb
     tk_log(2, "csv_file::ctor for writing with field names");
     set_delimiter(delimiter);
     open_for_writing(path);
+    write_header(schema);
+}
+
+void csv_file::write_header(const udb_schema& schema) {
     std::string& line = out_.buffer();
     for (size_t i = 0; i < schema.size(); ++i) {
         if (i > 0) line += delim_utf8_;
@@ -219,8 +223,9 @@ void csv_file::append_record(const udb_record& record) {
             if (!f) continue;
             const VARTYPE t = f->get_type();
             const size_t start = line.size();
-            // Every type's text form, numbers included, is exact and locale-free.
-            f->append_utf8_text(line);
+            // Every type's text form, numbers included, is exact and locale-free;
+            // texts are written whole, dates and decimals in their column's form.
+            f->append_utf8_cell(line);
             // Only strings can hold a quote, a line break or the delimiter.
             if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
             if (log1) {

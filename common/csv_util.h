@@ -68,6 +68,9 @@ public:
     csv_file(const std::wstring& path, const wchar_t* delimiter);
     // The same, then the header line: the names of the schema's descriptors.
     csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema);
+    // Writes the header line: the names of the schema's descriptors. For a
+    // file built without one, before any record.
+    void write_header(const udb_schema& schema);
     // Opens an existing file for reading.
     csv_file(for_reading_t, const std::wstring& path, const wchar_t* delimiter);
     // Closes the file; a failure here is only logged: call close() to know.

@@ -208,21 +208,31 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     }
 
     const std::wstring path = csv.get_full_file_name(file_name);
-    std::unique_ptr<csv_file> file = include_field_names ? std::make_unique<csv_file>(path, delimiter, rs->get_schema())
-                                                         : std::make_unique<csv_file>(path, delimiter);
+    // The header is written from the columns of the result that fills the
+    // file, once its stream is open.
+    std::unique_ptr<csv_file> file = std::make_unique<csv_file>(path, delimiter);
 
+    // A count the server refused (a query it cannot count) shows as "?".
     progress.record_count = rs->get_record_count();
-    tk_wlog(3, L"Converting table %s (%I64u records)", name.c_str(), progress.record_count.load());
+    const std::string count_text =
+        rs->is_record_count_known() ? std::to_string(progress.record_count.load()) : std::string("?");
+    tk_wlog(3, L"Converting table %s (%s records)", name.c_str(), tk_from_utf8(count_text).c_str());
     if (console_run && !silent)
-        console_line(stdout, "Converting table " + console_text(name) + "(" +
-                                 std::to_string(progress.record_count.load()) + " records)");
+        console_line(stdout, "Converting table " + console_text(name) + "(" + count_text + " records)");
     if (definitions_only) {
+        if (include_field_names) file->write_header(rs->get_schema());
         file->close();
         return;
     }
 
     // The table ends at the end of its stream, whatever the count said.
-    rs->reset();
+    try {
+        rs->reset();
+    } catch (...) {
+        if (include_field_names) file->write_header(rs->get_schema());
+        throw;
+    }
+    if (include_field_names) file->write_header(rs->get_schema());
     while (!rs->is_eof()) {
         check_stop();
         const uint64_t number = progress.current_record.load() + 1;

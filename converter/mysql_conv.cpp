@@ -71,9 +71,9 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         tk_wlog(2, L"mysql_converter_impl::check_query(%s,%s)", database.c_str(), query.c_str());
     try {
         std::unique_ptr<udb_database> db = engine.open_db(database, 1, std::wstring());
-        // The statement the conversion would stream, with no row asked for,
-        // is prepared but never executed: nothing the text says is done.
-        const std::string statement = tk_to_utf8(sql_select_statement(query, true) + L" LIMIT 0");
+        // The statement the conversion would stream is prepared but never
+        // executed: nothing the text says is done.
+        const std::string statement = tk_to_utf8(sql_select_statement(query, true));
         MYSQL* connection = engine.get_connection();
         stmt_ptr stmt(mysql_stmt_init(connection));
         if (!stmt) {

@@ -872,6 +872,100 @@ void ole_variant::append_utf8_text(std::string& out) const {
     }
 }
 
+namespace {
+
+// Fraction of a second to that many digits (0 to 6).
+void append_fraction(std::string& out, uint32_t microseconds, unsigned digits) {
+    if (digits == 0) return;
+    if (digits > 6) digits = 6;
+    uint32_t f = microseconds % 1000000;
+    for (unsigned i = digits; i < 6; ++i) f /= 10;
+    char buf[8];
+    for (unsigned i = digits; i > 0; --i) {
+        buf[i - 1] = static_cast<char>('0' + f % 10);
+        f /= 10;
+    }
+    out += '.';
+    out.append(buf, digits);
+}
+
+void append_padded(std::string& out, unsigned v, unsigned width) {
+    char buf[12];
+    unsigned n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (width > n) out.append(width - n, '0');
+    while (n) out += buf[--n];
+}
+
+void append_server_date(std::string& out, const ole_date& d) {
+    append_padded(out, d.time.year, 4);
+    out += '-';
+    append_padded(out, d.time.month, 2);
+    out += '-';
+    append_padded(out, d.time.day, 2);
+}
+
+void append_server_clock(std::string& out, const ole_date& d, unsigned digits) {
+    append_padded(out, d.time.hour, 2);
+    out += ':';
+    append_padded(out, d.time.minute, 2);
+    out += ':';
+    append_padded(out, d.time.second, 2);
+    append_fraction(out, d.microseconds, digits);
+}
+
+}  // namespace
+
+void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
+    switch (var_.vt) {
+    case VT_BSTR:
+        if (utf8_held_) {
+            out.append(utf8_);
+            return;
+        }
+        plat::utf8_encode_append(out, var_.bstrVal);
+        return;
+    case VT_DATE:
+        switch (form.kind) {
+        case ole_text_form::date:
+            append_server_date(out, date_);
+            return;
+        case ole_text_form::datetime:
+            append_server_date(out, date_);
+            out += ' ';
+            append_server_clock(out, date_, form.digits);
+            return;
+        case ole_text_form::time:
+            if (date_.negative) out += '-';
+            append_server_clock(out, date_, form.digits);
+            return;
+        default:
+            break;
+        }
+        break;
+    case VT_DECIMAL:
+        if (form.kind == ole_text_form::decimal) {
+            // The exact digits, then the column's scale in full.
+            const size_t start = out.size();
+            plat::dec_append_text(out, var_.decVal);
+            const size_t point = out.find('.', start);
+            const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
+            if (have < form.digits) {
+                if (point == std::string::npos) out += '.';
+                out.append(form.digits - have, '0');
+            }
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    append_utf8_text(out);
+}
+
 std::string ole_variant::to_string() const {
     if (tk_log_wants(1)) tk_log(1, "ole_variant::to_string (vt=%08X)", static_cast<unsigned>(var_.vt));
     std::string s;

@@ -23,6 +23,17 @@ public:
     uint32_t mode = 0;
 };
 
+// How a value is written as the text of a file cell: its own text form, or
+// the form a MySQL server gives the values of a column of that type, with the
+// column's fraction digits (for decimal: its scale). Values that the form
+// does not fit (texts, empty values) are written by their own form.
+struct ole_text_form {
+    enum kind_t : uint8_t { own, date, datetime, time, decimal };
+    kind_t kind = own;
+    uint8_t digits = 0;
+    bool operator==(const ole_text_form&) const = default;
+};
+
 class ole_variant {
 public:
     // Construction ------------------------------------------------------
@@ -96,6 +107,10 @@ public:
     void append_utf8_text(std::string& out) const;
     // Appends to_wstring() to out.
     void append_wtext(std::wstring& out) const;
+    // Appends the text of a file cell as UTF-8: append_utf8_text, except that
+    // a text is written whole (zero characters included) and dates, times
+    // and decimals take the given form.
+    void append_utf8_cell(std::string& out, ole_text_form form) const;
 
     // Parse text of a given type. Empty text of any type but VT_BSTR gives
     // VT_EMPTY. Integers read like atoi (leading number, 0 when none); R4/R8
