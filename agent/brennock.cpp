@@ -40,6 +40,8 @@ int main(int argc, char** argv, char** /*envp*/) {
     install_terminate_handler();
 
     tk_logger logger(nullptr, false, 3, false);
+    // A log file that cannot be written is told once; the run goes on.
+    logger.on_failure = console_report_problem;
     error_handler handler;
     int code = -1;
     try {

@@ -1,6 +1,9 @@
 // The conversion run against the test server: whole databases into CSV
 // folders, compared byte for byte with the files of tests/data/converter.
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "conv_test_util.h"
@@ -371,26 +374,43 @@ TEST_F(ConversionRun, StreamFailureMidTableIsReportedWithItsRecord) {
     // Rows come in pages: the failing page is lost as a whole.
     const size_t written = sql_page::max_rows;
     EXPECT_EQ(calls[0].context, "broken, record #" + std::to_string(written + 1));
+    // The table did not complete: its records stay under the part name, which
+    // the report names.
     std::string want = bom + "id;v\r\n";
     for (size_t i = 1; i <= written; ++i) want += std::to_string(i) + ";\r\n";
-    EXPECT_EQ(read_file(out.file("broken.csv")), want);
+    EXPECT_EQ(read_file(out.file("broken.csv.part")), want);
+    EXPECT_FALSE(exists(out.file("broken.csv")));
+    EXPECT_NE(calls[0].text.find("(the records written so far are in " + out.file("broken.csv.part") + ")"),
+              std::string::npos)
+        << calls[0].text;
     EXPECT_EQ(read_file(out.file("types.csv")), expected("full/types.csv"));
     EXPECT_EQ(conv().progress.table_count.load(), 0u);  // the run itself ended normally
 }
 
 // A file that cannot be written is a reported failure, not a success.
 TEST_F(ConversionRun, WriteFailureIsReportedWithItsTable) {
-    ASSERT_TRUE(exists("/dev/full"));
-    std::filesystem::create_symlink("/dev/full", out.file("types.csv"));
+    // Files may grow only to the size of the small table's file.
+    const std::string small = expected("full/empty_t.csv");
+    ASSERT_LT(small.size(), expected("full/types.csv").size());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = small.size();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     conv().console_run = false;
     conv().selected_tables = {L"types", L"empty_t"};
     conv()();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
     EXPECT_TRUE(conv().done.load());
     EXPECT_EQ(conv().errors_reported.load(), 1u);
     const auto calls = handled_calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].level, 1u);
     EXPECT_EQ(calls[0].context, "types");
+    EXPECT_EQ(calls[0].text, "Error writing CSV file " + out.file("types.csv.part") + ": File too large");
+    EXPECT_FALSE(exists(out.file("types.csv")));
     EXPECT_EQ(read_file(out.file("empty_t.csv")), expected("full/empty_t.csv"));
 }
 
