@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "conv_test_util.h"
+#include "csv_lock.h"
 #include "sql_limq.h"
 
 namespace {
@@ -434,6 +435,25 @@ TEST_F(ConversionRun, StdExceptionEndsTheRunThroughTheHook) {
     EXPECT_TRUE(conv().done.load());
     EXPECT_EQ(shown, std::vector<std::string>{"out of luck"});
     EXPECT_EQ(conv().errors_reported.load(), 1u);
+}
+
+// The wizard's run takes the same folder lock as the console: a folder that
+// another conversion holds is reported by name and nothing is written.
+TEST_F(ConversionRun, AFolderInUseByAnotherConversionIsReported) {
+    select_all();
+    {
+        csv_folder_lock other(out.wpath());
+        conv()();
+    }
+    EXPECT_TRUE(conv().done.load());
+    EXPECT_EQ(conv().errors_reported.load(), 1u);
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].level, 1u);
+    EXPECT_EQ(calls[0].text, "The folder " + out.path() + " is in use by another conversion");
+    EXPECT_TRUE(folder_contents(out.path()).empty());
+    // The run lets the folder go when it ends.
+    EXPECT_NO_THROW(csv_folder_lock after(out.wpath(), 0));
 }
 
 TEST_F(ConversionRun, StopBeforeTheRunWritesNothing) {
