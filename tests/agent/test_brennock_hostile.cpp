@@ -198,6 +198,14 @@ TEST_F(brennock_hostile, file_system_errors_name_their_path) {
     }
     const run_options nobody{true, false, false, false};
 
+    // A folder of the unprivileged user's own is written as usual.
+    const std::string own = dir / "own";
+    fs::create_directory(own);
+    ASSERT_TRUE(fennrow_test::hand_to_unprivileged(own));
+    const run_result fine = run({"--dest=" + own, "--silent"}, nobody);
+    EXPECT_EQ(fine.status, 0) << fine;
+    EXPECT_EQ(read_file(own + "/t1.csv"), t1_csv);
+
     const run_result overwrite = run({"--mode=0"}, nobody);
     EXPECT_EQ(overwrite.status, 255) << overwrite;
     EXPECT_EQ(overwrite.out, "Error:\nCannot delete " + out + "/t1.csv: Permission denied\n");

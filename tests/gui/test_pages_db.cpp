@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "csv_lock.h"
 #include "kvr_db_pg.h"
 #include "over_dlg.h"
 #include "page_test_support.h"
@@ -244,6 +245,24 @@ INSTANTIATE_TEST_SUITE_P(Modes, DbOverwrite,
                                                 : radio == 0              ? "cancel"
                                                                           : "radio_" + std::to_string(radio));
                          });
+
+// Emptying a folder that another conversion holds: refused by name, and
+// nothing is deleted.
+TEST_F(DbPage, AFolderInUseByAnotherConversionIsNotEmptied) {
+    write_file(dir.sub("orders.csv"), "1;2\r\n");
+    csv_folder_lock other(std::filesystem::path(dir.path()).wstring());
+    open_page();
+    seam.on_dialog = [&](QDialog& d) {
+        click_control(d, idc_over_entire);
+        click_control(d, idc_over_ok);
+    };
+    next_with(db.name(), dir.path());
+    EXPECT_EQ(active_id(), 105u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].flags, mb_iconerror);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), "The folder " + dir.path() + " is in use by another conversion");
+    EXPECT_TRUE(exists(dir.sub("orders.csv")));
+}
 
 TEST_F(DbPage, AFolderThatCannotBeWrittenIsReportedBeforeAnythingIsAsked) {
     if (fennrow_test::rerun_unprivileged()) return;
