@@ -465,6 +465,30 @@ TEST_F(ConversionRun, StopBeforeTheRunWritesNothing) {
     EXPECT_TRUE(folder_contents(out.path()).empty());
 }
 
+// A run stopped in the middle of a table: its records stay under the part
+// name, and nothing has the table's own name.
+TEST_F(ConversionRun, AStoppedTableStaysAPartFile) {
+    constexpr uint64_t rows = 1000000;
+    db.conn().exec("CREATE TABLE big (id INT PRIMARY KEY); INSERT INTO big SELECT seq FROM seq_1_to_" +
+                   std::to_string(rows));
+    conv().console_run = false;
+    conv().selected_tables = {L"big"};
+    std::thread worker([this] { conv()(); });
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (conv().progress.current_record.load() == 0 && !conv().done.load() &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::yield();
+    conv().request_stop();
+    worker.join();
+    conv().reset_stop();
+    EXPECT_TRUE(conv().done.load());
+    EXPECT_TRUE(handled_calls().empty());
+    ASSERT_LT(conv().progress.current_record.load(), rows) << "the table was complete before the stop";
+    EXPECT_EQ(folder_contents(out.path()).count("big.csv"), 0u);
+    const std::string part = read_file(out.file("big.csv.part"));
+    EXPECT_EQ(part.rfind(bom + "id\r\n1\r\n2\r\n", 0), 0u) << part.substr(0, 20);
+}
+
 // The run waits on a table that another session has locked; the stop
 // request cuts the wait short, and the next run connects again.
 TEST_F(ConversionRun, StopEndsARunThatWaitsOnTheServer) {
