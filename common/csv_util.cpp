@@ -34,8 +34,8 @@ bool ends_with_csv(const std::string& name) {
     return true;
 }
 
-// The name ends with ".csv.part" in any case: a file left by a table that
-// did not complete.
+// The name is a CSV file name (".csv" in any case) followed by ".part": a
+// file left by a table that did not complete.
 bool ends_with_csv_part(const std::string& name) {
     constexpr size_t part_len = sizeof csv_part_suffix - 1;
     if (name.size() < part_len + csv_extension_len) return false;
@@ -154,7 +154,7 @@ bool csv_engine::delete_tab(const std::wstring& name) {
         delete_file(path);
         return true;
     }
-    // Every listed spelling of the table, in list order; at least one must exist.
+    // Every listed spelling of the table, in list order.
     std::vector<size_t> positions;
     for (auto it = range.first; it != range.second; ++it) positions.push_back(it->second);
     std::sort(positions.begin(), positions.end());
