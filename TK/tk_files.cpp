@@ -217,7 +217,7 @@ void common_create_path(const std::wstring& path) {
             int err = errno;
             if (err == EEXIST && is_folder(native)) return;  // made meanwhile by someone else
             plat::set_last_error(static_cast<uint32_t>(err));
-            throw tk_exception_ex(std::string(), 1);
+            throw tk_exception_ex("Cannot create the folder " + native + ": ", 1);
         }
     };
 

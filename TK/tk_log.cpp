@@ -1,7 +1,9 @@
 #include "tk_log.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "tk_logpath.h"
@@ -28,10 +30,26 @@ tk_logger::tk_logger(const char* p, bool en, int level, bool ts)
     }
 }
 
+namespace {
+
+// The first failure of the log file is told once; later lines are dropped.
+void log_failed(tk_logger* lg, int err) {
+    if (lg->failed) return;
+    lg->failed = true;
+    if (lg->on_failure) lg->on_failure("Cannot write the log file " + lg->path + ": " + std::strerror(err));
+}
+
+}  // namespace
+
 void tk_logger::truncate_once() {
-    if (enabled && !truncated) {
-        if (FILE* f = std::fopen(path.c_str(), "wb")) std::fclose(f);
+    if (enabled && !truncated && !failed) {
         truncated = true;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        if (!f) {
+            log_failed(this, errno);
+        } else if (std::fclose(f) != 0) {
+            log_failed(this, errno);
+        }
     }
 }
 
@@ -40,11 +58,14 @@ namespace {
 // Steps shared by both printers: returns the open file, or null when the line is dropped.
 FILE* begin_line(int level) {
     tk_logger* lg = tk_singleton<tk_logger>::peek();
-    if (!lg || !lg->enabled) return nullptr;
+    if (!lg || !lg->enabled || lg->failed) return nullptr;
     lg->truncate_once();
-    if (level < lg->min_level) return nullptr;
+    if (level < lg->min_level || lg->failed) return nullptr;
     FILE* f = std::fopen(lg->path.c_str(), "ab");
-    if (!f) return nullptr;
+    if (!f) {
+        log_failed(lg, errno);
+        return nullptr;
+    }
     if (lg->timestamps) {
         std::time_t now = std::time(nullptr);
         std::tm tmv{};
@@ -57,7 +78,12 @@ FILE* begin_line(int level) {
 void end_line(FILE* f) {
     tk_logger* lg = tk_singleton<tk_logger>::peek();
     if (lg && lg->line_end) std::fputs("\r\n", f);
-    std::fclose(f);
+    const bool write_failed = std::ferror(f) != 0;
+    int err = errno;
+    if (std::fclose(f) != 0 || write_failed) {
+        if (!write_failed) err = errno;
+        if (lg) log_failed(lg, err ? err : EIO);
+    }
 }
 
 }  // namespace

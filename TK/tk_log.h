@@ -2,6 +2,7 @@
 // Levels: 1 detail, 2 function entry, 3 information and errors.
 #pragma once
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "tk_singl.h"
@@ -14,6 +15,11 @@ public:
     ~tk_logger() override = default;
 
     void truncate_once();
+
+    // Called once, with a text naming the file, when the log file cannot be
+    // opened or written; from then on nothing more is written to it.
+    std::function<void(const std::string&)> on_failure;
+    bool failed = false;
 
     std::string path;
     int min_level = 3;

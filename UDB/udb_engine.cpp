@@ -16,9 +16,10 @@ void udb_engine::db_delete(const std::wstring& name) {
         plat::set_last_error(ENOENT);
         throw tk_exception_ex(std::string(), 1);
     }
-    if (::unlink(plat::utf8_encode(name).c_str()) != 0) {
+    const std::string native = plat::utf8_encode(name);
+    if (::unlink(native.c_str()) != 0) {
         plat::set_last_error_from_errno();
-        throw tk_exception_ex(std::string(), 1);
+        throw tk_exception_ex("Cannot delete " + native + ": ", 1);
     }
 }
 

@@ -8,6 +8,7 @@
 #include "con_options.h"
 #include "error_handler.h"
 #include "kvr_conv.h"
+#include "std_streams.h"
 #include "tk_log.h"
 
 namespace {
@@ -31,11 +32,16 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv, char** /*envp*/) {
+    // Before any file or socket is opened: none of them may become the
+    // standard output.
+    if (!plat::open_missing_standard_descriptors()) return -1;
     // A closed output pipe must give a failed write, not a killed process.
     std::signal(SIGPIPE, SIG_IGN);
     install_terminate_handler();
 
     tk_logger logger(nullptr, false, 3, false);
+    // A log file that cannot be written is told once; the run goes on.
+    logger.on_failure = console_report_problem;
     error_handler handler;
     int code = -1;
     try {

@@ -28,6 +28,19 @@ void write_line(FILE* to, const std::string& text) {
 
 uint32_t console_reported_errors() { return g_reported.load(); }
 
+void console_report_problem(const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n') c = ' ';
+    const error_handler* handler = error_handler::peek();
+    if (!handler || !handler->suppress) {
+        write_line(stdout, "Error:");
+        write_line(stdout, line);
+        std::fflush(stdout);
+    }
+    ++g_reported;
+}
+
 // The console ignores no_abort: there is no dialog to abort from.
 void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
     tk_log(2, "error_handler::handle");

@@ -28,7 +28,9 @@ void csv_input::open(const std::wstring& path) {
     if (!file_) {
         if (!ok) errno = ENOENT;
         plat::set_last_error_from_errno();
-        throw tk_exception_ex("Error opening CSV file: ", 1);
+        throw tk_exception_ex(ok ? "Error opening CSV file " + plat::utf8_encode(path) + ": "
+                                 : std::string("Error opening CSV file: "),
+                              1);
     }
     at_start_ = true;
     at_end_ = false;

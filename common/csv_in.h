@@ -11,7 +11,8 @@ public:
     csv_input(const csv_input&) = delete;
     csv_input& operator=(const csv_input&) = delete;
 
-    // Throws tk_exception_ex (level 1) "Error opening CSV file: " and the system's text.
+    // Throws tk_exception_ex (level 1) "Error opening CSV file ", the path, ": "
+    // and the system's text.
     void open(const std::wstring& path);
     bool is_open() const { return file_ != nullptr; }
     void close();

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <mutex>
 #include <set>
 
@@ -73,20 +74,46 @@ void csv_output::open(const std::wstring& path) {
     if (fd_ >= 0) close();
     failed_ = false;
     buf_.clear();
-    std::string native;
-    if (!native_path(path, native)) {
+    final_path_.clear();
+    path_.clear();
+    if (!native_path(path, path_)) {
         errno = ENOENT;
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Error opening CSV file: ", 1);
     }
+    open_native(O_CREAT | O_TRUNC);
+}
+
+void csv_output::open_partial(const std::wstring& path) {
+    if (fd_ >= 0) close();
+    failed_ = false;
+    buf_.clear();
+    final_path_.clear();
+    path_.clear();
+    if (!native_path(path, final_path_)) {
+        errno = ENOENT;
+        plat::set_last_error_from_errno();
+        throw tk_exception_ex("Error opening CSV file: ", 1);
+    }
+    path_ = final_path_ + csv_part_suffix;
+    // A part file left by an earlier run (or a link of that name) goes, so
+    // that the new one is created afresh and never through a link.
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
+        plat::set_last_error_from_errno();
+        throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
+    }
+    open_native(O_CREAT | O_EXCL);
+}
+
+void csv_output::open_native(int flags) {
     int fd;
     do {
-        fd = ::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        fd = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         plat::set_last_error_from_errno();
-        tk_log(3, "Cannot open CSV file %s", native.c_str());
-        throw tk_exception_ex("Error opening CSV file: ", 1);
+        tk_log(3, "Cannot open CSV file %s", path_.c_str());
+        throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
     }
     fd_ = fd;
     register_open(this);
@@ -100,7 +127,7 @@ void csv_output::write_all(const char* data, size_t size) {
             if (errno == EINTR) continue;
             plat::set_last_error_from_errno();
             failed_ = true;
-            throw tk_exception_ex("Error writing CSV file: ", 1);
+            throw tk_exception_ex("Error writing CSV file " + path_ + ": ", 1);
         }
         data += n;
         size -= static_cast<size_t>(n);
@@ -135,7 +162,7 @@ void csv_output::close_fd() {
     if (::close(fd) != 0) {
         plat::set_last_error_from_errno();
         failed_ = true;
-        throw tk_exception_ex("Error closing CSV file: ", 1);
+        throw tk_exception_ex("Error closing CSV file " + path_ + ": ", 1);
     }
 }
 
@@ -150,4 +177,15 @@ void csv_output::close() {
         throw;
     }
     close_fd();
+}
+
+void csv_output::complete() {
+    close();
+    if (final_path_.empty()) return;
+    if (::rename(path_.c_str(), final_path_.c_str()) != 0) {
+        plat::set_last_error_from_errno();
+        throw tk_exception_ex("Cannot rename " + path_ + " to " + final_path_ + ": ", 1);
+    }
+    path_ = final_path_;
+    final_path_.clear();
 }

@@ -4,6 +4,9 @@
 #pragma once
 #include <string>
 
+// The ending of a file written under a temporary name until it is whole.
+inline constexpr const char csv_part_suffix[] = ".part";
+
 class csv_output {
 public:
     static constexpr size_t block_size = 1 << 20;
@@ -14,9 +17,16 @@ public:
     csv_output(const csv_output&) = delete;
     csv_output& operator=(const csv_output&) = delete;
 
-    // Creates or empties the file. Throws tk_exception_ex (level 1) with
-    // "Error opening CSV file: " and the system's text.
+    // Creates or empties the file; a link in its place is never followed.
+    // Throws tk_exception_ex (level 1) with "Error opening CSV file ", the
+    // path, ": " and the system's text.
     void open(const std::wstring& path);
+    // The same for a file that gets its name only when it is whole: the
+    // bytes go to path + ".part" (an earlier one of that name is replaced),
+    // and complete() renames it to path.
+    void open_partial(const std::wstring& path);
+    // The file being written (the part file until complete()).
+    const std::string& path() const { return path_; }
     bool is_open() const { return fd_ >= 0; }
     // A write failed: the file is incomplete.
     bool failed() const { return failed_; }
@@ -30,13 +40,21 @@ public:
     // Writes every pending byte. Throws tk_exception_ex (level 1) on failure.
     void flush();
     // Flushes and closes; throws on a failed write or close. Idempotent.
+    // A part file keeps its part name.
     void close();
+    // Flushes, closes and gives a part file its final name (which replaces
+    // a file or link of that name). Throws like close(), or when the rename
+    // fails; the part file then stays.
+    void complete();
 
 private:
+    void open_native(int flags);
     void write_all(const char* data, size_t size);
     void close_fd();
 
     int fd_ = -1;
+    std::string path_;        // native path of the file written
+    std::string final_path_;  // the name a part file gets; empty otherwise
     bool failed_ = false;
     std::string buf_;
 };

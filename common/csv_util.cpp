@@ -34,9 +34,19 @@ bool ends_with_csv(const std::string& name) {
     return true;
 }
 
+// The name is a CSV file name (".csv" in any case) followed by ".part": a
+// file left by a table that did not complete.
+bool ends_with_csv_part(const std::string& name) {
+    constexpr size_t part_len = sizeof csv_part_suffix - 1;
+    if (name.size() < part_len + csv_extension_len) return false;
+    if (name.compare(name.size() - part_len, part_len, csv_part_suffix) != 0) return false;
+    return ends_with_csv(name.substr(0, name.size() - part_len));
+}
+
+// An entry of the folder itself (a link is an entry, never followed).
 bool is_existing_file(const std::string& path) {
     struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::lstat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 }  // namespace
@@ -48,6 +58,11 @@ csv_engine::csv_engine(const std::wstring& folder, const std::wstring& prefix) :
     fs::directory_iterator it(dir, ec);
     if (ec) {
         tk_log(3, "Cannot list folder %s: %s", dir.c_str(), ec.message().c_str());
+        // A folder that is there but may not be read is the user's to mend.
+        if (ec.value() == EACCES || ec.value() == EPERM) {
+            plat::set_last_error(static_cast<uint32_t>(ec.value()));
+            throw tk_exception_ex("Cannot read the folder " + dir.native() + ": ", 1);
+        }
         throw tk_mail_assertion(csv_util_source, 475);
     }
     struct entry {
@@ -58,9 +73,16 @@ csv_engine::csv_engine(const std::wstring& folder, const std::wstring& prefix) :
     for (const fs::directory_iterator end; it != end; it.increment(ec)) {
         if (ec) break;
         const std::string file = it->path().filename().native();
-        if (!ends_with_csv(file)) continue;
+        // Regular files and links (never followed) count; folders and the
+        // like are no tables.
         std::error_code type_ec;
-        if (!it->is_regular_file(type_ec)) continue;  // folders and the like are no tables
+        const fs::file_type type = it->symlink_status(type_ec).type();
+        if (type != fs::file_type::regular && type != fs::file_type::symlink) continue;
+        if (ends_with_csv_part(file)) {
+            part_files_.push_back(it->path().native());
+            continue;
+        }
+        if (!ends_with_csv(file)) continue;
         std::wstring name = plat::utf8_decode(std::string_view(file).substr(0, file.size() - csv_extension_len));
         for (auto& c : name) c = plat::ascii_lower(c);
         found.push_back({std::move(name), it->path().native()});
@@ -69,6 +91,7 @@ csv_engine::csv_engine(const std::wstring& folder, const std::wstring& prefix) :
         tk_log(3, "Listing folder %s failed: %s", dir.c_str(), ec.message().c_str());
         throw tk_mail_assertion(csv_util_source, 475);
     }
+    std::sort(part_files_.begin(), part_files_.end());
     std::sort(found.begin(), found.end(), [](const entry& a, const entry& b) {
         return a.name != b.name ? a.name < b.name : a.path < b.path;
     });
@@ -107,11 +130,13 @@ std::wstring csv_engine::get_full_file_name(const std::wstring& name) const {
 }
 
 void csv_engine::delete_file(const std::string& native_path) {
-    if (!is_existing_file(native_path)) {
-        tk_log(3, "CSV file %s does not exist", native_path.c_str());
-        throw tk_mail_assertion(csv_util_source, 497);
-    }
+    // A link goes itself; what it points to is never touched.
     if (::unlink(native_path.c_str()) != 0) {
+        if (errno == ENOENT) {
+            // Gone since the listing (deleted by someone else): nothing to do.
+            tk_log(2, "CSV file %s is already gone", native_path.c_str());
+            return;
+        }
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Cannot delete " + native_path + ": ", 1);
     }
@@ -121,23 +146,19 @@ bool csv_engine::delete_tab(const std::wstring& name) {
     if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::delete_tab(%s)", name.c_str());
     auto range = by_name_.equal_range(udb_validator::fold_name(name));
     if (range.first == range.second) {
-        delete_file(plat::utf8_encode(get_full_file_name(name)));
+        const std::string path = plat::utf8_encode(get_full_file_name(name));
+        if (!is_existing_file(path)) {
+            tk_log(3, "CSV file %s does not exist", path.c_str());
+            throw tk_mail_assertion(csv_util_source, 497);
+        }
+        delete_file(path);
         return true;
     }
-    // Every listed spelling of the table, in list order; at least one must exist.
+    // Every listed spelling of the table, in list order.
     std::vector<size_t> positions;
     for (auto it = range.first; it != range.second; ++it) positions.push_back(it->second);
     std::sort(positions.begin(), positions.end());
-    bool deleted = false;
-    for (size_t pos : positions) {
-        if (!is_existing_file(files_[pos])) continue;
-        delete_file(files_[pos]);
-        deleted = true;
-    }
-    if (!deleted) {
-        tk_log(3, "CSV file %s does not exist", files_[positions.front()].c_str());
-        throw tk_mail_assertion(csv_util_source, 497);
-    }
+    for (size_t pos : positions) delete_file(files_[pos]);
     return true;
 }
 
@@ -147,6 +168,11 @@ void csv_engine::delete_all_tables() {
         if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::delete_tab(%s)", table_names_[i].c_str());
         delete_file(files_[i]);
     }
+}
+
+void csv_engine::delete_part_files() {
+    tk_log(2, "csv_engine::delete_part_files");
+    for (const std::string& path : part_files_) delete_file(path);
 }
 
 // csv_file ------------------------------------------------------------------
@@ -164,22 +190,26 @@ void csv_file::set_delimiter(const wchar_t* delimiter) {
     plain_safe_ = csv_plain_text_is_safe(delim_utf8_);
 }
 
-void csv_file::open_for_writing(const std::wstring& path) {
-    out_.open(path);
+void csv_file::open_for_writing(const std::wstring& path, target where) {
+    if (where == target::part_file)
+        out_.open_partial(path);
+    else
+        out_.open(path);
     out_.buffer().append(csv_bom, csv_bom_len);
 }
 
-csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter) : udb_recordset(std::wstring()) {
+csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, target where)
+    : udb_recordset(std::wstring()) {
     tk_log(2, "csv_file::ctor for writing without field names");
     set_delimiter(delimiter);
-    open_for_writing(path);
+    open_for_writing(path, where);
 }
 
-csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema)
+csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema, target where)
     : udb_recordset(std::wstring()) {
     tk_log(2, "csv_file::ctor for writing with field names");
     set_delimiter(delimiter);
-    open_for_writing(path);
+    open_for_writing(path, where);
     write_header(schema);
 }
 
@@ -244,6 +274,12 @@ void csv_file::append_record(const udb_record& record) {
 void csv_file::close() {
     tk_log(2, "csv_file::close");
     out_.close();
+    in_.close();
+}
+
+void csv_file::complete() {
+    tk_log(2, "csv_file::complete");
+    out_.complete();
     in_.close();
 }
 

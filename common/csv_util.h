@@ -15,8 +15,11 @@
 // snapshot taken by the constructor; deleting a file does not change it.
 class csv_engine {
 public:
-    // Lists the folder's regular files whose names end with ".csv" in any
-    // case. A folder that cannot be read raises the assertion (level 2).
+    // Lists the folder's regular files and links whose names end with ".csv"
+    // in any case (links are listed, never followed), and apart from them the
+    // part files ("*.csv.part") that tables which did not complete left. A
+    // folder that may not be read throws tk_exception_ex (level 1) naming
+    // it; one that cannot be listed otherwise raises the assertion (level 2).
     csv_engine(const std::wstring& folder, const std::wstring& prefix);
     ~csv_engine();
     csv_engine(const csv_engine&) = delete;
@@ -29,13 +32,17 @@ public:
     // stays as given.
     std::wstring get_full_file_name(const std::wstring& name) const;
     // Deletes the table's file: the listed file(s) of that name as they are
-    // spelled on disk, else the file get_full_file_name names. A missing file
-    // raises the assertion (level 2); a failed delete throws tk_exception_ex
-    // (level 1). Answers true.
+    // spelled on disk, else the file get_full_file_name names. A link is
+    // deleted itself, never what it points to. A listed file that is gone
+    // already is no error; a name neither listed nor on disk raises the
+    // assertion (level 2); a failed delete throws tk_exception_ex (level 1)
+    // naming the file. Answers true.
     bool delete_tab(const std::wstring& name);
     // Deletes the file of every listed table, in list order; the first
     // failure ends the loop by its exception.
     void delete_all_tables();
+    // Deletes the listed part files, like delete_all_tables.
+    void delete_part_files();
 
     // Table names (file names lower-cased, extension taken off), sorted.
     const std::vector<std::wstring>& get_table_names() const { return table_names_; }
@@ -48,6 +55,7 @@ private:
     std::wstring prefix_;
     std::vector<std::wstring> table_names_;
     std::vector<std::string> files_;  // native path of each listed table
+    std::vector<std::string> part_files_;  // native paths of "*.csv.part" entries
     std::unordered_multimap<std::wstring, size_t> by_name_;  // folded name -> position
 };
 
@@ -61,13 +69,20 @@ public:
     struct for_reading_t {};
     static constexpr for_reading_t for_reading{};
 
+    // Where a new file's bytes go: straight to its name, or to its name and
+    // ".part" until complete() gives it its name (the conversion run, so
+    // that a table that did not complete never looks complete).
+    enum class target { final_name, part_file };
+
     // Creates or empties the file and writes the byte-order mark. The
     // delimiter is an entry of the delimiter table (not copied; it must
-    // outlive the file). A file that cannot be opened throws tk_exception_ex
-    // (level 1) "Error opening CSV file: " and the system's text.
-    csv_file(const std::wstring& path, const wchar_t* delimiter);
+    // outlive the file). A link in the file's place is never followed. A file
+    // that cannot be opened throws tk_exception_ex (level 1) "Error opening
+    // CSV file ", the path, ": " and the system's text.
+    csv_file(const std::wstring& path, const wchar_t* delimiter, target where = target::final_name);
     // The same, then the header line: the names of the schema's descriptors.
-    csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema);
+    csv_file(const std::wstring& path, const wchar_t* delimiter, const udb_schema& schema,
+             target where = target::final_name);
     // Writes the header line: the names of the schema's descriptors. For a
     // file built without one, before any record.
     void write_header(const udb_schema& schema);
@@ -83,6 +98,11 @@ public:
     // Writes every pending byte and closes the file. Throws tk_exception_ex
     // (level 1) on a failed write or close that was not reported before.
     void close();
+    // close(), then a part file gets its final name. Throws like close() or
+    // when the rename fails.
+    void complete();
+    // The file being written: the part file until complete().
+    const std::string& output_path() const { return out_.path(); }
 
     // Reading side ---------------------------------------------------------
     // The text of the next record (without its line end; line breaks inside
@@ -102,7 +122,7 @@ public:
 
 private:
     void set_delimiter(const wchar_t* delimiter);
-    void open_for_writing(const std::wstring& path);
+    void open_for_writing(const std::wstring& path, target where);
     void write_csv_field(std::string& line, const std::wstring& value);
 
     std::wstring line_;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "csv_lock.h"
 #include "csv_util.h"
 #include "csv_vali.h"
 #include "error_handler.h"
@@ -39,6 +40,15 @@ void console_line(FILE* stream, const std::string& text) {
 }
 
 std::string console_text(const std::wstring& text) { return tk_to_ansi(text, tk_cp_ansi); }
+
+// A failure after which the table's file keeps its part name: the report
+// says where the records written so far are.
+class part_file_failure : public tk_exception {
+public:
+    part_file_failure(const tk_exception& e, const std::string& part_path) : tk_exception(e) {
+        message_ += " (the records written so far are in " + part_path + ")";
+    }
+};
 
 }  // namespace
 
@@ -103,6 +113,9 @@ void kellvar_converter::operator()() {
             scope_exit blob_back([this, saved_blob_to_text] { engine.set_blob_to_text(saved_blob_to_text); });
 
             std::unique_ptr<udb_database> db = engine.open_db(source, 1, std::wstring());
+            // No other run writes into the folder while this one does.
+            lock_destination();
+            scope_exit unlock([this] { m_dest_lock.reset(); });
             csv_engine csv(destination, std::wstring());
             if (console_run && selected_tables.empty() && table_queries.empty())
                 selected_tables = db->get_table_names();
@@ -207,10 +220,13 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (mode == 1) csv.delete_tab(file_name);
     }
 
+    // The file has its name only once the table is complete: until then it
+    // is written under its part name.
     const std::wstring path = csv.get_full_file_name(file_name);
     // The header is written from the columns of the result that fills the
     // file, once its stream is open.
-    std::unique_ptr<csv_file> file = std::make_unique<csv_file>(path, delimiter);
+    std::unique_ptr<csv_file> file =
+        std::make_unique<csv_file>(path, delimiter, csv_file::target::part_file);
 
     // A count the server refused (a query it cannot count) shows as "?".
     progress.record_count = rs->get_record_count();
@@ -221,7 +237,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         console_line(stdout, "Converting table " + console_text(name) + "(" + count_text + " records)");
     if (definitions_only) {
         if (include_field_names) file->write_header(rs->get_schema());
-        file->close();
+        file->complete();
         return;
     }
 
@@ -233,6 +249,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         throw;
     }
     if (include_field_names) file->write_header(rs->get_schema());
+    bool complete = true;
     while (!rs->is_eof()) {
         check_stop();
         const uint64_t number = progress.current_record.load() + 1;
@@ -245,12 +262,19 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         } catch (const tk_exception& e) {
             check_stop();
             error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
-            report(e, false);
-            // A level-0 failure ends the table; the file keeps the records
-            // written before it.
+            // A level-0 failure ends the table (and the console program ends
+            // at any other level); the part file keeps the records written
+            // before it.
             ends_table = e.level() == 0;
+            if (ends_table || console_run)
+                report(part_file_failure(e, file->output_path()), false);
+            else
+                report(e, false);
         }
-        if (ends_table) break;
+        if (ends_table) {
+            complete = false;
+            break;
+        }
         ++progress.current_record;
         try {
             rs->next();
@@ -259,9 +283,13 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             check_stop();
             error_handler::instance()->set_context(
                 plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
-            report(e, false);
+            complete = false;
+            report(part_file_failure(e, file->output_path()), false);
             break;
         }
     }
-    file->close();
+    if (complete)
+        file->complete();
+    else
+        file->close();
 }

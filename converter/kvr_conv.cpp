@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include "csv_format.h"
+#include "csv_lock.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "udb_conv.h"
 
 class csv_engine;
+class csv_folder_lock;
 class csv_validator;
 class tk_exception;
 class udb_database;
@@ -68,6 +70,11 @@ public:
     // source first; mode 0 empties an existing folder of its CSV files; a
     // missing folder is created; a file under the path is a level-1 error.
     void check_dest();
+    // Takes the destination folder's lock (held until the run ends), then
+    // deletes the folder's CSV files and the part files that earlier runs
+    // left. Throws tk_exception (level 1) naming the folder when another
+    // conversion holds it.
+    void empty_destination();
 
     // The delimiter text of the index, or null outside the table.
     static const wchar_t* delimiter_text(uint32_t index);
@@ -109,6 +116,8 @@ private:
     // Reports a failure that ends the run; throws nothing.
     void report_run_failure(const tk_exception& e) noexcept;
     void report_run_failure(const std::exception& e) noexcept;
+    // Takes the destination folder's lock unless this converter holds it.
+    void lock_destination();
     // Ends the run when a stop was asked for.
     void check_stop() const;
     // The socket the stop request may shut down (-1: none).
@@ -118,4 +127,6 @@ private:
     int m_cancel_socket = -1;
     // The socket was shut down: the next run connects again.
     std::atomic<bool> m_connection_cut{false};
+    // The destination folder's lock, from its cleanup to the end of the run.
+    std::unique_ptr<csv_folder_lock> m_dest_lock;
 };

@@ -158,8 +158,7 @@ int sel_file_page::on_next() {
                 // Only the folder's own CSV files go, and only for a source
                 // the server has.
                 conv->check_source();
-                csv_engine csv(dest, std::wstring());
-                csv.delete_all_tables();
+                conv->empty_destination();
             }
             conv->set_mode(static_cast<int>(mode));
             return page_go_on;

@@ -3,8 +3,12 @@
 #include <QApplication>
 
 #include "kvr_app.h"
+#include "std_streams.h"
 
 int main(int argc, char** argv) {
+    // Before any file or socket is opened: none of them may take the place
+    // of a closed standard descriptor.
+    if (!plat::open_missing_standard_descriptors()) return -1;
     QApplication app(argc, argv);
     return kellvar_main(kellvar_command_line(argc, argv));
 }

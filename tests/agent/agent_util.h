@@ -22,6 +22,7 @@
 #include <unistd.h>
 
 #include "test_server.h"
+#include "unprivileged.h"
 
 extern char** environ;
 
@@ -37,8 +38,18 @@ inline std::ostream& operator<<(std::ostream& os, const run_result& r) {
     return os << "exit " << r.status << "\n--- stdout ---\n" << r.out << "--- stderr ---\n" << r.err;
 }
 
+// How run_brennock starts the program.
+struct run_options {
+    // As the unprivileged user when the tests run as root (setpriv).
+    bool unprivileged = false;
+    // Descriptors 0, 1 or 2 closed in the program, as "<&- >&- 2>&-" do.
+    bool close_stdin = false;
+    bool close_stdout = false;
+    bool close_stderr = false;
+};
+
 // Runs BRENNOCK with the arguments (no shell); stdin is /dev/null.
-inline run_result run_brennock(const std::vector<std::string>& args) {
+inline run_result run_brennock(const std::vector<std::string>& args, const run_options& how = {}) {
     run_result r;
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -47,11 +58,21 @@ inline run_result run_brennock(const std::vector<std::string>& args) {
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
-    posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+    if (how.close_stdin)
+        posix_spawn_file_actions_addclose(&actions, 0);
+    else
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (how.close_stdout)
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else
+        posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+    if (how.close_stderr)
+        posix_spawn_file_actions_addclose(&actions, 2);
+    else
+        posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
 
     std::vector<std::string> all;
+    if (how.unprivileged) all = fennrow_test::unprivileged_prefix();
     all.push_back(BRENNOCK_PATH);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -59,7 +80,7 @@ inline run_result run_brennock(const std::vector<std::string>& args) {
     argv.push_back(nullptr);
 
     pid_t pid = -1;
-    const int rc = posix_spawn(&pid, BRENNOCK_PATH, &actions, nullptr, argv.data(), environ);
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out_pipe[1]);
     close(err_pipe[1]);

@@ -9,6 +9,7 @@
 #include "csv_out.h"
 #include "csv_test_util.h"
 #include "tk_excep.h"
+#include "utf8.h"
 
 using csv_test::read_bytes;
 using csv_test::temp_dir;
@@ -138,7 +139,11 @@ TEST(CsvOutput, OpenFailures) {
             ADD_FAILURE() << "opened " << testing::PrintToString(path);
         } catch (const tk_exception& e) {
             EXPECT_EQ(e.level(), 1u);
-            EXPECT_EQ(e.message().rfind("Error opening CSV file: ", 0), 0u) << e.message();
+            // The message names the file, when it has a name.
+            const bool named = !path.empty() && path.find(L'\0') == std::wstring::npos;
+            const std::string prefix = named ? "Error opening CSV file " + plat::utf8_encode(path) + ": "
+                                             : std::string("Error opening CSV file: ");
+            EXPECT_EQ(e.message().rfind(prefix, 0), 0u) << e.message();
         }
         EXPECT_FALSE(out.is_open());
     }
@@ -155,7 +160,7 @@ TEST(CsvOutput, DiskFullIsAnError) {
         FAIL() << "close reported nothing";
     } catch (const tk_exception& e) {
         EXPECT_EQ(e.level(), 1u);
-        EXPECT_EQ(e.message().rfind("Error writing CSV file: ", 0), 0u) << e.message();
+        EXPECT_EQ(e.message().rfind("Error writing CSV file /dev/full: ", 0), 0u) << e.message();
     }
     EXPECT_TRUE(out.failed());
     EXPECT_FALSE(out.is_open());

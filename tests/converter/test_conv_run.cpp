@@ -1,9 +1,13 @@
 // The conversion run against the test server: whole databases into CSV
 // folders, compared byte for byte with the files of tests/data/converter.
+#include <sys/resource.h>
+
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "conv_test_util.h"
+#include "csv_lock.h"
 #include "sql_limq.h"
 
 namespace {
@@ -371,26 +375,43 @@ TEST_F(ConversionRun, StreamFailureMidTableIsReportedWithItsRecord) {
     // Every whole row received before the failing one reaches the file.
     const size_t written = 299;
     EXPECT_EQ(calls[0].context, "broken, record #" + std::to_string(written + 1));
+    // The table did not complete: its records stay under the part name, which
+    // the report names.
     std::string want = bom + "id;v\r\n";
     for (size_t i = 1; i <= written; ++i) want += std::to_string(i) + ";\r\n";
-    EXPECT_EQ(read_file(out.file("broken.csv")), want);
+    EXPECT_EQ(read_file(out.file("broken.csv.part")), want);
+    EXPECT_FALSE(exists(out.file("broken.csv")));
+    EXPECT_NE(calls[0].text.find("(the records written so far are in " + out.file("broken.csv.part") + ")"),
+              std::string::npos)
+        << calls[0].text;
     EXPECT_EQ(read_file(out.file("types.csv")), expected("full/types.csv"));
     EXPECT_EQ(conv().progress.table_count.load(), 0u);  // the run itself ended normally
 }
 
 // A file that cannot be written is a reported failure, not a success.
 TEST_F(ConversionRun, WriteFailureIsReportedWithItsTable) {
-    ASSERT_TRUE(exists("/dev/full"));
-    std::filesystem::create_symlink("/dev/full", out.file("types.csv"));
+    // Files may grow only to the size of the small table's file.
+    const std::string small = expected("full/empty_t.csv");
+    ASSERT_LT(small.size(), expected("full/types.csv").size());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = small.size();
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
     conv().console_run = false;
     conv().selected_tables = {L"types", L"empty_t"};
     conv()();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, old_handler);
     EXPECT_TRUE(conv().done.load());
     EXPECT_EQ(conv().errors_reported.load(), 1u);
     const auto calls = handled_calls();
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0].level, 1u);
     EXPECT_EQ(calls[0].context, "types");
+    EXPECT_EQ(calls[0].text, "Error writing CSV file " + out.file("types.csv.part") + ": File too large");
+    EXPECT_FALSE(exists(out.file("types.csv")));
     EXPECT_EQ(read_file(out.file("empty_t.csv")), expected("full/empty_t.csv"));
 }
 
@@ -416,6 +437,25 @@ TEST_F(ConversionRun, StdExceptionEndsTheRunThroughTheHook) {
     EXPECT_EQ(conv().errors_reported.load(), 1u);
 }
 
+// The wizard's run takes the same folder lock as the console: a folder that
+// another conversion holds is reported by name and nothing is written.
+TEST_F(ConversionRun, AFolderInUseByAnotherConversionIsReported) {
+    select_all();
+    {
+        csv_folder_lock other(out.wpath());
+        conv()();
+    }
+    EXPECT_TRUE(conv().done.load());
+    EXPECT_EQ(conv().errors_reported.load(), 1u);
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].level, 1u);
+    EXPECT_EQ(calls[0].text, "The folder " + out.path() + " is in use by another conversion");
+    EXPECT_TRUE(folder_contents(out.path()).empty());
+    // The run lets the folder go when it ends.
+    EXPECT_NO_THROW(csv_folder_lock after(out.wpath(), 0));
+}
+
 TEST_F(ConversionRun, StopBeforeTheRunWritesNothing) {
     select_all();
     conv().request_stop();
@@ -423,6 +463,30 @@ TEST_F(ConversionRun, StopBeforeTheRunWritesNothing) {
     EXPECT_TRUE(conv().done.load());
     EXPECT_TRUE(handled_calls().empty());
     EXPECT_TRUE(folder_contents(out.path()).empty());
+}
+
+// A run stopped in the middle of a table: its records stay under the part
+// name, and nothing has the table's own name.
+TEST_F(ConversionRun, AStoppedTableStaysAPartFile) {
+    constexpr uint64_t rows = 1000000;
+    db.conn().exec("CREATE TABLE big (id INT PRIMARY KEY); INSERT INTO big SELECT seq FROM seq_1_to_" +
+                   std::to_string(rows));
+    conv().console_run = false;
+    conv().selected_tables = {L"big"};
+    std::thread worker([this] { conv()(); });
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (conv().progress.current_record.load() == 0 && !conv().done.load() &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::yield();
+    conv().request_stop();
+    worker.join();
+    conv().reset_stop();
+    EXPECT_TRUE(conv().done.load());
+    EXPECT_TRUE(handled_calls().empty());
+    ASSERT_LT(conv().progress.current_record.load(), rows) << "the table was complete before the stop";
+    EXPECT_EQ(folder_contents(out.path()).count("big.csv"), 0u);
+    const std::string part = read_file(out.file("big.csv.part"));
+    EXPECT_EQ(part.rfind(bom + "id\r\n1\r\n2\r\n", 0), 0u) << part.substr(0, 20);
 }
 
 // The run waits on a table that another session has locked; the stop

@@ -9,9 +9,11 @@
 #include <QLineEdit>
 #include <QRadioButton>
 
+#include "csv_lock.h"
 #include "kvr_db_pg.h"
 #include "over_dlg.h"
 #include "page_test_support.h"
+#include "unprivileged.h"
 
 namespace {
 
@@ -244,8 +246,26 @@ INSTANTIATE_TEST_SUITE_P(Modes, DbOverwrite,
                                                                           : "radio_" + std::to_string(radio));
                          });
 
+// Emptying a folder that another conversion holds: refused by name, and
+// nothing is deleted.
+TEST_F(DbPage, AFolderInUseByAnotherConversionIsNotEmptied) {
+    write_file(dir.sub("orders.csv"), "1;2\r\n");
+    csv_folder_lock other(std::filesystem::path(dir.path()).wstring());
+    open_page();
+    seam.on_dialog = [&](QDialog& d) {
+        click_control(d, idc_over_entire);
+        click_control(d, idc_over_ok);
+    };
+    next_with(db.name(), dir.path());
+    EXPECT_EQ(active_id(), 105u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].flags, mb_iconerror);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), "The folder " + dir.path() + " is in use by another conversion");
+    EXPECT_TRUE(exists(dir.sub("orders.csv")));
+}
+
 TEST_F(DbPage, AFolderThatCannotBeWrittenIsReportedBeforeAnythingIsAsked) {
-    if (::geteuid() == 0) GTEST_SKIP() << "root may write anywhere";
+    if (fennrow_test::rerun_unprivileged()) return;
     const std::string locked = dir.sub("locked");
     ::mkdir(locked.c_str(), 0700);
     write_file(locked + "/orders.csv", "1\r\n");

@@ -145,6 +145,7 @@ TEST(udb_engine, file_tests_and_deletion) {
     } catch (const tk_exception& e) {
         EXPECT_EQ(e.level(), 1u);
         EXPECT_EQ(e.code(), static_cast<uint32_t>(ENOENT));
+        EXPECT_EQ(e.message(), "Cannot delete " + file + ": No such file or directory");
     }
     std::filesystem::remove_all(dir);
 
