@@ -86,7 +86,6 @@ bool blob_literal(const std::basic_string<C>& t) {
 void backslash_escape_append(std::string& out, std::string_view text) {
     for (char c : text) {
         if (c == '\\' || c == '\'') {
-            if (tk_log_wants(1)) tk_log(1, "Got symbol to mask (2): %c", c);
             out.push_back('\\');
             out.push_back(c);
         } else if (c == '\0') {
@@ -121,9 +120,25 @@ void escape_utf8_append(std::string& out, std::string_view text) {
     out.resize(start + n);
 }
 
-void escape_append(std::string& out, std::string_view text, bool) { escape_utf8_append(out, text); }
+template <class C>
+void log_masks(std::basic_string_view<C> text, bool wide) {
+    if (!tk_log_wants(1)) return;
+    for (C c : text) {
+        if (c != C('\\') && c != C('\'')) continue;
+        if (wide)
+            tk_wlog(1, L"Got symbol to mask (1): %c", static_cast<wchar_t>(c));
+        else
+            tk_log(1, "Got symbol to mask (2): %c", static_cast<char>(c));
+    }
+}
+
+void escape_append(std::string& out, std::string_view text, bool) {
+    log_masks(text, false);
+    escape_utf8_append(out, text);
+}
 
 void escape_append(std::wstring& out, std::wstring_view text, bool) {
+    log_masks(text, true);
     std::string escaped;
     escape_utf8_append(escaped, plat::utf8_encode(text));
     out += plat::utf8_decode(escaped);
