@@ -38,7 +38,8 @@ public:
     void initialize();
     // Opens the connection (closing an open one first) and sets the session up:
     // utf8mb4, the SQL mode of session_sql_mode, long wait and write
-    // time-outs, foreign-key checks off.
+    // time-outs, foreign-key checks off. An UPDATE's affected rows are the
+    // rows it found, changed or not.
     // Throws sql_exception when the server cannot be reached or refuses the
     // login, sql_auth_not_supported_exception for a 4.1.0 server with a password.
     void connect(const std::string& host, const std::string& user, const std::string& password,
