@@ -84,8 +84,8 @@ private:
     // The statement's columns and their fields; a field without a column
     // (or a column without a field) raises the level-0 structure error.
     std::vector<column_field> pair_fields(const udb_record& record) const;
-    // "INSERT [IGNORE] INTO `t`(`a`, `b`)" or its REPLACE form.
-    std::string column_part(const std::vector<column_field>& pairs, bool fast) const;
+    // "INSERT INTO `t`(`a`, `b`)" or its REPLACE form (both roads).
+    std::string column_part(const std::vector<column_field>& pairs) const;
     // earlier receives the failure of the rows sent to make room.
     void fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier);
     void slow_append(const udb_record& record);

@@ -1,7 +1,5 @@
 // Writing rows of a MySQL table: appending (multi-row batches or one
 // statement per row), updating and deleting.
-#include <cfloat>
-#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -220,10 +218,9 @@ std::vector<sql_table::column_field> sql_table::pair_fields(const udb_record& re
     return pairs;
 }
 
-std::string sql_table::column_part(const std::vector<column_field>& pairs, bool fast) const {
+std::string sql_table::column_part(const std::vector<column_field>& pairs) const {
     const bool quoted = !engine().is_old_version();
     std::wstring text;
-    (void)fast;
     // Never IGNORE: a row the server would alter or drop must fail.
     text = owner_->get_mode() & sql_database::mode_replace ? L"REPLACE INTO " : L"INSERT INTO ";
     text += (quoted ? sql_engine::get_safe_name(name_) : name_) + L"(";
@@ -277,7 +274,7 @@ void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_except
     tk_log(2, "sql_table::fast_append");
     tk_log(1, "that.size=%d", static_cast<int>(record.size()));
     const std::vector<column_field> pairs = pair_fields(record);
-    std::string head = column_part(pairs, true);
+    std::string head = column_part(pairs);
     std::string values = "(";
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i > 0) values += ", ";
@@ -325,7 +322,7 @@ void sql_table::slow_append(const udb_record& record) {
     const uint32_t size = record.get_total_size();
     const bool big = size > get_max_buffer_size();
     const std::vector<column_field> pairs = pair_fields(record);
-    std::string statement = column_part(pairs, false) + " VALUES (";
+    std::string statement = column_part(pairs) + " VALUES (";
     std::vector<const udb_field*> bound;
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i > 0) statement += ", ";
