@@ -18,6 +18,7 @@
 #include "tk_log.h"
 #include "tk_utils.h"
 #include "udb_vali.h"
+#include "utf8.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ std::wstring condition(const t_ftd& column, const udb_field& field) {
     if (field.get_type() == VT_EMPTY || field.get_type() == VT_NULL) return name + L" IS NULL";
     if (column.vartype == VT_R4 && sql_is_numeric_type(field.get_type()))
         return name + L"=" + tk_from_utf8(sql_float_key_literal(static_cast<float>(field.to_double())));
-    return name + L"=" + tk_from_utf8(to_mysql_str(&field));
+    return name + L"=" + plat::utf8_decode(to_mysql_str(&field));  // zero characters kept
 }
 
 // The start of a text for a message: at most max bytes, cut between
@@ -59,7 +60,7 @@ void add_assignment(std::wstring& assignments, std::vector<const udb_field*>& bo
     if (!assignments.empty()) assignments += L", ";
     const std::string value = get_fld_append_str(field, &column, true);
     if (value == "?") bound.push_back(field);
-    assignments += sql_engine::get_safe_name(column.name) + L"=" + tk_from_utf8(value);
+    assignments += sql_engine::get_safe_name(column.name) + L"=" + plat::utf8_decode(value);
 }
 
 }  // namespace
@@ -353,7 +354,7 @@ void sql_table::report_change_failure(const tk_exception& e) const {
 
 void sql_table::send_change(const std::wstring& statement_text, const std::vector<const udb_field*>& bound,
                             bool update) {
-    const std::string statement = tk_to_utf8(statement_text);
+    const std::string statement = plat::utf8_encode(statement_text);  // zero characters kept
     tk_log(2, update ? "UPDATE QUERY: %s" : "DELETE QUERY: %s", statement.c_str());
     uint64_t found = 0;
     if (bound.empty()) {

@@ -237,6 +237,13 @@ std::string float_literal(float v) {
     }
 }
 
+// A field's text; a text value whole, zero characters included (to_string
+// ends at the first).
+std::string whole_text(const udb_field& f) {
+    if (f.get_type() == VT_BSTR) return plat::utf8_encode(f.get_bstr());
+    return f.to_string();
+}
+
 // --- Column types --------------------------------------------------------------
 
 bool equal_any_nocase(const std::wstring& text, std::initializer_list<const wchar_t*> words) {
@@ -454,7 +461,7 @@ std::string to_mysql_str(const udb_field* field) {
     if (!field) throw tk_mail_assertion(util_source, 907);
     const VARTYPE type = field->get_type();
     if (type == VT_R4) return to_mysql_str(float_literal(static_cast<float>(field->to_double())), type);
-    if (type != VT_BYTE_ARRAY) return to_mysql_str(field->to_string(), type);
+    if (type != VT_BYTE_ARRAY) return to_mysql_str(whole_text(*field), type);
 
     tk_log(1, "special processing for BLOBs");
     const uint32_t n = field->binary_size();
@@ -506,7 +513,7 @@ std::string get_fld_append_str(const udb_field* field, const t_ftd* d, bool plac
         // A number bound for a text column keeps its own text.
         const VARTYPE as = sql_is_numeric_type(type) ? VT_BSTR : type;
         // Text goes whole, zero characters included (the wide form ends at the first).
-        if (type == VT_BSTR) return to_mysql_str(field->to_string(), as, sql_is_guid_column(*d));
+        if (type == VT_BSTR) return to_mysql_str(whole_text(*field), as, sql_is_guid_column(*d));
         return plat::utf8_encode(to_mysql_wstr(text, as, sql_is_guid_column(*d)));
     }
 

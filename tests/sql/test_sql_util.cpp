@@ -2,6 +2,10 @@
 // expressions, and the server reading each literal back unchanged.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
 #include <optional>
 #include <ostream>
 #include <string>
@@ -112,6 +116,37 @@ TEST(Literal, TimesAreWrittenWithoutADate) {
         EXPECT_EQ(to_mysql_str(c.text, VT_DATE), c.literal) << c.text;
         EXPECT_EQ(u8(to_mysql_wstr(w(c.text), VT_DATE)), c.literal) << c.text;
     }
+}
+
+// A single's literal reads back as that single and never beyond the largest
+// one (the server refuses such a number for a FLOAT column).
+TEST(Literal, FloatsReadBackAsTheSameSingle) {
+    struct float_case {
+        float value;
+        const char* literal;
+    };
+    const float_case cases[] = {{FLT_MAX, "3.40282346e+38"}, {-FLT_MAX, "-3.40282346e+38"},
+                                {1.5f, "1.5"},               {0.1f, "0.1"},
+                                {FLT_MIN, "1.1754944e-38"},  {16777216.0f, "16777216"}};
+    for (const float_case& c : cases) {
+        ole_variant v;
+        v.set_r4(c.value);
+        const udb_field f(L"f", 4, v);
+        const std::string text = to_mysql_str(&f);
+        EXPECT_EQ(text, c.literal);
+        const double read = std::strtod(text.c_str(), nullptr);
+        EXPECT_LE(std::fabs(read), static_cast<double>(FLT_MAX)) << text;
+        EXPECT_EQ(static_cast<float>(read), c.value) << text;
+    }
+    EXPECT_EQ(sql_float_key_literal(1.1f), "1.100000023841858");
+}
+
+// Without a connection: backslash escapes; a zero character travels whole.
+TEST(Literal, TextsWithZeroCharactersGoWhole) {
+    engine_at e(new_server);
+    const udb_field f(L"t", 10, ole_variant(std::wstring(L"a'b\0c\\", 6)));
+    const t_ftd d = column(L"t", VT_BSTR, 10);
+    EXPECT_EQ(get_fld_append_str(&f, &d, false), std::string("'a\\'b\\0c\\\\'"));
 }
 
 TEST(Literal, MasksAreLogged) {

@@ -12,6 +12,7 @@
 #include "sql_util.h"
 #include "sql_write_util.h"
 #include "tk_excep.h"
+#include "utf8.h"
 
 namespace {
 
@@ -84,13 +85,21 @@ TEST_P(safety_test, texts_reach_the_server_whole) {
     const auto stored = rows("SELECT id, HEX(s), w FROM texts ORDER BY id");
     ASSERT_EQ(stored.size(), 2 * texts.size());
     for (size_t i = 0; i < stored.size(); ++i) {
-        const std::string utf8 = u(texts[i % texts.size()]);
+        const std::string utf8 = plat::utf8_encode(texts[i % texts.size()]);
         static const char hex[] = "0123456789ABCDEF";
         std::string expected;
         for (unsigned char c : utf8) expected += {hex[c >> 4], hex[c & 15]};
         EXPECT_EQ(stored[i][1], expected) << "row " << i + 1;
         EXPECT_EQ(stored[i][2], "2024-01-02 03:04:05.000000");
     }
+    // Updates and key conditions carry the whole text too.
+    report_capture reports;
+    const std::wstring zero(L"ab\0cd", 5);
+    t->update(record_of({{L"id", i4(1)}, {L"s", text(zero)}}));
+    EXPECT_EQ(rows("SELECT HEX(s) FROM texts WHERE id = 1")[0][0], "6162006364");
+    t->delete_key(record_of({{L"s", text(zero)}}));
+    EXPECT_TRUE(reports.lines.empty()) << reports.lines.front();
+    EXPECT_EQ(rows("SELECT COUNT(*) FROM texts")[0][0], std::to_string(2 * texts.size() - 3));
     EXPECT_EQ(rows("SELECT column_comment FROM information_schema.columns WHERE table_schema = DATABASE() AND "
                    "column_name = 's'")[0][0],
               "customer's \\ \"note\"");
