@@ -47,8 +47,11 @@ public:
     // The base behaviour: create_table has made the indexes already.
     void create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) override;
     // CREATE OR REPLACE VIEW for each SELECT query, rewritten for MySQL;
-    // a failing view is reported and the next one is created.
+    // a failing view is reported (to the view reporter when one is set, else
+    // to the process's error reporter) and the next one is created.
     void create_views(const name_pairs& views) override;
+    // The views the last create_views could not create, in order.
+    const std::vector<std::wstring>& get_failed_views() const { return failed_views_; }
     // One foreign-key constraint per relationship, with foreign-key checks
     // off; the tables are unlocked and the checks switched on again at the
     // end, also when a relationship fails.
@@ -90,6 +93,8 @@ public:
     void prepared_statement(const std::string& statement, const udb_record& record, uint32_t placeholders);
     // The same with the fields of the placeholders given in statement order.
     void prepared_statement(const std::string& statement, const std::vector<const udb_field*>& fields);
+    // The same, answering the rows the statement found.
+    uint64_t prepared_statement_rows(const std::string& statement, const std::vector<const udb_field*>& fields);
 
     void set_view_error_reporter(view_error_reporter reporter) { view_error_reporter_ = std::move(reporter); }
 
@@ -106,4 +111,5 @@ private:
 
     MYSQL* connection_;
     view_error_reporter view_error_reporter_;
+    std::vector<std::wstring> failed_views_;
 };

@@ -5,6 +5,7 @@
 
 #include "sql_db.h"
 #include "sql_engi.h"
+#include "sql_report.h"
 #include "sql_view_text.h"
 #include "text.h"
 #include "tk_excep.h"
@@ -55,7 +56,41 @@ bool matches_nocase(const std::wstring& text, size_t pos, const std::wstring& wo
     return true;
 }
 
-enum class rewrite_rule { always, two_arguments, erase_first_argument };
+enum class rewrite_rule { always, two_arguments, swap_date_arguments };
+
+// The arguments of the call whose "(" ends at pos: the positions of its
+// top-level commas and of its closing ")" (npos when it has none).
+struct call_arguments {
+    std::vector<size_t> commas;
+    size_t close = std::wstring::npos;
+};
+
+call_arguments find_arguments(const std::wstring& text, size_t pos) {
+    call_arguments a;
+    code_scanner scanner;
+    int depth = 0;
+    for (size_t i = pos; i < text.size(); ++i) {
+        if (!scanner.step(text[i])) continue;
+        if (text[i] == L'(') {
+            ++depth;
+        } else if (text[i] == L')') {
+            if (depth == 0) {
+                a.close = i;
+                return a;
+            }
+            --depth;
+        } else if (text[i] == L',' && depth == 0) {
+            a.commas.push_back(i);
+        }
+    }
+    return a;
+}
+
+std::wstring trimmed(const std::wstring& text, size_t from, size_t to) {
+    while (from < to && text[from] == L' ') ++from;
+    while (to > from && text[to - 1] == L' ') --to;
+    return text.substr(from, to - from);
+}
 
 // One rewrite pass: each whole word found in code, ignoring case, becomes
 // the replacement when the rule allows it.
@@ -84,12 +119,19 @@ std::wstring rewrite(const std::wstring& text, const std::wstring& word, const s
         // of the word holds no quote.
         for (size_t i = pos + 1; i < end; ++i) scanner.step(text[i]);
         pos = end;
-        if (rule == rewrite_rule::erase_first_argument) {
-            size_t comma = text.find(L',', pos);
-            const size_t stop = comma == std::wstring::npos ? text.size() : comma + 1;
-            tk_log(1, "Erase at pos=%d, len=%d", static_cast<int>(out.size()), static_cast<int>(stop - pos));
-            for (size_t i = pos; i < stop; ++i) scanner.step(text[i]);
-            pos = stop;
+        if (rule == rewrite_rule::swap_date_arguments) {
+            // datediff(unit, start, end) counts from start to end; MySQL's
+            // DATEDIFF(a, b) is a minus b: datediff(end, start).
+            const call_arguments a = find_arguments(text, pos);
+            if (a.commas.size() == 2 && a.close != std::wstring::npos) {
+                const std::wstring start = trimmed(text, a.commas[0] + 1, a.commas[1]);
+                const std::wstring finish = trimmed(text, a.commas[1] + 1, a.close);
+                tk_log(1, "Erase at pos=%d, len=%d", static_cast<int>(out.size()),
+                       static_cast<int>(a.commas[0] + 1 - pos));
+                out += finish + L", " + start;
+                for (size_t i = pos; i < a.close; ++i) scanner.step(text[i]);
+                pos = a.close;
+            }
         }
     }
     return out;
@@ -159,9 +201,10 @@ std::wstring sql_database::refine_view_in(const std::wstring& query) const {
     if (tk_log_wants(2)) tk_wlog(2, L"After do_global_replace: result=%s", text.c_str());
 
     text = rewrite(text, L"isnull", L"ifnull", rewrite_rule::two_arguments);
-    text = rewrite(text, L"getdate", L"curdate", rewrite_rule::always);
-    text = rewrite(text, L"len(", L"length(", rewrite_rule::always);
-    text = rewrite(text, L"datediff(", L"datediff(", rewrite_rule::erase_first_argument);
+    // getdate() is the date and time; len() counts characters.
+    text = rewrite(text, L"getdate", L"now", rewrite_rule::always);
+    text = rewrite(text, L"len(", L"char_length(", rewrite_rule::always);
+    text = rewrite(text, L"datediff(", L"datediff(", rewrite_rule::swap_date_arguments);
     text = rewrite(text, L"dateadd", L"date_add", rewrite_rule::two_arguments);
     text = rewrite(text, L"replicate", L"repeat", rewrite_rule::two_arguments);
     return text;
@@ -169,6 +212,7 @@ std::wstring sql_database::refine_view_in(const std::wstring& query) const {
 
 void sql_database::create_views(const name_pairs& views) {
     tk_log(2, "sql_database::create_views");
+    failed_views_.clear();
     std::vector<std::wstring> names;
     names.reserve(views.size());
     for (const name_pair& v : views) names.push_back(v.first);
@@ -204,10 +248,16 @@ void sql_database::create_views(const name_pairs& views) {
         } catch (const tk_exception& e) {
             tk_log(2, "Error while creating view:\n%s\n", e.what());
             const std::string context = "View '" + tk_to_utf8(name) + "'";
+            failed_views_.push_back(name);
             if (view_error_reporter_)
                 view_error_reporter_(e, context);
             else
-                tk_log(3, "%s: %s", context.c_str(), e.what());
+                sql_report_error(e, context);
         }
+    }
+    if (!failed_views_.empty() && tk_log_wants(3)) {
+        std::wstring list;
+        for (const std::wstring& v : failed_views_) list += (list.empty() ? L"" : L", ") + v;
+        tk_wlog(3, L"Views not created: %s", list.c_str());
     }
 }

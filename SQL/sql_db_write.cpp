@@ -211,3 +211,11 @@ void sql_database::prepared_statement(const std::string& statement, const std::v
     sql_prepared_statement prepared(connection_, statement);
     prepared.execute(fields);
 }
+
+uint64_t sql_database::prepared_statement_rows(const std::string& statement,
+                                               const std::vector<const udb_field*>& fields) {
+    tk_log(1, "sql_database::prepared_statement(%s, %d)", statement.c_str(), static_cast<int>(fields.size()));
+    sql_prepared_statement prepared(connection_, statement);
+    prepared.execute(fields);
+    return prepared.affected_rows();
+}

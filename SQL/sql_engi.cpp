@@ -1,6 +1,8 @@
 #include "sql_engi.h"
 
+#include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <cstring>
 #include <string>
 
@@ -123,7 +125,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
     }
     tk_log(3, "Connecting to MySQL server...");
     if (!mysql_real_connect(&mysql_, host.c_str(), user.c_str(), password.c_str(), nullptr,
-                            static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS)) {
+                            static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS | CLIENT_FOUND_ROWS)) {
         // This client library reports a refused TCP connection with the socket
         // error's number; the system knows it by the TCP one.
         const bool tcp = !host.empty() && host != "localhost";
@@ -163,10 +165,57 @@ void sql_engine::setup_session() {
             tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(&mysql_));
     }
 
+    set_session_sql_mode();
     raise_session_timeout(&mysql_, "wait_timeout", session_wait_timeout);
     // A streamed result holds the server until the client has read it: a slow
     // reader (a long table, a dialog waiting for the user) must not be cut off.
     raise_session_timeout(&mysql_, "net_write_timeout", session_net_write_timeout);
+}
+
+std::string sql_engine::session_sql_mode(std::string_view server_mode) {
+    // Modes that make quotes or backslashes mean something else, and the
+    // combinations that switch them on.
+    static constexpr std::string_view dropped[] = {"NO_BACKSLASH_ESCAPES", "ANSI_QUOTES", "ANSI", "DB2",
+                                                   "MAXDB", "MSSQL", "ORACLE", "POSTGRESQL"};
+    std::string mode;
+    bool strict = false;
+    while (!server_mode.empty()) {
+        const size_t comma = server_mode.find(',');
+        std::string_view name = server_mode.substr(0, comma);
+        server_mode.remove_prefix(comma == std::string_view::npos ? server_mode.size() : comma + 1);
+        bool plain = !name.empty();
+        for (char c : name) plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
+        if (!plain || std::find(std::begin(dropped), std::end(dropped), name) != std::end(dropped)) continue;
+        if (name == "STRICT_ALL_TABLES") strict = true;
+        if (!mode.empty()) mode += ',';
+        mode += name;
+    }
+    // Writes fail instead of storing altered values, whatever the table type.
+    if (!strict) mode += mode.empty() ? "STRICT_ALL_TABLES" : ",STRICT_ALL_TABLES";
+    return mode;
+}
+
+void sql_engine::set_session_sql_mode() {
+    tk_log(2, "Setting sql_mode...");
+    try {
+        std::string server_mode;
+        {
+            sql_result_ptr result = sql_open_stream(&mysql_, std::string_view("SELECT @@SESSION.sql_mode"));
+            if (!result) throw sql_exception(std::string("No result for sql_mode"), CR_UNKNOWN_ERROR);
+            if (MYSQL_ROW row = sql_fetch_row(&mysql_, result.get())) {
+                const unsigned long* lengths = mysql_fetch_lengths(result.get());
+                if (row[0]) server_mode.assign(row[0], lengths[0]);
+                while (sql_fetch_row(&mysql_, result.get())) {
+                }
+            }
+        }
+        const std::string mode = session_sql_mode(server_mode);
+        tk_log(2, "sql_mode: server '%s', session '%s'", server_mode.c_str(), mode.c_str());
+        sql_execute(&mysql_, "SET SESSION sql_mode = '" + mode + "'");
+    } catch (const tk_exception& e) {
+        tk_log(3, "Failed to set sql_mode");
+        tk_log(2, "Cannot set sql_mode: %s", e.what());
+    }
 }
 
 bool sql_engine::is_old_version() const {

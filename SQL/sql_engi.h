@@ -37,7 +37,9 @@ public:
     // Initialises the client object and sets its options.
     void initialize();
     // Opens the connection (closing an open one first) and sets the session up:
-    // utf8mb4, long wait and write time-outs, foreign-key checks off.
+    // utf8mb4, the SQL mode of session_sql_mode, long wait and write
+    // time-outs, foreign-key checks off. An UPDATE's affected rows are the
+    // rows it found, changed or not.
     // Throws sql_exception when the server cannot be reached or refuses the
     // login, sql_auth_not_supported_exception for a 4.1.0 server with a password.
     void connect(const std::string& host, const std::string& user, const std::string& password,
@@ -64,6 +66,12 @@ public:
     // The name quoted for a statement: in backquotes, each backquote inside
     // doubled, so that no name can change the statement around it.
     static std::wstring get_safe_name(const std::wstring& name);
+
+    // The session's SQL mode for a server mode: the server's modes without
+    // NO_BACKSLASH_ESCAPES and ANSI_QUOTES (nor the combinations that hold
+    // them), with STRICT_ALL_TABLES, so that literals and quotes mean what
+    // this engine writes and no row is stored altered.
+    static std::string session_sql_mode(std::string_view server_mode);
 
     void set_blob_to_text(bool on);
     bool is_blob_to_text() const { return blob_to_text_; }
@@ -102,6 +110,7 @@ public:
 
 private:
     void setup_session();
+    void set_session_sql_mode();
     void close_connection();
 
     bool connected_ = false;

@@ -34,6 +34,9 @@ public:
     // statement has), sends their data and executes the statement.
     void execute(const std::vector<const udb_field*>& fields);
 
+    // Rows the executed statement found (an UPDATE's matched rows).
+    uint64_t affected_rows() const { return mysql_stmt_affected_rows(stmt_.get()); }
+
     // Whether the field travels as long data.
     static bool is_bound(const udb_field& field);
 

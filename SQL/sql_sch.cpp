@@ -196,13 +196,32 @@ sql_field_finder::~sql_field_finder() = default;
 void sql_field_finder::initialize(const udb_record& record) {
     tk_log(1, "sql_field_finder::initialize");
     original_names_.reserve(original_names_.size() + record.size());
+    target_names_.reserve(target_names_.size() + record.size());
+    // Names as table creation made them: its own validator, fresh for the record.
+    std::unique_ptr<udb_validator> namer = sql_engine::ptr()->create_fn_validator(record);
     for (const udb_field* f : record) {
         const std::wstring name = f ? f->get_name() : std::wstring();
         const std::wstring original = names_map_ ? names_map_->get_fn_orig_name(table_, name, true) : name;
         if (tk_log_wants(1)) tk_wlog(1, L"Name=%s, original name=%s", name.c_str(), original.c_str());
         original_names_.push_back(original);
         validator_->add_restricted_name(original);
+
+        std::wstring target = names_map_ ? names_map_->get_fn_mapped_name(table_, name) : name;
+        if (!namer->is_acceptable(target)) {
+            target = namer->get_safe_name(target);
+            namer->add_existing_name(target);
+            if (tk_log_wants(1)) tk_wlog(1, L"Name=%s, mapped name=%s", name.c_str(), target.c_str());
+        }
+        target_names_.push_back(std::move(target));
     }
+}
+
+int32_t sql_field_finder::get_column_field_idx(const std::wstring& column) const {
+    const int32_t i = get_field_idx(column);
+    if (i >= 0) return i;
+    for (size_t k = 0; k < target_names_.size(); ++k)
+        if (plat::equal_nocase(target_names_[k], column)) return static_cast<int32_t>(k);
+    return -1;
 }
 
 int32_t sql_field_finder::get_field_idx(const std::wstring& name) const {

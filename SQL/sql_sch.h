@@ -81,6 +81,11 @@ public:
     void initialize(const udb_record& record);
     // Position of the field whose source name equals name ignoring case, or -1.
     int32_t get_field_idx(const std::wstring& name) const;
+    // The field written into the column of that name: by source name
+    // (get_field_idx), else by the name table creation gave the field (the
+    // names map's target name, or the validator's replacement of a name the
+    // server refuses), ignoring case; -1 when none.
+    int32_t get_column_field_idx(const std::wstring& column) const;
 
     const std::vector<std::wstring>& get_original_names() const { return original_names_; }
     udb_validator& get_validator() { return *validator_; }
@@ -90,4 +95,5 @@ private:
     std::wstring table_;
     const udb_names_map* names_map_;
     std::vector<std::wstring> original_names_;
+    std::vector<std::wstring> target_names_;
 };

@@ -6,6 +6,8 @@
 #include "sql_db.h"
 #include "sql_engi.h"
 #include "sql_util.h"
+#include "real_text.h"
+#include "utf8.h"
 #include "tk_log.h"
 #include "udb_recordset.h"
 #include "udb_schema.h"
@@ -88,7 +90,11 @@ std::wstring sql_sync::make_filter(const udb_schema& schema, const std::vector<k
         const bool bare = (sql_is_numeric_type(vt) && sql_is_numeric_literal(std::wstring_view(part.value))) ||
                           (sql_is_blob_type(vt) && (is_hex_literal(part.value) ||
                                                     sql_is_numeric_literal(std::wstring_view(part.value))));
-        if (bare) {
+        if (bare && vt == VT_R4) {
+            // A FLOAT column holds a single: compared with that single's exact value.
+            const float value = plat::parse_float_prefix(plat::utf8_encode(part.value));
+            result += L"=" + plat::utf8_decode(sql_float_key_literal(value));
+        } else if (bare) {
             tk_log(1, "No quotes for numeric or binary");
             result += L"=" + part.value;
         } else {

@@ -12,6 +12,7 @@
 
 class sql_database;
 class sql_exception;
+class tk_exception;
 
 class sql_table : public sql_recordset {
 public:
@@ -31,6 +32,9 @@ public:
     // failure of the pending rows is reported by the call that sends them,
     // after its own row has been queued or written.
     void append_record(const udb_record& record) override;
+    // Update and delete never throw: a failure, or a statement that finds no
+    // row, is reported to the process's error reporter (context "Table 't'")
+    // and the call returns.
     // Sets the columns of the rows the key text selects.
     void update(const udb_record& record, const std::wstring& key) override;
     // Sets the non-key columns of the row whose key columns equal the
@@ -42,8 +46,11 @@ public:
     // must be a column.
     void delete_key(const udb_record& record) override;
 
-    // Sends the pending rows, if any. When the server refuses them they are
-    // dropped and an sql_exception names the table and the row count.
+    // Sends the pending rows, if any. When the server refuses the batch its
+    // rows are sent one by one: the good ones are stored and each refused one
+    // is reported to the process's error reporter ("Table 't', row n", the
+    // server's text and the row's values shortened); without a reporter one
+    // sql_exception names them all.
     void flush();
     // Rows waiting in the pending statement.
     size_t get_pending_rows() const { return pending_rows_; }
@@ -77,17 +84,26 @@ private:
     // The statement's columns and their fields; a field without a column
     // (or a column without a field) raises the level-0 structure error.
     std::vector<column_field> pair_fields(const udb_record& record) const;
-    // "INSERT [IGNORE] INTO `t`(`a`, `b`)" or its REPLACE form.
-    std::string column_part(const std::vector<column_field>& pairs, bool fast) const;
+    // "INSERT INTO `t`(`a`, `b`)" or its REPLACE form (both roads).
+    std::string column_part(const std::vector<column_field>& pairs) const;
     // earlier receives the failure of the rows sent to make room.
     void fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier);
     void slow_append(const udb_record& record);
-    // Runs an UPDATE: as it stands, or prepared when values are bound.
-    void send_update(const std::wstring& statement, const std::vector<const udb_field*>& bound);
+    // Runs an UPDATE or DELETE (prepared when values are bound); a statement
+    // that finds no row raises a level-0 tk_exception.
+    void send_change(const std::wstring& statement, const std::vector<const udb_field*>& bound, bool update);
+    void report_change_failure(const tk_exception& e) const;
     sql_database& database() const;
+
+    // Whether the table's type undoes a refused statement whole (read once).
+    bool is_transactional();
 
     uint32_t pending_columns_ = 0;  // columns of the rows in the pending insert batch
     std::string pending_batch_;     // insert statement being collected (UTF-8)
     std::string pending_head_;      // its column part: rows join it only with the same one
     size_t pending_rows_ = 0;
+    std::vector<size_t> pending_starts_;     // where each pending row's "(...)" starts
+    std::vector<uint64_t> pending_numbers_;  // each pending row's number (1 = first appended)
+    uint64_t appended_ = 0;                  // rows appended through this object
+    int transactional_ = -1;                 // -1 not read yet, else 0 or 1
 };

@@ -7,6 +7,9 @@
 #include "sql_db.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_report.h"
+#include "sql_run.h"
+#include "sql_sch.h"
 #include "sql_sync.h"
 #include "sql_table.h"
 #include "sql_util.h"
@@ -15,6 +18,7 @@
 #include "tk_log.h"
 #include "tk_utils.h"
 #include "udb_vali.h"
+#include "utf8.h"
 
 namespace {
 
@@ -31,11 +35,23 @@ std::wstring column_name(const std::wstring& name, bool quoted) {
     return quoted ? sql_engine::get_safe_name(name) : name;
 }
 
-// "`c`=literal", or "`c` IS NULL" for a field without a value.
+// "`c`=literal", or "`c` IS NULL" for a field without a value. A FLOAT column
+// holds a single: it is compared with that single's exact value.
 std::wstring condition(const t_ftd& column, const udb_field& field) {
     const std::wstring name = sql_engine::get_safe_name(column.name);
     if (field.get_type() == VT_EMPTY || field.get_type() == VT_NULL) return name + L" IS NULL";
-    return name + L"=" + tk_from_utf8(to_mysql_str(&field));
+    if (column.vartype == VT_R4 && sql_is_numeric_type(field.get_type()))
+        return name + L"=" + tk_from_utf8(sql_float_key_literal(static_cast<float>(field.to_double())));
+    return name + L"=" + plat::utf8_decode(to_mysql_str(&field));  // zero characters kept
+}
+
+// The start of a text for a message: at most max bytes, cut between
+// characters, "..." when cut.
+std::string shortened(const std::string& text, size_t max = 120) {
+    if (text.size() <= max) return text;
+    size_t end = max;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+    return text.substr(0, end) + "...";
 }
 
 // Appends "`c`=value" to a SET list; a value sent apart ("?") is bound.
@@ -44,7 +60,7 @@ void add_assignment(std::wstring& assignments, std::vector<const udb_field*>& bo
     if (!assignments.empty()) assignments += L", ";
     const std::string value = get_fld_append_str(field, &column, true);
     if (value == "?") bound.push_back(field);
-    assignments += sql_engine::get_safe_name(column.name) + L"=" + tk_from_utf8(value);
+    assignments += sql_engine::get_safe_name(column.name) + L"=" + plat::utf8_decode(value);
 }
 
 }  // namespace
@@ -75,43 +91,100 @@ uint64_t sql_table::get_max_buffer_size() {
 
 void sql_table::flush() {
     if (pending_batch_.empty()) return;
-    std::string batch;
+    std::string batch, head;
+    std::vector<size_t> starts;
+    std::vector<uint64_t> numbers;
     batch.swap(pending_batch_);
-    const size_t rows = pending_rows_;
-    pending_head_.clear();
+    head.swap(pending_head_);
+    starts.swap(pending_starts_);
+    numbers.swap(pending_numbers_);
     pending_rows_ = 0;
     pending_columns_ = 0;
-    if (tk_log_wants(1)) tk_log(1, "Run SQL query: [%s]", batch.c_str());
+    if (tk_log_wants(1)) tk_log(1, "Run SQL query: [%.4096s]", batch.c_str());
+
+    struct failed_row {
+        uint64_t number;
+        std::string values;
+        std::string error;
+        unsigned int code;
+    };
+    std::vector<failed_row> failures;
+    auto row_values = [&](size_t k) {
+        const size_t end = k + 1 < starts.size() ? starts[k + 1] - 2 : batch.size();
+        return batch.substr(starts[k], end - starts[k]);
+    };
     try {
         database().query_append(batch);
+        return;
     } catch (const sql_exception& e) {
-        const std::string text = "Table '" + tk_to_utf8(name_) + "': " + std::to_string(rows) +
-                                 " queued row(s) were not written: " + e.what();
-        tk_log(3, "%s", text.c_str());
-        throw sql_exception(text, e.error_number());
+        if (starts.size() == 1) {
+            failures.push_back({numbers[0], row_values(0), e.what(), e.error_number()});
+        } else {
+            // The server refused the whole batch: each row on its own, so that
+            // the good rows are stored and exactly the bad ones reported.
+            tk_log(2, "Batch of %d rows refused (%s), rows sent one by one", static_cast<int>(starts.size()),
+                   e.what());
+        }
     }
+    if (failures.empty()) {
+        for (size_t k = 0; k < starts.size(); ++k) {
+            std::string values = row_values(k);
+            try {
+                database().query_append(head + " VALUES" + values);
+            } catch (const sql_exception& e) {
+                failures.push_back({numbers[k], std::move(values), e.what(), e.error_number()});
+            }
+        }
+    }
+    if (failures.empty()) return;
+
+    const std::string table = tk_to_utf8(name_);
+    if (sql_has_error_reporter()) {
+        for (const failed_row& f : failures)
+            sql_report_error(sql_exception(f.error + " (values " + shortened(f.values) + ")", f.code),
+                             "Table '" + table + "', row " + std::to_string(f.number));
+        return;
+    }
+    std::string text = "Table '" + table + "': " + std::to_string(failures.size()) + " queued row(s) were not written:";
+    for (const failed_row& f : failures)
+        text += " row " + std::to_string(f.number) + " " + shortened(f.values) + ": " + f.error + ";";
+    text.pop_back();
+    tk_log(3, "%s", text.c_str());
+    throw sql_exception(text, failures.front().code);
+}
+
+bool sql_table::is_transactional() {
+    if (transactional_ >= 0) return transactional_ == 1;
+    transactional_ = 0;
+    try {
+        const std::string statement =
+            "SELECT e.TRANSACTIONS FROM information_schema.TABLES t JOIN information_schema.ENGINES e ON "
+            "e.ENGINE = t.ENGINE WHERE t.TABLE_SCHEMA = DATABASE() AND t.TABLE_NAME = '" +
+            sql_escape(std::string_view(tk_to_utf8(name_))) + "'";
+        MYSQL* connection = database().get_connection();
+        sql_result_ptr result = sql_open_stream(connection, std::string_view(statement));
+        if (result) {
+            while (MYSQL_ROW row = sql_fetch_row(connection, result.get()))
+                if (row[0] && std::string_view(row[0]) == "YES") transactional_ = 1;
+        }
+    } catch (const tk_exception& e) {
+        tk_log(2, "Cannot read the table type: %s", e.what());
+    }
+    // A table that keeps the rows before a refused one gets one row per statement.
+    if (transactional_ == 0 && tk_log_wants(2))
+        tk_wlog(2, L"Table '%s' is not transactional: one row per statement", name_.c_str());
+    return transactional_ == 1;
 }
 
 std::vector<const t_ftd*> sql_table::columns_of(const udb_record& record) const {
     std::vector<const t_ftd*> out(record.size(), nullptr);
-    std::unique_ptr<udb_validator> validator;
-    const udb_names_map& names = owner_->get_names_map();
-    for (size_t i = 0; i < record.size(); ++i) {
-        const udb_field* f = record.at(i);
-        if (!f) continue;
-        // The name table creation gave the column, else the field's own.
-        std::wstring name = names.get_fn_mapped_name(name_, f->get_name());
-        if (!schema_.find_field(name)) {
-            // A name the server refuses has the validator's replacement.
-            if (!validator) validator = engine().create_fn_validator(record);
-            if (validator->is_acceptable(name)) continue;
-            name = validator->get_safe_name(name);
-            validator->add_existing_name(name);
-            if (tk_log_wants(1)) tk_wlog(1, L"Name=%s, mapped name=%s", f->get_name().c_str(), name.c_str());
-            if (!schema_.find_field(name)) continue;
-        }
-        if (tk_log_wants(1)) tk_wlog(1, L"Got mappend fn: %s", name.c_str());
-        out[i] = &schema_.get_field1(name);
+    const sql_field_finder finder(name_, record, &owner_->get_names_map());
+    for (const t_ftd* column : schema_) {
+        if (!column) continue;
+        const int32_t i = finder.get_column_field_idx(column->name);
+        if (i < 0 || out[static_cast<size_t>(i)]) continue;
+        if (tk_log_wants(1)) tk_wlog(1, L"Got mappend fn: %s", column->name.c_str());
+        out[static_cast<size_t>(i)] = column;
     }
     return out;
 }
@@ -146,13 +219,11 @@ std::vector<sql_table::column_field> sql_table::pair_fields(const udb_record& re
     return pairs;
 }
 
-std::string sql_table::column_part(const std::vector<column_field>& pairs, bool fast) const {
+std::string sql_table::column_part(const std::vector<column_field>& pairs) const {
     const bool quoted = !engine().is_old_version();
     std::wstring text;
-    if (owner_->get_mode() & sql_database::mode_replace)
-        text = L"REPLACE INTO ";
-    else
-        text = fast ? L"INSERT IGNORE INTO " : L"INSERT INTO ";
+    // Never IGNORE: a row the server would alter or drop must fail.
+    text = owner_->get_mode() & sql_database::mode_replace ? L"REPLACE INTO " : L"INSERT INTO ";
     text += (quoted ? sql_engine::get_safe_name(name_) : name_) + L"(";
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i > 0) text += L", ";
@@ -196,6 +267,7 @@ void sql_table::append_record(const udb_record& record) {
         throw tk_exception(std::string(earlier->what()) + "; and this row: " + e.what(), e.level());
     }
     ++rec_count_;
+    ++appended_;
     if (earlier) throw *earlier;
 }
 
@@ -203,7 +275,7 @@ void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_except
     tk_log(2, "sql_table::fast_append");
     tk_log(1, "that.size=%d", static_cast<int>(record.size()));
     const std::vector<column_field> pairs = pair_fields(record);
-    std::string head = column_part(pairs, true);
+    std::string head = column_part(pairs);
     std::string values = "(";
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i > 0) values += ", ";
@@ -224,16 +296,25 @@ void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_except
     }
     tk_log(1, "*** FAST INSERT MODE ***");
     if (pending_batch_.empty()) {
-        pending_batch_ = head + " VALUES" + values;
+        pending_batch_ = head + " VALUES";
         pending_head_ = std::move(head);
         pending_columns_ = static_cast<uint32_t>(record.size());
         pending_rows_ = 1;
     } else {
         pending_batch_ += ", ";
-        pending_batch_ += values;
         ++pending_rows_;
     }
+    pending_starts_.push_back(pending_batch_.size());
+    pending_numbers_.push_back(appended_ + 1);
+    pending_batch_ += values;
     if (tk_log_wants(1)) tk_log(1, "sql_query=[%.4096s]", pending_batch_.c_str());
+    if (!is_transactional()) {
+        try {
+            flush();
+        } catch (const sql_exception& e) {
+            earlier = std::make_unique<sql_exception>(e);
+        }
+    }
 }
 
 void sql_table::slow_append(const udb_record& record) {
@@ -242,7 +323,7 @@ void sql_table::slow_append(const udb_record& record) {
     const uint32_t size = record.get_total_size();
     const bool big = size > get_max_buffer_size();
     const std::vector<column_field> pairs = pair_fields(record);
-    std::string statement = column_part(pairs, false) + " VALUES (";
+    std::string statement = column_part(pairs) + " VALUES (";
     std::vector<const udb_field*> bound;
     for (size_t i = 0; i < pairs.size(); ++i) {
         if (i > 0) statement += ", ";
@@ -265,128 +346,161 @@ void sql_table::slow_append(const udb_record& record) {
     database().prepared_statement(statement, bound);
 }
 
+// Update and delete report a failure, or a statement that finds no row, to
+// the process's error reporter and return: the caller goes on.
+void sql_table::report_change_failure(const tk_exception& e) const {
+    sql_report_error(e, "Table '" + tk_to_utf8(name_) + "'");
+}
+
+void sql_table::send_change(const std::wstring& statement_text, const std::vector<const udb_field*>& bound,
+                            bool update) {
+    const std::string statement = plat::utf8_encode(statement_text);  // zero characters kept
+    tk_log(2, update ? "UPDATE QUERY: %s" : "DELETE QUERY: %s", statement.c_str());
+    uint64_t found = 0;
+    if (bound.empty()) {
+        database().query_append(statement);
+        // The connection counts the rows an UPDATE found, changed or not.
+        found = mysql_affected_rows(database().get_connection());
+    } else {
+        found = database().prepared_statement_rows(statement, bound);
+    }
+    if (found == 0)
+        throw tk_exception(std::string(update ? "No row matches the key of the update"
+                                              : "No row matches the key of the delete"),
+                           0);
+}
+
 void sql_table::update(const udb_record& record) {
     tk_log(2, "sql_table::update");
-    flush();
-    if (key_pos_ < 0) {
-        tk_log(2, "There's no primary/unique key");
-        return;
-    }
-    if (static_cast<size_t>(key_pos_) >= indexes_.size()) throw tk_mail_assertion(tab_source, 696);
-    const udb_index& key = indexes_[static_cast<size_t>(key_pos_)];
+    try {
+        flush();
+        if (key_pos_ < 0) {
+            tk_log(2, "There's no primary/unique key");
+            throw tk_exception(std::string("There's no primary/unique key"), 0);
+        }
+        if (static_cast<size_t>(key_pos_) >= indexes_.size()) throw tk_mail_assertion(tab_source, 696);
+        const udb_index& key = indexes_[static_cast<size_t>(key_pos_)];
 
-    const std::vector<const t_ftd*> columns = columns_of(record);
-    std::wstring assignments, conditions;
-    std::vector<const udb_field*> bound;
-    std::vector<bool> key_seen(key.fields.size(), false);
-    for (size_t i = 0; i < record.size(); ++i) {
-        const udb_field* f = record.at(i);
-        if (!f) continue;
-        if (!columns[i]) {
-            if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
-            continue;
+        const std::vector<const t_ftd*> columns = columns_of(record);
+        std::wstring assignments, conditions;
+        std::vector<const udb_field*> bound;
+        std::vector<bool> key_seen(key.fields.size(), false);
+        for (size_t i = 0; i < record.size(); ++i) {
+            const udb_field* f = record.at(i);
+            if (!f) continue;
+            if (!columns[i]) {
+                if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
+                continue;
+            }
+            const t_ftd& column = *columns[i];
+            size_t k = 0;
+            while (k < key.fields.size() && !plat::equal_nocase(key.fields[k], column.name)) ++k;
+            if (k < key.fields.size()) {
+                if (tk_log_wants(1)) tk_wlog(1, L"Field %s is a part of UKey", column.name.c_str());
+                if (!conditions.empty()) conditions += L" AND ";
+                conditions += condition(column, *f);
+                key_seen[k] = true;
+                continue;
+            }
+            if (tk_log_wants(1)) tk_wlog(1, L"Field %s is NOT a part of UKey", column.name.c_str());
+            add_assignment(assignments, bound, f, column);
         }
-        const t_ftd& column = *columns[i];
-        size_t k = 0;
-        while (k < key.fields.size() && !plat::equal_nocase(key.fields[k], column.name)) ++k;
-        if (k < key.fields.size()) {
-            if (tk_log_wants(1)) tk_wlog(1, L"Field %s is a part of UKey", column.name.c_str());
-            if (!conditions.empty()) conditions += L" AND ";
-            conditions += condition(column, *f);
-            key_seen[k] = true;
-            continue;
+        for (size_t k = 0; k < key_seen.size(); ++k) {
+            if (!key_seen[k]) {
+                tk_log(2, "Missing primary/unique key");
+                throw tk_exception("The record has no value for the key column '" + tk_to_utf8(key.fields[k]) + "'",
+                                   0);
+            }
         }
-        if (tk_log_wants(1)) tk_wlog(1, L"Field %s is NOT a part of UKey", column.name.c_str());
-        add_assignment(assignments, bound, f, column);
-    }
-    for (size_t k = 0; k < key_seen.size(); ++k) {
-        if (!key_seen[k]) {
-            tk_log(2, "Missing primary/unique key");
-            throw tk_exception("Table '" + tk_to_utf8(name_) + "': the record has no value for the key column '" +
-                                   tk_to_utf8(key.fields[k]) + "'",
-                               0);
+        if (assignments.empty()) {
+            tk_log(2, "Nothing to update");
+            return;
         }
+        send_change(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " + conditions,
+                    bound, true);
+    } catch (const tk_exception& e) {
+        tk_log(2, "ERROR on UPDATE0: %s", e.what());
+        report_change_failure(e);
     }
-    if (assignments.empty()) {
-        tk_log(2, "Nothing to update");
-        return;
-    }
-    send_update(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " + conditions,
-                bound);
 }
 
 void sql_table::update(const udb_record& record, const std::wstring& key) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_table::update(key=%s)", key.c_str());
-    flush();
-    const std::vector<sql_sync::key_part> parts = sql_sync::parse(key);
-    if (parts.empty()) {
-        tk_log(2, "Missing key for update");
-        throw tk_exception("Table '" + tk_to_utf8(name_) + "': missing key for update", 0);
-    }
-    const std::vector<const t_ftd*> columns = columns_of(record);
-    std::wstring assignments;
-    std::vector<const udb_field*> bound;
-    for (size_t i = 0; i < record.size(); ++i) {
-        const udb_field* f = record.at(i);
-        if (!f) continue;
-        if (!columns[i]) {
-            if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
-            continue;
+    try {
+        flush();
+        const std::vector<sql_sync::key_part> parts = sql_sync::parse(key);
+        if (parts.empty()) {
+            tk_log(2, "Missing key for update");
+            throw tk_exception(std::string("Missing key for update"), 0);
         }
-        add_assignment(assignments, bound, f, *columns[i]);
+        const std::vector<const t_ftd*> columns = columns_of(record);
+        std::wstring assignments;
+        std::vector<const udb_field*> bound;
+        for (size_t i = 0; i < record.size(); ++i) {
+            const udb_field* f = record.at(i);
+            if (!f) continue;
+            if (!columns[i]) {
+                if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
+                continue;
+            }
+            add_assignment(assignments, bound, f, *columns[i]);
+        }
+        if (assignments.empty()) {
+            tk_log(2, "Nothing to update");
+            return;
+        }
+        send_change(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " +
+                        sql_sync::make_filter(schema_, parts),
+                    bound, true);
+    } catch (const tk_exception& e) {
+        tk_log(3, "ERROR on UPDATE: %s", e.what());
+        report_change_failure(e);
     }
-    if (assignments.empty()) {
-        tk_log(2, "Nothing to update");
-        return;
-    }
-    send_update(L"UPDATE " + sql_engine::get_safe_name(name_) + L" SET " + assignments + L" WHERE " +
-                    sql_sync::make_filter(schema_, parts),
-                bound);
-}
-
-void sql_table::send_update(const std::wstring& statement_text, const std::vector<const udb_field*>& bound) {
-    const std::string statement = tk_to_utf8(statement_text);
-    tk_log(2, "UPDATE QUERY: %s", statement.c_str());
-    if (bound.empty())
-        database().query_append(statement);
-    else
-        database().prepared_statement(statement, bound);
 }
 
 void sql_table::delete_key(const std::wstring& key) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_table::delete_key(%s)", key.c_str());
-    flush();
-    const std::vector<sql_sync::key_part> parts = sql_sync::parse(key);
-    if (parts.empty()) throw tk_exception("Table '" + tk_to_utf8(name_) + "': missing key for delete", 0);
-    for (const sql_sync::key_part& part : parts) {
-        if (!schema_.find_field(part.name)) {
-            if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", part.name.c_str());
-            throw tk_exception("Table '" + tk_to_utf8(name_) + "': the key field '" + tk_to_utf8(part.name) +
-                                   "' is not a column; nothing is deleted",
-                               0);
+    try {
+        flush();
+        const std::vector<sql_sync::key_part> parts = sql_sync::parse(key);
+        if (parts.empty()) throw tk_exception(std::string("Missing key for delete"), 0);
+        for (const sql_sync::key_part& part : parts) {
+            if (!schema_.find_field(part.name)) {
+                if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", part.name.c_str());
+                throw tk_exception("The key field '" + tk_to_utf8(part.name) + "' is not a column; nothing is deleted",
+                                   0);
+            }
         }
+        send_change(L"delete from " + sql_engine::get_safe_name(name_) + L" where " +
+                        sql_sync::make_filter(schema_, parts),
+                    {}, false);
+    } catch (const tk_exception& e) {
+        tk_log(2, "ERROR on DELETE: %s", e.what());
+        report_change_failure(e);
     }
-    database().query_append(tk_to_utf8(L"delete from " + sql_engine::get_safe_name(name_) + L" where " +
-                                       sql_sync::make_filter(schema_, parts)));
 }
 
 void sql_table::delete_key(const udb_record& record) {
     tk_log(2, "sql_table::delete_key");
-    flush();
-    const std::vector<const t_ftd*> columns = columns_of(record);
-    std::wstring conditions;
-    for (size_t i = 0; i < record.size(); ++i) {
-        const udb_field* f = record.at(i);
-        if (!f) continue;
-        if (!columns[i]) {
-            if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
-            throw tk_exception("Table '" + tk_to_utf8(name_) + "': the field '" + tk_to_utf8(f->get_name()) +
-                                   "' is not a column; nothing is deleted",
-                               0);
+    try {
+        flush();
+        const std::vector<const t_ftd*> columns = columns_of(record);
+        std::wstring conditions;
+        for (size_t i = 0; i < record.size(); ++i) {
+            const udb_field* f = record.at(i);
+            if (!f) continue;
+            if (!columns[i]) {
+                if (tk_log_wants(2)) tk_wlog(2, L"Field '%s' is not found in schema", f->get_name().c_str());
+                throw tk_exception("The field '" + tk_to_utf8(f->get_name()) + "' is not a column; nothing is deleted",
+                                   0);
+            }
+            if (!conditions.empty()) conditions += L" AND ";
+            conditions += condition(*columns[i], *f);
         }
-        if (!conditions.empty()) conditions += L" AND ";
-        conditions += condition(*columns[i], *f);
+        if (conditions.empty()) throw tk_exception(std::string("Missing key for delete"), 0);
+        send_change(L"DELETE FROM " + sql_engine::get_safe_name(name_) + L" WHERE " + conditions, {}, false);
+    } catch (const tk_exception& e) {
+        tk_log(2, "ERROR on DELETE: %s", e.what());
+        report_change_failure(e);
     }
-    if (conditions.empty()) throw tk_exception("Table '" + tk_to_utf8(name_) + "': missing key for delete", 0);
-    database().query_append(tk_to_utf8(L"DELETE FROM " + sql_engine::get_safe_name(name_) + L" WHERE " + conditions));
 }

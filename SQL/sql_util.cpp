@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "numbers.h"
+#include "real_text.h"
 #include "ole_date.h"
 #include "ole_guid.h"
 #include "sql_engi.h"
@@ -80,27 +81,67 @@ bool blob_literal(const std::basic_string<C>& t) {
     return true;
 }
 
-template <class C>
-void escape_append(std::basic_string<C>& out, std::basic_string_view<C> text, bool wide) {
-    out.reserve(out.size() + text.size() + 2);
-    for (C c : text) {
-        if (c == C('\\') || c == C('\'')) {
-            if (tk_log_wants(1)) {
-                if (wide)
-                    tk_wlog(1, L"Got symbol to mask (1): %c", static_cast<wchar_t>(c));
-                else
-                    tk_log(1, "Got symbol to mask (2): %c", static_cast<char>(c));
-            }
-            out.push_back(C('\\'));
+// Backslash escaping (the server's default mode), for text escaped while no
+// connection is open.
+void backslash_escape_append(std::string& out, std::string_view text) {
+    for (char c : text) {
+        if (c == '\\' || c == '\'') {
+            out.push_back('\\');
             out.push_back(c);
-        } else if (c == C('\0')) {
-            // The statement travels as a C string: no zero may stand in it.
-            out.push_back(C('\\'));
-            out.push_back(C('0'));
+        } else if (c == '\0') {
+            out.push_back('\\');
+            out.push_back('0');
         } else {
             out.push_back(c);
         }
     }
+}
+
+// The connection whose SQL mode escaping follows: the engine's, when it is
+// connected.
+MYSQL* escaping_connection() {
+    sql_engine* engine = tk_singleton<sql_engine>::peek();
+    return engine && engine->is_connected() ? engine->get_connection() : nullptr;
+}
+
+// Escapes UTF-8 text for inside a single-quoted literal the way the
+// connection's SQL mode reads it (quotes doubled without backslash escapes).
+void escape_utf8_append(std::string& out, std::string_view text) {
+    MYSQL* connection = escaping_connection();
+    if (!connection) {
+        out.reserve(out.size() + text.size() + 2);
+        backslash_escape_append(out, text);
+        return;
+    }
+    const size_t start = out.size();
+    out.resize(start + 2 * text.size() + 1);
+    const unsigned long n =
+        mysql_real_escape_string(connection, out.data() + start, text.data(), static_cast<unsigned long>(text.size()));
+    out.resize(start + n);
+}
+
+template <class C>
+void log_masks(std::basic_string_view<C> text, bool wide) {
+    if (!tk_log_wants(1)) return;
+    for (C c : text) {
+        if (c != C('\\') && c != C('\'')) continue;
+        if (wide)
+            tk_wlog(1, L"Got symbol to mask (1): %c", static_cast<wchar_t>(c));
+        else
+            tk_log(1, "Got symbol to mask (2): %c", static_cast<char>(c));
+    }
+}
+
+void escape_append(std::string& out, std::string_view text, bool) {
+    log_masks(text, false);
+    escape_utf8_append(out, text);
+}
+
+void escape_append(std::wstring& out, std::wstring_view text, bool) {
+    log_masks(text, true);
+    std::string escaped;
+    escape_utf8_append(escaped, plat::utf8_encode(text));
+    out += plat::utf8_decode(escaped);
 }
 
 template <class C>
@@ -112,8 +153,14 @@ std::basic_string<C> quoted(std::basic_string_view<C> text, bool wide) {
     return out;
 }
 
-std::string date_text(const ole_date& d, const std::string&) { return d.to_string(6); }
-std::wstring date_text(const ole_date& d, const std::wstring&) { return d.to_wstring(6); }
+// Dates in the printer's form 6; a time alone as [-]H:MM:SS[.ffffff] with its
+// hours unreduced (the TIME type spans -838:59:59 to 838:59:59).
+template <class C>
+std::basic_string<C> date_text(const ole_date& d) {
+    std::string t;
+    d.append_text(t, 6, d.kind == ole_date::time_only);
+    return std::basic_string<C>(t.begin(), t.end());  // ASCII only
+}
 std::string guid_text(const ole_guid_extractor& g, const std::string&) { return g.to_string(); }
 std::wstring guid_text(const ole_guid_extractor& g, const std::wstring&) { return g.to_wstring(); }
 
@@ -130,7 +177,7 @@ std::basic_string<C> to_literal(const std::basic_string<C>& text, VARTYPE vt, bo
     if (vt == VT_DATE) {
         const ole_date date(text);
         if (date.is_valid()) {
-            str t = date_text(date, text);
+            const str t = date_text<C>(date);
             return quoted<C>(view(t), wide);
         }
         // Not a date the printer can write: the server judges the text itself.
@@ -156,6 +203,47 @@ std::basic_string<C> to_literal(const std::basic_string<C>& text, VARTYPE vt, bo
     return text;
 }
 
+// A FLOAT value as a literal that the server reads back to the same single.
+// The server refuses a number above the largest single before rounding it,
+// so a shortest form that reads as such a number is written with nine
+// significant digits cut toward zero instead (they still round to the value).
+std::string float_literal(float v) {
+    std::string text;
+    plat::append_float(text, v);
+    if (!std::isfinite(v)) return text;
+    const auto read = plat::text_to_double(text);
+    if (!read || std::fabs(*read) <= FLT_MAX) return text;
+    char buf[48];
+    auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v), std::chars_format::scientific, 8);
+    std::string sci(buf, r.ptr);  // [-]d.dddddddde[+-]xx
+    const size_t e = sci.find('e');
+    const bool negative = sci[0] == '-';
+    std::string digits;
+    for (size_t i = negative ? 1 : 0; i < e; ++i)
+        if (sci[i] != '.') digits.push_back(sci[i]);
+    uint64_t m = 0;
+    std::from_chars(digits.data(), digits.data() + digits.size(), m);
+    const std::string exponent = sci.substr(e);
+    for (;;) {
+        const std::string mantissa = std::to_string(m);
+        std::string candidate = negative ? "-" : "";
+        candidate += mantissa.substr(0, 1);
+        candidate += '.';
+        candidate += std::string_view(mantissa).substr(1);
+        candidate += exponent;
+        const auto back = plat::text_to_double(candidate);
+        if (back && std::fabs(*back) <= FLT_MAX) return candidate;
+        --m;
+    }
+}
+
+// A field's text; a text value whole, zero characters included (to_string
+// ends at the first).
+std::string whole_text(const udb_field& f) {
+    if (f.get_type() == VT_BSTR) return plat::utf8_encode(f.get_bstr());
+    return f.to_string();
+}
+
 // --- Column types --------------------------------------------------------------
 
 bool equal_any_nocase(const std::wstring& text, std::initializer_list<const wchar_t*> words) {
@@ -171,6 +259,13 @@ bool is_now_default(const std::wstring& d) {
 bool valid_decimal(int32_t precision, int32_t scale) {
     return precision >= 1 && precision <= max_decimal_precision && scale >= 0 && scale <= max_decimal_scale &&
            scale <= precision;
+}
+
+// Fractional-second digits of new DATETIME and TIME columns: always 6 where
+// the server keeps fractions (from 5.6.4 on), so that no value loses them.
+int32_t fraction_digits() {
+    const sql_engine* engine = tk_singleton<sql_engine>::peek();
+    return engine && engine->get_server_version() >= 0x050604 ? 6 : 0;
 }
 
 sql_column_type classify(const t_ftd& d, bool log) {
@@ -264,6 +359,7 @@ sql_column_type classify(const t_ftd& d, bool log) {
                 tk_log(1, "MySQL ver >= 5.6.4, modern datetime can be used");
             }
             t.index = sql_t_datetime;
+            t.precision = fraction_digits();
         } else if (kind == 2) {
             if (log) tk_log(1, "Got pure date");
             t.index = sql_t_date;
@@ -273,6 +369,7 @@ sql_column_type classify(const t_ftd& d, bool log) {
                 tk_log(1, "MySQL ver >= 5.6.4, modern time can be used");
             }
             t.index = sql_t_time;
+            t.precision = fraction_digits();
         }
         break;
     }
@@ -363,7 +460,8 @@ std::string to_mysql_str(const udb_field* field) {
     tk_log(2, "to_mysql_str");
     if (!field) throw tk_mail_assertion(util_source, 907);
     const VARTYPE type = field->get_type();
-    if (type != VT_BYTE_ARRAY) return to_mysql_str(field->to_string(), type);
+    if (type == VT_R4) return to_mysql_str(float_literal(static_cast<float>(field->to_double())), type);
+    if (type != VT_BYTE_ARRAY) return to_mysql_str(whole_text(*field), type);
 
     tk_log(1, "special processing for BLOBs");
     const uint32_t n = field->binary_size();
@@ -379,6 +477,12 @@ std::string to_mysql_str(const udb_field* field) {
     }
     tk_log(1, "to_mysql_str - at the END");
     return out;
+}
+
+std::string sql_float_key_literal(float v) {
+    std::string text;
+    plat::append_double(text, static_cast<double>(v));
+    return text;
 }
 
 std::string get_fld_append_str(const udb_field* field, const t_ftd* d, bool placeholders) {
@@ -408,6 +512,8 @@ std::string get_fld_append_str(const udb_field* field, const t_ftd* d, bool plac
         }
         // A number bound for a text column keeps its own text.
         const VARTYPE as = sql_is_numeric_type(type) ? VT_BSTR : type;
+        // Text goes whole, zero characters included (the wide form ends at the first).
+        if (type == VT_BSTR) return to_mysql_str(whole_text(*field), as, sql_is_guid_column(*d));
         return plat::utf8_encode(to_mysql_wstr(text, as, sql_is_guid_column(*d)));
     }
 
@@ -453,6 +559,8 @@ std::wstring get_sql_native_type2(const t_ftd* d, bool bare) {
     if (bare) return text;
     if (t.index == sql_t_decimal)
         text += plat::wformat(L"(%d,%d)", static_cast<int>(t.precision), static_cast<int>(t.scale));
+    else if ((t.index == sql_t_datetime || t.index == sql_t_time) && t.precision != 0)
+        text += plat::wformat(L"(%d)", static_cast<int>(t.precision));
     else if (t.length != 0)
         text += plat::wformat(L"(%d)", static_cast<int>(t.length));
     return text;
@@ -540,7 +648,7 @@ std::wstring make_mysql_def_val(const t_ftd* d) {
         const std::wstring text = date.to_wstring(kind == 0 ? 0 : 6);
         if (tk_log_wants(2)) tk_wlog(2, L"After canonization: %s", text.c_str());
         if (text.empty()) return {};
-        return L"\"" + text + L"\"";
+        return L"'" + text + L"'";
     }
     default: return {};
     }

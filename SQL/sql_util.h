@@ -31,8 +31,10 @@ bool sql_is_numeric_literal(std::wstring_view text);
 // bound for such a column are reduced to the GUID they carry.
 bool sql_is_guid_column(const t_ftd& d);
 
-// The text for inside a single-quoted literal: a backslash before every
-// backslash and every single quote, U+0000 written as \0.
+// The text for inside a single-quoted literal, escaped the way the engine's
+// connection reads it (its SQL mode decides: backslash escapes, or doubled
+// quotes under NO_BACKSLASH_ESCAPES). Without a connection: a backslash
+// before every backslash and every single quote, U+0000 written as \0.
 void sql_escape_append(std::string& out, std::string_view text);
 void sql_escape_append(std::wstring& out, std::wstring_view text);
 std::string sql_escape(std::string_view text);
@@ -48,6 +50,10 @@ std::wstring to_mysql_wstr(const std::wstring& text, VARTYPE vt, bool guid_colum
 // The literal of a field: byte arrays as 0x and hexadecimal digits (NULL when
 // empty), other values through their text. A null field is an internal error.
 std::string to_mysql_str(const udb_field* field);
+
+// A single's exact value as a number literal: a FLOAT column that holds the
+// single compares equal with it (its shortest text may not).
+std::string sql_float_key_literal(float v);
 
 // The value text of one field for an INSERT or UPDATE into a column of
 // descriptor d: a literal, NULL, the column default, or "?" for a field above
@@ -70,7 +76,7 @@ inline constexpr int32_t sql_t_unsupported = -2;
 struct sql_column_type {
     int32_t index = sql_t_unsupported;
     uint32_t length = 0;     // CHAR, VARCHAR, VARBINARY
-    int32_t precision = 0;   // DECIMAL
+    int32_t precision = 0;   // DECIMAL; fractional-second digits of DATETIME and TIME
     int32_t scale = 0;
 };
 sql_column_type sql_column_type_of(const t_ftd& d);

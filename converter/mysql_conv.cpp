@@ -2,7 +2,9 @@
 
 #include <memory>
 
+#include "error_handler.h"
 #include "sql_limq.h"
+#include "sql_report.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -31,9 +33,21 @@ constexpr dump_key dump_keys[] = {
 
 }  // namespace
 
-mysql_converter_impl::mysql_converter_impl() { tk_log(2, "mysql_converter_impl::ctor"); }
+mysql_converter_impl::mysql_converter_impl() {
+    tk_log(2, "mysql_converter_impl::ctor");
+    // Failures the writing side goes on after reach the program's error handler.
+    sql_set_error_reporter([](const tk_exception& e, const std::string& context) {
+        error_handler* handler = error_handler::peek();
+        if (!handler) return;
+        handler->set_context(tk_from_utf8(context));
+        handler->handle(e, false);
+    });
+}
 
-mysql_converter_impl::~mysql_converter_impl() { tk_log(2, "mysql_converter_impl::dtor"); }
+mysql_converter_impl::~mysql_converter_impl() {
+    tk_log(2, "mysql_converter_impl::dtor");
+    sql_set_error_reporter(nullptr);
+}
 
 int32_t mysql_converter_impl::parse_port(const std::string& text) {
     size_t i = 0;

@@ -11,10 +11,12 @@
 
 #include "sql_db.h"
 #include "sql_engi.h"
+#include "sql_report.h"
 #include "sql_run.h"
 #include "sql_table.h"
 #include "sql_test_util.h"
 #include "test_server.h"
+#include "tk_excep.h"
 #include "tk_utils.h"
 #include "udb_idx.h"
 #include "udb_record.h"
@@ -106,13 +108,50 @@ inline udb_record record_of(std::vector<std::pair<std::wstring, ole_variant>> va
     return r;
 }
 
+// The server-wide SQL mode a writing-side test runs under: the server's own,
+// or the server's own with NO_BACKSLASH_ESCAPES and ANSI_QUOTES added (as on
+// servers set up for other databases). Tests of the second kind carry
+// "ansi_quotes" in their names; CTest runs them alone.
+enum class server_mode { server_default, no_backslash_ansi_quotes };
+
+inline std::string mode_name(server_mode m) {
+    return m == server_mode::server_default ? "server_default" : "no_backslash_escapes_ansi_quotes";
+}
+
+// Adds modes to the server's global sql_mode while it lives and puts the
+// old mode back on every path. Only connections opened afterwards see it.
+class global_sql_mode_scope {
+public:
+    explicit global_sql_mode_scope(const std::string& added) {
+        saved_ = conn_.scalar("SELECT @@GLOBAL.sql_mode").value_or("");
+        conn_.exec("SET GLOBAL sql_mode = " + conn_.literal(saved_.empty() ? added : saved_ + "," + added));
+    }
+    ~global_sql_mode_scope() {
+        std::string why;
+        if (conn_.try_exec("SET GLOBAL sql_mode = " + conn_.literal(saved_), &why) != 0)
+            ADD_FAILURE() << "cannot restore the global sql_mode '" << saved_ << "': " << why;
+    }
+    global_sql_mode_scope(const global_sql_mode_scope&) = delete;
+    global_sql_mode_scope& operator=(const global_sql_mode_scope&) = delete;
+
+private:
+    fennrow_test::test_sql_conn conn_;
+    std::string saved_;
+};
+
 // An engine connected to the test server with a fresh database opened with
 // the given mode (writing side: 0; mode 0x100 makes rows replace existing ones).
+// The engine connects after the server mode of the test is set; db_ (the
+// checking session) keeps the server's own mode.
 class write_fixture : public ::testing::Test {
 protected:
+    virtual server_mode mode() const { return server_mode::server_default; }
+
     void SetUp() override {
         sql_test::use_empty_home();
         const auto srv = fennrow_test::require_test_server();
+        if (mode() == server_mode::no_backslash_ansi_quotes)
+            mode_scope_ = std::make_unique<global_sql_mode_scope>("NO_BACKSLASH_ESCAPES,ANSI_QUOTES");
         engine_ = std::make_unique<sql_engine>();
         engine_->connect(srv.host, srv.user, srv.password, static_cast<int32_t>(srv.port));
         ASSERT_GE(engine_->get_server_version(), 0x50001u);
@@ -120,6 +159,7 @@ protected:
     void TearDown() override {
         db_obj_.reset();
         engine_.reset();
+        mode_scope_.reset();
     }
 
     sql_database& open(uint32_t mode = 0) {
@@ -134,8 +174,38 @@ protected:
     std::vector<fennrow_test::test_sql_conn::row> rows(const std::string& sql) { return db_.conn().rows(sql); }
 
     fennrow_test::test_database db_{"sqlw"};
+    std::unique_ptr<global_sql_mode_scope> mode_scope_;
     std::unique_ptr<sql_engine> engine_;
     std::unique_ptr<udb_database> db_obj_;
+};
+
+// A writing-side fixture run once per server mode.
+class mode_fixture : public write_fixture, public ::testing::WithParamInterface<server_mode> {
+protected:
+    server_mode mode() const override { return GetParam(); }
+};
+
+inline auto every_server_mode() {
+    return ::testing::Values(server_mode::server_default, server_mode::no_backslash_ansi_quotes);
+}
+
+inline std::string server_mode_param_name(const ::testing::TestParamInfo<server_mode>& info) {
+    return mode_name(info.param);
+}
+
+// Reports of the process's error reporter while it lives ("context: text").
+class report_capture {
+public:
+    report_capture() {
+        sql_set_error_reporter([this](const tk_exception& e, const std::string& context) {
+            lines.push_back(context + ": " + e.what());
+        });
+    }
+    ~report_capture() { sql_set_error_reporter(nullptr); }
+    report_capture(const report_capture&) = delete;
+    report_capture& operator=(const report_capture&) = delete;
+
+    std::vector<std::string> lines;
 };
 
 }  // namespace sql_write_test

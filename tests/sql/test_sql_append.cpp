@@ -9,6 +9,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <unistd.h>
@@ -81,7 +82,7 @@ udb_record typed_row(const std::vector<typed_column>& cols, size_t row) {
     return r;
 }
 
-using append_test = write_fixture;
+class append_test : public mode_fixture {};
 
 struct road {
     bool fast;
@@ -99,13 +100,17 @@ private:
     std::string saved_;
 };
 
-class every_type_test : public write_fixture, public ::testing::WithParamInterface<road> {};
+class every_type_test : public write_fixture, public ::testing::WithParamInterface<std::tuple<server_mode, road>> {
+protected:
+    server_mode mode() const override { return std::get<0>(GetParam()); }
+    road the_road() const { return std::get<1>(GetParam()); }
+};
 
 // Rows written on either road read back equal, field by field.
 TEST_P(every_type_test, values_round_trip) {
-    const bool fast = GetParam().fast;
+    const bool fast = the_road().fast;
     locale_scope locale;
-    if (GetParam().german && !locale.use("de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
+    if (the_road().german && !locale.use("de_DE.UTF-8")) GTEST_SKIP() << "de_DE.UTF-8 is not installed";
     const std::vector<typed_column> cols = every_type();
     std::vector<t_ftd> descriptors;
     for (const typed_column& c : cols) descriptors.push_back(c.column);
@@ -148,12 +153,16 @@ TEST_P(every_type_test, values_round_trip) {
 }
 
 INSTANTIATE_TEST_SUITE_P(roads, every_type_test,
-                         ::testing::Values(road{true, false}, road{false, false}, road{true, true}, road{false, true}),
+                         ::testing::Combine(every_server_mode(),
+                                            ::testing::Values(road{true, false}, road{false, false},
+                                                              road{true, true}, road{false, true})),
                          [](const auto& info) {
-                             return std::string(info.param.fast ? "fast" : "slow") + (info.param.german ? "_de" : "");
+                             const road r = std::get<1>(info.param);
+                             return std::string(r.fast ? "fast" : "slow") + (r.german ? "_de" : "") + "_" +
+                                    mode_name(std::get<0>(info.param));
                          });
 
-TEST_F(append_test, batches_join_only_rows_of_the_same_column_list) {
+TEST_P(append_test, batches_join_only_rows_of_the_same_column_list) {
     db_.conn().exec("CREATE TABLE t (a INT, b VARCHAR(10), c VARCHAR(10))");
     auto& d = open();
     statement_log log({"INSERT"});
@@ -173,9 +182,9 @@ TEST_F(append_test, batches_join_only_rows_of_the_same_column_list) {
         EXPECT_EQ(table.get_pending_rows(), 2u);
     }
     const std::vector<std::string> expected = {
-        "INSERT IGNORE INTO `t`(`a`, `b`) VALUES(1, 'x'), (2, 'y\\'z')",
-        "INSERT IGNORE INTO `t`(`a`, `c`) VALUES(3, 'c')",
-        "INSERT IGNORE INTO `t`(`a`, `b`, `c`) VALUES(4, 'b4', 'c4'), (5, 'b5', NULL)",
+        "INSERT INTO `t`(`a`, `b`) VALUES(1, 'x'), (2, 'y\\'z')",
+        "INSERT INTO `t`(`a`, `c`) VALUES(3, 'c')",
+        "INSERT INTO `t`(`a`, `b`, `c`) VALUES(4, 'b4', 'c4'), (5, 'b5', NULL)",
     };
     EXPECT_EQ(log.lines, expected);
     const auto r = rows("SELECT a, b, c FROM t ORDER BY a");
@@ -186,7 +195,7 @@ TEST_F(append_test, batches_join_only_rows_of_the_same_column_list) {
     EXPECT_FALSE(r[4][2].has_value());
 }
 
-TEST_F(append_test, one_statement_per_row_on_the_slow_road) {
+TEST_P(append_test, one_statement_per_row_on_the_slow_road) {
     db_.conn().exec("CREATE TABLE t (a INT, b VARCHAR(10))");
     auto& d = open();
     engine_->fast_insert = false;
@@ -199,7 +208,7 @@ TEST_F(append_test, one_statement_per_row_on_the_slow_road) {
     EXPECT_EQ(rows("SELECT COUNT(*) FROM t")[0][0], "2");
 }
 
-TEST_F(append_test, batches_stay_below_the_buffer_size) {
+TEST_P(append_test, batches_stay_below_the_buffer_size) {
     db_.conn().exec("CREATE TABLE t (a INT, b LONGTEXT)");
     auto& d = open();
     statement_log log({"INSERT"});
@@ -212,7 +221,7 @@ TEST_F(append_test, batches_stay_below_the_buffer_size) {
     EXPECT_EQ(rows("SELECT COUNT(*), SUM(LENGTH(b)) FROM t")[0], (fennrow_test::test_sql_conn::row{"4", "1200000"}));
 }
 
-TEST_F(append_test, row_above_the_buffer_size_takes_the_slow_road_for_good) {
+TEST_P(append_test, row_above_the_buffer_size_takes_the_slow_road_for_good) {
     db_.conn().exec("CREATE TABLE t (a INT, b LONGTEXT)");
     auto& d = open();
     statement_log log({"INSERT"});
@@ -223,14 +232,14 @@ TEST_F(append_test, row_above_the_buffer_size_takes_the_slow_road_for_good) {
     t->append_record(record_of({{L"a", i4(2)}, {L"b", text(std::wstring(1000000, L'y'))}}));
     EXPECT_TRUE(engine_->fast_insert);
     ASSERT_EQ(log.lines.size(), 1u);
-    EXPECT_EQ(log.lines[0], "INSERT IGNORE INTO `t`(`a`, `b`) VALUES(1, 'small')");
+    EXPECT_EQ(log.lines[0], "INSERT INTO `t`(`a`, `b`) VALUES(1, 'small')");
     EXPECT_EQ(as_table(*t).get_pending_rows(), 1u);
     t->append_record(record_of({{L"a", i4(3)}, {L"b", text(std::wstring(1000001, L'z'))}}));
     EXPECT_FALSE(engine_->fast_insert);
     ASSERT_EQ(log.lines.size(), 3u);
     // The row queued before goes first.
-    EXPECT_EQ(log.lines[1].substr(0, 44), "INSERT IGNORE INTO `t`(`a`, `b`) VALUES(2, '");
-    EXPECT_EQ(log.lines[1].size(), 44 + 1000000 + 2u);
+    EXPECT_EQ(log.lines[1].substr(0, 37), "INSERT INTO `t`(`a`, `b`) VALUES(2, '");
+    EXPECT_EQ(log.lines[1].size(), 37 + 1000000 + 2u);
     EXPECT_EQ(log.lines[2].substr(0, 41), "INSERT INTO `t`(`a`, `b`) VALUES (3, 'zzz");
     t->append_record(record_of({{L"a", i4(4)}, {L"b", text(L"after")}}));
     ASSERT_EQ(log.lines.size(), 4u);
@@ -241,7 +250,7 @@ TEST_F(append_test, row_above_the_buffer_size_takes_the_slow_road_for_good) {
 
 // Another table's big row switches the roads: the rows this table queued
 // still go before its next row.
-TEST_F(append_test, rows_keep_their_order_when_another_table_switches_the_road) {
+TEST_P(append_test, rows_keep_their_order_when_another_table_switches_the_road) {
     db_.conn().exec("CREATE TABLE t1 (a INT); CREATE TABLE t2 (b LONGTEXT)");
     auto& d = open();
     statement_log log({"INSERT"});
@@ -253,11 +262,11 @@ TEST_F(append_test, rows_keep_their_order_when_another_table_switches_the_road) 
     EXPECT_EQ(as_table(*t1).get_pending_rows(), 1u);
     t1->append_record(record_of({{L"a", i4(2)}}));
     ASSERT_EQ(log.lines.size(), 3u);
-    EXPECT_EQ(log.lines[1], "INSERT IGNORE INTO `t1`(`a`) VALUES(1)");
+    EXPECT_EQ(log.lines[1], "INSERT INTO `t1`(`a`) VALUES(1)");
     EXPECT_EQ(log.lines[2], "INSERT INTO `t1`(`a`) VALUES (2)");
 }
 
-TEST_F(append_test, replace_mode_replaces_rows_on_both_roads) {
+TEST_P(append_test, replace_mode_replaces_rows_on_both_roads) {
     db_.conn().exec("CREATE TABLE t (a INT PRIMARY KEY, b VARCHAR(10)); INSERT INTO t VALUES (1, 'old'), (2, 'old')");
     auto& d = open(sql_database::mode_replace);
     statement_log log({"INSERT", "REPLACE"});
@@ -277,7 +286,7 @@ TEST_F(append_test, replace_mode_replaces_rows_on_both_roads) {
 
 // Values above the placeholder threshold travel as long data: their own
 // bytes (binary) and UTF-8 (text), each to its own placeholder.
-TEST_F(append_test, large_values_go_through_a_prepared_statement) {
+TEST_P(append_test, large_values_go_through_a_prepared_statement) {
     db_.conn().exec("CREATE TABLE big (id INT, b LONGBLOB, t LONGTEXT, small VARBINARY(10))");
     auto& d = open();
     std::mt19937 gen(42);
@@ -310,7 +319,7 @@ TEST_F(append_test, large_values_go_through_a_prepared_statement) {
     EXPECT_EQ(*back[0][4], "0102");
 }
 
-TEST_F(append_test, two_large_values_bind_two_placeholders) {
+TEST_P(append_test, two_large_values_bind_two_placeholders) {
     db_.conn().exec("CREATE TABLE big (x LONGBLOB, y LONGBLOB, z LONGBLOB)");
     auto& d = open();
     engine_->fast_insert = false;
@@ -328,7 +337,7 @@ TEST_F(append_test, two_large_values_bind_two_placeholders) {
               (fennrow_test::test_sql_conn::row{"1048577", "1048576", "1048578", "x", "y", "z"}));
 }
 
-TEST_F(append_test, field_without_a_column_is_refused_and_queued_rows_stay) {
+TEST_P(append_test, field_without_a_column_is_refused_and_queued_rows_stay) {
     db_.conn().exec("CREATE TABLE t (a INT, b INT, c INT)");
     auto& d = open();
     {
@@ -360,7 +369,7 @@ TEST_F(append_test, field_without_a_column_is_refused_and_queued_rows_stay) {
     EXPECT_EQ(rows("SELECT COUNT(*) FROM t")[0][0], "1");
 }
 
-TEST_F(append_test, prepared_statement_failures_leave_the_connection_usable) {
+TEST_P(append_test, prepared_statement_failures_leave_the_connection_usable) {
     db_.conn().exec("CREATE TABLE t (a LONGBLOB)");
     auto& d = open();
     const udb_record big = record_of({{L"a", ole_variant(std::vector<uint8_t>(1048577, 1))}});
@@ -388,7 +397,7 @@ using fennrow_test::read_file;
 
 // Refused queued rows are reported as such by the call that sends them,
 // and the row of that call is not lost.
-TEST_F(append_test, failed_batch_is_reported_without_losing_the_next_row) {
+TEST_P(append_test, failed_batch_is_reported_without_losing_the_next_row) {
     db_.conn().exec("CREATE TABLE t (a INT, b INT)");
     auto& d = open();
     auto t = d.get_table(L"t", 1);
@@ -418,7 +427,7 @@ TEST_F(append_test, failed_batch_is_reported_without_losing_the_next_row) {
     EXPECT_EQ(table.get_pending_rows(), 0u);
 }
 
-TEST_F(append_test, closing_a_table_sends_its_rows_and_logs_a_failure) {
+TEST_P(append_test, closing_a_table_sends_its_rows_and_logs_a_failure) {
     db_.conn().exec("CREATE TABLE t (a INT); CREATE TABLE u (a INT)");
     char tmpl[] = "/tmp/fn-sqlw-log.XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
@@ -443,5 +452,7 @@ TEST_F(append_test, closing_a_table_sends_its_rows_and_logs_a_failure) {
     std::remove(path.c_str());
     ::rmdir(dir.c_str());
 }
+
+INSTANTIATE_TEST_SUITE_P(modes, append_test, every_server_mode(), server_mode_param_name);
 
 }  // namespace

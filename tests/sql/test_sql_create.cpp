@@ -298,9 +298,9 @@ TEST_F(offline_engine_test, column_character_sets_come_from_the_properties) {
 
 // --- CREATE TABLE on the server -------------------------------------------------------
 
-using create_test = write_fixture;
+class create_test : public mode_fixture {};
 
-TEST_F(create_test, statement_text_and_result) {
+TEST_P(create_test, statement_text_and_result) {
     auto& d = open();
     t_ftd note = column(L"note", VT_BSTR, 10);
     note.description = L"it's";
@@ -324,7 +324,7 @@ TEST_F(create_test, statement_text_and_result) {
     EXPECT_EQ(*comment[0][0], "it's");
 }
 
-TEST_F(create_test, existing_table_is_opened_and_nothing_is_sent) {
+TEST_P(create_test, existing_table_is_opened_and_nothing_is_sent) {
     db_.conn().exec("CREATE TABLE old_t (a INT, b VARCHAR(3))");
     auto& d = open();
     statement_log log(write_prefixes());
@@ -334,7 +334,7 @@ TEST_F(create_test, existing_table_is_opened_and_nothing_is_sent) {
     EXPECT_EQ(t->get_schema()[0]->name, L"a");
 }
 
-TEST_F(create_test, table_without_indexes_gets_no_index_clause) {
+TEST_P(create_test, table_without_indexes_gets_no_index_clause) {
     auto& d = open();
     statement_log log(write_prefixes());
     d.create_table(L"plain", schema_of({column(L"a", VT_I4, 4), column(L"b", VT_R8, 8)}), udb_indexes());
@@ -342,7 +342,7 @@ TEST_F(create_test, table_without_indexes_gets_no_index_clause) {
     EXPECT_EQ(log.lines[0], "CREATE TABLE `plain` (`a` INT, `b` DOUBLE) ENGINE=InnoDB");
 }
 
-TEST_F(create_test, indexes_and_renamed_columns_reach_the_server) {
+TEST_P(create_test, indexes_and_renamed_columns_reach_the_server) {
     auto& d = open();
     const udb_schema schema = schema_of({column(L"id", VT_I4, 4, false, true), column(L"a+b", VT_BSTR, 20),
                                          column(L"doc", VT_BSTR, 0), column(L"k", VT_I4, 4)});
@@ -366,7 +366,7 @@ TEST_F(create_test, indexes_and_renamed_columns_reach_the_server) {
     EXPECT_EQ(t->get_key_pos(), 0);
 }
 
-TEST_F(create_test, table_properties_choose_engine_and_character_set) {
+TEST_P(create_test, table_properties_choose_engine_and_character_set) {
     udb_properties props;
     udb_properties& table = props.add_properties(L"props_t");
     table.get_map()[L"engine"] = L"MyISAM";
@@ -388,7 +388,7 @@ TEST_F(create_test, table_properties_choose_engine_and_character_set) {
 
 // Older servers: bare column names, no character sets, the table type by
 // its old keyword and MyISAM below 3.23.35. (The test server refuses TYPE=.)
-TEST_F(create_test, statement_for_old_servers) {
+TEST_P(create_test, statement_for_old_servers) {
     auto& d = open();
     const uint32_t version = engine_->get_server_version();
     const udb_schema schema = schema_of({column(L"id", VT_I4, 4, false, true), column(L"name", VT_BSTR, 5)});
@@ -410,7 +410,7 @@ TEST_F(create_test, statement_for_old_servers) {
     EXPECT_FALSE(d.is_table_exist(L"old_t"));
 }
 
-TEST_F(create_test, refused_statement_changes_nothing) {
+TEST_P(create_test, refused_statement_changes_nothing) {
     auto& d = open();
     t_ftd bad = column(L"a", VT_I4, 4);
     bad.native_type = L"NO_SUCH_TYPE";
@@ -419,7 +419,7 @@ TEST_F(create_test, refused_statement_changes_nothing) {
     EXPECT_TRUE(d.get_names_map().fields.empty());
 }
 
-TEST_F(create_test, native_type_of_a_mysql_source_is_kept) {
+TEST_P(create_test, native_type_of_a_mysql_source_is_kept) {
     auto& d = open();
     t_ftd e = column(L"e", VT_BSTR, 1);
     e.native_type = L"enum('a','b')";
@@ -431,5 +431,7 @@ TEST_F(create_test, native_type_of_a_mysql_source_is_kept) {
     EXPECT_EQ(log.lines[0],
               "CREATE TABLE `native_t` (`e` enum('a','b'), `v` varchar(7) CHARACTER SET utf8mb4) ENGINE=InnoDB");
 }
+
+INSTANTIATE_TEST_SUITE_P(modes, create_test, every_server_mode(), server_mode_param_name);
 
 }  // namespace

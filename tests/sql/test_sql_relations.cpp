@@ -15,7 +15,7 @@ namespace {
 
 using namespace sql_write_test;
 
-class relation_test : public write_fixture {
+class relation_test : public mode_fixture {
 protected:
     // parent(id PK), child(id PK, parent+id -> parent_id, up), other(a).
     void make_tables(sql_database& d) {
@@ -47,14 +47,14 @@ protected:
     }
 };
 
-TEST_F(relation_test, empty_list_switches_checks_off_and_on) {
+TEST_P(relation_test, empty_list_switches_checks_off_and_on) {
     auto& d = open();
     statement_log log(write_prefixes());
     d.create_relationships({});
     EXPECT_EQ(log.lines, (std::vector<std::string>{"SET FOREIGN_KEY_CHECKS = 0", "SET FOREIGN_KEY_CHECKS = 1"}));
 }
 
-TEST_F(relation_test, constraints_map_names_lock_each_table_once_and_read_back) {
+TEST_P(relation_test, constraints_map_names_lock_each_table_once_and_read_back) {
     auto& d = open();
     make_tables(d);
     const std::vector<udb_relationship> rels = {
@@ -93,7 +93,7 @@ TEST_F(relation_test, constraints_map_names_lock_each_table_once_and_read_back) 
     expect_unlocked();
 }
 
-TEST_F(relation_test, failure_still_unlocks_and_switches_checks_on) {
+TEST_P(relation_test, failure_still_unlocks_and_switches_checks_on) {
     auto& d = open();
     make_tables(d);
     const std::vector<udb_relationship> rels = {
@@ -124,7 +124,7 @@ TEST_F(relation_test, failure_still_unlocks_and_switches_checks_on) {
     expect_unlocked();
 }
 
-TEST_F(relation_test, constraint_names_are_unique_in_the_database) {
+TEST_P(relation_test, constraint_names_are_unique_in_the_database) {
     auto& d = open();
     make_tables(d);
     d.create_table(L"child2", schema_of({column(L"p", VT_I4, 4)}), udb_indexes());
@@ -139,7 +139,7 @@ TEST_F(relation_test, constraint_names_are_unique_in_the_database) {
     EXPECT_EQ(second[0].constraint_name, L"fk00000");
 }
 
-TEST_F(relation_test, rule_text_must_be_words) {
+TEST_P(relation_test, rule_text_must_be_words) {
     auto& d = open();
     make_tables(d);
     try {
@@ -153,7 +153,7 @@ TEST_F(relation_test, rule_text_must_be_words) {
     EXPECT_EQ(fk_checks(), "1");
 }
 
-TEST_F(relation_test, append_mode_and_old_servers_send_nothing) {
+TEST_P(relation_test, append_mode_and_old_servers_send_nothing) {
     {
         auto& d = open(sql_database::mode_append);
         statement_log log(write_prefixes());
@@ -168,5 +168,7 @@ TEST_F(relation_test, append_mode_and_old_servers_send_nothing) {
     engine_->set_server_version(version);
     EXPECT_TRUE(log.lines.empty());
 }
+
+INSTANTIATE_TEST_SUITE_P(modes, relation_test, every_server_mode(), server_mode_param_name);
 
 }  // namespace

@@ -2,6 +2,10 @@
 // expressions, and the server reading each literal back unchanged.
 #include <gtest/gtest.h>
 
+#include <cfloat>
+#include <cmath>
+#include <cstdlib>
+
 #include <optional>
 #include <ostream>
 #include <string>
@@ -99,9 +103,50 @@ INSTANTIATE_TEST_SUITE_P(
         literal_case{"not a date is kept", "no date at all", VT_DATE, false, "'no date at all'"}),
     param_name<literal_case>);
 
-TEST(Literal, PureTimesDifferOnlyInTheDatePart) {
-    EXPECT_EQ(to_mysql_str("12:34:56", VT_DATE), "'0000-00-00 12:34:56'");
-    EXPECT_EQ(to_mysql_wstr(L"12:34:56", VT_DATE), L"'12:34:56'");
+// A TIME literal keeps its sign and its hours beyond a day.
+TEST(Literal, TimesAreWrittenWithoutADate) {
+    struct time_case {
+        const char* text;
+        const char* literal;
+    };
+    const time_case cases[] = {{"12:34:56", "'12:34:56'"},     {"838:59:59", "'838:59:59'"},
+                               {"-838:59:59", "'-838:59:59'"}, {"24:00:00", "'24:00:00'"},
+                               {"-00:00:01.5", "'-00:00:01.500000'"}, {"00:00:00.000001", "'00:00:00.000001'"}};
+    for (const time_case& c : cases) {
+        EXPECT_EQ(to_mysql_str(c.text, VT_DATE), c.literal) << c.text;
+        EXPECT_EQ(u8(to_mysql_wstr(w(c.text), VT_DATE)), c.literal) << c.text;
+    }
+}
+
+// A single's literal reads back as that single and never beyond the largest
+// one (the server refuses such a number for a FLOAT column).
+TEST(Literal, FloatsReadBackAsTheSameSingle) {
+    struct float_case {
+        float value;
+        const char* literal;
+    };
+    const float_case cases[] = {{FLT_MAX, "3.40282346e+38"}, {-FLT_MAX, "-3.40282346e+38"},
+                                {1.5f, "1.5"},               {0.1f, "0.1"},
+                                {FLT_MIN, "1.1754944e-38"},  {16777216.0f, "16777216"}};
+    for (const float_case& c : cases) {
+        ole_variant v;
+        v.set_r4(c.value);
+        const udb_field f(L"f", 4, v);
+        const std::string text = to_mysql_str(&f);
+        EXPECT_EQ(text, c.literal);
+        const double read = std::strtod(text.c_str(), nullptr);
+        EXPECT_LE(std::fabs(read), static_cast<double>(FLT_MAX)) << text;
+        EXPECT_EQ(static_cast<float>(read), c.value) << text;
+    }
+    EXPECT_EQ(sql_float_key_literal(1.1f), "1.100000023841858");
+}
+
+// Without a connection: backslash escapes; a zero character travels whole.
+TEST(Literal, TextsWithZeroCharactersGoWhole) {
+    engine_at e(new_server);
+    const udb_field f(L"t", 10, ole_variant(std::wstring(L"a'b\0c\\", 6)));
+    const t_ftd d = column(L"t", VT_BSTR, 10);
+    EXPECT_EQ(get_fld_append_str(&f, &d, false), std::string("'a\\'b\\0c\\\\'"));
 }
 
 TEST(Literal, MasksAreLogged) {
@@ -262,6 +307,7 @@ struct type_case {
     t_ftd column;
     std::wstring type;
     std::wstring bare;
+    std::wstring new_type = {};  // on servers that keep fractions of seconds, when it differs
 };
 
 void PrintTo(const type_case& c, std::ostream* os) { *os << c.what; }
@@ -321,12 +367,12 @@ const std::vector<type_case>& type_cases() {
         {"geometry 2", column(L"c", VT_BSTR, 0, 2), L"geometry", L"geometry"},
         {"geometry 8", column(L"c", VT_BSTR, 100, 8), L"geometry", L"geometry"},
         {"date as text", column(L"c", VT_DATE, 0, 0), L"CHAR(19)", L"CHAR"},
-        {"date and time", column(L"c", VT_DATE, 0, 1), L"DATETIME", L"DATETIME"},
+        {"date and time", column(L"c", VT_DATE, 0, 1), L"DATETIME", L"DATETIME", L"DATETIME(6)"},
         {"pure date", column(L"c", VT_DATE, 0, 2), L"DATE", L"DATE"},
-        {"pure time", column(L"c", VT_DATE, 0, 3), L"TIME", L"TIME"},
+        {"pure time", column(L"c", VT_DATE, 0, 3), L"TIME", L"TIME", L"TIME(6)"},
         {"current timestamp", column(L"c", VT_DATE, 0, 9), L"TIMESTAMP", L"TIMESTAMP"},
         {"current date", column(L"c", VT_DATE, 0, 10), L"DATE", L"DATE"},
-        {"current time", column(L"c", VT_DATE, 0, 11), L"TIME", L"TIME"},
+        {"current time", column(L"c", VT_DATE, 0, 11), L"TIME", L"TIME", L"TIME(6)"},
         {"getutcdate default", date_with_default(L"GETUTCDATE()"), L"TIMESTAMP", L"TIMESTAMP"},
         {"now default", date_with_default(L"now()", 2), L"TIMESTAMP", L"TIMESTAMP"},
         {"sysdate default", date_with_default(L"SysDate", 3), L"TIMESTAMP", L"TIMESTAMP"},
@@ -342,7 +388,8 @@ TEST_P(ColumnType, FullAndBareOnNewAndOldServers) {
     for (uint32_t version : {new_server, old_server}) {
         engine_at e(version);
         SCOPED_TRACE(version);
-        EXPECT_EQ(get_sql_native_type2(&c.column, false), c.type);
+        const bool fractions = version == new_server && !c.new_type.empty();
+        EXPECT_EQ(get_sql_native_type2(&c.column, false), fractions ? c.new_type : c.type);
         EXPECT_EQ(get_sql_native_type2(&c.column, true), c.bare);
     }
 }
@@ -435,12 +482,13 @@ const std::vector<default_case>& default_cases() {
         {"sysdate", with_default(column(L"c", VT_DATE, 0, 1), L"SYSDATE"), L"CURRENT_TIMESTAMP"},
         {"getutcdate is no listed spelling", with_default(column(L"c", VT_DATE, 0, 1), L"getutcdate()"), L""},
         {"date and time", with_default(column(L"c", VT_DATE, 0, 1), L"2020-01-02 03:04:05"),
-         L"\"2020-01-02 03:04:05\""},
+         L"'2020-01-02 03:04:05'"},
         {"pure date of a date and time", with_default(column(L"c", VT_DATE, 0, 2), L"2020-01-02 03:04:05"),
-         L"\"2020-01-02\""},
-        {"pure time", with_default(column(L"c", VT_DATE, 0, 3), L"12:34:56"), L"\"12:34:56\""},
+         L"'2020-01-02'"},
+        {"pure time", with_default(column(L"c", VT_DATE, 0, 3), L"12:34:56"), L"'12:34:56'"},
+        {"long negative time", with_default(column(L"c", VT_DATE, 0, 3), L"-838:59:59"), L"'-838:59:59'"},
         {"date as text has no fraction", with_default(column(L"c", VT_DATE, 0, 0), L"2020-01-02 03:04:05.250"),
-         L"\"2020-01-02 03:04:05\""},
+         L"'2020-01-02 03:04:05'"},
         {"not a date", with_default(column(L"c", VT_DATE, 0, 1), L"soon"), L""},
         {"blob", with_default(column(L"c", VT_BLOB, 10), L"x"), L""},
     };
@@ -503,8 +551,8 @@ TEST(TypesOnServer, DefaultsReadBack) {
         {with_default(column(L"c", VT_I4), L"-7"), "-7"},
         {with_default(column(L"c", VT_R8), L"-2.5e-3"), "-0.0025"},
         {decimal_default(5, 2, L"999.99"), "999.99"},
-        {with_default(column(L"c", VT_DATE, 0, 1), L"2020-01-02 03:04:05"), "2020-01-02 03:04:05"},
-        {with_default(column(L"c", VT_DATE, 0, 3), L"12:34:56"), "12:34:56"},
+        {with_default(column(L"c", VT_DATE, 0, 1), L"2020-01-02 03:04:05"), "2020-01-02 03:04:05.000000"},
+        {with_default(column(L"c", VT_DATE, 0, 3), L"12:34:56"), "12:34:56.000000"},
         {with_default(column(L"c", VT_DATE, 0, 0), L"2020-01-02 03:04:05.250"), "2020-01-02 03:04:05"},
     };
     int n = 0;

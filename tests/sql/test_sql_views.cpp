@@ -14,21 +14,22 @@ namespace {
 
 using namespace sql_write_test;
 
-using view_test = write_fixture;
+class view_test : public mode_fixture {};
 
 struct rewrite_case {
     const wchar_t* in;
     const wchar_t* out;
 };
 
-TEST_F(view_test, queries_are_rewritten_for_mysql) {
+TEST_P(view_test, queries_are_rewritten_for_mysql) {
     auto& d = open();
     d.get_names_map().add_tn_mapping(L"Orders", L"orders_2");
     const rewrite_case cases[] = {
-        {L"select isnull([a],0), getdate(), len([b]) from [t]", L"select ifnull(`a`,0), curdate(), length(`b`) from `t`"},
-        {L"SELECT ISNULL(a, 0), GetDate() FROM t", L"SELECT ifnull(a, 0), curdate() FROM t"},
-        {L"select datediff(day, x, y) from t", L"select datediff( x, y) from t"},
-        {L"select datediff(x) from t", L"select datediff("},
+        {L"select isnull([a],0), getdate(), len([b]) from [t]", L"select ifnull(`a`,0), now(), char_length(`b`) from `t`"},
+        {L"SELECT ISNULL(a, 0), GetDate() FROM t", L"SELECT ifnull(a, 0), now() FROM t"},
+        {L"select datediff(day, x, y) from t", L"select datediff(y, x) from t"},
+        {L"select datediff(dd, f(a, '),'), (b)) - 1 from t", L"select datediff((b), f(a, '),')) - 1 from t"},
+        {L"select datediff(x, y), datediff(x) from t", L"select datediff(x, y), datediff(x) from t"},
         {L"select isnull(a) from t", L"select isnull(a) from t"},
         {L"select isnull(a,f(b,c)) from t", L"select isnull(a,f(b,c)) from t"},
         {L"select dateadd(d,x), dateadd(d,1,x) from t", L"select date_add(d,x), dateadd(d,1,x) from t"},
@@ -43,7 +44,7 @@ TEST_F(view_test, queries_are_rewritten_for_mysql) {
     for (const rewrite_case& c : cases) EXPECT_EQ(u(d.refine_view_in(c.in)), u(c.out)) << u(c.in);
 }
 
-TEST_F(view_test, views_are_created_listed_and_failures_reported) {
+TEST_P(view_test, views_are_created_listed_and_failures_reported) {
     db_.conn().exec("CREATE TABLE t (a INT, b VARCHAR(5)); INSERT INTO t VALUES (1, 'x'), (NULL, 'y')");
     auto& d = open();
     std::vector<std::string> reports;
@@ -60,7 +61,7 @@ TEST_F(view_test, views_are_created_listed_and_failures_reported) {
     });
     EXPECT_EQ(log.lines,
               (std::vector<std::string>{
-                  "CREATE OR REPLACE VIEW `v_one` AS select ifnull(`a`,0) as a0, length(`b`) as lb from `t`",
+                  "CREATE OR REPLACE VIEW `v_one` AS select ifnull(`a`,0) as a0, char_length(`b`) as lb from `t`",
                   "CREATE OR REPLACE VIEW `v_fail` AS select * from nowhere",
                   "CREATE OR REPLACE VIEW `v_x` AS SELECT b FROM t",
               }));
@@ -79,7 +80,7 @@ TEST_F(view_test, views_are_created_listed_and_failures_reported) {
     EXPECT_EQ(names(again.get_views()), (std::vector<std::wstring>{L"v_one", L"v_x"}));
 }
 
-TEST_F(view_test, reporter_that_throws_ends_the_operation) {
+TEST_P(view_test, reporter_that_throws_ends_the_operation) {
     auto& d = open();
     d.set_view_error_reporter([](const tk_exception&, const std::string&) { throw tk_final_exception(); });
     EXPECT_THROW(d.create_views({{L"v_fail", L"select * from nowhere"}, {L"v_after", L"select 1 as one"}}),
@@ -87,10 +88,12 @@ TEST_F(view_test, reporter_that_throws_ends_the_operation) {
     EXPECT_TRUE(rows("SHOW FULL TABLES WHERE Table_type = 'VIEW'").empty());
 }
 
-TEST_F(view_test, failures_without_a_reporter_are_logged_and_skipped) {
+TEST_P(view_test, failures_without_a_reporter_are_logged_and_skipped) {
     auto& d = open();
     d.create_views({{L"v_fail", L"select * from nowhere"}, {L"v_after", L"select 1 as one"}});
     EXPECT_EQ(rows("SHOW FULL TABLES WHERE Table_type = 'VIEW'").size(), 1u);
 }
+
+INSTANTIATE_TEST_SUITE_P(modes, view_test, every_server_mode(), server_mode_param_name);
 
 }  // namespace
