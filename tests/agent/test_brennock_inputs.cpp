@@ -343,6 +343,35 @@ TEST_F(brennock_lost_connection, the_run_connects_again_once_and_goes_on) {
     EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
 }
 
+TEST_F(brennock_lost_connection, a_connection_lost_while_rows_stream_is_restored_too) {
+    // The first row arrives, the second waits until the session is killed.
+    const std::string marker = "SLEEP(" + std::to_string(100 + getpid() % 100) + ")";
+    const std::string profile =
+        write_profile(srv.user, srv.password, "q=SELECT id, IF(id = 2, " + marker + ", 0) AS w FROM t1\r\nt2\r\n");
+    run_result r;
+    std::thread program([&] { r = run_brennock({"--profile=" + profile}); });
+    fennrow_test::test_sql_conn killer;
+    // The statement that streams the rows, not the one that counts them.
+    std::optional<std::string> id;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!id && std::chrono::steady_clock::now() < deadline) {
+        id = killer.scalar(
+            "SELECT id FROM information_schema.processlist WHERE id <> CONNECTION_ID() AND info LIKE " +
+            killer.literal("%" + marker + "%") + " AND info NOT LIKE 'SELECT COUNT(*)%' LIMIT 1");
+        if (!id) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(id.has_value()) << "the rows of the stored query were never asked for";
+    if (id) killer.exec("KILL CONNECTION " + *id);
+    program.join();
+
+    EXPECT_EQ(r.status, 255) << r;
+    const std::string head = db_line(2) + table_line("q", 2) + "Error:\nq: ";
+    EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
+    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;
+    EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
+}
+
 // A login of its own that the test drops while the program runs, so that
 // the server refuses the second connect; dropped on every way out.
 class test_login {
