@@ -83,7 +83,7 @@ namespace {
     }
     tk_log(3, "Internal error:\n%s", text.c_str());
     std::fputs("Internal error: ", stdout);
-    std::fputs(tk_escape_controls(text).c_str(), stdout);
+    std::fputs(tk_escape_controls(text, true).c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
     std::fflush(stderr);

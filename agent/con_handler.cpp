@@ -35,7 +35,7 @@ void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
     if (e.level() == 2) {
         tk_log(3, "Internal error:\n%s", e.what());
         // Shown even in silent mode.
-        write_line(stdout, "Internal error: " + tk_escape_controls(e.what()));
+        write_line(stdout, "Internal error: " + tk_escape_controls(e.what(), true));
         end_process();
     }
 

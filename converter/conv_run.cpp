@@ -161,6 +161,8 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
         check_stop();
         db = engine.open_db(source, 1, std::wstring());
     } catch (const tk_exception& again) {
+        // A later run (the wizard's) connects before it starts.
+        m_connection_cut = true;
         check_stop();
         throw tk_exception(std::string(lost.what()) + "; connecting again failed: " + again.what(), 1);
     }
