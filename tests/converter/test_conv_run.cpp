@@ -479,8 +479,9 @@ protected:
         std::optional<std::string> id;
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
         while (!id && std::chrono::steady_clock::now() < give_up) {
-            id = killer.scalar("SELECT id FROM information_schema.processlist WHERE id <> CONNECTION_ID() AND info LIKE " +
-                               killer.literal("%" + marker + "%") + " LIMIT 1");
+            id = killer.scalar(
+                "SELECT id FROM information_schema.processlist WHERE id <> CONNECTION_ID() AND info LIKE " +
+                killer.literal("%" + marker + "%") + " LIMIT 1");
             if (!id) std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         EXPECT_TRUE(id.has_value()) << "the run never asked for the stored query";
