@@ -157,11 +157,15 @@ std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& name,
         throw tk_mail_assertion(db_source, 75);
     }
     const std::wstring* listed = find_listed_table(name);
-    // Several tables differ from the name only in case: the first listed one.
-    const std::wstring table = listed ? *listed
-                                      : *std::find_if(tables_.begin(), tables_.end(),
-                                                      [&](const std::wstring& t) { return plat::equal_nocase(t, name); });
-    return std::make_unique<sql_table>(this, connection_, table, &relationships_, mode);
+    if (!listed) {
+        // Several tables differ from the name only in case, none is spelled
+        // exactly so: which one is meant cannot be told.
+        std::wstring matches;
+        for (const std::wstring& t : tables_)
+            if (plat::equal_nocase(t, name)) matches += (matches.empty() ? L"" : L", ") + t;
+        throw tk_exception(L"The table name " + name + L" is ambiguous: it matches the tables " + matches, 0);
+    }
+    return std::make_unique<sql_table>(this, connection_, *listed, &relationships_, mode);
 }
 
 std::unique_ptr<udb_recordset> sql_database::query(const std::wstring& text) {

@@ -67,7 +67,9 @@ public:
     std::unique_ptr<udb_recordset> get_query(const std::wstring& name, const std::wstring& text,
                                              uint32_t mode) override;
     // The table opened with discovery; the name is matched ignoring case and
-    // the table is opened under the spelling the server listed.
+    // the table is opened under the spelling the server listed. An exact
+    // spelling wins; a name that matches several tables only ignoring case
+    // throws tk_exception (level 0) naming them.
     std::unique_ptr<udb_recordset> get_table(const std::wstring& name, uint32_t mode) override;
     // The statement's rows (an sql_tmp_recordset), or null when it has none;
     // throws sql_exception when the server refuses it.

@@ -2,6 +2,7 @@
 
 #include <errmsg.h>
 #include <mysql.h>
+#include <mysqld_error.h>
 
 #include "tk_log.h"
 
@@ -31,6 +32,20 @@ void sql_exception::set_error(const char* text, unsigned int number) {
     tk_log(2, "sql_exception::sql_exception( msg=%s)", message_.c_str());
     code_ = (number & 0xFFFFu) | sql_error_code_bit;
     tk_log(2, "Got MySQL error code=%d", static_cast<int>(code_));
+}
+
+bool sql_is_connection_lost(const tk_exception& e) {
+    if (!(e.code() & sql_error_code_bit)) return false;
+    switch (e.code() & 0xFFFFu) {
+    case CR_SERVER_GONE_ERROR:
+    case CR_SERVER_LOST:
+    case CR_SERVER_LOST_EXTENDED:
+    case ER_CONNECTION_KILLED:
+    case ER_SERVER_SHUTDOWN:
+        return true;
+    default:
+        return false;
+    }
 }
 
 sql_auth_not_supported_exception::sql_auth_not_supported_exception()

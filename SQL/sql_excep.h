@@ -31,6 +31,11 @@ private:
     void set_error(const char* text, unsigned int number);
 };
 
+// The failure says the connection to the server is gone (the server went
+// away, the connection was lost or killed, the server shut down): nothing
+// more can be done on it until it is opened again.
+bool sql_is_connection_lost(const tk_exception& e);
+
 // The one login the system refuses itself (a 4.1.0 server with a password).
 class sql_auth_not_supported_exception : public tk_exception {
 public:

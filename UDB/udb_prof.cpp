@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "last_error.h"
+#include "tk_bounded_read.h"
 #include "tk_excep.h"
 #include "tk_files.h"
 #include "tk_log.h"
@@ -18,11 +19,6 @@
 #include "utf8.h"
 
 namespace {
-
-struct file_closer {
-    void operator()(FILE* f) const { std::fclose(f); }
-};
-using file_ptr = std::unique_ptr<FILE, file_closer>;
 
 // Owns a file descriptor; close() reports the result of closing it.
 class fd_owner {
@@ -43,16 +39,6 @@ public:
 private:
     int fd_;
 };
-
-// Reads the whole file; false on a read error.
-bool read_all(FILE* f, std::string& out) {
-    char buf[65536];
-    for (;;) {
-        size_t n = std::fread(buf, 1, sizeof buf, f);
-        out.append(buf, n);
-        if (n < sizeof buf) return !std::ferror(f);
-    }
-}
 
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -145,19 +131,24 @@ bool udb_profile::load(const std::wstring& path) {
 
     std::string native;
     if (!tk_unicode_to_ansi3(path.c_str(), native)) return false;
+    // A profile that cannot be read fails as a missing one does, with the
+    // system's reason.
     std::string bytes;
-    {
-        file_ptr f(std::fopen(native.c_str(), "rb"));
-        if (!f) {
-            uint32_t err = plat::set_last_error_from_errno();
-            tk_log(3, "Cannot open profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
-            return false;
-        }
-        if (!read_all(f.get(), bytes)) {
-            plat::set_last_error_from_errno();
-            tk_log(3, "Cannot read profile %s", native.c_str());
-            return false;
-        }
+    int err = 0;
+    switch (tk_read_bounded(native, udb_profile_max_bytes, 0, bytes, err)) {
+    case tk_read_status::ok:
+        break;
+    case tk_read_status::open_failed:
+    case tk_read_status::read_failed:
+        plat::set_last_error(static_cast<uint32_t>(err));
+        throw tk_exception_ex("Cannot read profile " + native + ": ", 1);
+    case tk_read_status::too_large:
+    case tk_read_status::line_too_long:
+        throw tk_exception("The profile " + native + " is larger than 16 MiB", 1);
+    case tk_read_status::no_data:
+        throw tk_exception("The profile " + native + " gave nothing to read for " +
+                               std::to_string(tk_input_wait_seconds) + " seconds",
+                           1);
     }
 
     std::string_view rest(bytes);

@@ -2,6 +2,7 @@
 // lines. List sections hold one entry per table or query: a table as its
 // name alone, a query as name=query text.
 #pragma once
+#include <cstddef>
 #include <map>
 #include <string>
 #include <utility>
@@ -11,6 +12,9 @@ inline constexpr const wchar_t* udb_section_available_queries = L"Available Quer
 inline constexpr const wchar_t* udb_section_selected_tables = L"Selected Tables";
 inline constexpr const wchar_t* udb_section_selected_views = L"Selected Views";
 inline constexpr const wchar_t* udb_section_generic = L"Generic settings";
+
+// A larger profile file is refused.
+inline constexpr size_t udb_profile_max_bytes = 16 * 1024 * 1024;
 
 class udb_profile {
 public:
@@ -35,8 +39,9 @@ public:
     const entry_list& get_selected_views() const;
 
     // Reads the file into this profile. Throws tk_exception (level 1) when
-    // the file does not exist or cannot be parsed; false when it cannot be
-    // opened or read. CR LF and LF line ends and a leading byte-order mark
+    // the file does not exist, cannot be opened or read (with the system's
+    // reason), is larger than udb_profile_max_bytes or cannot be parsed; a
+    // pipe or FIFO is read as tk_read_bounded says. CR LF and LF line ends and a leading byte-order mark
     // are accepted; bad UTF-8 bytes become U+FFFD.
     bool load(const std::wstring& path);
     // Writes the profile (CR LF line ends, no byte-order mark), replacing the

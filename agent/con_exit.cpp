@@ -6,6 +6,7 @@
 
 #include "error_handler.h"
 #include "kvr_conv.h"
+#include "tk_escape.h"
 #include "tk_log.h"
 #include "wformat.h"
 
@@ -55,7 +56,8 @@ bool console_is_silent() {
 void fatal_exit(const std::string& message) {
     tk_log(3, "%s", message.c_str());
     if (!console_is_silent()) {
-        std::fwrite(message.data(), 1, message.size(), stderr);
+        const std::string text = tk_escape_controls(message, true);
+        std::fwrite(text.data(), 1, text.size(), stderr);
         std::fputc('\n', stderr);
     }
     std::fflush(stdout);
@@ -81,7 +83,7 @@ namespace {
     }
     tk_log(3, "Internal error:\n%s", text.c_str());
     std::fputs("Internal error: ", stdout);
-    std::fputs(text.c_str(), stdout);
+    std::fputs(tk_escape_controls(text, true).c_str(), stdout);
     std::fputc('\n', stdout);
     std::fflush(stdout);
     std::fflush(stderr);

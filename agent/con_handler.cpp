@@ -7,6 +7,7 @@
 
 #include "csv_out.h"
 #include "error_handler.h"
+#include "tk_escape.h"
 #include "tk_log.h"
 
 namespace {
@@ -47,7 +48,7 @@ void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
     if (e.level() == 2) {
         tk_log(3, "Internal error:\n%s", e.what());
         // Shown even in silent mode.
-        write_line(stdout, std::string("Internal error: ") + e.what());
+        write_line(stdout, "Internal error: " + tk_escape_controls(e.what(), true));
         end_process();
     }
 
@@ -55,6 +56,8 @@ void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
     tk_log(3, "Error:\n%s", text.c_str());
     for (char& c : text)
         if (c == '\n') c = ' ';
+    // Names and inputs inside the text cannot drive the terminal.
+    text = tk_escape_controls(text);
     if (!suppress) {
         write_line(stdout, "Error:");
         write_line(stdout, text);

@@ -77,6 +77,7 @@ bool parse_cmd_line(int argc, char** argv) {
             break;
         case opt_pswd:
             password = value;
+            cl.hide_value();
             break;
         case opt_user:
             user = value;

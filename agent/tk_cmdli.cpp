@@ -1,5 +1,6 @@
 #include "tk_cmdli.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tk_excep.h"
@@ -30,6 +31,14 @@ ansi_cmd_line::ansi_cmd_line(int argc, char** argv, const tk_cmd_option* options
         ++m_current;
         parse_arg(*m_current);
     }
+}
+
+void ansi_cmd_line::hide_value() {
+    if (m_left <= 0 || !*m_current) return;
+    char* arg = *m_current;
+    const size_t n = std::strlen(arg);
+    const size_t v = std::min(value().size(), n);
+    std::fill(arg + (n - v), arg + n, 'x');
 }
 
 void ansi_cmd_line::next() {

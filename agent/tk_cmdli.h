@@ -51,6 +51,9 @@ public:
 
     void next() override;
     bool has_more() const override { return m_left > 0; }
+    // Overwrites the current argument's value in the argument vector with
+    // 'x', so that a secret no longer shows in the process list.
+    void hide_value();
 
 private:
     char** m_current;

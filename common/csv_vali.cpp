@@ -65,5 +65,8 @@ std::wstring csv_validator::get_safe_name(const std::wstring& name) {
         candidate = plat::wformat(L"%s%03d", s.c_str(), n);
         if (is_acceptable(candidate) && !is_duplicated(candidate)) return candidate;
     }
-    throw tk_mail_assertion("common/csv_vali", 63);
+    // Every numbered name is taken: this entry gets no file, the run goes on.
+    throw tk_exception(L"No file name is left for this entry: the names " + s + L" and " + s + L"000 to " + s +
+                           L"999 are all taken",
+                       0);
 }

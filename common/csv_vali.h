@@ -12,7 +12,8 @@ public:
     // Letters and digits of any script, '_' and '-' only; not empty; short
     // enough for the file system with the extension added.
     bool is_acceptable(const std::wstring& name) override;
-    // Other characters made '_', then a three-digit number added when taken.
+    // Other characters made '_', then a three-digit number added when taken;
+    // throws tk_exception (level 0) when all 1,000 numbers are taken.
     std::wstring get_safe_name(const std::wstring& name) override;
 
     const std::wstring& get_folder() const { return folder_; }

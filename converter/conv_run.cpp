@@ -11,6 +11,8 @@
 #include "error_handler.h"
 #include "init_conv.h"
 #include "kvr_conv.h"
+#include "sql_excep.h"
+#include "tk_escape.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -33,8 +35,9 @@ private:
     F f_;
 };
 
+// Control characters of names and messages are shown escaped.
 void console_line(FILE* stream, const std::string& text) {
-    std::fputs(text.c_str(), stream);
+    std::fputs(tk_escape_controls(text).c_str(), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
 }
@@ -135,7 +138,7 @@ void kellvar_converter::operator()() {
                                          std::to_string(progress.table_count.load()) + " tables)");
             csv_validator validator(destination);
 
-            run_entries(*db, csv, validator, delimiter);
+            run_entries(db, csv, validator, delimiter);
 
             error_handler::instance()->clear_context();
             progress.table_count = 0;
@@ -160,7 +163,26 @@ void kellvar_converter::operator()() {
     }
 }
 
-void kellvar_converter::run_entries(udb_database& db, csv_engine& csv, csv_validator& validator,
+void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost) {
+    tk_log(3, "The connection to the MySQL server was lost: %s", lost.what());
+    set_cancel_socket(-1);
+    // Nothing of the old session is used again.
+    db.reset();
+    try {
+        connect_mysql_server();
+        set_cancel_socket(static_cast<int>(mysql_get_socket(engine.get_connection())));
+        check_stop();
+        db = engine.open_db(source, 1, std::wstring());
+    } catch (const tk_exception& again) {
+        // A later run (the wizard's) connects before it starts.
+        m_connection_cut = true;
+        check_stop();
+        throw tk_exception(std::string(lost.what()) + "; connecting again failed: " + again.what(), 1);
+    }
+    tk_log(3, "Connected to the MySQL server again");
+}
+
+void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
                                     const wchar_t* delimiter) {
     for (size_t i = 0; i < table_queries.size(); ++i) {
         check_stop();
@@ -168,7 +190,7 @@ void kellvar_converter::run_entries(udb_database& db, csv_engine& csv, csv_valid
         const std::wstring query = table_queries[i].second;
 
         // Stored queries are no tables: only tables are looked up.
-        if (query.empty() && !db.is_table_exist(name)) {
+        if (query.empty() && !db->is_table_exist(name)) {
             tk_wlog(3, L"Table %s not exists", name.c_str());
             if (console_run) {
                 ++errors_reported;
@@ -185,10 +207,11 @@ void kellvar_converter::run_entries(udb_database& db, csv_engine& csv, csv_valid
         progress.record_count = 0;
         progress.current_record = 0;
         try {
-            convert_entry(db, csv, validator, delimiter, name, query);
+            convert_entry(*db, csv, validator, delimiter, name, query);
         } catch (const tk_exception& e) {
             check_stop();
             error_handler::instance()->set_context(name);
+            if (sql_is_connection_lost(e)) restore_connection(db, e);
             report(e, false);
         }
         ++progress.tables_done;
@@ -261,6 +284,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             file->append_record(*record);
         } catch (const tk_exception& e) {
             check_stop();
+            if (sql_is_connection_lost(e)) throw;  // the run connects again
             error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
             // A level-0 failure ends the table (and the console program ends
             // at any other level); the part file keeps the records written
@@ -281,6 +305,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         } catch (const tk_exception& e) {
             // The next record could not be read: the table ends here.
             check_stop();
+            if (sql_is_connection_lost(e)) throw;  // the run connects again
             error_handler::instance()->set_context(
                 plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
             complete = false;

@@ -108,7 +108,14 @@ protected:
     void on_stop_request() override;
 
 private:
-    void run_entries(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter);
+    // A lost connection is opened again once and the run goes on with the
+    // next entry; when that fails the run ends with one level-1 report.
+    void run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
+                     const wchar_t* delimiter);
+    // Connects again after the connection was lost and opens the source
+    // database anew; throws tk_exception (level 1) with both reasons when
+    // that fails.
+    void restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost);
     void convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter,
                        const std::wstring& name, const std::wstring& query);
     // Reports through the error handler; lets the user's abort pass.

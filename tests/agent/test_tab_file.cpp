@@ -80,6 +80,40 @@ TEST(table_list, unreadable_file_is_a_level_1_error) {
     }
 }
 
+TEST(table_list, lines_up_to_64_KiB_and_files_up_to_16_MiB) {
+    temp_dir dir;
+    const std::string path = dir / "tables.txt";
+    const std::string longest(table_list_max_line, 'n');
+    for (const char* end : {"", "\n", "\r\n"}) {
+        write_file(path, "a\n" + longest + end);
+        EXPECT_EQ(read_table_list(path), (std::vector<std::wstring>{L"a", std::wstring(table_list_max_line, L'n')}));
+    }
+    struct refused_case {
+        std::string bytes;
+        off_t size;  // grown with zero bytes, when not 0
+        std::string reason;
+    };
+    const std::vector<refused_case> refused = {
+        {"a\n" + longest + "n", 0, "has a line longer than 64 KiB"},
+        {"a\n" + longest + "n\r\nb\n", 0, "has a line longer than 64 KiB"},
+        {longest + "\r\r\n", 0, "has a line longer than 64 KiB"},
+        {std::string(), off_t(table_list_max_bytes) + 1, "is larger than 16 MiB"},
+    };
+    for (const refused_case& c : refused) {
+        write_file(path, c.bytes);
+        if (c.size) {
+            ASSERT_EQ(truncate(path.c_str(), c.size), 0);
+        }
+        try {
+            read_table_list(path);
+            ADD_FAILURE() << "accepted: " << c.reason;
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 1u);
+            EXPECT_EQ(std::string(e.what()), "The table names file " + path + " " + c.reason);
+        }
+    }
+}
+
 TEST(table_list, process_replaces_selected_tables_and_keeps_queries) {
     temp_dir dir;
     kellvar_converter conv(kellvar_program::console);

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <thread>
 
 #include "conv_test_util.h"
@@ -525,6 +526,57 @@ TEST_F(ConversionRun, StopEndsARunThatWaitsOnTheServer) {
     conv()();
     expect_clean_end();
     EXPECT_EQ(read_file(out.file("locked_t.csv")), bom + "id\r\n1\r\n");
+}
+
+// The run's session is killed while a stored query waits on the server; the
+// wizard gets the same reconnect as the console program.
+class LostConnection : public ConversionRun {
+protected:
+    const std::string marker = "SLEEP(" + std::to_string(200 + getpid() % 100) + ")";
+
+    void run_and_kill() {
+        conv().console_run = false;
+        conv().table_queries = {{L"q", tk_from_utf8("SELECT " + marker + " AS s")}};
+        conv().selected_tables = {L"empty_t"};
+        std::thread worker([this] { conv()(); });
+        fennrow_test::test_sql_conn killer;
+        std::optional<std::string> id;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!id && std::chrono::steady_clock::now() < give_up) {
+            id = killer.scalar(
+                "SELECT id FROM information_schema.processlist WHERE id <> CONNECTION_ID() AND info LIKE " +
+                killer.literal("%" + marker + "%") + " LIMIT 1");
+            if (!id) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        EXPECT_TRUE(id.has_value()) << "the run never asked for the stored query";
+        if (id) killer.exec("KILL CONNECTION " + *id);
+        worker.join();
+    }
+};
+
+TEST_F(LostConnection, TheRunConnectsAgainAndGoesOn) {
+    run_and_kill();
+    EXPECT_TRUE(conv().done.load());
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].level, 0u);
+    EXPECT_EQ(calls[0].context, "q");
+    EXPECT_FALSE(calls[0].no_abort);
+    EXPECT_EQ(read_file(out.file("empty_t.csv")), expected("full/empty_t.csv"));
+}
+
+TEST_F(LostConnection, ARefusedReconnectEndsTheRunWithOneReport) {
+    // The session in use stays; only a new login is refused.
+    conv().password = "not-the-password";
+    run_and_kill();
+    EXPECT_TRUE(conv().done.load());
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].level, 1u);
+    EXPECT_EQ(calls[0].context, "q");
+    EXPECT_NE(calls[0].text.find("; connecting again failed: Access denied"), std::string::npos) << calls[0].text;
+    EXPECT_FALSE(exists(out.file("empty_t.csv")));
+    EXPECT_EQ(conv().errors_reported.load(), 1u);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -167,12 +168,38 @@ TEST_F(ProfileFileTest, MissingProfileIsALevelOneError) {
     }
 }
 
-TEST_F(ProfileFileTest, UnreadableProfileAnswersFalse) {
+TEST_F(ProfileFileTest, UnreadableProfileIsALevelOneErrorWithTheReason) {
     if (fennrow_test::rerun_unprivileged()) return;
     write_bytes(path, "[Generic settings]\r\nsrc=x\r\n");
     ASSERT_EQ(chmod(path.c_str(), 0), 0);
     udb_profile p;
-    EXPECT_FALSE(p.load(wide(path)));
+    try {
+        p.load(wide(path));
+        ADD_FAILURE() << "an unreadable profile was loaded";
+    } catch (const tk_exception& e) {
+        EXPECT_EQ(e.level(), 1u);
+        EXPECT_EQ(std::string(e.what()), "Cannot read profile " + path + ": Permission denied");
+    }
+}
+
+TEST_F(ProfileFileTest, ProfileOver16MiBIsRefused) {
+    for (const off_t size : {off_t(udb_profile_max_bytes), off_t(udb_profile_max_bytes) + 1}) {
+        write_bytes(path, "[Generic settings]\nsrc=x\n");
+        ASSERT_EQ(truncate(path.c_str(), size), 0);  // the rest is zero bytes
+        udb_profile p;
+        if (size == off_t(udb_profile_max_bytes)) {
+            EXPECT_TRUE(p.load(wide(path)));
+            EXPECT_EQ(p.get_value(L"Generic settings", L"src"), L"x");
+            continue;
+        }
+        try {
+            p.load(wide(path));
+            ADD_FAILURE() << "a profile of " << size << " bytes was accepted";
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 1u);
+            EXPECT_EQ(std::string(e.what()), "The profile " + path + " is larger than 16 MiB");
+        }
+    }
 }
 
 TEST_F(ProfileFileTest, LinesOutsideASectionAreRefused) {
