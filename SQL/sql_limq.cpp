@@ -170,7 +170,8 @@ void sql_limited_query::close() {
     }
 }
 
-void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
+void sql_describe_prepared(MYSQL* connection, const std::string& statement,
+                           const std::function<void(const MYSQL_FIELD*, unsigned int)>& describe) {
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
     if (!stmt) throw sql_exception(connection);
     sql_notify_statement(statement);
@@ -178,6 +179,15 @@ void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
         throw sql_exception(stmt.get());
     if (mysql_stmt_field_count(stmt.get()) == 0)
         throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+    if (!describe) return;
+    // The metadata's fields live in the statement: described before it closes.
+    sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
+    if (!meta) throw sql_exception(stmt.get());
+    describe(mysql_fetch_fields(meta.get()), mysql_num_fields(meta.get()));
+}
+
+void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
+    sql_describe_prepared(connection, statement, nullptr);
 }
 
 bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_text, bool& checked) {

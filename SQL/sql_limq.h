@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,6 +48,10 @@ std::wstring sql_strip_query_end(const std::wstring& query);
 // Prepares a statement (never runs it) and throws sql_exception when the
 // server refuses it or it gives no rows.
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement);
+// The same, then hands the columns the statement will give to `describe`
+// (valid only during the call).
+void sql_describe_prepared(MYSQL* connection, const std::string& statement,
+                           const std::function<void(const MYSQL_FIELD*, unsigned int)>& describe);
 
 class sql_limited_query {
 public:

@@ -127,11 +127,12 @@ void sql_recordset::initialize() {
     std::wstring select_list;
     bool has_geometry = false;
     if (is_query()) {
-        // The query as written gives the columns; the stream stays open for
-        // the first reset, so the query runs once.
-        limited_query_ = std::make_unique<sql_limited_query>(connection_, query_, true, blob_to_text);
-        stream_fresh_ = true;
-        describe(limited_query_->fields(), limited_query_->field_count(), blob_to_text, select_list, has_geometry);
+        // The query as written gives the columns when the server prepares
+        // it; nothing runs before the first reset.
+        sql_describe_prepared(connection_, tk_to_utf8(sql_select_statement(query_, true)),
+                              [&](const MYSQL_FIELD* fields, unsigned int n) {
+                                  describe(fields, n, blob_to_text, select_list, has_geometry);
+                              });
     } else {
         // The columns alone: no row is read here.
         sql_result_ptr meta = sql_open_stream(connection_, sql_select_statement(name_, false) + L" LIMIT 0");
@@ -167,8 +168,6 @@ void sql_recordset::initialize() {
     }
     // Geometry is read as text: the recordset becomes the query of its select list.
     if (has_geometry) {
-        limited_query_.reset();
-        stream_fresh_ = false;
         query_ = select_list;
     }
     tk_log(2, "sql_recordset::initialize - END");
@@ -234,14 +233,6 @@ void sql_recordset::reset() {
     page_.clear();
     position_ = 0;
     page_index_ = 0;
-    if (stream_fresh_ && limited_query_) {
-        // The stream opened when the columns were read: no row taken yet.
-        stream_fresh_ = false;
-        count_fresh_ = false;
-        limited_query_->store_to(&page_);
-        return;
-    }
-    stream_fresh_ = false;
     // The old stream is closed before anything else is sent.
     limited_query_.reset();
     if (!count_fresh_) count_rows();

@@ -79,7 +79,6 @@ private:
     uint64_t position_ = 0;
     size_t page_index_ = 0;
     bool count_fresh_ = false;
-    bool stream_fresh_ = false;  // limited_query_ was opened by initialize, no row read
     std::wstring auto_number_;
     sql_page page_;
 };
