@@ -3,6 +3,8 @@
 #include <QAbstractButton>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QShortcutEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -87,6 +89,29 @@ bool gui_guarded(const std::function<void()>& fn) {
 // Controls.
 
 gui_plain_check_box::gui_plain_check_box(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
+
+gui_radio_button::gui_radio_button(const QString& text, QWidget* parent) : QRadioButton(text, parent) {}
+
+bool gui_radio_button::event(QEvent* e) {
+    if (e->type() == QEvent::Shortcut && isEnabled() && !static_cast<QShortcutEvent*>(e)->isAmbiguous()) {
+        setFocus(Qt::ShortcutFocusReason);
+        if (!isChecked()) click();
+        return true;
+    }
+    return QRadioButton::event(e);
+}
+
+gui_line_edit::gui_line_edit(QWidget* parent) : QLineEdit(parent) {}
+
+void gui_line_edit::keyPressEvent(QKeyEvent* e) {
+    // AltGr is not Alt here: it types the characters of its level.
+    if ((e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) && !e->text().isEmpty() &&
+        e->text().at(0).isPrint()) {
+        e->ignore();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
 
 gui_list_box::gui_list_box(int id, bool sorted, bool multiple, QWidget* parent)
     : QListWidget(parent), m_sorted(sorted) {
@@ -186,13 +211,13 @@ QPushButton* gui_make_button(QWidget* parent, int id, const QString& text) {
 }
 
 QRadioButton* gui_make_radio(QWidget* parent, int id, const QString& text) {
-    auto* b = new QRadioButton(text, parent);
+    auto* b = new gui_radio_button(text, parent);
     b->setObjectName(QString::number(id));
     return b;
 }
 
 QLineEdit* gui_make_edit(QWidget* parent, int id) {
-    auto* e = new QLineEdit(parent);
+    auto* e = new gui_line_edit(parent);
     e->setObjectName(QString::number(id));
     return e;
 }

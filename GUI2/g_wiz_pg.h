@@ -11,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QFont>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QString>
 
 #include "g_wiz_base.h"
@@ -20,9 +22,7 @@ class QAbstractButton;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class tk_exception;
 
 // Reports a failure caught in window code: a tk_exception through the error
@@ -43,6 +43,27 @@ public:
 
 protected:
     void nextCheckState() override {}
+};
+
+// A radio button whose mnemonic checks it at once: a key pressed right after
+// the mnemonic (Enter for OK) already sees the new choice. Qt's own button
+// checks itself only when its animated click ends.
+class gui_radio_button : public QRadioButton {
+public:
+    gui_radio_button(const QString& text, QWidget* parent);
+
+protected:
+    bool event(QEvent* e) override;
+};
+
+// A line edit that leaves Alt+key to the dialog's mnemonics instead of
+// typing the letter.
+class gui_line_edit : public QLineEdit {
+public:
+    explicit gui_line_edit(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
 };
 
 // A list box in the manner of the wizard's dialogs: optionally sorted

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "g_seam.h"
+#include "kvr_busy.h"
 #include "kvr_conv.h"
 #include "tk_log.h"
 
@@ -42,7 +43,7 @@ sel_tables_page::sel_tables_page(const std::wstring& prompt, bool b_reorder, QWi
     middle->addWidget(gui_make_button(this, idc_tables_remove, QStringLiteral("< &Remove")));
     middle->addWidget(gui_make_button(this, idc_tables_remove_all, QStringLiteral("< Re&move all")));
     middle->addSpacing(8);
-    QPushButton* add_query = gui_make_button(this, idc_tables_add_query, QStringLiteral("&Add Query"));
+    QPushButton* add_query = gui_make_button(this, idc_tables_add_query, QStringLiteral("Add &Query"));
     add_query->hide();
     middle->addWidget(add_query);
     middle->addStretch(1);
@@ -222,7 +223,8 @@ bool kvr_sel_tables_page::page_init() {
     names.clear();
     available_list()->clear();
     selected_list()->clear();
-    conv->get_all_tables(names);
+    // A cut listing shows the page empty; Next then says why it cannot go on.
+    if (!kvr_server_call([&] { conv->get_all_tables(names); }, {})) names.clear();
     do_page_init();
     show_ctrl(idc_tables_add_query, true);
 

@@ -13,7 +13,11 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "g_help.h"
 #include "g_res.h"
@@ -129,6 +133,46 @@ TEST(HelpWindow, OpensTheFileAtTheTopicsAnchorAndIsReused) {
     second->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(gui_help_window_if_open(), nullptr);
+}
+
+// Help asked for while a modal dialog runs: the help window is in front, on
+// the screen and takes input (it scrolls by keyboard and closes).
+TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
+    const QString file = QString::fromUtf8(FENNROW_HELP_SOURCE);
+    QDialog wizard;
+    wizard.setModal(true);
+    wizard.resize(600, 400);
+    bool visible = false, enabled = false, on_screen = false, scrolled = false, closed = false;
+    QTimer::singleShot(0, &wizard, [&] {
+        QDialog dialog(&wizard);
+        dialog.setModal(true);
+        QTimer::singleShot(0, &dialog, [&] {
+            gui_help_window* help = gui_open_help(file, 0);
+            help->resize(320, 160);
+            if (QTest::qWaitForWindowExposed(help)) {
+                visible = help->isVisible();
+                enabled = help->isEnabled();
+                const QRect area = help->screen()->availableGeometry();
+                on_screen = area.contains(help->frameGeometry());
+                help->browser()->setFocus();
+                QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);
+                scrolled = help->browser()->verticalScrollBar()->value() > 0;
+                QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                closed = gui_help_window_if_open() == nullptr;
+                if (!closed) help->close();
+            }
+            dialog.done(0);
+        });
+        dialog.exec();
+        wizard.done(0);
+    });
+    wizard.exec();
+    EXPECT_TRUE(visible);
+    EXPECT_TRUE(enabled);
+    EXPECT_TRUE(on_screen);
+    EXPECT_TRUE(scrolled);
+    EXPECT_TRUE(closed);
 }
 
 TEST(Pictures, IconWatermarkAndHeaderExist) {

@@ -3,10 +3,14 @@
 // and testing a query without running it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "g_err_dlg.h"
 #include "kvr_query_dlg.h"
@@ -223,6 +227,23 @@ TEST_F(TablesPage, CancelledAddQueryAddsNothingAndAQueryCanBeEdited) {
     EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"all_delta", L"SELECT v FROM delta"}}));
 }
 
+// Every control on show has its own mnemonic; Alt+Q opens the query dialog.
+TEST_F(TablesPage, MnemonicsAreUniqueAndAddQueryOpensByKeyboard) {
+    open_page();
+    EXPECT_EQ(clashing_mnemonics(shell.get()), QString());
+    const std::map<QChar, int> letters = mnemonic_counts(shell.get());
+    for (QChar c : QStringLiteral("asdlrmq")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+    ASSERT_TRUE(pump_until([&] {
+        if (QApplication::activeWindow() != shell.get()) shell->activateWindow();
+        return QApplication::activeWindow() == shell.get();
+    }));
+    seam.on_dialog = [&](QDialog& d) { d.reject(); };
+    QTest::keyClick(shell.get(), Qt::Key_Q, Qt::AltModifier);
+    // A button's mnemonic clicks it as an animated click.
+    EXPECT_TRUE(pump_until([&] { return !seam.dialog_names.empty(); }));
+    EXPECT_EQ(seam.dialog_names, std::vector<QString>{"128"});
+}
+
 TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsTheConvertersLists) {
     conv.source = L"no_such_database_here";
     conv.selected_tables = {L"alpha"};
@@ -252,6 +273,7 @@ struct dialog_case {
     bool closes;
     const char* box;  // the box shown, or null
     uint32_t flags;
+    const char* reason = nullptr;  // the server's reason under the box's text
 };
 
 class QueryDialog : public TablesPage, public ::testing::WithParamInterface<dialog_case> {};
@@ -268,7 +290,13 @@ TEST_P(QueryDialog, ChecksAndTests) {
     EXPECT_EQ(dlg.windowTitle(), "Add Query");
     if (c.box) {
         ASSERT_EQ(seam.boxes.size(), 1u);
-        EXPECT_EQ(seam.boxes[0].text, c.box);
+        if (c.reason) {
+            EXPECT_TRUE(seam.boxes[0].text.startsWith(QString(c.box) + "\n\n")) << seam.boxes[0].text.toStdString();
+            EXPECT_TRUE(seam.boxes[0].text.mid(static_cast<qsizetype>(strlen(c.box))).contains(c.reason))
+                << seam.boxes[0].text.toStdString();
+        } else {
+            EXPECT_EQ(seam.boxes[0].text, c.box);
+        }
         EXPECT_EQ(seam.boxes[0].flags, c.flags);
     } else {
         EXPECT_TRUE(seam.boxes.empty());
@@ -280,9 +308,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         dialog_case{"q", "SELECT v FROM delta", idc_query_test, false, "The query is correct.", mb_iconinformation},
         dialog_case{"q", "SELECT v FRM delta WHERE", idc_query_test, false,
-                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror,
+                    "You have an error in your SQL syntax"},
         dialog_case{"q", "SELECT nothing FROM no_such_table", idc_query_test, false,
-                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror,
+                    "no_such_table' doesn't exist"},
         dialog_case{"q", "DELETE FROM delta", idc_query_test, false, "The query must start with SELECT.", mb_iconerror},
         dialog_case{"", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
         dialog_case{"  ", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
