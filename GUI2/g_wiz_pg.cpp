@@ -5,6 +5,7 @@
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QShortcutEvent>
+#include <QStyledItemDelegate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -111,6 +112,42 @@ void gui_line_edit::keyPressEvent(QKeyEvent* e) {
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+namespace {
+
+constexpr int mark_role = Qt::UserRole + 1;
+
+// Draws a marked entry's text followed by the list's suffix.
+class marked_item_delegate : public QStyledItemDelegate {
+public:
+    marked_item_delegate(const QString& suffix, QObject* parent) : QStyledItemDelegate(parent), m_suffix(suffix) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(mark_role).toBool()) option->text += m_suffix;
+    }
+
+private:
+    QString m_suffix;
+};
+
+}  // namespace
+
+void gui_list_box::set_mark_suffix(const QString& suffix) {
+    QAbstractItemDelegate* old = itemDelegate();
+    setItemDelegate(new marked_item_delegate(suffix, this));
+    if (old && old->parent() == this) delete old;
+}
+
+void gui_list_box::set_marked(int index, bool marked) {
+    if (QListWidgetItem* entry = item(index)) entry->setData(mark_role, marked ? QVariant(true) : QVariant());
+}
+
+bool gui_list_box::is_marked(int index) const {
+    const QListWidgetItem* entry = item(index);
+    return entry && entry->data(mark_role).toBool();
 }
 
 gui_list_box::gui_list_box(int id, bool sorted, bool multiple, QWidget* parent)

@@ -74,6 +74,11 @@ public:
 
     // Adds the text (at its sorted place, or at the end); its index.
     int add_string(const QString& text);
+    // Entries can carry a mark, shown as this suffix after their text (the
+    // suffix is no part of the text).
+    void set_mark_suffix(const QString& suffix);
+    void set_marked(int index, bool marked);
+    bool is_marked(int index) const;
     // Puts the text at that index whatever the sorting.
     void insert_string(int index, const QString& text);
     // False when there is no entry at that index.

@@ -97,6 +97,26 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(name);
     });
 
+// Texts with line breaks of their own wrap as one paragraph per block
+// between blank lines, so no short line is left alone.
+TEST(MessageBoxSetup, TextsWrapAsOneParagraphPerBlock) {
+    struct row {
+        const char* text;
+        const char* shown;
+    } rows[] = {
+        {"Access denied. Verify the user name and password are correct, and you have\nthe necessary privileges.",
+         "Access denied. Verify the user name and password are correct, and you have the necessary privileges."},
+        {"first\nline\n\nsecond block\n", "first line\n\nsecond block"},
+        {"one\n\n\n  two  ", "one\n\ntwo"},
+        {"plain", "plain"},
+    };
+    for (const row& r : rows) {
+        std::unique_ptr<QMessageBox> box(gui_make_message_box(nullptr, "cap", r.text, mb_iconerror));
+        EXPECT_EQ(box->text().toStdString(), r.shown);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    }
+}
+
 TEST(MessageBoxSetup, AnswersOfQtButtons) {
     EXPECT_EQ(gui_answer_of(QMessageBox::Yes), id_yes);
     EXPECT_EQ(gui_answer_of(QMessageBox::No), id_no);

@@ -79,6 +79,28 @@ TEST_F(MysqlPage, WithoutAHostThePageOpensOnLocal) {
     EXPECT_FALSE(edit(idc_mysql_host)->isEnabled());
 }
 
+// Remote without a remembered port shows the default port the hint names.
+TEST_F(MysqlPage, RemoteWithoutAPortShowsTheDefaultPort) {
+    open_page();
+    EXPECT_TRUE(edit(idc_mysql_port)->text().isEmpty());
+    radio(idc_mysql_remote)->click();
+    EXPECT_EQ(edit(idc_mysql_port)->text(), "3306");
+    // A port typed by the user stays.
+    edit(idc_mysql_port)->setText("3310");
+    radio(idc_mysql_local)->click();
+    radio(idc_mysql_remote)->click();
+    EXPECT_EQ(edit(idc_mysql_port)->text(), "3310");
+}
+
+TEST(MysqlPageErrors, TheLocalSocketAndASilentServerHaveFriendlyTexts) {
+    script_seam seam;
+    mysql_page_show_connect_error(sql_exception("Can't connect to local server through socket", 2002), 1015);
+    mysql_page_show_connect_error(sql_exception("Lost connection to server at 'handshake'", 2013), 1015);
+    ASSERT_EQ(seam.boxes.size(), 2u);
+    EXPECT_TRUE(seam.boxes[0].text.startsWith("No MySQL server answers on this computer's local socket."));
+    EXPECT_EQ(seam.boxes[1].text.toStdString(), gui_no_answer_text);
+}
+
 TEST_F(MysqlPage, BackStoresWithoutConnectingAndLocalMeansNoHostAndPort3306) {
     conv.host = "db.example";
     conv.port = "3310";

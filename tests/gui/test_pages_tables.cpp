@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
 #include <QTest>
 
 #include "g_err_dlg.h"
@@ -153,6 +154,39 @@ TEST_F(TablesPage, TheConvertersQueriesAndTablesAreRestored) {
     press(idc_next);
     EXPECT_EQ(conv.available_queries.size(), 1u);
     EXPECT_EQ(conv.table_queries.size(), 1u);
+}
+
+// The entries that are queries carry the list's "(query)" mark wherever they
+// go; their texts stay their names.
+QStringList marked(gui_list_box* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->is_marked(i)) out << list->text_at(i);
+    return out;
+}
+
+TEST_F(TablesPage, QueriesAreMarkedInBothLists) {
+    conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
+    conv.available_queries = {{L"spare", L"SELECT id FROM alpha"}};
+    open_page();
+    EXPECT_EQ(marked(page->selected_list()), QStringList{"big"});
+    EXPECT_EQ(marked(page->available_list()), QStringList{"spare"});
+    click(idc_tables_add_all);
+    EXPECT_EQ(marked(page->selected_list()), (QStringList{"big", "spare"}));
+    EXPECT_TRUE(selected().contains("spare"));
+    click(idc_tables_remove_all);
+    EXPECT_EQ(marked(page->available_list()), (QStringList{"big", "spare"}));
+    seam.on_dialog = [&](QDialog& d) { fill(d, "fresh", "SELECT 1", idc_query_ok); };
+    click(idc_tables_add_query);
+    EXPECT_EQ(marked(page->selected_list()), QStringList{"fresh"});
+    // The mark is drawn after the name, as no part of it.
+    gui_list_box* list = page->selected_list();
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    const QModelIndex index = list->model()->index(0, 0);
+    const int marked_width = list->itemDelegate()->sizeHint(option, index).width();
+    list->set_marked(0, false);
+    EXPECT_GT(marked_width, list->itemDelegate()->sizeHint(option, index).width());
 }
 
 TEST_F(TablesPage, BackKeepsTheSelectionForTheNextVisit) {
