@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include <QApplication>
 #include <QLabel>
@@ -12,8 +13,11 @@
 #include <QPushButton>
 #include <QStyleOptionViewItem>
 #include <QTest>
+#include <QTimer>
 
 #include "g_err_dlg.h"
+#include "g_err_tab.h"
+#include "kvr_busy.h"
 #include "kvr_query_dlg.h"
 #include "kvr_tables_pg.h"
 #include "page_test_support.h"
@@ -378,6 +382,57 @@ TEST_F(TablesPage, TestingAQueryNeverRunsIt) {
     EXPECT_EQ(seam.boxes[0].text, "The query is correct.");
     EXPECT_EQ(seam.boxes[1].text, "The query is correct.");
     EXPECT_EQ(db.conn().scalar("SELECT COUNT(*) FROM hits"), std::optional<std::string>("0"));
+}
+
+// Test Query on a server that keeps it waiting (a table change queued behind
+// another session's transaction holds the table): the dialog stays usable,
+// Cancel ends the wait and not the dialog, the time limit shows the friendly
+// text, and a later test connects again.
+TEST_F(TablesPage, TestQueryWaitingForTheServerCanBeCancelledAndHasATimeLimit) {
+    open_page();
+    fennrow_test::test_sql_conn reader(db.name());
+    fennrow_test::test_sql_conn changer(db.name());
+    reader.exec("START TRANSACTION");
+    reader.scalar("SELECT COUNT(*) FROM delta");
+    std::thread change([&] { changer.exec("ALTER TABLE delta COMMENT 'queued'"); });
+    ASSERT_TRUE(pump_until([&] {
+        return db.conn().scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE LIKE "
+                                "'Waiting for table metadata lock%' AND DB = '" +
+                                db.name() + "'") != std::optional<std::string>("0");
+    }));
+    const int saved_limit = kvr_server_call_limit_ms;
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    bool busy = false, edits_blocked = false, still_open = false;
+    seam.on_dialog = [&](QDialog& d) {
+        QTimer::singleShot(300, &d, [&] {
+            busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+            edits_blocked = !child<QWidget>(&d, idc_query_text)->isEnabled();
+            d.reject();  // Escape or Cancel
+            still_open = d.isVisible();
+        });
+        fill(d, "q", "SELECT v FROM delta", idc_query_test);
+        // Now the time limit.
+        kvr_server_call_limit_ms = 300;
+        click_control(d, idc_query_test);
+        kvr_server_call_limit_ms = saved_limit;
+        reader.exec("COMMIT");
+        change.join();
+        click_control(d, idc_query_test);
+        d.reject();
+    };
+    dlg.run();
+    kvr_server_call_limit_ms = saved_limit;
+    if (change.joinable()) {
+        reader.exec("COMMIT");
+        change.join();
+    }
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(edits_blocked);
+    EXPECT_TRUE(still_open);
+    ASSERT_EQ(seam.boxes.size(), 2u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    EXPECT_EQ(seam.boxes[1].text, "The query is correct.");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(QueryCheck, SelectTexts) {
