@@ -59,6 +59,28 @@ void place_on_screen(QWidget& window, QWidget* owner) {
 
 }  // namespace
 
+void gui_help_window::adopt_owner(QWidget* owner) {
+    if (QWidget* old = parentWidget()) old->removeEventFilter(this);
+    const bool was_visible = isVisible();
+    const QRect place = geometry();
+    setParent(owner, Qt::Window);
+    if (was_visible) {
+        setGeometry(place);
+        show();
+    }
+    if (owner) owner->installEventFilter(this);
+}
+
+bool gui_help_window::eventFilter(QObject* watched, QEvent* event) {
+    // A dialog that closes hands the help window on to the window below it,
+    // so the help stays open.
+    if (event->type() == QEvent::Hide && watched == parentWidget()) {
+        QWidget* below = parentWidget()->parentWidget();
+        if (below) adopt_owner(below->window());
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
 gui_help_window* gui_open_help(const QString& file, uint32_t topic) {
     tk_log(2, "gui_open_help(%u)", topic);
     // A window of the modal dialog on show takes input while that dialog
@@ -67,10 +89,11 @@ gui_help_window* gui_open_help(const QString& file, uint32_t topic) {
     if (!owner) owner = QApplication::activeWindow();
     if (owner && owner == the_window) owner = the_window->parentWidget();
     const bool fresh = !the_window;
-    if (fresh) the_window = new gui_help_window(owner);
-    if (the_window->parentWidget() != owner) {
-        the_window->setParent(owner, Qt::Window);
+    if (fresh) {
+        the_window = new gui_help_window(nullptr);
+        the_window->adopt_owner(owner);
     }
+    if (the_window->parentWidget() != owner) the_window->adopt_owner(owner);
     the_window->show_topic(file, topic);
     if (fresh || !the_window->isVisible()) place_on_screen(*the_window, owner);
     the_window->show();

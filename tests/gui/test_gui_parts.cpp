@@ -13,6 +13,7 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPointer>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
@@ -162,7 +163,8 @@ TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
     QDialog wizard;
     wizard.setModal(true);
     wizard.resize(600, 400);
-    bool visible = false, enabled = false, on_screen = false, scrolled = false, closed = false;
+    bool visible = false, enabled = false, on_screen = false, scrolled = false, closed = false, survives = false;
+    QPointer<gui_help_window> reopened;
     QTimer::singleShot(0, &wizard, [&] {
         QDialog dialog(&wizard);
         dialog.setModal(true);
@@ -182,9 +184,14 @@ TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
                 closed = gui_help_window_if_open() == nullptr;
                 if (!closed) help->close();
             }
+            // Open again, then the dialog closes: the help stays with the wizard.
+            reopened = gui_open_help(file, 1014);
             dialog.done(0);
         });
         dialog.exec();
+        survives = gui_help_window_if_open() == reopened && reopened->isVisible() &&
+                   reopened->parentWidget() == &wizard;
+        if (reopened) reopened->close();
         wizard.done(0);
     });
     wizard.exec();
@@ -193,6 +200,7 @@ TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
     EXPECT_TRUE(on_screen);
     EXPECT_TRUE(scrolled);
     EXPECT_TRUE(closed);
+    EXPECT_TRUE(survives);
 }
 
 TEST(Pictures, IconWatermarkAndHeaderExist) {
