@@ -16,7 +16,6 @@
 namespace {
 
 struct busy_state {
-    QEventLoop* loop = nullptr;
     std::function<void()> cut;
     gui_busy_end end = gui_busy_end::done;
 };
@@ -36,7 +35,6 @@ gui_busy_end gui_busy_run(const std::function<void()>& work, const std::function
     if (s_running) throw tk_mail_assertion("g_busy", 48);
     QEventLoop loop;
     busy_state state;
-    state.loop = &loop;
     state.cut = cut;
     s_running = &state;
 

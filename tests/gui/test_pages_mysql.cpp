@@ -92,6 +92,13 @@ TEST_F(MysqlPage, RemoteWithoutAPortShowsTheDefaultPort) {
     EXPECT_EQ(edit(idc_mysql_port)->text(), "3310");
 }
 
+TEST_F(MysqlPage, EveryControlHasItsOwnMnemonic) {
+    open_page();
+    EXPECT_EQ(clashing_mnemonics(shell.get()), QString());
+    const std::map<QChar, int> letters = mnemonic_counts(shell.get());
+    for (QChar c : QStringLiteral("lruspobnh")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+}
+
 TEST(MysqlPageErrors, TheLocalSocketAndASilentServerHaveFriendlyTexts) {
     script_seam seam;
     mysql_page_show_connect_error(sql_exception("Can't connect to local server through socket", 2002), 1015);

@@ -282,6 +282,20 @@ TEST_F(TablesPage, MnemonicsAreUniqueAndAddQueryOpensByKeyboard) {
     EXPECT_EQ(seam.dialog_names, std::vector<QString>{"128"});
 }
 
+TEST_F(TablesPage, TheQueryDialogsControlsHaveTheirOwnMnemonics) {
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    QString clashes = "-";
+    std::map<QChar, int> letters;
+    seam.on_dialog = [&](QDialog& d) {
+        clashes = clashing_mnemonics(&d);
+        letters = mnemonic_counts(&d);
+        d.reject();
+    };
+    dlg.run();
+    EXPECT_EQ(clashes, QString());
+    for (QChar c : QStringLiteral("sqth")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+}
+
 TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsTheConvertersLists) {
     conv.source = L"no_such_database_here";
     conv.selected_tables = {L"alpha"};
