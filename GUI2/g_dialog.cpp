@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -23,6 +24,18 @@ void gui_dialog::showEvent(QShowEvent* event) {
         on_init();
     }
     QDialog::showEvent(event);
+}
+
+void gui_dialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        auto* help = control<QPushButton>(9);
+        if (help && help->isVisible() && help->isEnabled()) {
+            help->click();
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void gui_dialog::center_and_raise() {

@@ -302,6 +302,24 @@ TEST(OverwriteDialog, EveryButtonAndChoiceHasItsOwnMnemonic) {
     for (QChar c : QStringLiteral("ofsh")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
 }
 
+TEST(OverwriteDialog, F1OpensTheHelpTopicLikeTheHelpButton) {
+    script_seam seam;
+    wizard_shell shell(wizard_title, 0, 0, 0);
+    overwrite_dlg2<107> dlg(L"exists", 1016);
+    seam.on_dialog = [&](QDialog& d) {
+        QTest::keyClick(&d, Qt::Key_F1);
+        d.reject();
+    };
+    dlg.run();
+    // Without a help file beside the test program the box says so; with
+    // one the topic is opened: either way the request was made.
+    const bool asked = !seam.helps.empty() || (!seam.boxes.empty() && seam.boxes[0].text.startsWith("Help file"));
+    EXPECT_TRUE(asked);
+    if (!seam.helps.empty()) {
+        EXPECT_EQ(seam.helps[0].topic, 1016u);
+    }
+}
+
 TEST(OverwriteDialog, EscapeIsCancelAndOkTakesTheChoice) {
     script_seam seam;
     wizard_shell shell(wizard_title, 0, 0, 0);
