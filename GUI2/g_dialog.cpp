@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -25,6 +26,18 @@ void gui_dialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
 }
 
+void gui_dialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        auto* help = control<QPushButton>(9);
+        if (help && help->isVisible() && help->isEnabled()) {
+            help->click();
+            event->accept();
+            return;
+        }
+    }
+    QDialog::keyPressEvent(event);
+}
+
 void gui_dialog::center_and_raise() {
     adjustSize();
     QRect area;
@@ -45,7 +58,7 @@ void gui_dialog::center_and_raise() {
 gui_dialog::ok_cancel_help gui_dialog::add_ok_cancel_help(QHBoxLayout* row, int ok_id, int cancel_id, int help_id) {
     ok_cancel_help b{gui_make_button(this, ok_id, QStringLiteral("OK")),
                      gui_make_button(this, cancel_id, QStringLiteral("Cancel")),
-                     gui_make_button(this, help_id, QStringLiteral("Help"))};
+                     gui_make_button(this, help_id, QStringLiteral("&Help"))};
     row->addWidget(b.ok);
     row->addWidget(b.cancel);
     row->addWidget(b.help);

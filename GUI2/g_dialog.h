@@ -40,6 +40,8 @@ protected:
     };
     ok_cancel_help add_ok_cancel_help(QHBoxLayout* row, int ok_id, int cancel_id, int help_id);
     void showEvent(QShowEvent* event) override;
+    // F1 does what the dialog's Help button (id 9) does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     uint32_t m_dialog_id;

@@ -41,4 +41,11 @@ const tk_error_row gui_error_table[gui_error_table_size] = {
     {0x4004E1, auth_protocol},
     {0x4004E2, auth_protocol},
     {0x4004E3, auth_protocol},
+    {0x4007D2,
+     "No MySQL server answers on this computer's local socket. Check to verify that\n"
+     "MySQL server is launched here, or choose 'Remote' and give its host and port."},
 };
+
+const char* const gui_no_answer_text =
+    "The MySQL server does not answer. Check to verify that MySQL server\n"
+    "is launched and working and the correct host/port values were given.";

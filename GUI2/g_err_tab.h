@@ -5,5 +5,8 @@
 
 #include "tk_errco.h"
 
-inline constexpr uint32_t gui_error_table_size = 12;
+inline constexpr uint32_t gui_error_table_size = 13;
 extern const tk_error_row gui_error_table[gui_error_table_size];
+
+// Shown when a server call of a page gets no answer within its time limit.
+extern const char* const gui_no_answer_text;

@@ -5,9 +5,12 @@
 #include <cerrno>
 #include <vector>
 
+#include <QDir>
+
 #include "g_seam.h"
 #include "g_text.h"
 #include "g_thread.h"
+#include "g_wiz_sh.h"
 #include "tk_excep.h"
 #include "tk_files.h"
 #include "tk_fname.h"
@@ -83,7 +86,7 @@ std::wstring gui_with_extension(const std::wstring& path, const std::wstring& ex
 
 file_dialog::file_dialog(QWidget* owner, const std::wstring& filter, const std::wstring& title,
                          const std::wstring& initial_path)
-    : m_owner(owner), m_filter(filter), m_title(title) {
+    : m_owner(owner), m_filter(filter), m_title(title), m_no_initial_path(initial_path.empty()) {
     tk_file_wname parts(initial_path);
     m_file_name = parts.fname + (initial_path.empty() ? std::wstring() : parts.ext);
     m_initial_folder = parts.get_folder();
@@ -104,7 +107,12 @@ bool file_dialog::run(bool save, bool must_exist) {
     request.must_exist = must_exist;
     request.title = gui_qstr(m_title);
     request.filters = gui_name_filters(m_filter);
-    request.directory = gui_qstr(start_folder_for(m_initial_folder));
+    // Without an initial path the chooser starts where the user last chose a
+    // file, else in the home folder (not in the program's folder).
+    if (m_no_initial_path)
+        request.directory = last_folder.empty() ? QDir::homePath() : gui_qstr(last_folder);
+    else
+        request.directory = gui_qstr(start_folder_for(m_initial_folder));
     request.file_name = gui_qstr(m_file_name);
     QString chosen;
     bool confirmed = false;
@@ -135,9 +143,17 @@ save_file_dialog::save_file_dialog(QWidget* owner, const std::wstring& filter, c
 }
 
 bool save_file_dialog::show() {
-    if (!run(true, false)) return false;
-    m_file_name = gui_with_extension(m_file_name, m_default_ext);
-    return true;
+    const std::wstring initial_name = m_file_name;
+    for (;;) {
+        if (!run(true, false)) return false;
+        m_file_name = gui_with_extension(m_file_name, m_default_ext);
+        // An existing file is replaced only when the user says so; No
+        // chooses again.
+        if (!tk_is_file_exist2(m_file_name, tk_fmode_not_folder)) return true;
+        if (wizard_shell::question(m_file_name + L" already exists.\nDo you want to replace it?", mb_defbutton2))
+            return true;
+        m_file_name = initial_name;
+    }
 }
 
 std::wstring browse_start_folder(const std::wstring& destination) {

@@ -35,7 +35,8 @@ public:
 
 protected:
     // filter: the NUL-separated list; initial_path: split into folder and name
-    // (an empty path means the program's folder and no name).
+    // (an empty path: no name; the chooser starts in the folder last chosen,
+    // else in the home folder).
     file_dialog(QWidget* owner, const std::wstring& filter, const std::wstring& title, const std::wstring& initial_path);
     bool run(bool save, bool must_exist);
 
@@ -44,6 +45,7 @@ protected:
     std::wstring m_title;
     std::wstring m_file_name;
     std::wstring m_initial_folder;
+    bool m_no_initial_path;
 };
 
 // The chosen file must exist.

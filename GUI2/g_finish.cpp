@@ -20,6 +20,7 @@
 namespace {
 
 constexpr const char* source_file = "g_finish";
+const QString finish_default_title = QStringLiteral("Conversion is Completed");
 
 // Appends at the end of the edit as a user's typing would: caret to the end,
 // scrolled into view, the selection replaced.
@@ -36,7 +37,7 @@ void append_text(QPlainTextEdit& edit, const QString& text) {
 void finish_build_dialog(wizard_page_common& page) {
     auto* root = new QVBoxLayout(&page);
     root->setContentsMargins(20, 20, 20, 20);
-    root->addWidget(gui_make_static(&page, idc_finish_title, QStringLiteral("Conversion is Completed")));
+    root->addWidget(gui_make_static(&page, idc_finish_title, finish_default_title));
     root->addSpacing(12);
     QLabel* result = gui_make_static(&page, idc_finish_result, QString());
     result->setWordWrap(true);
@@ -55,44 +56,63 @@ void finish_build_dialog(wizard_page_common& page) {
     root->addLayout(row);
 }
 
-void finish_show_result(wizard_page_common& page, const std::vector<std::string>& errors, bool run_failed,
-                        const std::wstring& success_text, const std::wstring& error_text) {
+void finish_show_result(wizard_page_common& page, const finish_outcome& outcome, const std::wstring& success_text,
+                        const std::wstring& error_text) {
+    auto* title = page.control<QLabel>(idc_finish_title);
     auto* result = page.control<QLabel>(idc_finish_result);
     auto* edit = page.control<QPlainTextEdit>(idc_finish_errors);
     if (!result || !edit) return;
+    if (title) title->setText(outcome.stopped ? gui_qstr(std::wstring(finish_stopped_title)) : finish_default_title);
     edit->clear();
     edit->setReadOnly(false);
-    if (errors.empty() && !run_failed) {
+    if (outcome.errors.empty() && !outcome.run_failed && !outcome.stopped) {
         tk_log(2, "Display success-message");
         result->setText(gui_qstr(success_text));
         edit->hide();
         return;
     }
     tk_log(2, "Display errors");
-    result->setText(gui_qstr(error_text));
+    result->setText(gui_qstr(outcome.stopped ? std::wstring(finish_stopped_text) : error_text));
     edit->show();
-    for (const std::string& error : errors) {
+    for (const std::string& error : outcome.errors) {
         std::string line = error;
         std::replace(line.begin(), line.end(), '\n', ' ');
         append_text(*edit, gui_qstr(line));
         append_text(*edit, QStringLiteral("\n\n"));
     }
-    if (errors.empty()) {
+    if (outcome.errors_left_out > 0) {
+        append_text(*edit, QStringLiteral("\u2026 and %1 more").arg(outcome.errors_left_out));
+        append_text(*edit, QStringLiteral("\n\n"));
+    }
+    if (outcome.errors.empty() && outcome.errors_left_out == 0 && (outcome.run_failed || !outcome.stopped)) {
         append_text(*edit, gui_qstr(std::wstring(finish_unlisted_error_text)));
         append_text(*edit, QStringLiteral("\n\n"));
     }
+    if (outcome.stopped && !outcome.not_converted.empty()) {
+        append_text(*edit, gui_qstr(std::wstring(finish_not_converted_heading)) + QStringLiteral("\n"));
+        for (const auto& [name, query] : outcome.not_converted)
+            append_text(*edit, gui_qstr(name) + (query.empty() ? QString() : QStringLiteral(" (query)")) +
+                                   QStringLiteral("\n"));
+    }
     edit->setReadOnly(true);
+    // The list is read from its first line.
+    QTextCursor top = edit->textCursor();
+    top.movePosition(QTextCursor::Start);
+    edit->setTextCursor(top);
+    edit->verticalScrollBar()->setValue(0);
 }
 
 void finish_page_init(wizard_page_common& page, const std::wstring& success_text, const std::wstring& error_text,
-                      bool run_failed) {
+                      finish_outcome outcome) {
     tk_log(2, "gui_finish_page::page_init");
     if (auto* title = page.control<QLabel>(idc_finish_title)) title->setFont(page.title_font());
     wizard_shell* shell = wizard_shell::ptr();
     // Neither back nor away: only Finish is left.
     shell->enable_button(idc_cancel, false);
     shell->enable_button(idc_help, false);
-    finish_show_result(page, shell->error_list(), run_failed, success_text, error_text);
+    outcome.errors = shell->error_list();
+    outcome.errors_left_out = shell->errors_left_out();
+    finish_show_result(page, outcome, success_text, error_text);
 }
 
 std::wstring finish_profile_filter(const std::wstring& extension) {

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "g_wiz_pg.h"
@@ -21,13 +22,32 @@ inline constexpr const wchar_t* finish_default_error_text =
 inline constexpr const wchar_t* finish_unlisted_error_text =
     L"The conversion reported an error that is not listed here.";
 
+// A run that ended before its last table (Abort, or a connection that could
+// not be restored).
+inline constexpr const wchar_t* finish_stopped_title = L"Conversion was Stopped";
+inline constexpr const wchar_t* finish_stopped_text =
+    L"The conversion was stopped before all tables were converted.\nClick 'Finish' to exit the wizard.";
+inline constexpr const wchar_t* finish_not_converted_heading = L"Not converted:";
+
+// What the finish page shows of a run.
+struct finish_outcome {
+    std::vector<std::string> errors;  // the frame's list
+    std::size_t errors_left_out = 0;  // reported, but beyond the list's limit
+    bool run_failed = false;          // a failure was counted
+    bool stopped = false;             // the run ended early
+    // The tables (query empty) and queries the stopped run did not convert.
+    std::vector<std::pair<std::wstring, std::wstring>> not_converted;
+};
+
 // Builds the controls of the finish dialog on the page.
 void finish_build_dialog(wizard_page_common& page);
 // Shows the result of the run: the success text when the run had no error
-// (no text in the list and run_failed false), else the error text and the
-// list, each error on one line followed by an empty line.
-void finish_show_result(wizard_page_common& page, const std::vector<std::string>& errors, bool run_failed,
-                        const std::wstring& success_text, const std::wstring& error_text);
+// and was not stopped; else the error text (or the stopped text) and the
+// list, each error on one line followed by an empty line, "... and N more"
+// for the errors left out, then what a stopped run did not convert. The list
+// shows from its top.
+void finish_show_result(wizard_page_common& page, const finish_outcome& outcome, const std::wstring& success_text,
+                        const std::wstring& error_text);
 // "Profile Files (.ext)|*.ext|All Files (*.*)|*.*|" for the extension.
 std::wstring finish_profile_filter(const std::wstring& extension);
 // Lets the user choose where to save the profile and writes it by
@@ -58,6 +78,9 @@ public:
 protected:
     // Whether the run reported an error (besides the frame's list).
     virtual bool run_failed() const { return false; }
+    // Whether the run ended early, and what it did not convert.
+    virtual bool run_stopped() const { return false; }
+    virtual std::vector<std::pair<std::wstring, std::wstring>> not_converted() const { return {}; }
 
 private:
     bool m_first_focus = true;
@@ -91,6 +114,14 @@ protected:
         const TConverter* converter = TConverter::peek();
         return converter && converter->errors_reported.load() != 0;
     }
+    bool run_stopped() const override {
+        const TConverter* converter = TConverter::peek();
+        return converter && converter->run_stopped.load();
+    }
+    std::vector<std::pair<std::wstring, std::wstring>> not_converted() const override {
+        const TConverter* converter = TConverter::peek();
+        return converter ? converter->not_converted : std::vector<std::pair<std::wstring, std::wstring>>();
+    }
 
 private:
     static bool store_with_converter(const std::wstring& path) { return TConverter::ptr()->store_profile_file(path); }
@@ -98,12 +129,16 @@ private:
     std::wstring m_extension;
 };
 
-// The window code of every instance.
+// The window code of every instance; the frame's errors join the outcome.
 void finish_page_init(wizard_page_common& page, const std::wstring& success_text, const std::wstring& error_text,
-                      bool run_failed);
+                      finish_outcome outcome);
 
 template <uint32_t IDD>
 bool gui_finish_page<IDD>::page_init() {
-    finish_page_init(*this, m_success_text, m_error_text, run_failed());
+    finish_outcome outcome;
+    outcome.run_failed = run_failed();
+    outcome.stopped = run_stopped();
+    if (outcome.stopped) outcome.not_converted = not_converted();
+    finish_page_init(*this, m_success_text, m_error_text, std::move(outcome));
     return true;
 }

@@ -15,6 +15,11 @@ public:
     // Loads the file; a topic of 0 shows the top of the file.
     void show_topic(const QString& file, uint32_t topic);
     QTextBrowser* browser() const { return m_browser; }
+    // Becomes a window of owner (null: a window of its own), where it is.
+    void adopt_owner(QWidget* owner);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QTextBrowser* m_browser;

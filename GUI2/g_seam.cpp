@@ -25,10 +25,29 @@ bool have_widgets() { return qobject_cast<QApplication*>(QCoreApplication::insta
 
 gui_seam::~gui_seam() = default;
 
+QString gui_box_paragraphs(const QString& text) {
+    QStringList paragraphs;
+    QStringList lines;
+    auto end_paragraph = [&] {
+        if (!lines.isEmpty()) paragraphs << lines.join(QLatin1Char(' '));
+        lines.clear();
+    };
+    for (const QString& line : text.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            end_paragraph();
+        else
+            lines << trimmed;
+    }
+    end_paragraph();
+    return paragraphs.join(QStringLiteral("\n\n"));
+}
+
 QMessageBox* gui_make_message_box(QWidget* owner, const QString& caption, const QString& text, uint32_t flags) {
     auto* box = new QMessageBox(owner);
     box->setWindowTitle(caption);
-    box->setText(text);
+    box->setTextFormat(Qt::PlainText);
+    box->setText(gui_box_paragraphs(text));
     switch (flags & 0xF0) {
     case mb_iconerror: box->setIcon(QMessageBox::Critical); break;
     case mb_iconquestion: box->setIcon(QMessageBox::Question); break;

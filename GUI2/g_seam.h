@@ -77,5 +77,9 @@ gui_seam* gui_install_seam(gui_seam* seam);
 // their set-up).
 QMessageBox* gui_make_message_box(QWidget* owner, const QString& caption, const QString& text, uint32_t flags);
 QFileDialog* gui_make_file_dialog(const gui_file_request& request);
+// A message text as the box shows it: each block between blank lines is one
+// paragraph that the box wraps itself (the line breaks inside a block become
+// blanks).
+QString gui_box_paragraphs(const QString& text);
 // The message-box answer for a standard button of Qt.
 int gui_answer_of(int standard_button);

@@ -3,6 +3,9 @@
 #include <QAbstractButton>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QKeyEvent>
+#include <QShortcutEvent>
+#include <QStyledItemDelegate>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -87,6 +90,65 @@ bool gui_guarded(const std::function<void()>& fn) {
 // Controls.
 
 gui_plain_check_box::gui_plain_check_box(const QString& text, QWidget* parent) : QCheckBox(text, parent) {}
+
+gui_radio_button::gui_radio_button(const QString& text, QWidget* parent) : QRadioButton(text, parent) {}
+
+bool gui_radio_button::event(QEvent* e) {
+    if (e->type() == QEvent::Shortcut && isEnabled() && !static_cast<QShortcutEvent*>(e)->isAmbiguous()) {
+        setFocus(Qt::ShortcutFocusReason);
+        if (!isChecked()) click();
+        return true;
+    }
+    return QRadioButton::event(e);
+}
+
+gui_line_edit::gui_line_edit(QWidget* parent) : QLineEdit(parent) {}
+
+void gui_line_edit::keyPressEvent(QKeyEvent* e) {
+    // AltGr is not Alt here: it types the characters of its level.
+    if ((e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) && !e->text().isEmpty() &&
+        e->text().at(0).isPrint()) {
+        e->ignore();
+        return;
+    }
+    QLineEdit::keyPressEvent(e);
+}
+
+namespace {
+
+constexpr int mark_role = Qt::UserRole + 1;
+
+// Draws a marked entry's text followed by the list's suffix.
+class marked_item_delegate : public QStyledItemDelegate {
+public:
+    marked_item_delegate(const QString& suffix, QObject* parent) : QStyledItemDelegate(parent), m_suffix(suffix) {}
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (index.data(mark_role).toBool()) option->text += m_suffix;
+    }
+
+private:
+    QString m_suffix;
+};
+
+}  // namespace
+
+void gui_list_box::set_mark_suffix(const QString& suffix) {
+    QAbstractItemDelegate* old = itemDelegate();
+    setItemDelegate(new marked_item_delegate(suffix, this));
+    if (old && old->parent() == this) delete old;
+}
+
+void gui_list_box::set_marked(int index, bool marked) {
+    if (QListWidgetItem* entry = item(index)) entry->setData(mark_role, marked ? QVariant(true) : QVariant());
+}
+
+bool gui_list_box::is_marked(int index) const {
+    const QListWidgetItem* entry = item(index);
+    return entry && entry->data(mark_role).toBool();
+}
 
 gui_list_box::gui_list_box(int id, bool sorted, bool multiple, QWidget* parent)
     : QListWidget(parent), m_sorted(sorted) {
@@ -186,13 +248,13 @@ QPushButton* gui_make_button(QWidget* parent, int id, const QString& text) {
 }
 
 QRadioButton* gui_make_radio(QWidget* parent, int id, const QString& text) {
-    auto* b = new QRadioButton(text, parent);
+    auto* b = new gui_radio_button(text, parent);
     b->setObjectName(QString::number(id));
     return b;
 }
 
 QLineEdit* gui_make_edit(QWidget* parent, int id) {
-    auto* e = new QLineEdit(parent);
+    auto* e = new gui_line_edit(parent);
     e->setObjectName(QString::number(id));
     return e;
 }

@@ -11,7 +11,9 @@
 
 #include <QCheckBox>
 #include <QFont>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QRadioButton>
 #include <QString>
 
 #include "g_wiz_base.h"
@@ -20,9 +22,7 @@ class QAbstractButton;
 class QGridLayout;
 class QGroupBox;
 class QLabel;
-class QLineEdit;
 class QPushButton;
-class QRadioButton;
 class tk_exception;
 
 // Reports a failure caught in window code: a tk_exception through the error
@@ -45,6 +45,27 @@ protected:
     void nextCheckState() override {}
 };
 
+// A radio button whose mnemonic checks it at once: a key pressed right after
+// the mnemonic (Enter for OK) already sees the new choice. Qt's own button
+// checks itself only when its animated click ends.
+class gui_radio_button : public QRadioButton {
+public:
+    gui_radio_button(const QString& text, QWidget* parent);
+
+protected:
+    bool event(QEvent* e) override;
+};
+
+// A line edit that leaves Alt+key to the dialog's mnemonics instead of
+// typing the letter.
+class gui_line_edit : public QLineEdit {
+public:
+    explicit gui_line_edit(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+};
+
 // A list box in the manner of the wizard's dialogs: optionally sorted
 // (letters compared ignoring case), entries addressed by index.
 class gui_list_box : public QListWidget {
@@ -53,6 +74,11 @@ public:
 
     // Adds the text (at its sorted place, or at the end); its index.
     int add_string(const QString& text);
+    // Entries can carry a mark, shown as this suffix after their text (the
+    // suffix is no part of the text).
+    void set_mark_suffix(const QString& suffix);
+    void set_marked(int index, bool marked);
+    bool is_marked(int index) const;
     // Puts the text at that index whatever the sorting.
     void insert_string(int index, const QString& text);
     // False when there is no entry at that index.

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "g_busy.h"
 #include "g_res.h"
 #include "g_seam.h"
 #include "g_text.h"
@@ -307,7 +308,7 @@ void wizard_shell::press_button(int id) {
 
 void wizard_shell::on_back() {
     wizard_page_base* page = active_page();
-    if (!page || m_moving) return;
+    if (!page || m_moving || gui_busy_running()) return;
     int answer = page->notify_wizard_back();
     if (answer == page_refuse) return;
     int target = answer == page_go_on ? m_active - 1 : find_page(static_cast<uint32_t>(answer));
@@ -318,7 +319,7 @@ void wizard_shell::on_back() {
 
 void wizard_shell::on_next() {
     wizard_page_base* page = active_page();
-    if (!page || m_moving) return;
+    if (!page || m_moving || gui_busy_running()) return;
     int answer = page->notify_wizard_next();
     if (answer == page_refuse) return;
     int target = answer == page_go_on ? m_active + 1 : find_page(static_cast<uint32_t>(answer));
@@ -329,13 +330,15 @@ void wizard_shell::on_next() {
 
 void wizard_shell::on_finish() {
     wizard_page_base* page = active_page();
-    if (!page || m_moving) return;
+    if (!page || m_moving || gui_busy_running()) return;
     if (!page->notify_wizard_finish()) return;
     tk_log(2, "wizard_shell: finished");
     done(1);
 }
 
 void wizard_shell::on_cancel() {
+    // While a page waits for the server, Cancel cuts that wait only.
+    if (gui_busy_cancel()) return;
     if (m_moving) return;
     wizard_page_base* page = active_page();
     if (page && !page->notify_query_cancel()) return;
@@ -346,7 +349,12 @@ void wizard_shell::on_cancel() {
 }
 
 void wizard_shell::reject() {
-    if (m_cancel->isEnabled()) on_cancel();
+    if (m_cancel->isEnabled()) {
+        on_cancel();
+        return;
+    }
+    // The last page: Escape and the close box end the wizard as Finish does.
+    if (m_finish->isVisible() && m_finish->isEnabled()) on_finish();
 }
 
 void wizard_shell::keyPressEvent(QKeyEvent* event) {
@@ -425,6 +433,7 @@ bool wizard_shell::timer_message(uint32_t timer_id) {
 
 void wizard_shell::help_request() {
     tk_log(2, "wizard_shell::help_request");
+    if (gui_busy_running()) return;
     if (wizard_page_base* page = active_page()) page->notify_help();
 }
 
@@ -506,7 +515,10 @@ bool wizard_shell::question(const std::wstring& text, uint32_t extra_flags) {
 
 bool wizard_shell::append_error(const std::string& text, std::size_t limit) {
     return m_errors.with([&](std::vector<std::string>& list) {
-        if (list.size() >= limit) return false;
+        if (list.size() >= limit) {
+            ++m_errors_left_out;
+            return false;
+        }
         list.push_back(text);
         return true;
     });
@@ -518,4 +530,5 @@ std::size_t wizard_shell::error_count() const {
 
 void wizard_shell::clear_errors() {
     m_errors.with([](std::vector<std::string>& list) { list.clear(); });
+    m_errors_left_out = 0;
 }

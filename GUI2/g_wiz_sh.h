@@ -117,6 +117,8 @@ public:
     // list is shorter than limit; true when appended.
     bool append_error(const std::string& text, std::size_t limit);
     std::vector<std::string> error_list() const { return m_errors.get(); }
+    // How many texts append_error left out because the list was full.
+    std::size_t errors_left_out() const { return m_errors_left_out.load(); }
     std::size_t error_count() const;
     void clear_errors();
 
@@ -141,6 +143,7 @@ private:
     QWidget* m_current_page = nullptr;
     std::atomic<bool> m_initialized{false};
     tk_guarded<std::vector<std::string>> m_errors;
+    std::atomic<std::size_t> m_errors_left_out{0};
 
     QList<QPointer<wizard_page_base>> m_pages;
     int m_active = -1;

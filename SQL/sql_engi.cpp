@@ -10,6 +10,7 @@
 #include <mysqld_error.h>
 #include <stdexcept>
 
+#include "sql_cut.h"
 #include "sql_db.h"
 #include "sql_excep.h"
 #include "sql_run.h"
@@ -91,6 +92,9 @@ void sql_engine::initialize() {
     tk_log(1, "sql_engine::initialize - 2");
     unsigned int timeout = connect_timeout;
     mysql_options(&mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    // A connect that waits for the server can be cut from another thread.
+    int (*wait)(my_socket, my_bool, int) = &sql_call_cut::io_wait;
+    mysql_optionsv(&mysql_, MARIADB_OPT_IO_WAIT, wait);
     tk_log(1, "sql_engine::initialize - END");
 }
 

@@ -126,10 +126,14 @@ bool kellvar_converter::store_profile_file(const std::wstring& path) {
 void kellvar_converter::get_all_tables(std::vector<std::wstring>& names) {
     tk_log(1, "kellvar_converter::get_all_tables");
     names.clear();
-    if (m_connection_cut.load()) {
-        connect_mysql_server();
-        m_connection_cut = false;
-    }
+    reconnect_if_cut();
     std::unique_ptr<udb_database> db = engine.open_db(source, 0xA1, std::wstring());
     for (const std::wstring& name : db->get_table_names()) names.push_back(name);
+}
+
+void kellvar_converter::reconnect_if_cut() {
+    if (!m_connection_cut.load()) return;
+    tk_log(2, "The connection was cut: connecting again");
+    connect_mysql_server();
+    m_connection_cut = false;
 }

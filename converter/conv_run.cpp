@@ -89,9 +89,25 @@ void kellvar_converter::report_run_failure(const std::exception& e) noexcept {
     }
 }
 
+void kellvar_converter::note_stopped() {
+    run_stopped = true;
+    not_converted.clear();
+    for (size_t i = m_next_entry; i < table_queries.size(); ++i) not_converted.push_back(table_queries[i]);
+    // A stop before the selected tables joined the list leaves them all.
+    for (const std::wstring& table : selected_tables) {
+        bool listed = false;
+        for (const name_query& e : table_queries)
+            if (e.second.empty() && e.first == table) listed = true;
+        if (!listed) not_converted.emplace_back(table, std::wstring());
+    }
+}
+
 void kellvar_converter::operator()() {
     tk_log(2, "kellvar_converter::operator()");
     errors_reported = 0;
+    run_stopped = false;
+    not_converted.clear();
+    m_next_entry = 0;
     try {
         init_conversion scope(this, console_run, on_run_start);
         try {
@@ -145,6 +161,7 @@ void kellvar_converter::operator()() {
             progress.tables_done = 0;
         } catch (const tk_final_exception&) {
             tk_log(2, "The conversion ends at the user's request");
+            note_stopped();
         } catch (const tk_exception& e) {
             report_run_failure(e);
         } catch (const std::exception& e) {
@@ -152,6 +169,7 @@ void kellvar_converter::operator()() {
         }
     } catch (const tk_final_exception&) {
         tk_log(2, "The conversion ends at the user's request");
+        note_stopped();
     } catch (const tk_exception& e) {
         report_run_failure(e);
     } catch (const std::exception& e) {
@@ -185,9 +203,15 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
 void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
                                     const wchar_t* delimiter) {
     for (size_t i = 0; i < table_queries.size(); ++i) {
+        m_next_entry = i;
         check_stop();
         const std::wstring name = table_queries[i].first;
         const std::wstring query = table_queries[i].second;
+        // The status names this entry from now on, also while a failure of
+        // its look-up is reported.
+        progress.current_table = name;
+        progress.record_count = 0;
+        progress.current_record = 0;
 
         // Stored queries are no tables: only tables are looked up.
         if (query.empty() && !db->is_table_exist(name)) {
@@ -203,9 +227,6 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             continue;
         }
 
-        progress.current_table = name;
-        progress.record_count = 0;
-        progress.current_record = 0;
         try {
             convert_entry(*db, csv, validator, delimiter, name, query);
         } catch (const tk_exception& e) {
@@ -216,6 +237,7 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         }
         ++progress.tables_done;
     }
+    m_next_entry = table_queries.size();
 }
 
 void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator,

@@ -30,16 +30,19 @@ const wchar_t* kellvar_converter::delimiter_text(uint32_t index) {
 }
 
 bool kellvar_converter::check_query(const std::wstring& query) {
-    if (m_connection_cut.load()) {
-        try {
-            connect_mysql_server();
-            m_connection_cut = false;
-        } catch (const std::exception& e) {
-            tk_log(2, "Cannot connect again: %s", e.what());
-            return false;
-        }
+    std::string reason;
+    return check_query(query, reason);
+}
+
+bool kellvar_converter::check_query(const std::wstring& query, std::string& reason) {
+    try {
+        reconnect_if_cut();
+    } catch (const std::exception& e) {
+        tk_log(2, "Cannot connect again: %s", e.what());
+        reason = e.what();
+        return false;
     }
-    return mysql_converter_impl::check_query(source, query);
+    return mysql_converter_impl::check_query(source, query, reason);
 }
 
 void kellvar_converter::check_stop() const {

@@ -47,6 +47,8 @@ public:
     // Whether the source database accepts the query as a table's source;
     // the statement is prepared, never executed.
     bool check_query(const std::wstring& query) override;
+    // The same; a refused query leaves the server's reason in reason.
+    bool check_query(const std::wstring& query, std::string& reason);
 
     // Registry: false load, true store. True when every value was exchanged.
     bool serialize(bool store);
@@ -76,6 +78,12 @@ public:
     // conversion holds it.
     void empty_destination();
 
+    // The connection's socket was shut down from another thread: the next
+    // call that needs the server connects again first.
+    void mark_connection_cut() { m_connection_cut = true; }
+    // Connects again after such a cut; nothing when there was none.
+    void reconnect_if_cut();
+
     // The delimiter text of the index, or null outside the table.
     static const wchar_t* delimiter_text(uint32_t index);
 
@@ -94,6 +102,13 @@ public:
     // Problems met during the last run: reports to the error handler,
     // missing tables and other failures. 0 after a run that converted all.
     tk_atomic<uint32_t> errors_reported;
+
+    // The last run ended before its last entry (the user's abort, or a
+    // failure that ends the run as an abort does); read after done.
+    std::atomic<bool> run_stopped{false};
+    // The entries (name, query; the query empty for a table) that such a run
+    // did not convert, the one it was converting first.
+    std::vector<name_query> not_converted;
 
     // Called when the run scope opens, on the run's thread (the wizard starts
     // its progress timer from it; it must hand that to the window thread).
@@ -125,11 +140,15 @@ private:
     void report_run_failure(const std::exception& e) noexcept;
     // Takes the destination folder's lock unless this converter holds it.
     void lock_destination();
+    // The run ends early: notes what it did not convert.
+    void note_stopped();
     // Ends the run when a stop was asked for.
     void check_stop() const;
     // The socket the stop request may shut down (-1: none).
     void set_cancel_socket(int fd);
 
+    // The entry of table_queries the run is at.
+    size_t m_next_entry = 0;
     std::mutex m_cancel_lock;
     int m_cancel_socket = -1;
     // The socket was shut down: the next run connects again.

@@ -81,6 +81,11 @@ void mysql_converter_impl::store_mysql_settings(const std::string& new_host, con
 }
 
 bool mysql_converter_impl::check_query(const std::wstring& database, const std::wstring& query) {
+    std::string reason;
+    return check_query(database, query, reason);
+}
+
+bool mysql_converter_impl::check_query(const std::wstring& database, const std::wstring& query, std::string& reason) {
     if (tk_log_wants(2))
         tk_wlog(2, L"mysql_converter_impl::check_query(%s,%s)", database.c_str(), query.c_str());
     try {
@@ -91,26 +96,32 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         MYSQL* connection = engine.get_connection();
         stmt_ptr stmt(mysql_stmt_init(connection));
         if (!stmt) {
-            tk_log(2, "Query check failed: %s", mysql_error(connection));
+            reason = mysql_error(connection);
+            tk_log(2, "Query check failed: %s", reason.c_str());
             return false;
         }
         if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0) {
-            tk_log(2, "Query check failed: %s", mysql_stmt_error(stmt.get()));
+            reason = mysql_stmt_error(stmt.get());
+            tk_log(2, "Query check failed: %s", reason.c_str());
             return false;
         }
         if (mysql_stmt_param_count(stmt.get()) != 0) {
+            reason = "The query has parameter markers.";
             tk_log(2, "Query check failed: the query has parameter markers");
             return false;
         }
         if (mysql_stmt_field_count(stmt.get()) == 0) {
+            reason = "The query returns no columns.";
             tk_log(2, "Query check failed: the query returns no columns");
             return false;
         }
         return true;
     } catch (const std::exception& e) {
+        reason = e.what();
         tk_log(2, "Query check failed: %s", e.what());
         return false;
     } catch (...) {
+        reason.clear();
         tk_log(2, "Query check failed");
         return false;
     }

@@ -12,6 +12,7 @@
 #include "g_f_dlg.h"
 #include "g_text.h"
 #include "g_wiz_sh.h"
+#include "kvr_busy.h"
 #include "kvr_conv.h"
 #include "over_dlg.h"
 #include "tk_excep.h"
@@ -43,15 +44,15 @@ sel_file_page::sel_file_page(QWidget* parent) : wizard_page(parent) {
     root->addWidget(folder_label);
     auto* folder_row = new QHBoxLayout();
     folder_row->addWidget(folder, 1);
-    folder_row->addWidget(gui_make_button(this, idc_db_browse, QStringLiteral("Browse...")));
+    folder_row->addWidget(gui_make_button(this, idc_db_browse, QStringLiteral("B&rowse...")));
     root->addLayout(folder_row);
 
     auto* lower = new QHBoxLayout();
-    QGroupBox* delimiter = gui_make_group(this, QStringLiteral(" Select CSV &delimiter: "));
+    QGroupBox* delimiter = gui_make_group(this, QStringLiteral(" Select CSV d&elimiter: "));
     auto* delimiter_col = new QVBoxLayout(delimiter);
-    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_pipes, QStringLiteral("Double pipe (||)")));
-    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_semicolon, QStringLiteral("Semicolon")));
-    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_comma, QStringLiteral("Comma")));
+    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_pipes, QStringLiteral("Double &pipe (||)")));
+    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_semicolon, QStringLiteral("Semi&colon")));
+    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_comma, QStringLiteral("Co&mma")));
     lower->addWidget(delimiter);
     auto* options = new QVBoxLayout();
     options->addWidget(gui_make_check(this, idc_db_field_names, QStringLiteral("&Include field names in CSV file")));
@@ -70,7 +71,14 @@ bool sel_file_page::page_init() {
     control<QLineEdit>(idc_db_folder)->setText(gui_qstr(conv->destination));
 
     m_list->clear();
-    for (const std::wstring& name : conv->engine.get_contents()) m_list->add_string(gui_qstr(name));
+    std::vector<std::wstring> databases;
+    kvr_server_call(
+        [&] {
+            conv->reconnect_if_cut();
+            databases = conv->engine.get_contents();
+        },
+        {});
+    for (const std::wstring& name : databases) m_list->add_string(gui_qstr(name));
 
     // The converter keeps the index within the table; an index outside it
     // checks nothing.
@@ -157,7 +165,13 @@ int sel_file_page::on_next() {
                 tk_log(1, "Overwrite entire folder");
                 // Only the folder's own CSV files go, and only for a source
                 // the server has.
-                conv->check_source();
+                if (!kvr_server_call(
+                        [conv] {
+                            conv->reconnect_if_cut();
+                            conv->check_source();
+                        },
+                        {}))
+                    return page_refuse;
                 conv->empty_destination();
             }
             conv->set_mode(static_cast<int>(mode));

@@ -9,6 +9,8 @@
 #include "g_err_tab.h"
 #include "tk_errco.h"
 
+#include <errmsg.h>
+
 void mysql_page_build_dialog(wizard_page_common& page) {
     auto* root = new QVBoxLayout(&page);
     root->addWidget(gui_make_static(&page, 0,
@@ -59,6 +61,9 @@ bool mysql_page_valid_port(const std::string& text) {
 void mysql_page_show_connect_error(const tk_exception& e, uint32_t auth_help_topic) {
     tk_error_converter messages(gui_error_table_size, gui_error_table);
     std::string text = messages.convert(e.code());
+    // A connect that got no greeting within its limit: the server does not answer.
+    if (text.empty() && (e.code() & sql_error_code_bit) && (e.code() & 0xFFFF) == CR_SERVER_LOST)
+        text = gui_no_answer_text;
     if (text.empty()) text = e.what();
     wizard_shell::error(text);
     const uint32_t number = e.code() & 0xFFFF;

@@ -11,6 +11,8 @@
 #include "g_text.h"
 #include "g_wiz_pg.h"
 #include "g_wiz_sh.h"
+#include "kvr_busy.h"
+#include "mysql_conv.h"
 #include "sql_excep.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -60,7 +62,7 @@ public:
         set_remote(remote);
         if (remote) {
             edit(idc_mysql_host)->setText(gui_qstr(conv->host));
-            edit(idc_mysql_port)->setText(gui_qstr(conv->port));
+            edit(idc_mysql_port)->setText(gui_qstr(conv->port.empty() ? std::string(mysql_default_port) : conv->port));
         }
         return true;
     }
@@ -72,7 +74,8 @@ public:
             if (is_checked(idc_mysql_remote) && !mysql_page_valid_port(gui_narrow(edit(idc_mysql_port)->text())))
                 throw tk_exception(std::string("Invalid port number"), 1);
             tk_log(2, "Just before t_converter::ptr()->connect_mysql_server");
-            TConverter::ptr()->connect_mysql_server();
+            TConverter* conv = TConverter::ptr();
+            if (!kvr_server_call([conv] { conv->connect_mysql_server(); }, {this}, true)) return page_refuse;
             return page_go_on;
         } catch (const sql_auth_not_supported_exception& e) {
             tk_log(1, "Got sql_auth_not_supported_exception");
@@ -112,6 +115,9 @@ private:
     // Host and port can be typed only for a remote server; the port edit
     // ends with the focus.
     void set_remote(bool remote) {
+        // The hint promises the default port: an empty port shows it.
+        if (remote && edit(idc_mysql_port)->text().trimmed().isEmpty())
+            edit(idc_mysql_port)->setText(QString::fromLatin1(mysql_default_port));
         enable_ctrl(idc_mysql_host, remote);
         if (remote) edit(idc_mysql_host)->setFocus();
         enable_ctrl(idc_mysql_port, remote);

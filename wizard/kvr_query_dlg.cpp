@@ -7,9 +7,11 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "g_busy.h"
 #include "g_text.h"
 #include "g_wiz_pg.h"
 #include "g_wiz_sh.h"
+#include "kvr_busy.h"
 #include "tk_log.h"
 #include "tk_utils.h"
 
@@ -41,10 +43,7 @@ query_dlg_base::query_dlg_base(uint32_t help_topic, const std::wstring& name, co
     const ok_cancel_help buttons = add_ok_cancel_help(row, idc_query_ok, idc_query_cancel, idc_query_help);
     root->addLayout(row);
     connect(buttons.ok, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_ok(); }); });
-    connect(buttons.cancel, &QPushButton::clicked, this, [this] {
-        tk_log(1, "set_query_dlg::on_cancel");
-        done(idc_query_cancel);
-    });
+    connect(buttons.cancel, &QPushButton::clicked, this, [this] { reject(); });
     connect(test, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_test(); }); });
     connect(buttons.help, &QPushButton::clicked, this, [this] { gui_guarded([this] { on_help(); }); });
 }
@@ -57,6 +56,8 @@ void query_dlg_base::on_init() {
 }
 
 void query_dlg_base::reject() {
+    // While the query is tested, Cancel ends the test only.
+    if (gui_busy_cancel()) return;
     tk_log(1, "set_query_dlg::on_cancel");
     done(idc_query_cancel);
 }
@@ -109,11 +110,24 @@ void query_dlg_base::on_test() {
         wizard_shell::error(std::wstring(L"Query is empty!"));
         return;
     }
-    if (m_check && m_check(typed))
+    bool accepted = false;
+    std::string reason;
+    if (m_check) {
+        // The server may be slow or gone: the dialog stays usable and Cancel
+        // cuts the test.
+        QList<QWidget*> blocked;
+        for (int id : {idc_query_name, idc_query_text, idc_query_ok, idc_query_test, idc_query_help})
+            blocked.append(control<QWidget>(id));
+        const query_checker check = m_check;
+        if (!kvr_server_call([&] { accepted = check(typed, reason); }, blocked)) return;
+    }
+    if (accepted) {
         wizard_shell::message(L"The query is correct.");
-    else
-        wizard_shell::error(
-            std::wstring(L"The query has a syntax error. It must be a correct SQL SELECT statement."));
+        return;
+    }
+    std::wstring text = L"The query has a syntax error. It must be a correct SQL SELECT statement.";
+    if (!reason.empty()) text += L"\n\n" + gui_wstr(QString::fromUtf8(reason.c_str()));
+    wizard_shell::error(text);
 }
 
 void query_dlg_base::on_help() { wizard_shell::display_help(m_help_topic); }

@@ -35,7 +35,8 @@ public:
     void on_help();
 
 protected:
-    using query_checker = bool (*)(const std::wstring& query);
+    // True when the server accepts the query; else its reason (may be empty).
+    using query_checker = bool (*)(const std::wstring& query, std::string& reason);
     query_dlg_base(uint32_t help_topic, const std::wstring& name, const std::wstring& query, QWidget* owner,
                    query_checker check);
     void on_init() override;
@@ -56,5 +57,7 @@ public:
         : query_dlg_base(IDH, name, query, owner, &check) {}
 
 private:
-    static bool check(const std::wstring& query) { return TConverter::ptr()->check_query(query); }
+    static bool check(const std::wstring& query, std::string& reason) {
+        return TConverter::ptr()->check_query(query, reason);
+    }
 };

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "g_seam.h"
+#include "kvr_busy.h"
 #include "kvr_conv.h"
 #include "tk_log.h"
 
@@ -29,6 +30,9 @@ sel_tables_page::sel_tables_page(const std::wstring& prompt, bool b_reorder, QWi
     QLabel* selected_label = gui_make_static(this, idc_tables_selected_label, QString());
     m_available = new gui_list_box(idc_tables_available, true, true, this);
     m_selected = new gui_list_box(idc_tables_selected, true, true, this);
+    // Stored queries are told from tables by this mark.
+    m_available->set_mark_suffix(QStringLiteral("  (query)"));
+    m_selected->set_mark_suffix(QStringLiteral("  (query)"));
     available_label->setBuddy(m_available);
     selected_label->setBuddy(m_selected);
     grid->addWidget(available_label, 0, 0);
@@ -42,7 +46,7 @@ sel_tables_page::sel_tables_page(const std::wstring& prompt, bool b_reorder, QWi
     middle->addWidget(gui_make_button(this, idc_tables_remove, QStringLiteral("< &Remove")));
     middle->addWidget(gui_make_button(this, idc_tables_remove_all, QStringLiteral("< Re&move all")));
     middle->addSpacing(8);
-    QPushButton* add_query = gui_make_button(this, idc_tables_add_query, QStringLiteral("&Add Query"));
+    QPushButton* add_query = gui_make_button(this, idc_tables_add_query, QStringLiteral("Add &Query"));
     add_query->hide();
     middle->addWidget(add_query);
     middle->addStretch(1);
@@ -89,7 +93,8 @@ void sel_tables_page::on_selected_double_click() {}
 void sel_tables_page::add_item(int index) {
     QString text;
     if (!m_available->get_text(index, text)) return;
-    m_selected->add_string(text);
+    const bool marked = m_available->is_marked(index);
+    m_selected->set_marked(m_selected->add_string(text), marked);
     if (!m_available->delete_string(index)) return;
     const std::wstring name = gui_wstr(text);
     if (is_query(name)) on_selected(name);
@@ -98,7 +103,8 @@ void sel_tables_page::add_item(int index) {
 void sel_tables_page::remove_item(int index) {
     QString text;
     if (!m_selected->get_text(index, text)) return;
-    m_available->add_string(text);
+    const bool marked = m_selected->is_marked(index);
+    m_available->set_marked(m_available->add_string(text), marked);
     if (!m_selected->delete_string(index)) return;
     const std::wstring name = gui_wstr(text);
     if (is_query(name)) on_unselected(name);
@@ -222,7 +228,8 @@ bool kvr_sel_tables_page::page_init() {
     names.clear();
     available_list()->clear();
     selected_list()->clear();
-    conv->get_all_tables(names);
+    // A cut listing shows the page empty; Next then says why it cannot go on.
+    if (!kvr_server_call([&] { conv->get_all_tables(names); }, {})) names.clear();
     do_page_init();
     show_ctrl(idc_tables_add_query, true);
 
@@ -237,7 +244,7 @@ bool kvr_sel_tables_page::page_init() {
         if (pair.second.empty()) continue;
         const QString name = gui_qstr(pair.first);
         if (available_list()->find_string_exact(name) >= 0 || selected_list()->find_string_exact(name) >= 0) continue;
-        available_list()->add_string(name);
+        available_list()->set_marked(available_list()->add_string(name), true);
         m_available_queries.push_back(pair);
     }
     m_lists_ready = true;

@@ -101,7 +101,7 @@ public:
             if (!pair.second.empty()) {
                 const QString name = gui_qstr(pair.first);
                 if (available_list()->find_string_exact(name) < 0 && selected_list()->find_string_exact(name) < 0) {
-                    selected_list()->add_string(name);
+                    selected_list()->set_marked(selected_list()->add_string(name), true);
                     m_selected_queries.push_back(pair);
                 }
             } else {
@@ -148,7 +148,7 @@ public:
             name = dlg.name();
             query = dlg.query();
             if (selected_list()->find_string_exact(gui_qstr(name)) < 0) {
-                selected_list()->add_string(gui_qstr(name));
+                selected_list()->set_marked(selected_list()->add_string(gui_qstr(name)), true);
                 m_selected_queries.emplace_back(name, query);
                 return;
             }
@@ -177,7 +177,7 @@ public:
         if (dlg.run() != idc_query_ok) return;
         m_selected_queries[index] = name_query(dlg.name(), dlg.query());
         selected_list()->delete_string(row);
-        selected_list()->add_string(gui_qstr(dlg.name()));
+        selected_list()->set_marked(selected_list()->add_string(gui_qstr(dlg.name())), true);
     }
 
     std::vector<name_query>& selected_queries() { return m_selected_queries; }

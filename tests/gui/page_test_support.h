@@ -9,11 +9,14 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include <QAbstractButton>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -120,6 +123,34 @@ protected:
 template <class W>
 W* child(QWidget* parent, int id) {
     return parent->findChild<W*>(QString::number(id));
+}
+
+// The mnemonic letters (lower case) of the controls on show in a window:
+// buttons, labels that lead to a field, group boxes; each with its count.
+inline std::map<QChar, int> mnemonic_counts(QWidget* window) {
+    std::map<QChar, int> counts;
+    auto note = [&](const QString& text) {
+        for (qsizetype i = 0; i + 1 < text.size(); ++i) {
+            if (text[i] != QLatin1Char('&')) continue;
+            if (text[i + 1] != QLatin1Char('&')) ++counts[text[i + 1].toLower()];
+            ++i;
+        }
+    };
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        if (!w->isVisibleTo(window) || w->window() != window) continue;
+        if (auto* b = qobject_cast<QAbstractButton*>(w)) note(b->text());
+        if (auto* l = qobject_cast<QLabel*>(w); l && l->buddy()) note(l->text());
+        if (auto* g = qobject_cast<QGroupBox*>(w)) note(g->title());
+    }
+    return counts;
+}
+
+// The letters used more than once.
+inline QString clashing_mnemonics(QWidget* window) {
+    QString out;
+    for (const auto& [letter, count] : mnemonic_counts(window))
+        if (count > 1) out += letter;
+    return out;
 }
 
 inline QStringList list_texts(QListWidget* list) {

@@ -222,10 +222,12 @@ TEST(ErrorTable, FriendlyTextsByMysqlCode) {
               "indexes\"\ncheckbox selected in order to resolve the conflict.\n");
     EXPECT_EQ(texts.convert(0x400414).substr(0, 15), "Access denied. ");
     EXPECT_TRUE(texts.convert(1045).empty());
-    // Twelve distinct codes.
+    // The local socket (2002) has its own text.
+    EXPECT_EQ(texts.convert(0x4007D2).substr(0, 56), "No MySQL server answers on this computer's local socket.");
+    // Thirteen distinct codes.
     std::set<uint32_t> codes;
     for (const auto& row : gui_error_table) codes.insert(row.code);
-    EXPECT_EQ(codes.size(), 12u);
+    EXPECT_EQ(codes.size(), 13u);
 }
 
 // The real end: the dialog, then exit code -1 (255 to the shell), no return.

@@ -10,6 +10,7 @@
 #include <string>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileDialog>
 
 #include "g_f_dlg.h"
@@ -93,9 +94,38 @@ TEST_F(FileDialogs, OpenAsksForAnExistingFileAndRefusesAMissingOne) {
     EXPECT_TRUE(r.must_exist);
     EXPECT_EQ(r.title, "Select Profile");
     EXPECT_EQ(r.filters, gui_name_filters(profile_filter));
-    // An empty initial path: the program's folder and no name.
-    EXPECT_EQ(r.directory, QString::fromStdString(tk_get_module_dir()));
+    // An empty initial path: the home folder (not the program's) and no name.
+    EXPECT_EQ(r.directory, QDir::homePath());
+    EXPECT_NE(r.directory, QString::fromStdString(tk_get_module_dir()));
     EXPECT_TRUE(r.file_name.isEmpty());
+}
+
+TEST_F(FileDialogs, SavingOverAnExistingProfileAsksFirst) {
+    const std::string existing = dir.file("prof.kvr", true);
+    struct row {
+        int answer;
+        bool replaced;
+    } rows[] = {{id_yes, true}, {id_no, false}};
+    for (const row& r : rows) {
+        seam.boxes.clear();
+        seam.box_answers = {r.answer};
+        seam.file_answers = {QString::fromStdString(dir.path + "/prof")};
+        save_file_dialog dlg(nullptr, profile_filter, L"Select Profile", L"", L"kvr");
+        // No: the chooser comes again (here cancelled).
+        EXPECT_EQ(dlg.show(), r.replaced);
+        ASSERT_EQ(seam.boxes.size(), 1u);
+        EXPECT_EQ(seam.boxes[0].text.toStdString(), existing + " already exists.\nDo you want to replace it?");
+        EXPECT_EQ(seam.boxes[0].flags, mb_yesno | mb_iconquestion | mb_defbutton2);
+        if (r.replaced) {
+            EXPECT_EQ(dlg.file_name(), w(existing));
+        }
+    }
+    // A new name asks nothing.
+    seam.boxes.clear();
+    seam.file_answers = {QString::fromStdString(dir.path + "/fresh")};
+    save_file_dialog fresh(nullptr, profile_filter, L"Select Profile", L"", L"kvr");
+    EXPECT_TRUE(fresh.show());
+    EXPECT_TRUE(seam.boxes.empty());
 }
 
 TEST_F(FileDialogs, CancelChangesNothing) {

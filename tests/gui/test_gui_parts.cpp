@@ -13,7 +13,12 @@
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QPointer>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTest>
 #include <QTextBrowser>
+#include <QTimer>
 
 #include "g_help.h"
 #include "g_res.h"
@@ -93,6 +98,26 @@ INSTANTIATE_TEST_SUITE_P(
         return std::string(name);
     });
 
+// Texts with line breaks of their own wrap as one paragraph per block
+// between blank lines, so no short line is left alone.
+TEST(MessageBoxSetup, TextsWrapAsOneParagraphPerBlock) {
+    struct row {
+        const char* text;
+        const char* shown;
+    } rows[] = {
+        {"Access denied. Verify the user name and password are correct, and you have\nthe necessary privileges.",
+         "Access denied. Verify the user name and password are correct, and you have the necessary privileges."},
+        {"first\nline\n\nsecond block\n", "first line\n\nsecond block"},
+        {"one\n\n\n  two  ", "one\n\ntwo"},
+        {"plain", "plain"},
+    };
+    for (const row& r : rows) {
+        std::unique_ptr<QMessageBox> box(gui_make_message_box(nullptr, "cap", r.text, mb_iconerror));
+        EXPECT_EQ(box->text().toStdString(), r.shown);
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+    }
+}
+
 TEST(MessageBoxSetup, AnswersOfQtButtons) {
     EXPECT_EQ(gui_answer_of(QMessageBox::Yes), id_yes);
     EXPECT_EQ(gui_answer_of(QMessageBox::No), id_no);
@@ -129,6 +154,53 @@ TEST(HelpWindow, OpensTheFileAtTheTopicsAnchorAndIsReused) {
     second->close();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(gui_help_window_if_open(), nullptr);
+}
+
+// Help asked for while a modal dialog runs: the help window is in front, on
+// the screen and takes input (it scrolls by keyboard and closes).
+TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
+    const QString file = QString::fromUtf8(FENNROW_HELP_SOURCE);
+    QDialog wizard;
+    wizard.setModal(true);
+    wizard.resize(600, 400);
+    bool visible = false, enabled = false, on_screen = false, scrolled = false, closed = false, survives = false;
+    QPointer<gui_help_window> reopened;
+    QTimer::singleShot(0, &wizard, [&] {
+        QDialog dialog(&wizard);
+        dialog.setModal(true);
+        QTimer::singleShot(0, &dialog, [&] {
+            gui_help_window* help = gui_open_help(file, 0);
+            help->resize(320, 160);
+            if (QTest::qWaitForWindowExposed(help)) {
+                visible = help->isVisible();
+                enabled = help->isEnabled();
+                const QRect area = help->screen()->availableGeometry();
+                on_screen = area.contains(help->frameGeometry());
+                help->browser()->setFocus();
+                QTest::keyClick(help->windowHandle(), Qt::Key_PageDown);
+                scrolled = help->browser()->verticalScrollBar()->value() > 0;
+                QTest::keyClick(help->windowHandle(), Qt::Key_Escape);
+                QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+                closed = gui_help_window_if_open() == nullptr;
+                if (!closed) help->close();
+            }
+            // Open again, then the dialog closes: the help stays with the wizard.
+            reopened = gui_open_help(file, 1014);
+            dialog.done(0);
+        });
+        dialog.exec();
+        survives = gui_help_window_if_open() == reopened && reopened->isVisible() &&
+                   reopened->parentWidget() == &wizard;
+        if (reopened) reopened->close();
+        wizard.done(0);
+    });
+    wizard.exec();
+    EXPECT_TRUE(visible);
+    EXPECT_TRUE(enabled);
+    EXPECT_TRUE(on_screen);
+    EXPECT_TRUE(scrolled);
+    EXPECT_TRUE(closed);
+    EXPECT_TRUE(survives);
 }
 
 TEST(Pictures, IconWatermarkAndHeaderExist) {

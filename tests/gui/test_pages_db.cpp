@@ -5,9 +5,11 @@
 
 #include <unistd.h>
 
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
+#include <QTest>
 
 #include "csv_lock.h"
 #include "kvr_db_pg.h"
@@ -281,6 +283,63 @@ TEST_F(DbPage, AFolderThatCannotBeWrittenIsReportedBeforeAnythingIsAsked) {
     EXPECT_TRUE(exists(locked + "/orders.csv"));
 }
 
+// Every control on show has its own mnemonic, the delimiters too; Alt with a
+// letter in the folder field is a mnemonic, never typed text.
+TEST_F(DbPage, MnemonicsAreUniqueAndAltKeysAreNotTypedIntoTheFolder) {
+    conv.delimiter_index = 0;
+    open_page();
+    EXPECT_EQ(clashing_mnemonics(shell.get()), QString());
+    const std::map<QChar, int> letters = mnemonic_counts(shell.get());
+    for (QChar c : QStringLiteral("svedirpcm")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+    ASSERT_TRUE(pump_until([&] {
+        if (QApplication::activeWindow() != shell.get()) shell->activateWindow();
+        return QApplication::activeWindow() == shell.get();
+    }));
+    folder()->setText("/srv/out");
+    folder()->setFocus();
+    QTest::keyClick(folder(), Qt::Key_C, Qt::AltModifier);
+    EXPECT_EQ(folder()->text(), "/srv/out");
+    EXPECT_TRUE(child<QRadioButton>(page, idc_db_delim_semicolon)->isChecked());
+    // A letter no control has is not typed either.
+    folder()->setFocus();
+    QTest::keyClick(folder(), Qt::Key_Z, Qt::AltModifier);
+    EXPECT_EQ(folder()->text(), "/srv/out");
+}
+
+TEST(OverwriteDialog, EveryButtonAndChoiceHasItsOwnMnemonic) {
+    script_seam seam;
+    wizard_shell shell(wizard_title, 0, 0, 0);
+    overwrite_dlg2<107> dlg(L"exists", 1016);
+    QString clashes = "-";
+    std::map<QChar, int> letters;
+    seam.on_dialog = [&](QDialog& d) {
+        clashes = clashing_mnemonics(&d);
+        letters = mnemonic_counts(&d);
+        d.reject();
+    };
+    dlg.run();
+    EXPECT_EQ(clashes, QString());
+    for (QChar c : QStringLiteral("ofsh")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+}
+
+TEST(OverwriteDialog, F1OpensTheHelpTopicLikeTheHelpButton) {
+    script_seam seam;
+    wizard_shell shell(wizard_title, 0, 0, 0);
+    overwrite_dlg2<107> dlg(L"exists", 1016);
+    seam.on_dialog = [&](QDialog& d) {
+        QTest::keyClick(&d, Qt::Key_F1);
+        d.reject();
+    };
+    dlg.run();
+    // Without a help file beside the test program the box says so; with
+    // one the topic is opened: either way the request was made.
+    const bool asked = !seam.helps.empty() || (!seam.boxes.empty() && seam.boxes[0].text.startsWith("Help file"));
+    EXPECT_TRUE(asked);
+    if (!seam.helps.empty()) {
+        EXPECT_EQ(seam.helps[0].topic, 1016u);
+    }
+}
+
 TEST(OverwriteDialog, EscapeIsCancelAndOkTakesTheChoice) {
     script_seam seam;
     wizard_shell shell(wizard_title, 0, 0, 0);
@@ -300,5 +359,48 @@ TEST(OverwriteDialog, EscapeIsCancelAndOkTakesTheChoice) {
     EXPECT_EQ(second.run(), idc_over_ok);
     EXPECT_EQ(second.mode(), over_mode_skip);
 }
+
+// A mnemonic followed at once by Enter: the choice shown when OK is taken is
+// the one acted on, however fast the keys come.
+struct mnemonic_case {
+    Qt::Key key;
+    int radio;
+    uint32_t mode;
+    bool csv_deleted;
+};
+
+class DbOverwriteKeys : public DbPage, public ::testing::WithParamInterface<mnemonic_case> {};
+
+TEST_P(DbOverwriteKeys, AMnemonicThenEnterActsOnTheChoiceItShows) {
+    const mnemonic_case c = GetParam();
+    write_file(dir.sub("orders.csv"), "1;2\r\n");
+    open_page();
+    bool checked_at_ok = false;
+    seam.on_dialog = [&](QDialog& d) {
+        // The keys go to the dialog as a user's would: it is the active window.
+        ASSERT_TRUE(pump_until([&] {
+            if (QApplication::activeWindow() != &d) d.activateWindow();
+            return QApplication::activeWindow() == &d;
+        }));
+        QTest::keyClick(&d, c.key, Qt::AltModifier);
+        checked_at_ok = child<QRadioButton>(&d, c.radio)->isChecked();
+        QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Return);
+    };
+    next_with(db.name(), dir.path());
+    EXPECT_TRUE(checked_at_ok);
+    EXPECT_EQ(active_id(), 127u);
+    EXPECT_EQ(conv.mode, c.mode);
+    EXPECT_EQ(exists(dir.sub("orders.csv")), !c.csv_deleted);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, DbOverwriteKeys,
+                         ::testing::Values(mnemonic_case{Qt::Key_F, idc_over_files, 1, false},
+                                           mnemonic_case{Qt::Key_S, idc_over_skip, 2, false},
+                                           mnemonic_case{Qt::Key_O, idc_over_entire, 0, true}),
+                         [](const auto& info) {
+                             return std::string(info.param.radio == idc_over_files  ? "files_only"
+                                                : info.param.radio == idc_over_skip ? "skip_existing"
+                                                                                    : "entire_folder");
+                         });
 
 }  // namespace

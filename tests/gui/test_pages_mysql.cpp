@@ -3,14 +3,24 @@
 // password that never reaches the log.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <clocale>
 #include <fstream>
 #include <sstream>
 
+#include <QApplication>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 #include "g_err_tab.h"
+#include "kvr_busy.h"
 #include "kvr_mysql_pg.h"
 #include "page_test_support.h"
 #include "param_names.h"
@@ -67,6 +77,35 @@ TEST_F(MysqlPage, WithoutAHostThePageOpensOnLocal) {
     EXPECT_TRUE(edit(idc_mysql_port)->isEnabled());
     radio(idc_mysql_local)->click();
     EXPECT_FALSE(edit(idc_mysql_host)->isEnabled());
+}
+
+// Remote without a remembered port shows the default port the hint names.
+TEST_F(MysqlPage, RemoteWithoutAPortShowsTheDefaultPort) {
+    open_page();
+    EXPECT_TRUE(edit(idc_mysql_port)->text().isEmpty());
+    radio(idc_mysql_remote)->click();
+    EXPECT_EQ(edit(idc_mysql_port)->text(), "3306");
+    // A port typed by the user stays.
+    edit(idc_mysql_port)->setText("3310");
+    radio(idc_mysql_local)->click();
+    radio(idc_mysql_remote)->click();
+    EXPECT_EQ(edit(idc_mysql_port)->text(), "3310");
+}
+
+TEST_F(MysqlPage, EveryControlHasItsOwnMnemonic) {
+    open_page();
+    EXPECT_EQ(clashing_mnemonics(shell.get()), QString());
+    const std::map<QChar, int> letters = mnemonic_counts(shell.get());
+    for (QChar c : QStringLiteral("lruspobnh")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+}
+
+TEST(MysqlPageErrors, TheLocalSocketAndASilentServerHaveFriendlyTexts) {
+    script_seam seam;
+    mysql_page_show_connect_error(sql_exception("Can't connect to local server through socket", 2002), 1015);
+    mysql_page_show_connect_error(sql_exception("Lost connection to server at 'handshake'", 2013), 1015);
+    ASSERT_EQ(seam.boxes.size(), 2u);
+    EXPECT_TRUE(seam.boxes[0].text.startsWith("No MySQL server answers on this computer's local socket."));
+    EXPECT_EQ(seam.boxes[1].text.toStdString(), gui_no_answer_text);
 }
 
 TEST_F(MysqlPage, BackStoresWithoutConnectingAndLocalMeansNoHostAndPort3306) {
@@ -136,6 +175,95 @@ TEST_F(MysqlPage, AServerThatDoesNotAnswerShowsTheCannotConnectText) {
     EXPECT_EQ(seam.boxes[0].text,
               "Cannot connect to the MySQL server. Check to verify that MySQL server\n"
               "is launched and the correct host/port values were given.");
+}
+
+// A server that takes the connection and never says a word: a socket on
+// 127.0.0.1 that listens and never accepts.
+class silent_server {
+public:
+    silent_server() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(m_fd, 8) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+    }
+    ~silent_server() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    int port() const { return m_port; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+class SilentServer : public MysqlPage {
+protected:
+    void SetUp() override {
+        MysqlPage::SetUp();
+        ASSERT_GT(silent.port(), 0);
+        open_page();
+        radio(idc_mysql_remote)->click();
+        edit(idc_mysql_host)->setText("127.0.0.1");
+        edit(idc_mysql_port)->setText(QString::number(silent.port()));
+    }
+    void TearDown() override {
+        kvr_server_call_limit_ms = saved_limit;
+        MysqlPage::TearDown();
+    }
+    silent_server silent;
+    int saved_limit = kvr_server_call_limit_ms;
+};
+
+TEST_F(SilentServer, WhileConnectingTheWindowIsResponsiveAndCancelCutsTheCall) {
+    bool ticked = false, busy_cursor = false, page_blocked = false, next_blocked = false;
+    bool cancel_enabled = false;
+    // This runs while Next waits for the server: the window's events go on.
+    QTimer::singleShot(300, shell.get(), [&] {
+        ticked = true;
+        busy_cursor = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+        page_blocked = !page->isEnabled() || !page->isEnabledTo(nullptr);
+        next_blocked = !shell->button(idc_next)->isEnabled();
+        cancel_enabled = shell->button(idc_cancel)->isEnabled();
+        press(idc_cancel);
+    });
+    const auto started = std::chrono::steady_clock::now();
+    press(idc_next);
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(ticked);
+    EXPECT_TRUE(busy_cursor);
+    EXPECT_TRUE(page_blocked);
+    EXPECT_TRUE(next_blocked);
+    EXPECT_TRUE(cancel_enabled);
+    // Cut long before the client library's own limit of 10 s; nothing asked,
+    // nothing shown, the page stays and takes input again.
+    EXPECT_LT(waited, std::chrono::seconds(5));
+    EXPECT_TRUE(seam.boxes.empty());
+    EXPECT_EQ(active_id(), 123u);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    EXPECT_TRUE(shell->button(idc_next)->isEnabled());
+    EXPECT_TRUE(page->isEnabledTo(nullptr));
+    // The real server is reached afterwards as usual.
+    edit(idc_mysql_host)->setText(QString::fromStdString(server.host));
+    edit(idc_mysql_port)->setText(QString::number(server.port));
+    edit(idc_mysql_user)->setText(QString::fromStdString(server.user));
+    edit(idc_mysql_password)->setText(QString::fromStdString(server.password));
+    press(idc_next);
+    EXPECT_EQ(active_id(), 105u);
+}
+
+TEST_F(SilentServer, NoAnswerWithinTheTimeLimitShowsTheFriendlyText) {
+    kvr_server_call_limit_ms = 400;
+    press(idc_next);
+    EXPECT_EQ(active_id(), 123u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    EXPECT_EQ(seam.boxes[0].flags, mb_iconerror);
 }
 
 class MysqlPorts : public MysqlPage, public ::testing::WithParamInterface<const char*> {};

@@ -3,12 +3,21 @@
 // and testing a query without running it.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <thread>
+
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionViewItem>
+#include <QTest>
+#include <QTimer>
 
 #include "g_err_dlg.h"
+#include "g_err_tab.h"
+#include "kvr_busy.h"
 #include "kvr_query_dlg.h"
 #include "kvr_tables_pg.h"
 #include "page_test_support.h"
@@ -151,6 +160,39 @@ TEST_F(TablesPage, TheConvertersQueriesAndTablesAreRestored) {
     EXPECT_EQ(conv.table_queries.size(), 1u);
 }
 
+// The entries that are queries carry the list's "(query)" mark wherever they
+// go; their texts stay their names.
+QStringList marked(gui_list_box* list) {
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i)
+        if (list->is_marked(i)) out << list->text_at(i);
+    return out;
+}
+
+TEST_F(TablesPage, QueriesAreMarkedInBothLists) {
+    conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
+    conv.available_queries = {{L"spare", L"SELECT id FROM alpha"}};
+    open_page();
+    EXPECT_EQ(marked(page->selected_list()), QStringList{"big"});
+    EXPECT_EQ(marked(page->available_list()), QStringList{"spare"});
+    click(idc_tables_add_all);
+    EXPECT_EQ(marked(page->selected_list()), (QStringList{"big", "spare"}));
+    EXPECT_TRUE(selected().contains("spare"));
+    click(idc_tables_remove_all);
+    EXPECT_EQ(marked(page->available_list()), (QStringList{"big", "spare"}));
+    seam.on_dialog = [&](QDialog& d) { fill(d, "fresh", "SELECT 1", idc_query_ok); };
+    click(idc_tables_add_query);
+    EXPECT_EQ(marked(page->selected_list()), QStringList{"fresh"});
+    // The mark is drawn after the name, as no part of it.
+    gui_list_box* list = page->selected_list();
+    QStyleOptionViewItem option;
+    option.initFrom(list);
+    const QModelIndex index = list->model()->index(0, 0);
+    const int marked_width = list->itemDelegate()->sizeHint(option, index).width();
+    list->set_marked(0, false);
+    EXPECT_GT(marked_width, list->itemDelegate()->sizeHint(option, index).width());
+}
+
 TEST_F(TablesPage, BackKeepsTheSelectionForTheNextVisit) {
     open_page();
     pick({"alpha"});
@@ -223,6 +265,37 @@ TEST_F(TablesPage, CancelledAddQueryAddsNothingAndAQueryCanBeEdited) {
     EXPECT_EQ(conv.table_queries, (std::vector<name_query>{{L"all_delta", L"SELECT v FROM delta"}}));
 }
 
+// Every control on show has its own mnemonic; Alt+Q opens the query dialog.
+TEST_F(TablesPage, MnemonicsAreUniqueAndAddQueryOpensByKeyboard) {
+    open_page();
+    EXPECT_EQ(clashing_mnemonics(shell.get()), QString());
+    const std::map<QChar, int> letters = mnemonic_counts(shell.get());
+    for (QChar c : QStringLiteral("asdlrmq")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+    ASSERT_TRUE(pump_until([&] {
+        if (QApplication::activeWindow() != shell.get()) shell->activateWindow();
+        return QApplication::activeWindow() == shell.get();
+    }));
+    seam.on_dialog = [&](QDialog& d) { d.reject(); };
+    QTest::keyClick(shell.get(), Qt::Key_Q, Qt::AltModifier);
+    // A button's mnemonic clicks it as an animated click.
+    EXPECT_TRUE(pump_until([&] { return !seam.dialog_names.empty(); }));
+    EXPECT_EQ(seam.dialog_names, std::vector<QString>{"128"});
+}
+
+TEST_F(TablesPage, TheQueryDialogsControlsHaveTheirOwnMnemonics) {
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    QString clashes = "-";
+    std::map<QChar, int> letters;
+    seam.on_dialog = [&](QDialog& d) {
+        clashes = clashing_mnemonics(&d);
+        letters = mnemonic_counts(&d);
+        d.reject();
+    };
+    dlg.run();
+    EXPECT_EQ(clashes, QString());
+    for (QChar c : QStringLiteral("sqth")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+}
+
 TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsTheConvertersLists) {
     conv.source = L"no_such_database_here";
     conv.selected_tables = {L"alpha"};
@@ -252,6 +325,7 @@ struct dialog_case {
     bool closes;
     const char* box;  // the box shown, or null
     uint32_t flags;
+    const char* reason = nullptr;  // the server's reason under the box's text
 };
 
 class QueryDialog : public TablesPage, public ::testing::WithParamInterface<dialog_case> {};
@@ -268,7 +342,13 @@ TEST_P(QueryDialog, ChecksAndTests) {
     EXPECT_EQ(dlg.windowTitle(), "Add Query");
     if (c.box) {
         ASSERT_EQ(seam.boxes.size(), 1u);
-        EXPECT_EQ(seam.boxes[0].text, c.box);
+        if (c.reason) {
+            EXPECT_TRUE(seam.boxes[0].text.startsWith(QString(c.box) + "\n\n")) << seam.boxes[0].text.toStdString();
+            EXPECT_TRUE(seam.boxes[0].text.mid(static_cast<qsizetype>(strlen(c.box))).contains(c.reason))
+                << seam.boxes[0].text.toStdString();
+        } else {
+            EXPECT_EQ(seam.boxes[0].text, c.box);
+        }
         EXPECT_EQ(seam.boxes[0].flags, c.flags);
     } else {
         EXPECT_TRUE(seam.boxes.empty());
@@ -280,9 +360,11 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         dialog_case{"q", "SELECT v FROM delta", idc_query_test, false, "The query is correct.", mb_iconinformation},
         dialog_case{"q", "SELECT v FRM delta WHERE", idc_query_test, false,
-                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror,
+                    "You have an error in your SQL syntax"},
         dialog_case{"q", "SELECT nothing FROM no_such_table", idc_query_test, false,
-                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror},
+                    "The query has a syntax error. It must be a correct SQL SELECT statement.", mb_iconerror,
+                    "no_such_table' doesn't exist"},
         dialog_case{"q", "DELETE FROM delta", idc_query_test, false, "The query must start with SELECT.", mb_iconerror},
         dialog_case{"", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
         dialog_case{"  ", "SELECT 1", idc_query_ok, false, "Table name is empty!", mb_iconinformation},
@@ -314,6 +396,57 @@ TEST_F(TablesPage, TestingAQueryNeverRunsIt) {
     EXPECT_EQ(seam.boxes[0].text, "The query is correct.");
     EXPECT_EQ(seam.boxes[1].text, "The query is correct.");
     EXPECT_EQ(db.conn().scalar("SELECT COUNT(*) FROM hits"), std::optional<std::string>("0"));
+}
+
+// Test Query on a server that keeps it waiting (a table change queued behind
+// another session's transaction holds the table): the dialog stays usable,
+// Cancel ends the wait and not the dialog, the time limit shows the friendly
+// text, and a later test connects again.
+TEST_F(TablesPage, TestQueryWaitingForTheServerCanBeCancelledAndHasATimeLimit) {
+    open_page();
+    fennrow_test::test_sql_conn reader(db.name());
+    fennrow_test::test_sql_conn changer(db.name());
+    reader.exec("START TRANSACTION");
+    reader.scalar("SELECT COUNT(*) FROM delta");
+    std::thread change([&] { changer.exec("ALTER TABLE delta COMMENT 'queued'"); });
+    ASSERT_TRUE(pump_until([&] {
+        return db.conn().scalar("SELECT COUNT(*) FROM information_schema.PROCESSLIST WHERE STATE LIKE "
+                                "'Waiting for table metadata lock%' AND DB = '" +
+                                db.name() + "'") != std::optional<std::string>("0");
+    }));
+    const int saved_limit = kvr_server_call_limit_ms;
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    bool busy = false, edits_blocked = false, still_open = false;
+    seam.on_dialog = [&](QDialog& d) {
+        QTimer::singleShot(300, &d, [&] {
+            busy = QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::BusyCursor;
+            edits_blocked = !child<QWidget>(&d, idc_query_text)->isEnabled();
+            d.reject();  // Escape or Cancel
+            still_open = d.isVisible();
+        });
+        fill(d, "q", "SELECT v FROM delta", idc_query_test);
+        // Now the time limit.
+        kvr_server_call_limit_ms = 300;
+        click_control(d, idc_query_test);
+        kvr_server_call_limit_ms = saved_limit;
+        reader.exec("COMMIT");
+        change.join();
+        click_control(d, idc_query_test);
+        d.reject();
+    };
+    dlg.run();
+    kvr_server_call_limit_ms = saved_limit;
+    if (change.joinable()) {
+        reader.exec("COMMIT");
+        change.join();
+    }
+    EXPECT_TRUE(busy);
+    EXPECT_TRUE(edits_blocked);
+    EXPECT_TRUE(still_open);
+    ASSERT_EQ(seam.boxes.size(), 2u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    EXPECT_EQ(seam.boxes[1].text, "The query is correct.");
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST(QueryCheck, SelectTexts) {

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include "g_f_dlg.h"
 #include "g_finish.h"
@@ -57,6 +58,21 @@ TEST_F(FinishPage, ARunWithoutErrorsShowsTheSuccessText) {
     EXPECT_FALSE(shell->button(idc_help)->isEnabled());
     EXPECT_TRUE(child<QPushButton>(finish, idc_finish_store)->isEnabled());
     EXPECT_EQ(child<QPushButton>(finish, idc_finish_store)->text(), "&Save Settings...");
+}
+
+// On the last page Escape and the close box end the wizard as Finish does.
+TEST_F(FinishPage, EscapeAndTheCloseBoxFinish) {
+    show_finish();
+    QTest::keyClick(shell.get(), Qt::Key_Escape);
+    EXPECT_FALSE(shell->isVisible());
+    EXPECT_EQ(shell->result(), 1);
+    EXPECT_TRUE(seam.boxes.empty());
+    shell->show();
+    show_finish();
+    EXPECT_TRUE(shell->close());
+    EXPECT_FALSE(shell->isVisible());
+    EXPECT_EQ(shell->result(), 1);
+    EXPECT_TRUE(seam.boxes.empty());
 }
 
 TEST_F(FinishPage, ErrorsAreListedOneLineEachFollowedByAnEmptyLine) {

@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 
 #include "test_files.h"
 #include "g_f_dlg.h"
@@ -245,6 +246,50 @@ TEST_F(ProgressRun, ErrorsOfTheRunAreListedOnTheFinishPage) {
     EXPECT_EQ(csv("customers.csv"), customers_csv);
 }
 
+// Abort in the error dialog: while the dialog is open the status names the
+// table it is about; the finish page says the run was stopped and lists the
+// tables and queries it did not convert.
+TEST_F(ProgressRun, AbortShowsAStoppedRunAndWhatWasNotConverted) {
+    conv.table_queries = {{L"first_q", L"SELECT * FROM customers"}};
+    conv.selected_tables = {L"customers", L"no_such_table", L"empty_one"};
+    QString status_in_dialog;
+    seam.on_dialog = [&](QDialog& d) {
+        tick();
+        status_in_dialog = status();
+        click_control(d, 1);  // Abort
+    };
+    go();
+    ASSERT_TRUE(wait_for_finish_page());
+    EXPECT_EQ(status_in_dialog, "Processing table 'no_such_table'");
+    EXPECT_TRUE(conv.run_stopped.load());
+    EXPECT_EQ(child<QLabel>(finish, idc_finish_title)->text(), QString::fromWCharArray(finish_stopped_title));
+    EXPECT_EQ(finish_result(), QString::fromWCharArray(finish_stopped_text));
+    EXPECT_EQ(finish_errors(), "Table no_such_table not exists\n\nNot converted:\nno_such_table\nempty_one\n");
+    EXPECT_EQ(csv("customers.csv"), customers_csv);
+    EXPECT_FALSE(exists(out.sub("empty_one.csv")));
+    // A query left over is marked as one.
+    finish_outcome outcome;
+    outcome.stopped = true;
+    outcome.not_converted = {{L"orders", L""}, {L"big", L"SELECT 1"}};
+    finish_show_result(*finish, outcome, finish->success_text(), finish->error_text());
+    EXPECT_EQ(finish_errors(), "Not converted:\norders\nbig (query)\n");
+}
+
+// More errors than the list keeps: the last line says how many more; the
+// list shows from its top.
+TEST_F(ProgressFixture, ErrorsBeyondTheListsLimitAreCountedOnItsLastLine) {
+    start();
+    for (int i = 1; i <= 23; ++i) shell->append_error("error " + std::to_string(i), 20);
+    ASSERT_TRUE(shell->set_cur_sel_by_id(116));
+    const QString text = finish_errors();
+    EXPECT_TRUE(text.startsWith("error 1\n\nerror 2\n\n"));
+    EXPECT_TRUE(text.endsWith("error 20\n\n\u2026 and 3 more\n\n")) << text.toStdString();
+    EXPECT_FALSE(text.contains("error 21"));
+    auto* edit = finish->findChild<QPlainTextEdit*>(QString::number(idc_finish_errors));
+    EXPECT_EQ(edit->textCursor().position(), 0);
+    EXPECT_EQ(edit->verticalScrollBar()->value(), 0);
+}
+
 TEST_F(ProgressRun, AFailureThatEndsTheRunIsShownAndListed) {
     conv.selected_tables = {L"customers"};
     go();
@@ -333,10 +378,12 @@ TEST_F(ProgressRun, LeavingThePageStopsTheWorkerAndJoinsIt) {
     EXPECT_FALSE(shell->is_timer_running());
     locker.exec("UNLOCK TABLES");
     EXPECT_FALSE(exists(out.sub("locked_t.csv")));
-    // A stopped run is no success.
+    // A stopped run is no success: the page says it was stopped and what
+    // was not converted.
     EXPECT_EQ(active_id(), 116u);
-    EXPECT_EQ(finish_result(), error_text);
-    EXPECT_EQ(finish_errors(), QString(progress_stopped_text) + "\n\n");
+    EXPECT_EQ(child<QLabel>(finish, idc_finish_title)->text(), QString::fromWCharArray(finish_stopped_title));
+    EXPECT_EQ(finish_result(), QString::fromWCharArray(finish_stopped_text));
+    EXPECT_EQ(finish_errors(), QString(progress_stopped_text) + "\n\nNot converted:\nlocked_t\n");
 }
 
 // Runs a program, its output into a file; the exit status.

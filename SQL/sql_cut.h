@@ -1,0 +1,44 @@
+// Cutting a server call that hangs, from another thread: the call's socket is
+// shut down, and a connect that is still waiting for the server stops.
+#pragma once
+#include <mutex>
+
+#include <mysql.h>
+
+class sql_call_cut {
+public:
+    // socket: the socket of the open connection the call uses; -1 when the
+    // call connects itself (its socket becomes known when the client library
+    // first waits on it).
+    explicit sql_call_cut(int socket = -1);
+    sql_call_cut(const sql_call_cut&) = delete;
+    sql_call_cut& operator=(const sql_call_cut&) = delete;
+
+    // Any thread: ends the call's waiting.
+    void cut();
+    bool was_cut() const;
+
+    // Held by the call's thread while the call runs.
+    class scope {
+    public:
+        explicit scope(sql_call_cut& cut);
+        ~scope();
+        scope(const scope&) = delete;
+        scope& operator=(const scope&) = delete;
+
+    private:
+        sql_call_cut* m_previous;
+    };
+
+    // The client library's wait for a socket (installed by the engine): a
+    // plain poll, cut in short steps on a thread that holds a scope.
+    static int io_wait(my_socket socket, my_bool is_read, int timeout_ms);
+
+private:
+    void note_socket(int socket);
+    void forget_socket();
+
+    mutable std::mutex m_lock;
+    int m_socket;
+    bool m_cut = false;
+};
