@@ -114,11 +114,8 @@ void kellvar_converter::operator()() {
             check_stop();
             const wchar_t* delimiter = delimiter_text(delimiter_index);
             if (!delimiter) throw tk_exception(std::string("Invalid CSV delimiter"), 1);
-            if (m_connection_cut.load()) {
-                tk_log(2, "The connection was shut down by a stop: connecting again");
-                connect_mysql_server();
-                m_connection_cut = false;
-            }
+            // A stop or a lost connection of an earlier run cut the session.
+            reconnect_if_cut();
 
             if (!engine.is_connected()) throw tk_exception(std::string("Not connected to the MySQL server"), 1);
             // From here a stop request may cut the connection.
@@ -195,7 +192,10 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
         // A later run (the wizard's) connects before it starts.
         m_connection_cut = true;
         check_stop();
-        throw tk_exception(std::string(lost.what()) + "; connecting again failed: " + again.what(), 1);
+        // One report, then the run ends as an Abort would end it.
+        report_run_failure(
+            tk_exception(std::string(lost.what()) + "; connecting again failed: " + again.what(), 1));
+        throw tk_final_exception();
     }
     tk_log(3, "Connected to the MySQL server again");
 }

@@ -577,6 +577,11 @@ TEST_F(LostConnection, ARefusedReconnectEndsTheRunWithOneReport) {
     EXPECT_NE(calls[0].text.find("; connecting again failed: Access denied"), std::string::npos) << calls[0].text;
     EXPECT_FALSE(exists(out.file("empty_t.csv")));
     EXPECT_EQ(conv().errors_reported.load(), 1u);
+    // The run ended as an Abort ends it: what was not converted is known.
+    EXPECT_TRUE(conv().run_stopped.load());
+    ASSERT_EQ(conv().not_converted.size(), 2u);
+    EXPECT_EQ(conv().not_converted[0].first, L"q");
+    EXPECT_EQ(conv().not_converted[1].first, L"empty_t");
 }
 
 }  // namespace
