@@ -122,13 +122,11 @@ void sql_schema::push_back(t_ftd* descriptor) {
     const uint32_t page = page_bytes_of(*d);
     const bool nullable = is_nullable(*d);
     try {
-        udb_schema::push_back(d.get());
+        udb_schema::push_back(std::move(d));  // deleted there when adding it fails
     } catch (...) {
-        d.release();  // the base has deleted it
         if (candidate) lobs_.erase(lobs_.begin() + static_cast<std::ptrdiff_t>(lobs_pos));
         throw;
     }
-    d.release();
     row_bytes_ += row;
     page_bytes_ += page;
     if (nullable) ++nullable_;

@@ -7,21 +7,9 @@
 
 #include <cerrno>
 
+#include "unique_fd.h"
+
 namespace {
-
-class fd_owner {
-public:
-    explicit fd_owner(int fd) : fd_(fd) {}
-    ~fd_owner() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    fd_owner(const fd_owner&) = delete;
-    fd_owner& operator=(const fd_owner&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Follows the length of the line in work over the pieces read.
 class line_meter {
@@ -58,7 +46,7 @@ tk_read_status tk_read_bounded(const std::string& path, size_t max_bytes, size_t
     out.clear();
     err = 0;
     // Non-blocking, so that a FIFO without a writer does not hold the open.
-    fd_owner fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    plat::unique_fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) {
         err = errno;
         return tk_read_status::open_failed;

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <utility>
 
 #include "tk_logpath.h"
+#include "unique_file.h"
 #include "utf8.h"
 #include "wformat.h"
 
@@ -25,7 +27,7 @@ tk_logger::tk_logger(const char* p, bool en, int level, bool ts)
     }
     enabled = en;
     if (enabled) {
-        if (FILE* f = std::fopen(path.c_str(), "wb")) std::fclose(f);
+        plat::unique_file emptied(std::fopen(path.c_str(), "wb"));
         truncated = true;
     }
 }
@@ -56,12 +58,12 @@ void tk_logger::truncate_once() {
 namespace {
 
 // Steps shared by both printers: returns the open file, or null when the line is dropped.
-FILE* begin_line(int level) {
+plat::unique_file begin_line(int level) {
     tk_logger* lg = tk_singleton<tk_logger>::peek();
     if (!lg || !lg->enabled || lg->failed) return nullptr;
     lg->truncate_once();
     if (level < lg->min_level || lg->failed) return nullptr;
-    FILE* f = std::fopen(lg->path.c_str(), "ab");
+    plat::unique_file f(std::fopen(lg->path.c_str(), "ab"));
     if (!f) {
         log_failed(lg, errno);
         return nullptr;
@@ -70,12 +72,14 @@ FILE* begin_line(int level) {
         std::time_t now = std::time(nullptr);
         std::tm tmv{};
         localtime_r(&now, &tmv);
-        std::fprintf(f, "%02d:%02d:%02d ", tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
+        std::fprintf(f.get(), "%02d:%02d:%02d ", tmv.tm_hour, tmv.tm_min, tmv.tm_sec);
     }
     return f;
 }
 
-void end_line(FILE* f) {
+// Ends the line and closes the file, checking both.
+void end_line(plat::unique_file file) {
+    FILE* f = file.release();
     tk_logger* lg = tk_singleton<tk_logger>::peek();
     if (lg && lg->line_end) std::fputs("\r\n", f);
     const bool write_failed = std::ferror(f) != 0;
@@ -94,24 +98,24 @@ bool tk_log_wants(int level) {
 }
 
 void tk_log(int level, const char* fmt, ...) {
-    FILE* f = begin_line(level);
+    plat::unique_file f = begin_line(level);
     if (!f) return;
     va_list ap;
     va_start(ap, fmt);
     std::string text = plat::vformat(fmt, ap);
     va_end(ap);
-    std::fwrite(text.data(), 1, text.size(), f);
-    end_line(f);
+    std::fwrite(text.data(), 1, text.size(), f.get());
+    end_line(std::move(f));
 }
 
 void tk_wlog(int level, const wchar_t* fmt, ...) {
-    FILE* f = begin_line(level);
+    plat::unique_file f = begin_line(level);
     if (!f) return;
     va_list ap;
     va_start(ap, fmt);
     std::wstring text = plat::vwformat(fmt, ap);
     va_end(ap);
     std::string bytes = plat::utf8_encode(text);  // the ANSI code page is UTF-8 too
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    end_line(f);
+    std::fwrite(bytes.data(), 1, bytes.size(), f.get());
+    end_line(std::move(f));
 }

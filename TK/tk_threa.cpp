@@ -89,8 +89,9 @@ tk_thread::~tk_thread() {
 }
 
 tk_thread_functor* tk_thread::create_functor() {
+    auto functor = std::make_unique<tk_thread_functor>();
     m_owns = true;
-    return new tk_thread_functor();
+    return functor.release();
 }
 
 bool tk_thread::wait_end(std::chrono::milliseconds timeout) {
@@ -104,6 +105,7 @@ void tk_thread::start() {
     close();
     if (m_functor) throw tk_mail_assertion(source_file, 100);
     m_functor = create_functor();
+    if (m_owns) m_owned.reset(m_functor);
     if (!m_functor) throw tk_mail_assertion(source_file, 105);
     m_functor->reset_stop();
     {
@@ -128,7 +130,7 @@ void tk_thread::start() {
             std::lock_guard<std::mutex> lock(m_mutex);
             m_ended = true;
         }
-        if (m_owns) delete m_functor;
+        m_owned.reset();
         m_functor = nullptr;
         plat::set_last_error(static_cast<uint32_t>(e.code().value()));
         tk_log(3, "Cannot start the worker thread: %s", e.what());
@@ -142,10 +144,8 @@ void tk_thread::close() {
         if (!wait_end(end_wait)) throw tk_mail_assertion(source_file, 71);
         m_thread.join();
     }
-    if (m_functor) {
-        if (m_owns) delete m_functor;
-        m_functor = nullptr;
-    }
+    m_owned.reset();
+    m_functor = nullptr;
 }
 
 void tk_thread::stop() {

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -78,6 +79,7 @@ public:
 
 protected:
     // Default: a new tk_thread_functor that this thread owns (sets m_owns).
+    // A functor answered while m_owns is set is owned by this thread.
     virtual tk_thread_functor* create_functor();
 
 private:
@@ -90,7 +92,8 @@ protected:
     bool m_owns;
 
 private:
-    tk_thread_functor* m_functor = nullptr;
+    std::unique_ptr<tk_thread_functor> m_owned;  // the functor, when this thread owns it
+    tk_thread_functor* m_functor = nullptr;      // the functor of the run, owned or not
 
     mutable std::mutex m_mutex;
     std::condition_variable m_ended_cv;

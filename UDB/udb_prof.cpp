@@ -16,29 +16,10 @@
 #include "tk_files.h"
 #include "tk_log.h"
 #include "tk_utils.h"
+#include "unique_fd.h"
 #include "utf8.h"
 
 namespace {
-
-// Owns a file descriptor; close() reports the result of closing it.
-class fd_owner {
-public:
-    explicit fd_owner(int fd) : fd_(fd) {}
-    ~fd_owner() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    fd_owner(const fd_owner&) = delete;
-    fd_owner& operator=(const fd_owner&) = delete;
-    int get() const { return fd_; }
-    bool close() {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
@@ -210,7 +191,7 @@ bool udb_profile::store(const std::wstring& path) const {
     if (!tk_unicode_to_ansi3(path.c_str(), native)) return false;
 
     // The profile may hold a password: a new file is private to its owner.
-    fd_owner fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR));
+    plat::unique_fd fd(::open(native.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, S_IRUSR | S_IWUSR));
     if (fd.get() < 0) {
         uint32_t err = plat::set_last_error_from_errno();
         tk_log(3, "Cannot create profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
@@ -228,7 +209,7 @@ bool udb_profile::store(const std::wstring& path) const {
         tk_log(3, "Cannot write profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
         return false;
     }
-    if (!fd.close()) {
+    if (fd.close() != 0) {
         uint32_t err = plat::set_last_error_from_errno();
         tk_log(3, "Cannot close profile %s: %s", native.c_str(), plat::system_error_text(err).c_str());
         return false;

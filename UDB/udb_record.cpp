@@ -1,7 +1,5 @@
 #include "udb_record.h"
 
-#include <stdexcept>
-
 #include "text.h"
 #include "tk_log.h"
 
@@ -14,60 +12,28 @@ const udb_field& empty_field() {
 
 }  // namespace
 
-udb_record::udb_record(const udb_record& that) {
-    fields_.reserve(that.fields_.size());
-    for (const udb_field* f : that.fields_) fields_.push_back(f ? new udb_field(*f) : nullptr);
-}
+udb_record::udb_record(const udb_record& that) : fields_(that.fields_) {}
 
 udb_record& udb_record::operator=(const udb_record& that) {
-    if (this != &that) {
-        udb_record copy(that);
-        *this = std::move(copy);
-    }
+    fields_ = that.fields_;
     return *this;
 }
 
-udb_record::udb_record(udb_record&& that) noexcept : fields_(std::move(that.fields_)) { that.fields_.clear(); }
+udb_record::udb_record(udb_record&& that) noexcept : fields_(std::move(that.fields_)) {}
 
 udb_record& udb_record::operator=(udb_record&& that) noexcept {
-    if (this != &that) {
-        reset();
-        fields_.swap(that.fields_);
-    }
+    fields_ = std::move(that.fields_);
     return *this;
 }
 
 udb_record::~udb_record() {
     tk_log(1, "udb_record::dtor");
     reset();
-    container().swap(fields_);
-}
-
-udb_field* udb_record::at(size_t i) const {
-    if (i >= fields_.size()) throw std::out_of_range("invalid vector subscript");
-    return fields_[i];
-}
-
-void udb_record::push_back(udb_field* field) {
-    try {
-        fields_.push_back(field);
-    } catch (...) {
-        delete field;
-        throw;
-    }
 }
 
 void udb_record::reset() {
     tk_log(1, "udb_record::reset");
-    for (udb_field* f : fields_) delete f;
     fields_.clear();
-}
-
-void udb_record::truncate(size_t n) {
-    while (fields_.size() > n) {
-        delete fields_.back();
-        fields_.pop_back();
-    }
 }
 
 int udb_record::find_index(const std::wstring& name) const {

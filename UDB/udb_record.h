@@ -4,13 +4,14 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "udb_field.h"
+#include "udb_owned_list.h"
 
 class udb_record {
 public:
-    using container = std::vector<udb_field*>;
+    using container = udb_owned_list<udb_field>;
     using const_iterator = container::const_iterator;
 
     udb_record() = default;
@@ -25,19 +26,19 @@ public:
     // List access. Indexing is checked (std::out_of_range past the end).
     size_t size() const { return fields_.size(); }
     bool empty() const { return fields_.empty(); }
-    udb_field* operator[](size_t i) const { return at(i); }
-    udb_field* at(size_t i) const;
+    udb_field* operator[](size_t i) const { return fields_.at(i); }
+    udb_field* at(size_t i) const { return fields_.at(i); }
     const_iterator begin() const { return fields_.begin(); }
     const_iterator end() const { return fields_.end(); }
     void reserve(size_t n) { fields_.reserve(n); }
 
     // The record takes ownership of the field (null is kept as a gap).
-    void push_back(udb_field* field);
-    void push_back(std::unique_ptr<udb_field> field) { push_back(field.release()); }
+    void push_back(udb_field* field) { fields_.push_back(field); }
+    void push_back(std::unique_ptr<udb_field> field) { fields_.push_back(std::move(field)); }
     // Deletes every field and empties the list.
     void reset();
     // Keeps the first n fields and deletes the others.
-    void truncate(size_t n);
+    void truncate(size_t n) { fields_.truncate(n); }
 
     // Reuse row after row: keeps the first n fields (their values are the
     // caller's to overwrite), deletes the rest, and makes the missing ones

@@ -1,7 +1,5 @@
 #include "udb_schema.h"
 
-#include <stdexcept>
-
 #include "text.h"
 #include "tk_log.h"
 
@@ -23,10 +21,8 @@ t_ftd::t_ftd(uint32_t size_, const std::wstring& name_, VARTYPE vartype_, bool b
 
 udb_schema::udb_schema(bool flag_) : flag(flag_) { tk_log(2, "udb_schema::ctor"); }
 
-udb_schema::udb_schema(const udb_schema& that) : flag(that.flag), counter1(that.counter1), counter2(that.counter2) {
-    items_.reserve(that.items_.size());
-    for (const t_ftd* d : that.items_) push_back(d ? new t_ftd(*d) : nullptr);
-}
+udb_schema::udb_schema(const udb_schema& that)
+    : flag(that.flag), counter1(that.counter1), counter2(that.counter2), items_(that.items_) {}
 
 udb_schema& udb_schema::operator=(const udb_schema& that) {
     if (this != &that) {
@@ -37,14 +33,11 @@ udb_schema& udb_schema::operator=(const udb_schema& that) {
 }
 
 udb_schema::udb_schema(udb_schema&& that) noexcept
-    : flag(that.flag), counter1(that.counter1), counter2(that.counter2), items_(std::move(that.items_)) {
-    that.items_.clear();
-}
+    : flag(that.flag), counter1(that.counter1), counter2(that.counter2), items_(std::move(that.items_)) {}
 
 udb_schema& udb_schema::operator=(udb_schema&& that) noexcept {
     if (this != &that) {
-        clear();
-        items_.swap(that.items_);
+        items_ = std::move(that.items_);
         flag = that.flag;
         counter1 = that.counter1;
         counter2 = that.counter2;
@@ -56,26 +49,6 @@ udb_schema::~udb_schema() {
     tk_log(1, "udb_schema::dtor");
     clear();
     tk_log(1, "udb_schema::dtor - at the end");
-    container().swap(items_);
-}
-
-t_ftd* udb_schema::at(size_t i) const {
-    if (i >= items_.size()) throw std::out_of_range("invalid vector subscript");
-    return items_[i];
-}
-
-void udb_schema::push_back(t_ftd* descriptor) {
-    try {
-        items_.push_back(descriptor);
-    } catch (...) {
-        delete descriptor;
-        throw;
-    }
-}
-
-void udb_schema::clear() {
-    for (t_ftd* d : items_) delete d;
-    items_.clear();
 }
 
 int udb_schema::find_index(const std::wstring& name) const {

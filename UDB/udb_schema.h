@@ -4,9 +4,10 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
+#include <utility>
 
 #include "ole_var.h"
+#include "udb_owned_list.h"
 
 // Descriptor of one column.
 struct t_ftd {
@@ -30,7 +31,7 @@ struct t_ftd {
 // The schema owns its descriptors: it deletes them, and its copies are deep.
 class udb_schema {
 public:
-    using container = std::vector<t_ftd*>;
+    using container = udb_owned_list<t_ftd>;
     using const_iterator = container::const_iterator;
 
     explicit udb_schema(bool flag = true);
@@ -43,18 +44,18 @@ public:
     // List access. Indexing is checked (std::out_of_range past the end).
     size_t size() const { return items_.size(); }
     bool empty() const { return items_.empty(); }
-    t_ftd* operator[](size_t i) const { return at(i); }
-    t_ftd* at(size_t i) const;
+    t_ftd* operator[](size_t i) const { return items_.at(i); }
+    t_ftd* at(size_t i) const { return items_.at(i); }
     const_iterator begin() const { return items_.begin(); }
     const_iterator end() const { return items_.end(); }
     void reserve(size_t n) { items_.reserve(n); }
 
     // The schema takes ownership of the descriptor.
-    void push_back(t_ftd* descriptor);
-    void push_back(std::unique_ptr<t_ftd> descriptor) { push_back(descriptor.release()); }
+    void push_back(t_ftd* descriptor) { items_.push_back(descriptor); }
+    void push_back(std::unique_ptr<t_ftd> descriptor) { items_.push_back(std::move(descriptor)); }
     void push_back(const t_ftd& descriptor) { push_back(std::make_unique<t_ftd>(descriptor)); }
     // Deletes every descriptor and empties the list.
-    void clear();
+    void clear() { items_.clear(); }
 
     // Lookups by name ignore case; the first match wins; null entries are skipped.
     bool find_field(const std::wstring& name) const;

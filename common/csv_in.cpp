@@ -24,7 +24,7 @@ void csv_input::open(const std::wstring& path) {
         auto cp = static_cast<uint32_t>(c);
         if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) ok = false;
     }
-    if (ok) file_ = std::fopen(plat::utf8_encode(path).c_str(), "rbe");
+    if (ok) file_.reset(std::fopen(plat::utf8_encode(path).c_str(), "rbe"));
     if (!file_) {
         if (!ok) errno = ENOENT;
         plat::set_last_error_from_errno();
@@ -37,15 +37,14 @@ void csv_input::open(const std::wstring& path) {
 }
 
 void csv_input::close() {
-    if (file_) std::fclose(file_);
-    file_ = nullptr;
+    file_.reset();
     at_end_ = true;
 }
 
 void csv_input::rewind() {
     if (!file_) return;
-    std::clearerr(file_);
-    if (std::fseek(file_, 0, SEEK_SET) != 0) {
+    std::clearerr(file_.get());
+    if (std::fseek(file_.get(), 0, SEEK_SET) != 0) {
         plat::set_last_error_from_errno();
         tk_log(3, "Cannot rewind CSV file: %s", plat::system_error_text(plat::get_last_error()).c_str());
         at_end_ = true;
@@ -65,9 +64,9 @@ bool csv_input::read_record(std::string& out, std::string_view delim) {
     csv_state st = csv_state::field_start;
     for (;;) {
         errno = 0;
-        ssize_t n = ::getline(&line_, &line_cap_, file_);
+        ssize_t n = ::getline(&line_, &line_cap_, file_.get());
         if (n < 0) {
-            if (std::ferror(file_)) {
+            if (std::ferror(file_.get())) {
                 plat::set_last_error_from_errno();
                 tk_log(3, "Reading CSV file failed: %s", plat::system_error_text(plat::get_last_error()).c_str());
                 if (!any) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "unique_file.h"
+
 class csv_input {
 public:
     csv_input() = default;
@@ -28,7 +30,7 @@ public:
     bool at_end() const { return at_end_; }
 
 private:
-    std::FILE* file_ = nullptr;
+    plat::unique_file file_;
     char* line_ = nullptr;  // getline's buffer, grown as needed
     size_t line_cap_ = 0;
     bool at_start_ = true;

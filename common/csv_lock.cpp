@@ -16,21 +16,21 @@
 
 csv_folder_lock::csv_folder_lock(const std::wstring& folder, int wait_ms) {
     const std::string native = plat::utf8_encode(folder.empty() ? std::wstring(L".") : folder);
+    int fd;
     do {
-        fd_ = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
-    if (fd_ < 0) {
+        fd = ::open(native.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    fd_.reset(fd);
+    if (!fd_) {
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Cannot open the folder " + native + ": ", 1);
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
     for (;;) {
-        if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) break;
+        if (::flock(fd_.get(), LOCK_EX | LOCK_NB) == 0) break;
         const int err = errno;
         if (err == EINTR) continue;
         if (err != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) {
-            ::close(fd_);
-            fd_ = -1;
             if (err != EWOULDBLOCK) {
                 errno = err;
                 plat::set_last_error_from_errno();
@@ -43,13 +43,9 @@ csv_folder_lock::csv_folder_lock(const std::wstring& folder, int wait_ms) {
     tk_log(2, "Locked folder %s", native.c_str());
 }
 
-csv_folder_lock::~csv_folder_lock() {
-    if (fd_ >= 0) ::close(fd_);  // closing lets the lock go
-}
-
 bool csv_folder_lock::is_for(const std::wstring& folder) const {
     struct stat held, other;
     const std::string native = plat::utf8_encode(folder.empty() ? std::wstring(L".") : folder);
-    return ::fstat(fd_, &held) == 0 && ::stat(native.c_str(), &other) == 0 && held.st_dev == other.st_dev &&
+    return ::fstat(fd_.get(), &held) == 0 && ::stat(native.c_str(), &other) == 0 && held.st_dev == other.st_dev &&
            held.st_ino == other.st_ino;
 }

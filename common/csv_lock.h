@@ -5,6 +5,8 @@
 #pragma once
 #include <string>
 
+#include "unique_fd.h"
+
 class csv_folder_lock {
 public:
     static constexpr int default_wait_ms = 5000;
@@ -14,7 +16,7 @@ public:
     // tk_exception_ex (level 1) naming it when it cannot be opened.
     explicit csv_folder_lock(const std::wstring& folder, int wait_ms = default_wait_ms);
     // Lets the lock go.
-    ~csv_folder_lock();
+    ~csv_folder_lock() = default;
     csv_folder_lock(const csv_folder_lock&) = delete;
     csv_folder_lock& operator=(const csv_folder_lock&) = delete;
 
@@ -23,5 +25,5 @@ public:
     bool is_for(const std::wstring& folder) const;
 
 private:
-    int fd_ = -1;
+    plat::unique_fd fd_;  // closing it lets the lock go
 };

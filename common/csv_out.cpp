@@ -62,7 +62,7 @@ void csv_flush_open_files() noexcept {
 csv_output::csv_output() = default;
 
 csv_output::~csv_output() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     try {
         close();
     } catch (const tk_exception& e) {
@@ -71,7 +71,7 @@ csv_output::~csv_output() {
 }
 
 void csv_output::open(const std::wstring& path) {
-    if (fd_ >= 0) close();
+    if (fd_) close();
     failed_ = false;
     buf_.clear();
     final_path_.clear();
@@ -85,7 +85,7 @@ void csv_output::open(const std::wstring& path) {
 }
 
 void csv_output::open_partial(const std::wstring& path) {
-    if (fd_ >= 0) close();
+    if (fd_) close();
     failed_ = false;
     buf_.clear();
     final_path_.clear();
@@ -115,14 +115,14 @@ void csv_output::open_native(int flags) {
         tk_log(3, "Cannot open CSV file %s", path_.c_str());
         throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
     }
-    fd_ = fd;
+    fd_.reset(fd);
     register_open(this);
     buf_.reserve(block_size + block_size / 4);
 }
 
 void csv_output::write_all(const char* data, size_t size) {
     while (size > 0) {
-        ssize_t n = ::write(fd_, data, size);
+        ssize_t n = ::write(fd_.get(), data, size);
         if (n < 0) {
             if (errno == EINTR) continue;
             plat::set_last_error_from_errno();
@@ -135,7 +135,7 @@ void csv_output::write_all(const char* data, size_t size) {
 }
 
 void csv_output::flush() {
-    if (fd_ < 0 || buf_.empty()) return;
+    if (!fd_ || buf_.empty()) return;
     if (failed_) {
         buf_.clear();
         return;
@@ -155,11 +155,8 @@ void csv_output::flush() {
 }
 
 void csv_output::close_fd() {
-    int fd = fd_;
-    fd_ = -1;
     register_closed(this);
-    // close() is not retried on EINTR: the descriptor is gone either way.
-    if (::close(fd) != 0) {
+    if (fd_.close() != 0) {
         plat::set_last_error_from_errno();
         failed_ = true;
         throw tk_exception_ex("Error closing CSV file " + path_ + ": ", 1);
@@ -167,12 +164,11 @@ void csv_output::close_fd() {
 }
 
 void csv_output::close() {
-    if (fd_ < 0) return;
+    if (!fd_) return;
     try {
         flush();
     } catch (...) {
-        ::close(fd_);
-        fd_ = -1;
+        fd_.reset();
         register_closed(this);
         throw;
     }

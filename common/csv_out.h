@@ -4,6 +4,8 @@
 #pragma once
 #include <string>
 
+#include "unique_fd.h"
+
 // The ending of a file written under a temporary name until it is whole.
 inline constexpr const char csv_part_suffix[] = ".part";
 
@@ -27,7 +29,7 @@ public:
     void open_partial(const std::wstring& path);
     // The file being written (the part file until complete()).
     const std::string& path() const { return path_; }
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return static_cast<bool>(fd_); }
     // A write failed: the file is incomplete.
     bool failed() const { return failed_; }
 
@@ -52,7 +54,7 @@ private:
     void write_all(const char* data, size_t size);
     void close_fd();
 
-    int fd_ = -1;
+    plat::unique_fd fd_;
     std::string path_;        // native path of the file written
     std::string final_path_;  // the name a part file gets; empty otherwise
     bool failed_ = false;

@@ -5,6 +5,7 @@
 #include "error_handler.h"
 #include "sql_limq.h"
 #include "sql_report.h"
+#include "sql_run.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -12,11 +13,6 @@
 #include "udb_prof.h"
 
 namespace {
-
-struct stmt_close {
-    void operator()(MYSQL_STMT* s) const noexcept { mysql_stmt_close(s); }
-};
-using stmt_ptr = std::unique_ptr<MYSQL_STMT, stmt_close>;
 
 // The dump flags of the section, in their order.
 struct dump_key {
@@ -94,7 +90,7 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         // executed: nothing the text says is done.
         const std::string statement = tk_to_utf8(sql_select_statement(query, true));
         MYSQL* connection = engine.get_connection();
-        stmt_ptr stmt(mysql_stmt_init(connection));
+        sql_stmt_ptr stmt(mysql_stmt_init(connection));
         if (!stmt) {
             reason = mysql_error(connection);
             tk_log(2, "Query check failed: %s", reason.c_str());

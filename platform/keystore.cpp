@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "text.h"
+#include "unique_fd.h"
 #include "utf8.h"
 
 namespace plat {
@@ -23,28 +24,6 @@ constexpr const char* key_file_suffix = ".reg";
 // Serialises read-modify-write within the process; flock on the key's folder
 // does the same between processes.
 std::mutex g_write_mutex;
-
-class unique_fd {
-public:
-    explicit unique_fd(int fd = -1) : fd_(fd) {}
-    ~unique_fd() { reset(); }
-    unique_fd(const unique_fd&) = delete;
-    unique_fd& operator=(const unique_fd&) = delete;
-    int get() const { return fd_; }
-    void reset() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
-    }
-    // Closes and reports the error of close itself.
-    int release_close() {
-        int fd = fd_;
-        fd_ = -1;
-        return fd >= 0 ? ::close(fd) : 0;
-    }
-
-private:
-    int fd_;
-};
 
 uint32_t err() { return errno ? static_cast<uint32_t>(errno) : static_cast<uint32_t>(EIO); }
 
@@ -407,7 +386,7 @@ uint32_t reg_store_key::write_all(const reg_entries& values) const {
     if (::fchmod(fd.get(), 0600) != 0) rc = err();
     if (!rc) rc = write_fully(fd.get(), data);
     if (!rc && ::fsync(fd.get()) != 0) rc = err();
-    if (!rc && fd.release_close() != 0) rc = err();
+    if (!rc && fd.close() != 0) rc = err();
     if (!rc && ::rename(tmpl.c_str(), file_.c_str()) != 0) rc = err();
     if (rc) {
         fd.reset();

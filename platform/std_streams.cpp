@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "unique_fd.h"
+
 namespace plat {
 
 bool open_missing_standard_descriptors() noexcept {
@@ -20,10 +22,9 @@ bool open_missing_standard_descriptors() noexcept {
             ok = false;
             continue;
         }
-        if (got != fd) {
-            if (::dup2(got, fd) < 0) ok = false;
-            ::close(got);
-        }
+        if (got == fd) continue;  // the missing descriptor itself: stays open
+        const unique_fd extra(got);
+        if (::dup2(got, fd) < 0) ok = false;
     }
     return ok;
 }
