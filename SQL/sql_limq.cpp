@@ -223,7 +223,7 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
         case MYSQL_TYPE_INT24:
         case MYSQL_TYPE_LONGLONG:
         case MYSQL_TYPE_YEAR:
-            c.kind = (f.flags & sql_flag_unsigned) ? sql_cell::uint64 : sql_cell::int64;
+            c.kind = (f.flags & UNSIGNED_FLAG) ? sql_cell::uint64 : sql_cell::int64;
             break;
         case MYSQL_TYPE_DOUBLE:
             c.kind = sql_cell::real8;

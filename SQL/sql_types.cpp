@@ -28,7 +28,7 @@ bool sql_is_binary_column(const MYSQL_FIELD& field) {
 uint32_t sql_decimal_precision(const MYSQL_FIELD& field) {
     long precision = static_cast<long>(field.length);
     if (field.decimals > 0) --precision;                  // the decimal point
-    if (!(field.flags & sql_flag_unsigned)) --precision;  // the sign
+    if (!(field.flags & UNSIGNED_FLAG)) --precision;  // the sign
     return precision < 0 ? 0 : static_cast<uint32_t>(precision);
 }
 
@@ -60,7 +60,7 @@ VARTYPE bits_vartype(unsigned long bit_count) {
 }  // namespace
 
 sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
-    const bool is_unsigned = (field.flags & sql_flag_unsigned) != 0;
+    const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
     switch (field.type) {
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
@@ -126,7 +126,7 @@ bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
         return field.decimals >= sql_no_fixed_decimals;
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
-        return (field.flags & sql_flag_zerofill) == 0;
+        return (field.flags & ZEROFILL_FLAG) == 0;
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_DATETIME:
     case MYSQL_TYPE_TIMESTAMP:

@@ -9,12 +9,6 @@
 
 #include "ole_var.h"
 
-// MySQL column flags used here.
-inline constexpr unsigned int sql_flag_not_null = 1;
-inline constexpr unsigned int sql_flag_unsigned = 32;
-inline constexpr unsigned int sql_flag_zerofill = 64;
-inline constexpr unsigned int sql_flag_binary = 128;
-inline constexpr unsigned int sql_flag_auto_increment = 512;
 // The character set number of binary strings and BLOBs.
 inline constexpr unsigned int sql_binary_charset = 63;
 // The decimals of a floating-point column without fixed decimals (31 and up).
