@@ -2,6 +2,27 @@
 
 #include "decimal.h"
 
+namespace {
+
+constexpr sql_integer_type integer_types[] = {
+    {MYSQL_TYPE_TINY, MYSQL_TYPE_TINY, VT_I1, VT_UI1},
+    {MYSQL_TYPE_SHORT, MYSQL_TYPE_SHORT, VT_I2, VT_UI2},
+    {MYSQL_TYPE_LONG, MYSQL_TYPE_LONG, VT_I4, VT_UI4},
+    {MYSQL_TYPE_INT24, MYSQL_TYPE_LONG, VT_I4, VT_I4},
+    {MYSQL_TYPE_LONGLONG, MYSQL_TYPE_LONGLONG, VT_I8, VT_UI8},
+    {MYSQL_TYPE_YEAR, MYSQL_TYPE_SHORT, VT_UI2, VT_UI2},
+};
+
+bool is_signed_vartype(VARTYPE vt) { return vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8; }
+
+}  // namespace
+
+const sql_integer_type* sql_integer_type_of(enum_field_types type) {
+    for (const sql_integer_type& t : integer_types)
+        if (t.type == type) return &t;
+    return nullptr;
+}
+
 bool sql_is_string_type(enum_field_types type) {
     switch (type) {
     case MYSQL_TYPE_VARCHAR:
@@ -61,6 +82,10 @@ VARTYPE bits_vartype(unsigned long bit_count) {
 
 sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
     const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
+    if (const sql_integer_type* integer = sql_integer_type_of(field.type)) {
+        const VARTYPE vt = is_unsigned ? integer->unsigned_vartype : integer->signed_vartype;
+        return make(vt, is_signed_vartype(vt) ? sql_cell_kind::int_signed : sql_cell_kind::int_unsigned);
+    }
     switch (field.type) {
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
@@ -69,20 +94,6 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
         if (sql_decimal_precision(field) > plat::DECIMAL_MAX_SCALE) return make(VT_BSTR, sql_cell_kind::text);
         return with_form(make(VT_DECIMAL, sql_cell_kind::decimal), ole_text_form::decimal,
                          field.decimals <= plat::DECIMAL_MAX_SCALE ? field.decimals : plat::DECIMAL_MAX_SCALE);
-    case MYSQL_TYPE_TINY:
-        return is_unsigned ? make(VT_UI1, sql_cell_kind::int_unsigned)
-                           : make(VT_I1, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_SHORT:
-        return is_unsigned ? make(VT_UI2, sql_cell_kind::int_unsigned)
-                           : make(VT_I2, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_LONG:
-        return is_unsigned ? make(VT_UI4, sql_cell_kind::int_unsigned)
-                           : make(VT_I4, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_INT24:  // 24 bits fit a signed 32-bit value either way
-        return make(VT_I4, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_LONGLONG:
-        return is_unsigned ? make(VT_UI8, sql_cell_kind::int_unsigned)
-                           : make(VT_I8, sql_cell_kind::int_signed);
     case MYSQL_TYPE_FLOAT:
         return make(VT_R4, sql_cell_kind::real4);
     case MYSQL_TYPE_DOUBLE:
@@ -95,8 +106,6 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
     case MYSQL_TYPE_TIMESTAMP:
     case MYSQL_TYPE_DATETIME:
         return with_form(make(VT_DATE, sql_cell_kind::datetime), ole_text_form::datetime, fraction_digits(field));
-    case MYSQL_TYPE_YEAR:
-        return make(VT_UI2, sql_cell_kind::int_unsigned);
     case MYSQL_TYPE_BIT:
         if (field.length <= 1) return make(VT_BOOL, sql_cell_kind::boolean);
         return make(bits_vartype(field.length), sql_cell_kind::bits);
@@ -113,13 +122,8 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
 }
 
 bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
+    if (sql_integer_type_of(field.type)) return true;
     switch (field.type) {
-    case MYSQL_TYPE_TINY:
-    case MYSQL_TYPE_SHORT:
-    case MYSQL_TYPE_LONG:
-    case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_YEAR:
     case MYSQL_TYPE_NULL:
         return true;
     case MYSQL_TYPE_DOUBLE:

@@ -39,6 +39,19 @@ struct sql_column_rule {
     ole_text_form form;
 };
 
+// The integer column types: the buffer the binary protocol fills in the
+// column's own width (YEAR comes as 16 bits), and the value type of a signed
+// and of an unsigned column (24 bits fit a signed 32-bit value either way;
+// YEAR is read unsigned).
+struct sql_integer_type {
+    enum_field_types type;
+    enum_field_types buffer_type;
+    VARTYPE signed_vartype;
+    VARTYPE unsigned_vartype;
+};
+// The entry of an integer column type; null for every other type.
+const sql_integer_type* sql_integer_type_of(enum_field_types type);
+
 // True for the types that carry strings or BLOBs (VAR_STRING, STRING, VARCHAR,
 // the BLOB types, JSON, ENUM, SET, GEOMETRY).
 bool sql_is_string_type(enum_field_types type);
