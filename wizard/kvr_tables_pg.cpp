@@ -258,7 +258,7 @@ void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::do_add_query(const 
 
 template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
 void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::on_add_query() {
-    tk_log(2, "sel_tables_page_ex::on_add_query");
+    tk_log(2, "sel_tables_page::on_add_query");
     std::wstring name;
     std::wstring query;
     for (;;) {
