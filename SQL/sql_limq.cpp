@@ -21,18 +21,6 @@ constexpr size_t large_bytes = 1u << 20;
 // The first server version whose text of a double is its shortest exact text.
 constexpr unsigned long binary_min_version = 50500;
 
-// The buffer type of an integer column: its own width (YEAR comes as 16 bits).
-enum_field_types integer_buffer_type(enum_field_types type) {
-    switch (type) {
-    case MYSQL_TYPE_TINY: return MYSQL_TYPE_TINY;
-    case MYSQL_TYPE_SHORT:
-    case MYSQL_TYPE_YEAR: return MYSQL_TYPE_SHORT;
-    case MYSQL_TYPE_LONG:
-    case MYSQL_TYPE_INT24: return MYSQL_TYPE_LONG;
-    default: return MYSQL_TYPE_LONGLONG;
-    }
-}
-
 // A failed read of the binary stream: the statement's error, or the
 // connection's when the failure was the connection's (a broken stream).
 sql_exception stream_failure(MYSQL_STMT* stmt, MYSQL* connection) {
@@ -216,15 +204,12 @@ bool sql_limited_query::open_binary(const std::string& statement, bool blob_to_t
         binary_column& c = binary_columns_[i];
         c.type = f.type;
         c.decimals = f.decimals;
+        if (const sql_integer_type* integer = sql_integer_type_of(f.type)) {
+            c.kind = (f.flags & UNSIGNED_FLAG) ? sql_cell::uint64 : sql_cell::int64;
+            c.buffer_type = integer->buffer_type;
+            continue;
+        }
         switch (f.type) {
-        case MYSQL_TYPE_TINY:
-        case MYSQL_TYPE_SHORT:
-        case MYSQL_TYPE_LONG:
-        case MYSQL_TYPE_INT24:
-        case MYSQL_TYPE_LONGLONG:
-        case MYSQL_TYPE_YEAR:
-            c.kind = (f.flags & sql_flag_unsigned) ? sql_cell::uint64 : sql_cell::int64;
-            break;
         case MYSQL_TYPE_DOUBLE:
             c.kind = sql_cell::real8;
             break;
@@ -266,7 +251,7 @@ void sql_limited_query::bind_buffers() {
         b.length = &c.length;
         if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
             // The column's own width: the library then copies the value as it is.
-            b.buffer_type = integer_buffer_type(c.type);
+            b.buffer_type = c.buffer_type;
             b.buffer = &c.integer;
             b.is_unsigned = c.kind == sql_cell::uint64;
         } else if (c.kind == sql_cell::real8) {
@@ -284,7 +269,7 @@ void sql_limited_query::bind_buffers() {
 }
 
 int64_t sql_limited_query::signed_integer(const binary_column& c) {
-    switch (integer_buffer_type(c.type)) {
+    switch (c.buffer_type) {
     case MYSQL_TYPE_TINY: return c.int8;
     case MYSQL_TYPE_SHORT: return c.int16;
     case MYSQL_TYPE_LONG: return c.int32;
@@ -293,7 +278,7 @@ int64_t sql_limited_query::signed_integer(const binary_column& c) {
 }
 
 uint64_t sql_limited_query::unsigned_integer(const binary_column& c) {
-    switch (integer_buffer_type(c.type)) {
+    switch (c.buffer_type) {
     case MYSQL_TYPE_TINY: return static_cast<uint8_t>(c.int8);
     case MYSQL_TYPE_SHORT: return static_cast<uint16_t>(c.int16);
     case MYSQL_TYPE_LONG: return static_cast<uint32_t>(c.int32);

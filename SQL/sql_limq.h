@@ -88,6 +88,7 @@ private:
     // One column of the binary stream and the buffers it is read into.
     struct binary_column {
         enum_field_types type = MYSQL_TYPE_NULL;
+        enum_field_types buffer_type = MYSQL_TYPE_NULL;  // integers: the buffer of their own width
         unsigned int decimals = 0;
         sql_cell::kind_t kind = sql_cell::bytes;
         bool temporal = false;

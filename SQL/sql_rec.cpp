@@ -22,7 +22,7 @@ sql_columns sql_describe_columns(const MYSQL_FIELD* fields, unsigned int count, 
         c.rule = sql_column_rule_for(f, blob_to_text);
         if (tk_log_wants(1)) {
             tk_log(1, "field #%d has type %d", static_cast<int>(i), static_cast<int>(f.type));
-            tk_log(1, "BINARY FLAG=%d", (f.flags & sql_flag_binary) ? 1 : 0);
+            tk_log(1, "BINARY FLAG=%d", (f.flags & BINARY_FLAG) ? 1 : 0);
         }
         columns.push_back(std::move(c));
     }

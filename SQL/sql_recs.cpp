@@ -43,7 +43,7 @@ uint32_t sub_kind(const MYSQL_FIELD& f) {
     case MYSQL_TYPE_TIME:
         return 3;
     case MYSQL_TYPE_LONGLONG:
-        return (f.flags & sql_flag_unsigned) ? 2 : 1;
+        return (f.flags & UNSIGNED_FLAG) ? 2 : 1;
     case MYSQL_TYPE_GEOMETRY:
         return 2;
     default:
@@ -98,8 +98,8 @@ void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blo
         sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
         if (f.type == MYSQL_TYPE_GEOMETRY) rule.vartype = VT_BSTR;  // read through ST_AsText
         auto d = std::make_unique<t_ftd>(static_cast<uint32_t>(f.length), name, rule.vartype,
-                                         (f.flags & sql_flag_not_null) != 0,
-                                         (f.flags & sql_flag_auto_increment) != 0, ole_variant(), sub_kind(f),
+                                         (f.flags & NOT_NULL_FLAG) != 0,
+                                         (f.flags & AUTO_INCREMENT_FLAG) != 0, ole_variant(), sub_kind(f),
                                          std::wstring());
         if (d->auto_increment) {
             if (tk_log_wants(1)) tk_wlog(1, L"Got auto_number column: '%s'", name.c_str());

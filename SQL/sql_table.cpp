@@ -44,7 +44,7 @@ bool read_int(const std::wstring& text, size_t& pos, long& value) {
 
 // "prefix(%d)" or "prefix(%d,%d)": how many numbers were read (0 to want).
 int scan_type(const std::wstring& text, const std::wstring& prefix, int want, long& a, long& b) {
-    if (text.compare(0, prefix.size(), prefix) != 0) return 0;
+    if (!text.starts_with(prefix)) return 0;
     size_t pos = prefix.size();
     if (!read_int(text, pos, a)) return 0;
     if (want == 1) return 1;
@@ -52,8 +52,6 @@ int scan_type(const std::wstring& text, const std::wstring& prefix, int want, lo
     ++pos;
     return read_int(text, pos, b) ? 2 : 1;
 }
-
-bool ends_with(const std::wstring& text, const wchar_t* suffix) { return tk_ends_with(text, suffix, true) != 0; }
 
 }  // namespace
 
@@ -123,7 +121,7 @@ void sql_table::refine_columns() {
                 d.precision = static_cast<int32_t>(a);
                 d.scale = static_cast<int32_t>(b);
             }
-        } else if (ends_with(type, L"text") || ends_with(type, L"TEXT")) {
+        } else if (type.ends_with(L"text") || type.ends_with(L"TEXT")) {
             tk_log(2, "Change type from BLOB to TEXT");
             d.vartype = VT_BSTR;
         }

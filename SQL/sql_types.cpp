@@ -1,13 +1,27 @@
 #include "sql_types.h"
 
-#include <charconv>
-#include <cstddef>
-#include <cstring>
-#include <type_traits>
-
 #include "decimal.h"
-#include "tk_log.h"
-#include "utf8.h"
+
+namespace {
+
+constexpr sql_integer_type integer_types[] = {
+    {MYSQL_TYPE_TINY, MYSQL_TYPE_TINY, VT_I1, VT_UI1},
+    {MYSQL_TYPE_SHORT, MYSQL_TYPE_SHORT, VT_I2, VT_UI2},
+    {MYSQL_TYPE_LONG, MYSQL_TYPE_LONG, VT_I4, VT_UI4},
+    {MYSQL_TYPE_INT24, MYSQL_TYPE_LONG, VT_I4, VT_I4},
+    {MYSQL_TYPE_LONGLONG, MYSQL_TYPE_LONGLONG, VT_I8, VT_UI8},
+    {MYSQL_TYPE_YEAR, MYSQL_TYPE_SHORT, VT_UI2, VT_UI2},
+};
+
+bool is_signed_vartype(VARTYPE vt) { return vt == VT_I1 || vt == VT_I2 || vt == VT_I4 || vt == VT_I8; }
+
+}  // namespace
+
+const sql_integer_type* sql_integer_type_of(enum_field_types type) {
+    for (const sql_integer_type& t : integer_types)
+        if (t.type == type) return &t;
+    return nullptr;
+}
 
 bool sql_is_string_type(enum_field_types type) {
     switch (type) {
@@ -35,7 +49,7 @@ bool sql_is_binary_column(const MYSQL_FIELD& field) {
 uint32_t sql_decimal_precision(const MYSQL_FIELD& field) {
     long precision = static_cast<long>(field.length);
     if (field.decimals > 0) --precision;                  // the decimal point
-    if (!(field.flags & sql_flag_unsigned)) --precision;  // the sign
+    if (!(field.flags & UNSIGNED_FLAG)) --precision;  // the sign
     return precision < 0 ? 0 : static_cast<uint32_t>(precision);
 }
 
@@ -67,7 +81,11 @@ VARTYPE bits_vartype(unsigned long bit_count) {
 }  // namespace
 
 sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
-    const bool is_unsigned = (field.flags & sql_flag_unsigned) != 0;
+    const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
+    if (const sql_integer_type* integer = sql_integer_type_of(field.type)) {
+        const VARTYPE vt = is_unsigned ? integer->unsigned_vartype : integer->signed_vartype;
+        return make(vt, is_signed_vartype(vt) ? sql_cell_kind::int_signed : sql_cell_kind::int_unsigned);
+    }
     switch (field.type) {
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
@@ -76,20 +94,6 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
         if (sql_decimal_precision(field) > plat::DECIMAL_MAX_SCALE) return make(VT_BSTR, sql_cell_kind::text);
         return with_form(make(VT_DECIMAL, sql_cell_kind::decimal), ole_text_form::decimal,
                          field.decimals <= plat::DECIMAL_MAX_SCALE ? field.decimals : plat::DECIMAL_MAX_SCALE);
-    case MYSQL_TYPE_TINY:
-        return is_unsigned ? make(VT_UI1, sql_cell_kind::int_unsigned)
-                           : make(VT_I1, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_SHORT:
-        return is_unsigned ? make(VT_UI2, sql_cell_kind::int_unsigned)
-                           : make(VT_I2, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_LONG:
-        return is_unsigned ? make(VT_UI4, sql_cell_kind::int_unsigned)
-                           : make(VT_I4, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_INT24:  // 24 bits fit a signed 32-bit value either way
-        return make(VT_I4, sql_cell_kind::int_signed);
-    case MYSQL_TYPE_LONGLONG:
-        return is_unsigned ? make(VT_UI8, sql_cell_kind::int_unsigned)
-                           : make(VT_I8, sql_cell_kind::int_signed);
     case MYSQL_TYPE_FLOAT:
         return make(VT_R4, sql_cell_kind::real4);
     case MYSQL_TYPE_DOUBLE:
@@ -102,8 +106,6 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
     case MYSQL_TYPE_TIMESTAMP:
     case MYSQL_TYPE_DATETIME:
         return with_form(make(VT_DATE, sql_cell_kind::datetime), ole_text_form::datetime, fraction_digits(field));
-    case MYSQL_TYPE_YEAR:
-        return make(VT_UI2, sql_cell_kind::int_unsigned);
     case MYSQL_TYPE_BIT:
         if (field.length <= 1) return make(VT_BOOL, sql_cell_kind::boolean);
         return make(bits_vartype(field.length), sql_cell_kind::bits);
@@ -119,424 +121,16 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
     return make(VT_BSTR, sql_cell_kind::text);
 }
 
-namespace {
-
-bool digits(const char*& p, const char* end, unsigned count, uint32_t& out) {
-    out = 0;
-    for (unsigned i = 0; i < count; ++i, ++p) {
-        if (p == end || *p < '0' || *p > '9') return false;
-        out = out * 10 + static_cast<uint32_t>(*p - '0');
-    }
-    return true;
-}
-
-bool expect(const char*& p, const char* end, char c) {
-    if (p == end || *p != c) return false;
-    ++p;
-    return true;
-}
-
-// ".ffffff" (1 to 6 digits) or nothing.
-bool fraction(const char*& p, const char* end, ole_date& d) {
-    if (p == end) return true;
-    if (*p != '.') return false;
-    ++p;
-    uint32_t us = 0;
-    unsigned n = 0;
-    for (; p != end && n < 6; ++p, ++n) {
-        if (*p < '0' || *p > '9') return false;
-        us = us * 10 + static_cast<uint32_t>(*p - '0');
-    }
-    if (n == 0 || p != end) return false;
-    for (; n < 6; ++n) us *= 10;
-    d.microseconds = us;
-    d.time.milliseconds = static_cast<uint16_t>(us / 1000);
-    return true;
-}
-
-bool date_part(const char*& p, const char* end, ole_date& d) {
-    uint32_t y, m, day;
-    if (!digits(p, end, 4, y) || !expect(p, end, '-') || !digits(p, end, 2, m) ||
-        !expect(p, end, '-') || !digits(p, end, 2, day))
-        return false;
-    d.time.year = static_cast<uint16_t>(y);
-    d.time.month = static_cast<uint16_t>(m);
-    d.time.day = static_cast<uint16_t>(day);
-    return true;
-}
-
-bool clock_part(const char*& p, const char* end, ole_date& d, bool long_hours) {
-    uint32_t h = 0, mi, s;
-    if (long_hours) {
-        unsigned n = 0;
-        for (; p != end && *p >= '0' && *p <= '9' && n < 4; ++p, ++n)
-            h = h * 10 + static_cast<uint32_t>(*p - '0');
-        if (n == 0) return false;
-    } else if (!digits(p, end, 2, h)) {
-        return false;
-    }
-    if (!expect(p, end, ':') || !digits(p, end, 2, mi) || !expect(p, end, ':') ||
-        !digits(p, end, 2, s))
-        return false;
-    d.time.hour = static_cast<uint16_t>(h);
-    d.time.minute = static_cast<uint16_t>(mi);
-    d.time.second = static_cast<uint16_t>(s);
-    return fraction(p, end, d);
-}
-
-// n digits at p, which the caller has checked to be there.
-bool fixed_digits(const char* p, unsigned n, uint32_t& out) {
-    uint32_t v = 0;
-    for (unsigned i = 0; i < n; ++i) {
-        const unsigned digit = static_cast<unsigned char>(p[i]) - unsigned('0');
-        if (digit > 9) return false;
-        v = v * 10 + digit;
-    }
-    out = v;
-    return true;
-}
-
-// "YYYY-MM-DD" at p (10 bytes there).
-bool fixed_date(const char* p, ole_date& d) {
-    uint32_t y, m, day;
-    if (p[4] != '-' || p[7] != '-' || !fixed_digits(p, 4, y) || !fixed_digits(p + 5, 2, m) ||
-        !fixed_digits(p + 8, 2, day))
-        return false;
-    d.time.year = static_cast<uint16_t>(y);
-    d.time.month = static_cast<uint16_t>(m);
-    d.time.day = static_cast<uint16_t>(day);
-    return true;
-}
-
-// The server's fixed text forms; false for anything else.
-bool parse_temporal(sql_cell_kind kind, const char* p, const char* end, ole_date& d) {
-    // The usual lengths by position, the same rules as the readers below.
-    const ptrdiff_t n = end - p;
-    if (kind == sql_cell_kind::date && n == 10) {
-        d.kind = ole_date::date_only;
-        return fixed_date(p, d);
-    }
-    if (kind == sql_cell_kind::datetime && n >= 19 && p[10] == ' ' && p[13] == ':' && p[16] == ':') {
-        d.kind = ole_date::date_time;
-        uint32_t h, mi, sec;
-        if (!fixed_date(p, d) || !fixed_digits(p + 11, 2, h) || !fixed_digits(p + 14, 2, mi) ||
-            !fixed_digits(p + 17, 2, sec))
-            return false;
-        d.time.hour = static_cast<uint16_t>(h);
-        d.time.minute = static_cast<uint16_t>(mi);
-        d.time.second = static_cast<uint16_t>(sec);
-        const char* f = p + 19;
-        return fraction(f, end, d);
-    }
-    switch (kind) {
-    case sql_cell_kind::date:
-        d.kind = ole_date::date_only;
-        return date_part(p, end, d) && p == end;
-    case sql_cell_kind::datetime:
-        d.kind = ole_date::date_time;
-        return date_part(p, end, d) && expect(p, end, ' ') && clock_part(p, end, d, false);
-    case sql_cell_kind::time:
-        d.kind = ole_date::time_only;
-        if (p != end && *p == '-') {
-            d.negative = true;
-            ++p;
-        }
-        return clock_part(p, end, d, true);
-    default:
-        return false;
-    }
-}
-
-// The whole cell as from_chars reads a T.
-template <class T>
-bool parse_whole(const char* cell, unsigned long length, T& out) {
-    const char* end = cell + length;
-    auto r = std::from_chars(cell, end, out);
-    return r.ec == std::errc() && r.ptr == end;
-}
-
-template <class T>
-bool parse_int(const char* cell, unsigned long length, T& out) {
-    // Up to 18 digits (and a minus for signed types) cannot overflow: read
-    // them directly; anything else as from_chars reads it.
-    const bool neg = std::is_signed_v<T> && length > 0 && cell[0] == '-';
-    const unsigned long digits = length - (neg ? 1 : 0);
-    if (digits > 0 && digits <= 18) {
-        uint64_t v = 0;
-        const char* p = cell + (neg ? 1 : 0);
-        unsigned long i = 0;
-        for (; i < digits; ++i) {
-            const unsigned d = static_cast<unsigned char>(p[i]) - unsigned('0');
-            if (d > 9) break;
-            v = v * 10 + d;
-        }
-        if (i == digits) {
-            out = neg ? static_cast<T>(0 - v) : static_cast<T>(v);
-            return true;
-        }
-    }
-    return parse_whole(cell, length, out);
-}
-
-bool set_signed(ole_variant& out, VARTYPE vt, int64_t v) {
-    switch (vt) {
-    case VT_I1:
-        if (v < INT8_MIN || v > INT8_MAX) return false;
-        out.set_i1(static_cast<int8_t>(v));
-        return true;
-    case VT_I2:
-        if (v < INT16_MIN || v > INT16_MAX) return false;
-        out.set_i2(static_cast<int16_t>(v));
-        return true;
-    case VT_I4:
-        if (v < INT32_MIN || v > INT32_MAX) return false;
-        out.set_i4(static_cast<int32_t>(v));
-        return true;
-    case VT_I8:
-        out.set_i8(v);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool set_unsigned(ole_variant& out, VARTYPE vt, uint64_t v) {
-    switch (vt) {
-    case VT_UI1:
-        if (v > UINT8_MAX) return false;
-        out.set_ui1(static_cast<uint8_t>(v));
-        return true;
-    case VT_UI2:
-        if (v > UINT16_MAX) return false;
-        out.set_ui2(static_cast<uint16_t>(v));
-        return true;
-    case VT_UI4:
-        if (v > UINT32_MAX) return false;
-        out.set_ui4(static_cast<uint32_t>(v));
-        return true;
-    case VT_UI8:
-        out.set_ui8(v);
-        return true;
-    default:
-        return false;
-    }
-}
-
-// "0x" (any case) followed by hex digits only: the text form of bytes.
-bool reads_as_hex(std::string_view s) {
-    if (s.size() < 2 || s[0] != '0' || (s[1] != 'x' && s[1] != 'X')) return false;
-    for (size_t i = 2; i < s.size(); ++i) {
-        const char c = s[i];
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
-    }
-    return true;
-}
-
-void set_text(ole_variant& out, const char* cell, unsigned long length) {
-    out.attach_string(std::string_view(cell, length));
-}
-
-}  // namespace
-
-void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned long length,
-                       ole_variant& out) {
-    if (!cell) {
-        out.clear();
-        return;
-    }
-    switch (rule.kind) {
-    case sql_cell_kind::text:
-        set_text(out, cell, length);
-        return;
-    case sql_cell_kind::bytes:
-        out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
-        return;
-    case sql_cell_kind::bytes_or_text: {
-        const std::string_view bytes(cell, length);
-        if (std::memchr(cell, 0, length) == nullptr && !reads_as_hex(bytes) && plat::utf8_valid(bytes))
-            set_text(out, cell, length);
-        else
-            out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
-        return;
-    }
-    case sql_cell_kind::boolean:
-        out.set_bool(length > 0 && cell[0] != 0);
-        return;
-    case sql_cell_kind::bits: {
-        uint64_t v = 0;
-        for (unsigned long i = 0; i < length; ++i)
-            v = (v << 8) | static_cast<unsigned char>(cell[i]);
-        if (set_unsigned(out, rule.vartype, v)) return;
-        out.set_ui8(v);
-        return;
-    }
-    case sql_cell_kind::int_signed: {
-        int64_t v = 0;
-        if (parse_int(cell, length, v) && set_signed(out, rule.vartype, v)) return;
-        break;
-    }
-    case sql_cell_kind::int_unsigned: {
-        uint64_t v = 0;
-        if (parse_int(cell, length, v) && set_unsigned(out, rule.vartype, v)) return;
-        break;
-    }
-    case sql_cell_kind::real4: {
-        float v = 0;
-        if (parse_whole(cell, length, v)) {
-            out.set_r4(v);
-            return;
-        }
-        break;
-    }
-    case sql_cell_kind::real8: {
-        double v = 0;
-        if (parse_whole(cell, length, v)) {
-            out.set_r8(v);
-            return;
-        }
-        break;
-    }
-    case sql_cell_kind::decimal: {
-        plat::decimal d;
-        bool inexact = false;
-        if (SUCCEEDED(plat::dec_from_text(std::string_view(cell, length), d, &inexact)) &&
-            !inexact) {
-            out.set_decimal(d);
-            return;
-        }
-        // Beyond the 96-bit decimal (DECIMAL(65,30) and the like): the exact
-        // digits as the server sent them.
-        set_text(out, cell, length);
-        return;
-    }
-    case sql_cell_kind::date:
-    case sql_cell_kind::time:
-    case sql_cell_kind::datetime: {
-        ole_date d;
-        if (parse_temporal(rule.kind, cell, cell + length, d) && d.is_valid() && !d.negative &&
-            d.time.hour < 24) {
-            out.set_date(d);
-            return;
-        }
-        // What a date value cannot hold (a day that does not exist, a time
-        // span that is negative or of 24 hours or more): the server's text,
-        // so that nothing is lost.
-        set_text(out, cell, length);
-        return;
-    }
-    }
-    // Text the fast readers did not take: the general parser.
-    out.assign_from_string(std::string_view(cell, length), rule.vartype);
-}
-
-namespace {
-
-// What the text reader makes of sql_temporal_text of t; false when that
-// text would not be read as a date (a field wider than its digits).
-bool date_of_time(sql_cell_kind kind, const MYSQL_TIME& t, unsigned int decimals, ole_date& d) {
-    if (t.minute > 99 || t.second > 99) return false;
-    switch (kind) {
-    case sql_cell_kind::date:
-    case sql_cell_kind::datetime:
-        if (t.year > 9999 || t.month > 99 || t.day > 99) return false;
-        d.time.year = static_cast<uint16_t>(t.year);
-        d.time.month = static_cast<uint16_t>(t.month);
-        d.time.day = static_cast<uint16_t>(t.day);
-        if (kind == sql_cell_kind::date) {
-            d.kind = ole_date::date_only;
-            return true;
-        }
-        if (t.hour > 99) return false;
-        d.kind = ole_date::date_time;
-        break;
-    case sql_cell_kind::time:
-        if (t.hour > 9999) return false;
-        d.kind = ole_date::time_only;
-        d.negative = t.neg != 0;
-        break;
-    default:
-        return false;
-    }
-    d.time.hour = static_cast<uint16_t>(t.hour);
-    d.time.minute = static_cast<uint16_t>(t.minute);
-    d.time.second = static_cast<uint16_t>(t.second);
-    if (decimals > 0) {
-        uint32_t scale = 1;
-        for (unsigned int i = decimals < 6 ? decimals : 6; i < 6; ++i) scale *= 10;
-        const uint32_t us = static_cast<uint32_t>(t.second_part % 1000000) / scale * scale;
-        d.microseconds = us;
-        d.time.milliseconds = static_cast<uint16_t>(us / 1000);
-    }
-    return true;
-}
-
-}  // namespace
-
-void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out) {
-    switch (cell.kind) {
-    case sql_cell::null:
-        out.clear();
-        return;
-    case sql_cell::bytes:
-        sql_cell_to_value(rule, cell.data ? cell.data : "", cell.length, out);
-        return;
-    // A number the text rules would read at once: set directly.
-    case sql_cell::int64:
-        if (rule.kind == sql_cell_kind::int_signed && set_signed(out, rule.vartype, cell.i)) return;
-        if (rule.kind == sql_cell_kind::int_unsigned && cell.i >= 0 &&
-            set_unsigned(out, rule.vartype, static_cast<uint64_t>(cell.i)))
-            return;
-        break;
-    case sql_cell::uint64:
-        if (rule.kind == sql_cell_kind::int_unsigned && set_unsigned(out, rule.vartype, cell.u)) return;
-        if (rule.kind == sql_cell_kind::int_signed && cell.u <= static_cast<uint64_t>(INT64_MAX) &&
-            set_signed(out, rule.vartype, static_cast<int64_t>(cell.u)))
-            return;
-        break;
-    case sql_cell::real8:
-        if (rule.kind == sql_cell_kind::real8) {
-            out.set_r8(cell.d);
-            return;
-        }
-        break;
-    case sql_cell::temporal: {
-        // The fields that reading the text would give, and the same checks.
-        ole_date d;
-        if (date_of_time(rule.kind, *cell.time, cell.decimals, d) && d.is_valid() && !d.negative &&
-            d.time.hour < 24) {
-            out.set_date(d);
-            return;
-        }
-        char text[48];
-        const size_t n = sql_temporal_text(cell.time_type, cell.decimals, *cell.time, text);
-        sql_cell_to_value(rule, text, static_cast<unsigned long>(n), out);
-        return;
-    }
-    }
-    // Anything else: the number's text, read by the text rules.
-    char buf[40];
-    std::to_chars_result r{};
-    if (cell.kind == sql_cell::int64) r = std::to_chars(buf, buf + sizeof buf, cell.i);
-    else if (cell.kind == sql_cell::uint64) r = std::to_chars(buf, buf + sizeof buf, cell.u);
-    else r = std::to_chars(buf, buf + sizeof buf, cell.d);
-    sql_cell_to_value(rule, buf, static_cast<unsigned long>(r.ptr - buf), out);
-}
-
 bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
+    if (sql_integer_type_of(field.type)) return true;
     switch (field.type) {
-    case MYSQL_TYPE_TINY:
-    case MYSQL_TYPE_SHORT:
-    case MYSQL_TYPE_LONG:
-    case MYSQL_TYPE_INT24:
-    case MYSQL_TYPE_LONGLONG:
-    case MYSQL_TYPE_YEAR:
     case MYSQL_TYPE_NULL:
         return true;
     case MYSQL_TYPE_DOUBLE:
         return field.decimals >= sql_no_fixed_decimals;
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
-        return (field.flags & sql_flag_zerofill) == 0;
+        return (field.flags & ZEROFILL_FLAG) == 0;
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_DATETIME:
     case MYSQL_TYPE_TIMESTAMP:
@@ -547,70 +141,4 @@ bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
     default:
         return sql_is_string_type(field.type);
     }
-}
-
-namespace {
-
-char* put_digits(char* o, unsigned v, int width) {
-    char buf[12];
-    int n = 0;
-    do {
-        buf[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    for (int i = n; i < width; ++i) *o++ = '0';
-    while (n) *o++ = buf[--n];
-    return o;
-}
-
-}  // namespace
-
-size_t sql_temporal_text(enum_field_types type, unsigned int decimals, const MYSQL_TIME& t, char* out) {
-    char* o = out;
-    const bool with_date = type != MYSQL_TYPE_TIME;
-    if (with_date) {
-        o = put_digits(o, t.year, 4);
-        *o++ = '-';
-        o = put_digits(o, t.month, 2);
-        *o++ = '-';
-        o = put_digits(o, t.day, 2);
-        if (type == MYSQL_TYPE_DATE) return static_cast<size_t>(o - out);
-        *o++ = ' ';
-    } else if (t.neg) {
-        *o++ = '-';
-    }
-    // A TIME's days are in its hours already (up to 838).
-    o = put_digits(o, t.hour, 2);
-    *o++ = ':';
-    o = put_digits(o, t.minute, 2);
-    *o++ = ':';
-    o = put_digits(o, t.second, 2);
-    if (decimals > 0) {
-        if (decimals > 6) decimals = 6;
-        unsigned long fraction = t.second_part % 1000000;
-        for (unsigned i = decimals; i < 6; ++i) fraction /= 10;
-        *o++ = '.';
-        o = put_digits(o, static_cast<unsigned>(fraction), static_cast<int>(decimals));
-    }
-    return static_cast<size_t>(o - out);
-}
-
-ole_variant get_variant(VARTYPE vartype, std::string_view text) {
-    if (tk_log_wants(1)) tk_log(1, "get_variant(char)");
-    if (vartype == VT_BOOL && text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x20) {
-        ole_variant v;
-        v.set_bool(text[0] != 0);
-        return v;
-    }
-    return ole_variant::from_string(text, vartype);
-}
-
-ole_variant get_variant(VARTYPE vartype, const std::wstring& text) {
-    if (tk_log_wants(1)) tk_log(1, "get_variant(wchar_t)");
-    if (vartype == VT_BOOL && text.size() == 1 && text[0] < 0x20) {
-        ole_variant v;
-        v.set_bool(text[0] != 0);
-        return v;
-    }
-    return ole_variant::from_wstring(text, vartype);
 }

@@ -9,12 +9,6 @@
 
 #include "ole_var.h"
 
-// MySQL column flags used here.
-inline constexpr unsigned int sql_flag_not_null = 1;
-inline constexpr unsigned int sql_flag_unsigned = 32;
-inline constexpr unsigned int sql_flag_zerofill = 64;
-inline constexpr unsigned int sql_flag_binary = 128;
-inline constexpr unsigned int sql_flag_auto_increment = 512;
 // The character set number of binary strings and BLOBs.
 inline constexpr unsigned int sql_binary_charset = 63;
 // The decimals of a floating-point column without fixed decimals (31 and up).
@@ -44,6 +38,19 @@ struct sql_column_rule {
     // column's type (dates, times, decimals with the column's digits).
     ole_text_form form;
 };
+
+// The integer column types: the buffer the binary protocol fills in the
+// column's own width (YEAR comes as 16 bits), and the value type of a signed
+// and of an unsigned column (24 bits fit a signed 32-bit value either way;
+// YEAR is read unsigned).
+struct sql_integer_type {
+    enum_field_types type;
+    enum_field_types buffer_type;
+    VARTYPE signed_vartype;
+    VARTYPE unsigned_vartype;
+};
+// The entry of an integer column type; null for every other type.
+const sql_integer_type* sql_integer_type_of(enum_field_types type);
 
 // True for the types that carry strings or BLOBs (VAR_STRING, STRING, VARCHAR,
 // the BLOB types, JSON, ENUM, SET, GEOMETRY).

@@ -12,11 +12,6 @@ bool same_name(std::wstring_view a, std::wstring_view b, bool case_sensitive) {
     return case_sensitive ? a == b : plat::equal_nocase(a, b);
 }
 
-bool starts_with(std::wstring_view s, std::wstring_view p) { return !p.empty() && s.substr(0, p.size()) == p; }
-bool ends_with(std::wstring_view s, std::wstring_view p) {
-    return !p.empty() && s.size() >= p.size() && s.substr(s.size() - p.size()) == p;
-}
-
 struct pair_rule {
     std::wstring pattern;
     std::wstring quoted;  // target with prefix and suffix
@@ -27,11 +22,11 @@ pair_rule make_rule(const std::wstring& source, const std::wstring& target, cons
                     const std::wstring& suffix) {
     pair_rule r;
     r.pattern = source;
-    r.quoted = (starts_with(target, prefix) ? std::wstring() : prefix) + target +
-               (ends_with(target, suffix) ? std::wstring() : suffix);
+    r.quoted = (target.starts_with(prefix) ? std::wstring() : prefix) + target +
+               (target.ends_with(suffix) ? std::wstring() : suffix);
     std::wstring_view bare = target;
-    if (starts_with(bare, prefix)) bare.remove_prefix(prefix.size());
-    if (ends_with(bare, suffix)) bare.remove_suffix(suffix.size());
+    if (bare.starts_with(prefix)) bare.remove_prefix(prefix.size());
+    if (bare.ends_with(suffix)) bare.remove_suffix(suffix.size());
     r.bare = std::wstring(bare);
     if (tk_log_wants(1)) tk_wlog(1, L"Testing pair ('%s','%s')", r.pattern.c_str(), r.quoted.c_str());
     return r;

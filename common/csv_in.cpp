@@ -7,6 +7,7 @@
 
 #include "csv_format.h"
 #include "csv_parse.h"
+#include "csv_path.h"
 #include "last_error.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -19,16 +20,13 @@ csv_input::~csv_input() {
 
 void csv_input::open(const std::wstring& path) {
     close();
-    bool ok = !path.empty();
-    for (wchar_t c : path) {
-        auto cp = static_cast<uint32_t>(c);
-        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) ok = false;
-    }
-    if (ok) file_.reset(std::fopen(plat::utf8_encode(path).c_str(), "rbe"));
+    std::string native;
+    const bool ok = csv_native_path(path, native);
+    if (ok) file_.reset(std::fopen(native.c_str(), "rbe"));
     if (!file_) {
         if (!ok) errno = ENOENT;
         plat::set_last_error_from_errno();
-        throw tk_exception_ex(ok ? "Error opening CSV file " + plat::utf8_encode(path) + ": "
+        throw tk_exception_ex(ok ? "Error opening CSV file " + native + ": "
                                  : std::string("Error opening CSV file: "),
                               1);
     }

@@ -8,23 +8,13 @@
 #include <mutex>
 #include <set>
 
+#include "csv_path.h"
 #include "last_error.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "utf8.h"
 
 namespace {
-
-// Native path, or false when the path holds a character no file name can hold.
-bool native_path(const std::wstring& path, std::string& out) {
-    if (path.empty()) return false;
-    for (wchar_t c : path) {
-        auto cp = static_cast<uint32_t>(c);
-        if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    }
-    out = plat::utf8_encode(path);
-    return true;
-}
 
 // Every open output, so that a process that must end at once can still write
 // out what its files hold.
@@ -76,7 +66,7 @@ void csv_output::open(const std::wstring& path) {
     buf_.clear();
     final_path_.clear();
     path_.clear();
-    if (!native_path(path, path_)) {
+    if (!csv_native_path(path, path_)) {
         errno = ENOENT;
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Error opening CSV file: ", 1);
@@ -90,7 +80,7 @@ void csv_output::open_partial(const std::wstring& path) {
     buf_.clear();
     final_path_.clear();
     path_.clear();
-    if (!native_path(path, final_path_)) {
+    if (!csv_native_path(path, final_path_)) {
         errno = ENOENT;
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Error opening CSV file: ", 1);

@@ -39,7 +39,7 @@ bool ends_with_csv(const std::string& name) {
 bool ends_with_csv_part(const std::string& name) {
     constexpr size_t part_len = sizeof csv_part_suffix - 1;
     if (name.size() < part_len + csv_extension_len) return false;
-    if (name.compare(name.size() - part_len, part_len, csv_part_suffix) != 0) return false;
+    if (!name.ends_with(csv_part_suffix)) return false;
     return ends_with_csv(name.substr(0, name.size() - part_len));
 }
 

@@ -156,14 +156,18 @@ void kellvar_converter::operator()() {
             error_handler::instance()->clear_context();
             progress.table_count = 0;
             progress.tables_done = 0;
-        } catch (const tk_final_exception&) {
-            tk_log(2, "The conversion ends at the user's request");
-            note_stopped();
-        } catch (const tk_exception& e) {
-            report_run_failure(e);
-        } catch (const std::exception& e) {
-            report_run_failure(e);
+        } catch (const std::exception&) {
+            // Reported while the run's scope is still open.
+            report_caught();
         }
+    } catch (...) {
+        report_caught();
+    }
+}
+
+void kellvar_converter::report_caught() {
+    try {
+        throw;
     } catch (const tk_final_exception&) {
         tk_log(2, "The conversion ends at the user's request");
         note_stopped();

@@ -138,6 +138,9 @@ private:
     // Reports a failure that ends the run; throws nothing.
     void report_run_failure(const tk_exception& e) noexcept;
     void report_run_failure(const std::exception& e) noexcept;
+    // Reports the exception being handled (a stop request is no failure);
+    // called only from a catch block.
+    void report_caught();
     // Takes the destination folder's lock unless this converter holds it.
     void lock_destination();
     // The run ends early: notes what it did not convert.

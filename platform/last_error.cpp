@@ -24,7 +24,7 @@ std::string system_error_text(uint32_t code) {
     const char* text = strerror_r(static_cast<int>(code), buf, sizeof buf);  // GNU form
     if (!text) return {};
     std::string s(text);
-    if (s.rfind("Unknown error", 0) == 0) return {};
+    if (s.starts_with("Unknown error")) return {};
     return s;
 }
 

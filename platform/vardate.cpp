@@ -100,7 +100,7 @@ int month_of(const std::wstring& w) {
     if (w.size() < 3) return 0;
     for (int i = 0; i < 12; ++i) {
         std::wstring n = names[i];
-        if (w.size() <= n.size() && n.compare(0, w.size(), w) == 0) return i + 1;
+        if (n.starts_with(w)) return i + 1;
         if (w == L"sept" && i == 8) return 9;
     }
     return 0;
@@ -112,7 +112,7 @@ bool is_weekday(const std::wstring& w) {
     if (w.size() < 3) return false;
     for (auto* n : names) {
         std::wstring s = n;
-        if (w.size() <= s.size() && s.compare(0, w.size(), w) == 0) return true;
+        if (s.starts_with(w)) return true;
     }
     return false;
 }

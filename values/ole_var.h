@@ -205,6 +205,10 @@ private:
     void hex_parse_text(std::basic_string_view<Ch> text, VARTYPE type);
     void hex_parse_narrow(std::string_view text, VARTYPE type);
     void hex_parse_wide(std::wstring_view text, VARTYPE type);
+    // Parts of change_type.
+    void change_from_64(VARTYPE new_type);
+    void change_to_64(VARTYPE new_type);
+    void change_to_small_integer(VARTYPE new_type);
     void to_binary_image();
     void binary_to_bstr();
 

@@ -10,6 +10,7 @@
 #include "g_seam.h"
 #include "kvr_busy.h"
 #include "kvr_conv.h"
+#include "kvr_query_dlg.h"
 #include "tk_log.h"
 
 int tables_find_pair(const std::vector<sel_tables_page::name_query>& pairs, const std::wstring& name) {
@@ -209,6 +210,102 @@ bool sel_tables_page::store_selection(bool ask) {
     }
     return true;
 }
+
+// Queries held beside the two lists.
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::sel_tables_page_ex(const std::wstring& prompt, bool b_reorder,
+                                                                         QWidget* parent)
+    : sel_tables_page(prompt, b_reorder, parent) {
+    on_click(idc_tables_add_query, [this] { on_add_query(); });
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::select_names(const std::vector<name_query>& pairs) {
+    for (const name_query& pair : pairs) {
+        if (!pair.second.empty()) {
+            const QString name = gui_qstr(pair.first);
+            if (available_list()->find_string_exact(name) < 0 && selected_list()->find_string_exact(name) < 0) {
+                selected_list()->set_marked(selected_list()->add_string(name), true);
+                m_selected_queries.push_back(pair);
+            }
+        } else {
+            if (tk_log_wants(2)) tk_wlog(2, L"Processing '%s'", pair.first.c_str());
+            int index = find_available(pair.first);
+            if (index >= 0) add_item(index);
+        }
+    }
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+bool sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::is_query(const std::wstring& name) const {
+    return tables_find_pair(m_selected_queries, name) >= 0 || tables_find_pair(m_available_queries, name) >= 0;
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::on_unselected(const std::wstring& name) {
+    int index = tables_find_pair(m_selected_queries, name);
+    if (index < 0) return;
+    m_available_queries.push_back(m_selected_queries[index]);
+    m_selected_queries.erase(m_selected_queries.begin() + index);
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::do_add_query(const std::wstring& name) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sel_tables_page_ex::do_add_query(%s)", name.c_str());
+    if (tables_find_pair(m_selected_queries, name) >= 0) return;
+    int index = tables_find_pair(m_available_queries, name);
+    if (index < 0) return;
+    const name_query pair = m_available_queries[index];
+    if (tk_log_wants(2)) tk_wlog(2, L"Adding pair: '%s','%s'", pair.first.c_str(), pair.second.c_str());
+    m_selected_queries.push_back(pair);
+    m_available_queries.erase(m_available_queries.begin() + index);
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::on_add_query() {
+    tk_log(2, "sel_tables_page::on_add_query");
+    std::wstring name;
+    std::wstring query;
+    for (;;) {
+        set_query_dlg<TConverter, IDH_QUERY> dlg(name, query, window());
+        if (dlg.run() != idc_query_ok) return;
+        name = dlg.name();
+        query = dlg.query();
+        if (selected_list()->find_string_exact(gui_qstr(name)) < 0) {
+            selected_list()->set_marked(selected_list()->add_string(gui_qstr(name)), true);
+            m_selected_queries.emplace_back(name, query);
+            return;
+        }
+        wizard_shell::message(L"Duplicate table name. Try again.");
+    }
+}
+
+template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
+void sel_tables_page_ex<TConverter, IDH_QUERY, IDH_MAPPING>::on_edit_query() {
+    tk_log(2, "sel_tables_page_ex::on_edit_query");
+    const int row = selected_list()->currentRow();
+    QString text;
+    if (row < 0 || !selected_list()->get_text(row, text)) {
+        tk_log(1, "Nothing is selected!");
+        return;
+    }
+    const std::wstring name = gui_wstr(text);
+    const int index = tables_find_pair(m_selected_queries, name);
+    if (index < 0) {
+        tk_log(1, "It's not a query, show type mapping");
+        on_table_double_click(name);
+        return;
+    }
+    set_query_dlg<TConverter, IDH_QUERY> dlg(m_selected_queries[index].first, m_selected_queries[index].second,
+                                             window());
+    if (dlg.run() != idc_query_ok) return;
+    m_selected_queries[index] = name_query(dlg.name(), dlg.query());
+    selected_list()->delete_string(row);
+    selected_list()->set_marked(selected_list()->add_string(gui_qstr(dlg.name())), true);
+}
+
+template class sel_tables_page_ex<kellvar_converter, 1025, 1025>;
 
 // The program's page.
 

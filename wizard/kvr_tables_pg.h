@@ -85,100 +85,31 @@ private:
 // Name of a query in a list of pairs; -1 when it is not there.
 int tables_find_pair(const std::vector<sel_tables_page::name_query>& pairs, const std::wstring& name);
 
-// Queries held as (name, query) pairs beside the two lists.
+// Queries held as (name, query) pairs beside the two lists. Its members are
+// defined (and the program's page instantiated) in kvr_tables_pg.cpp.
 template <class TConverter, uint32_t IDH_QUERY, uint32_t IDH_MAPPING>
 class sel_tables_page_ex : public sel_tables_page {
 public:
-    sel_tables_page_ex(const std::wstring& prompt, bool b_reorder, QWidget* parent = nullptr)
-        : sel_tables_page(prompt, b_reorder, parent) {
-        on_click(idc_tables_add_query, [this] { on_add_query(); });
-    }
+    sel_tables_page_ex(const std::wstring& prompt, bool b_reorder, QWidget* parent = nullptr);
 
     // Queries not yet in either list join the selected list; tables are
     // moved from the available list when they are there.
-    void select_names(const std::vector<name_query>& pairs) override {
-        for (const name_query& pair : pairs) {
-            if (!pair.second.empty()) {
-                const QString name = gui_qstr(pair.first);
-                if (available_list()->find_string_exact(name) < 0 && selected_list()->find_string_exact(name) < 0) {
-                    selected_list()->set_marked(selected_list()->add_string(name), true);
-                    m_selected_queries.push_back(pair);
-                }
-            } else {
-                if (tk_log_wants(2)) tk_wlog(2, L"Processing '%s'", pair.first.c_str());
-                int index = find_available(pair.first);
-                if (index >= 0) add_item(index);
-            }
-        }
-    }
+    void select_names(const std::vector<name_query>& pairs) override;
 
-    bool is_query(const std::wstring& name) const override {
-        return tables_find_pair(m_selected_queries, name) >= 0 || tables_find_pair(m_available_queries, name) >= 0;
-    }
+    bool is_query(const std::wstring& name) const override;
 
     void on_selected(const std::wstring& name) override { do_add_query(name); }
 
-    void on_unselected(const std::wstring& name) override {
-        int index = tables_find_pair(m_selected_queries, name);
-        if (index < 0) return;
-        m_available_queries.push_back(m_selected_queries[index]);
-        m_selected_queries.erase(m_selected_queries.begin() + index);
-    }
+    void on_unselected(const std::wstring& name) override;
 
-    void do_add_query(const std::wstring& name) {
-        if (tk_log_wants(2)) tk_wlog(2, L"sel_tables_page_ex::do_add_query(%s)", name.c_str());
-        if (tables_find_pair(m_selected_queries, name) >= 0) return;
-        int index = tables_find_pair(m_available_queries, name);
-        if (index < 0) return;
-        const name_query pair = m_available_queries[index];
-        if (tk_log_wants(2)) tk_wlog(2, L"Adding pair: '%s','%s'", pair.first.c_str(), pair.second.c_str());
-        m_selected_queries.push_back(pair);
-        m_available_queries.erase(m_available_queries.begin() + index);
-    }
+    void do_add_query(const std::wstring& name);
 
     // "&Add Query": the dialog until it is cancelled or gives a name that
     // the selected list does not hold (in any case).
-    void on_add_query() {
-        tk_log(2, "sel_tables_page::on_add_query");
-        std::wstring name;
-        std::wstring query;
-        for (;;) {
-            set_query_dlg<TConverter, IDH_QUERY> dlg(name, query, window());
-            if (dlg.run() != idc_query_ok) return;
-            name = dlg.name();
-            query = dlg.query();
-            if (selected_list()->find_string_exact(gui_qstr(name)) < 0) {
-                selected_list()->set_marked(selected_list()->add_string(gui_qstr(name)), true);
-                m_selected_queries.emplace_back(name, query);
-                return;
-            }
-            wizard_shell::message(L"Duplicate table name. Try again.");
-        }
-    }
+    void on_add_query();
 
     // A double-click on a selected query opens it in the dialog.
-    void on_edit_query() {
-        tk_log(2, "sel_tables_page_ex::on_edit_query");
-        const int row = selected_list()->currentRow();
-        QString text;
-        if (row < 0 || !selected_list()->get_text(row, text)) {
-            tk_log(1, "Nothing is selected!");
-            return;
-        }
-        const std::wstring name = gui_wstr(text);
-        const int index = tables_find_pair(m_selected_queries, name);
-        if (index < 0) {
-            tk_log(1, "It's not a query, show type mapping");
-            on_table_double_click(name);
-            return;
-        }
-        set_query_dlg<TConverter, IDH_QUERY> dlg(m_selected_queries[index].first, m_selected_queries[index].second,
-                                                 window());
-        if (dlg.run() != idc_query_ok) return;
-        m_selected_queries[index] = name_query(dlg.name(), dlg.query());
-        selected_list()->delete_string(row);
-        selected_list()->set_marked(selected_list()->add_string(gui_qstr(dlg.name())), true);
-    }
+    void on_edit_query();
 
     std::vector<name_query>& selected_queries() { return m_selected_queries; }
     std::vector<name_query>& available_queries() { return m_available_queries; }
@@ -191,6 +122,7 @@ protected:
 };
 
 class kellvar_converter;
+extern template class sel_tables_page_ex<kellvar_converter, 1025, 1025>;
 
 class kvr_sel_tables_page : public sel_tables_page_ex<kellvar_converter, 1025, 1025> {
 public:

@@ -213,13 +213,13 @@ MYSQL_FIELD field_of(enum_field_types type, unsigned flags = 0, unsigned decimal
 
 TEST(BinaryColumns, FitsOnlyWhereTheTextIsExact) {
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONG)));
-    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONGLONG, sql_flag_unsigned | sql_flag_zerofill)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONGLONG, UNSIGNED_FLAG | ZEROFILL_FLAG)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_YEAR)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 31)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 2)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, 0, 31)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, 0, 2)));
-    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, sql_flag_zerofill, 2)));
+    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, ZEROFILL_FLAG, 2)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DATETIME, 0, 6)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DATETIME, 0, 39)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_BLOB)));

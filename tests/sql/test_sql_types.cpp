@@ -48,8 +48,8 @@ std::vector<uint8_t> bytes_of(const ole_variant& v) {
     return std::vector<uint8_t>(v.binary_data(), v.binary_data() + v.binary_size());
 }
 
-constexpr unsigned B = sql_flag_binary;
-constexpr unsigned U = sql_flag_unsigned;
+constexpr unsigned B = BINARY_FLAG;
+constexpr unsigned U = UNSIGNED_FLAG;
 
 // --- Which value type each column gets -------------------------------------
 

@@ -1,0 +1,255 @@
+#include "ole_var.h"
+
+#include <cmath>
+#include <cstring>
+#include <type_traits>
+
+#include "numbers.h"
+#include "ole_var_help.h"
+#include "real_text.h"
+#include "tk_log.h"
+#include "utf8.h"
+
+namespace {
+
+// The two upper-case hex digits of every byte value.
+struct hex_pairs {
+    char t[512];
+    constexpr hex_pairs() : t() {
+        for (int b = 0; b < 256; ++b) {
+            t[2 * b] = hex_upper[b >> 4];
+            t[2 * b + 1] = hex_upper[b & 0x0F];
+        }
+    }
+};
+constexpr hex_pairs byte_hex;
+
+void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
+    size_t at = out.size();
+    out.resize(at + 2 + 2 * static_cast<size_t>(n));
+    char* o = out.data() + at;
+    *o++ = '0';
+    *o++ = 'x';
+    for (uint32_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+}
+
+// Decimal digits of an integer in its own width (32-bit values take the
+// cheaper 32-bit arithmetic).
+template <class T>
+void append_integer(std::string& out, T v) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    using U = std::make_unsigned_t<T>;
+    // 32-bit arithmetic for the narrower types.
+    using W = std::conditional_t<(sizeof(T) <= 4), uint32_t, uint64_t>;
+    const bool neg = v < 0;
+    W u = neg ? static_cast<W>(0 - static_cast<U>(v)) : static_cast<W>(static_cast<U>(v));
+    if constexpr (sizeof(T) <= 4) u &= static_cast<W>(static_cast<U>(~U(0)));
+    char buf[24];
+    char* const end = buf + sizeof buf;
+    char* p = end;
+    // Two digits at a time, from the last.
+    while (u >= 100) {
+        const unsigned i = static_cast<unsigned>(u % 100) * 2;
+        u /= 100;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    }
+    if (u >= 10) {
+        const unsigned i = static_cast<unsigned>(u) * 2;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    } else {
+        *--p = static_cast<char>('0' + u);
+    }
+    if (neg) *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Text forms
+
+void ole_variant::append_utf8_text(std::string& out) const {
+    switch (var_.vt) {
+    case VT_BYTE_ARRAY:
+    case VT_BLOB:
+    case VT_BLOB_OBJECT: {
+        if (var_.parray.dims != 1) return;
+        uint32_t n = var_.parray.size();
+        if (n == 0) return;
+        if (n > binary_text_cap) n = binary_text_cap;
+        append_hex(out, var_.parray.data.data(), n);
+        return;
+    }
+    case VT_DATE:
+        date_.append_text(out, 6, false);
+        return;
+    case VT_CY:
+        plat::cy_append_text(out, var_.cyVal);
+        return;
+    case VT_DECIMAL:
+        plat::dec_append_text(out, var_.decVal);
+        return;
+    case VT_BSTR: {
+        if (utf8_held_) {
+            out.append(utf8_.data(), utf8_text_);
+            return;
+        }
+        std::wstring_view s = var_.bstrVal;
+        size_t z = s.find(L'\0');
+        if (z != std::wstring_view::npos) s = s.substr(0, z);
+        plat::utf8_encode_append(out, s);
+        return;
+    }
+    case VT_BOOL:
+        if (ms_bool_mode()) out += var_.boolVal ? "-1" : "0";
+        else out += var_.boolVal ? '1' : '0';
+        return;
+    case VT_R8:
+        if (std::isnan(var_.dblVal)) {
+            if (tk_log_wants(3)) tk_log(3, "Got NaN, replace it with 0");
+            out += '0';
+        } else {
+            plat::append_double(out, var_.dblVal);
+        }
+        return;
+    case VT_R4: plat::append_float(out, var_.fltVal); return;
+    case VT_I2: append_integer(out, var_.iVal); return;
+    case VT_I1: append_integer(out, var_.cVal); return;
+    case VT_I4: append_integer(out, var_.lVal); return;
+    case VT_INT: append_integer(out, var_.intVal); return;
+    case VT_UI1: append_integer(out, var_.bVal); return;
+    case VT_UI2: append_integer(out, var_.uiVal); return;
+    case VT_UI4: append_integer(out, var_.ulVal); return;
+    case VT_UINT: append_integer(out, var_.uintVal); return;
+    case VT_I8: append_integer(out, i8_); return;
+    case VT_UI8: append_integer(out, ui8_); return;
+    default:
+        return;
+    }
+}
+
+namespace {
+
+// Fraction of a second to that many digits (0 to 6).
+void append_fraction(std::string& out, uint32_t microseconds, unsigned digits) {
+    if (digits == 0) return;
+    if (digits > 6) digits = 6;
+    uint32_t f = microseconds % 1000000;
+    for (unsigned i = digits; i < 6; ++i) f /= 10;
+    char buf[8];
+    for (unsigned i = digits; i > 0; --i) {
+        buf[i - 1] = static_cast<char>('0' + f % 10);
+        f /= 10;
+    }
+    out += '.';
+    out.append(buf, digits);
+}
+
+void append_padded(std::string& out, unsigned v, unsigned width) {
+    char buf[12];
+    unsigned n = 0;
+    do {
+        buf[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    if (width > n) out.append(width - n, '0');
+    while (n) out += buf[--n];
+}
+
+void append_server_date(std::string& out, const ole_date& d) {
+    append_padded(out, d.time.year, 4);
+    out += '-';
+    append_padded(out, d.time.month, 2);
+    out += '-';
+    append_padded(out, d.time.day, 2);
+}
+
+void append_server_clock(std::string& out, const ole_date& d, unsigned digits) {
+    append_padded(out, d.time.hour, 2);
+    out += ':';
+    append_padded(out, d.time.minute, 2);
+    out += ':';
+    append_padded(out, d.time.second, 2);
+    append_fraction(out, d.microseconds, digits);
+}
+
+}  // namespace
+
+void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
+    switch (var_.vt) {
+    case VT_BSTR:
+        if (utf8_held_) {
+            out.append(utf8_);
+            return;
+        }
+        plat::utf8_encode_append(out, var_.bstrVal);
+        return;
+    case VT_DATE:
+        switch (form.kind) {
+        case ole_text_form::date:
+            append_server_date(out, date_);
+            return;
+        case ole_text_form::datetime:
+            append_server_date(out, date_);
+            out += ' ';
+            append_server_clock(out, date_, form.digits);
+            return;
+        case ole_text_form::time:
+            if (date_.negative) out += '-';
+            append_server_clock(out, date_, form.digits);
+            return;
+        default:
+            break;
+        }
+        break;
+    case VT_DECIMAL:
+        if (form.kind == ole_text_form::decimal) {
+            // The exact digits, then the column's scale in full.
+            const size_t start = out.size();
+            plat::dec_append_text(out, var_.decVal);
+            const size_t point = out.find('.', start);
+            const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
+            if (have < form.digits) {
+                if (point == std::string::npos) out += '.';
+                out.append(form.digits - have, '0');
+            }
+            return;
+        }
+        break;
+    default:
+        break;
+    }
+    append_utf8_text(out);
+}
+
+std::string ole_variant::to_string() const {
+    if (tk_log_wants(1)) tk_log(1, "ole_variant::to_string (vt=%08X)", static_cast<unsigned>(var_.vt));
+    std::string s;
+    append_utf8_text(s);
+    return s;
+}
+
+void ole_variant::append_wtext(std::wstring& out) const {
+    if (var_.vt == VT_BSTR) {
+        ensure_wide();
+        std::wstring_view s = var_.bstrVal;
+        size_t z = s.find(L'\0');
+        out.append(z == std::wstring_view::npos ? s : s.substr(0, z));
+        return;
+    }
+    std::string t;
+    append_utf8_text(t);
+    plat::utf8_decode_append(out, t);
+}
+
+std::wstring ole_variant::to_wstring() const {
+    if (tk_log_wants(1)) tk_log(1, "ole_variant::to_wstring (vt=%08X)", static_cast<unsigned>(var_.vt));
+    std::wstring w;
+    append_wtext(w);
+    return w;
+}
