@@ -1,6 +1,6 @@
-// The wizard's way of reporting a caught exception (the console program links
-// its own). Dialogs are shown on the GUI thread; a worker waits for the answer.
-#include "error_handler.h"
+// The wizard's way of reporting a caught exception. Dialogs are shown on the
+// GUI thread; a worker waits for the answer.
+#include "g_err_hand.h"
 
 #include <algorithm>
 
@@ -24,7 +24,7 @@ QWidget* caller_owner() { return gui_on_gui_thread() ? QApplication::activeWindo
 
 }  // namespace
 
-void error_handler::handle(const tk_exception& e, bool no_abort) {
+void gui_error_handler::handle(const tk_exception& e, bool no_abort) {
     tk_log(2, "error_handler::handle");
     if (e.level() == 2) {
         tk_log(3, "Internal error:\n%s", e.what());

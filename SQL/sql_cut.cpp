@@ -54,7 +54,7 @@ sql_call_cut::scope::~scope() {
     t_current = m_previous;
 }
 
-int sql_call_cut::io_wait(my_socket socket, my_bool is_read, int timeout_ms) {
+int sql_call_cut::io_wait(int socket, char is_read, int timeout_ms) {
     pollfd p{static_cast<int>(socket), static_cast<short>(is_read ? POLLIN : POLLOUT), 0};
     sql_call_cut* current = t_current;
     if (current) current->note_socket(static_cast<int>(socket));

@@ -3,8 +3,6 @@
 #pragma once
 #include <mutex>
 
-#include <mysql.h>
-
 class sql_call_cut {
 public:
     // socket: the socket of the open connection the call uses; -1 when the
@@ -31,8 +29,9 @@ public:
     };
 
     // The client library's wait for a socket (installed by the engine): a
-    // plain poll, cut in short steps on a thread that holds a scope.
-    static int io_wait(my_socket socket, my_bool is_read, int timeout_ms);
+    // plain poll, cut in short steps on a thread that holds a scope. The
+    // types are the library's my_socket and my_bool.
+    static int io_wait(int socket, char is_read, int timeout_ms);
 
 private:
     void note_socket(int socket);

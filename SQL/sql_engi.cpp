@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <charconv>
 #include <iterator>
-#include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include <errmsg.h>
+#include <mysql.h>
 #include <mysqld_error.h>
-#include <stdexcept>
 
 #include "sql_cut.h"
 #include "sql_db.h"
@@ -59,42 +59,32 @@ void raise_session_timeout(MYSQL* connection, const std::string& variable, unsig
 // The engine's connection is the one every MySQL failure is read from.
 sql_exception::sql_exception() : sql_exception(tk_singleton<sql_engine>::instance()->get_connection()) {}
 
-sql_engine::sql_engine() {
-    std::memset(&mysql_, 0, sizeof mysql_);
-    initialize();
-}
+sql_engine::sql_engine() { initialize(); }
 
 sql_engine::~sql_engine() {
     tk_log(2, "sql_engine::dtor");
     if (connected_) {
         try {
-            sql_execute(&mysql_, std::string_view("SET FOREIGN_KEY_CHECKS = 1"));
+            sql_execute(connection_.get(), std::string_view("SET FOREIGN_KEY_CHECKS = 1"));
         } catch (const tk_exception& e) {
             tk_log(2, "Cannot turn ON foreign key check: %s", e.what());
         }
     }
-    close_connection();
+    // The connection closes with its owner.
     tk_log(2, "sql_engine::dtor - END");
-}
-
-void sql_engine::close_connection() {
-    // Also frees the options of a client object that never connected.
-    mysql_close(&mysql_);
-    std::memset(&mysql_, 0, sizeof mysql_);
-    connected_ = false;
 }
 
 void sql_engine::initialize() {
     tk_log(1, "sql_engine::initialize");
-    mysql_init(&mysql_);
+    MYSQL* mysql = connection_.get();
     tk_log(1, "sql_engine::initialize - 1");
-    mysql_options(&mysql_, MYSQL_READ_DEFAULT_GROUP, option_group);
+    if (mysql_options(mysql, MYSQL_READ_DEFAULT_GROUP, option_group) != 0) throw sql_exception(mysql);
     tk_log(1, "sql_engine::initialize - 2");
     unsigned int timeout = connect_timeout;
-    mysql_options(&mysql_, MYSQL_OPT_CONNECT_TIMEOUT, &timeout);
+    if (mysql_options(mysql, MYSQL_OPT_CONNECT_TIMEOUT, &timeout) != 0) throw sql_exception(mysql);
     // A connect that waits for the server can be cut from another thread.
     int (*wait)(my_socket, my_bool, int) = &sql_call_cut::io_wait;
-    mysql_optionsv(&mysql_, MARIADB_OPT_IO_WAIT, wait);
+    if (mysql_optionsv(mysql, MARIADB_OPT_IO_WAIT, wait) != 0) throw sql_exception(mysql);
     tk_log(1, "sql_engine::initialize - END");
 }
 
@@ -124,23 +114,24 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
            password.empty() ? "" : "*****", static_cast<int>(port));
     if (connected_) {
         tk_log(2, "Connection was established already - disconnecting first...");
-        close_connection();
+        connected_ = false;
+        connection_.reset();
         initialize();
     }
     tk_log(3, "Connecting to MySQL server...");
-    if (!mysql_real_connect(&mysql_, host.c_str(), user.c_str(), password.c_str(), nullptr,
+    if (!mysql_real_connect(connection_.get(), host.c_str(), user.c_str(), password.c_str(), nullptr,
                             static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS | CLIENT_FOUND_ROWS)) {
         // This client library reports a refused TCP connection with the socket
         // error's number; the system knows it by the TCP one.
         const bool tcp = !host.empty() && host != "localhost";
-        if (tcp && mysql_errno(&mysql_) == CR_CONNECTION_ERROR)
-            throw sql_exception(std::string(mysql_error(&mysql_)), CR_CONN_HOST_ERROR);
-        throw sql_exception(&mysql_);
+        if (tcp && mysql_errno(connection_.get()) == CR_CONNECTION_ERROR)
+            throw sql_exception(std::string(mysql_error(connection_.get())), CR_CONN_HOST_ERROR);
+        throw sql_exception(connection_.get());
     }
     connected_ = true;
     setup_session();
 
-    const char* info = mysql_get_server_info(&mysql_);
+    const char* info = mysql_get_server_info(connection_.get());
     if (!info || !*info) return;
     tk_log(2, "Got MySQL server version: %s", info);
     uint32_t version = 0;
@@ -153,7 +144,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
     if (server_version_ == 0x40100 && !password.empty()) throw sql_auth_not_supported_exception();
 
     try {
-        sql_execute(&mysql_, std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
+        sql_execute(connection_.get(), std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
     } catch (const tk_exception& e) {
         tk_log(2, "Cannot turn off foreign key check: %s", e.what());
     }
@@ -161,19 +152,19 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
 
 void sql_engine::setup_session() {
     tk_log(2, "Setting UTF-8 collation...");
-    if (mysql_set_character_set(&mysql_, "utf8mb4") != 0) {
+    if (mysql_set_character_set(connection_.get(), "utf8mb4") != 0) {
         tk_log(3, "Failed to set UTF-8 collation");
-        tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(&mysql_));
+        tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection_.get()));
         // Servers without utf8mb4 still speak the 3-byte form.
-        if (mysql_set_character_set(&mysql_, "utf8") != 0)
-            tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(&mysql_));
+        if (mysql_set_character_set(connection_.get(), "utf8") != 0)
+            tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection_.get()));
     }
 
     set_session_sql_mode();
-    raise_session_timeout(&mysql_, "wait_timeout", session_wait_timeout);
+    raise_session_timeout(connection_.get(), "wait_timeout", session_wait_timeout);
     // A streamed result holds the server until the client has read it: a slow
     // reader (a long table, a dialog waiting for the user) must not be cut off.
-    raise_session_timeout(&mysql_, "net_write_timeout", session_net_write_timeout);
+    raise_session_timeout(connection_.get(), "net_write_timeout", session_net_write_timeout);
 }
 
 std::string sql_engine::session_sql_mode(std::string_view server_mode) {
@@ -204,18 +195,18 @@ void sql_engine::set_session_sql_mode() {
     try {
         std::string server_mode;
         {
-            sql_result_ptr result = sql_open_stream(&mysql_, std::string_view("SELECT @@SESSION.sql_mode"));
+            sql_result_ptr result = sql_open_stream(connection_.get(), std::string_view("SELECT @@SESSION.sql_mode"));
             if (!result) throw sql_exception(std::string("No result for sql_mode"), CR_UNKNOWN_ERROR);
-            if (MYSQL_ROW row = sql_fetch_row(&mysql_, result.get())) {
-                const unsigned long* lengths = mysql_fetch_lengths(result.get());
+            if (MYSQL_ROW row = sql_fetch_row(connection_.get(), result.get())) {
+                const unsigned long* lengths = sql_fetch_lengths(result.get());
                 if (row[0]) server_mode.assign(row[0], lengths[0]);
-                while (sql_fetch_row(&mysql_, result.get())) {
+                while (sql_fetch_row(connection_.get(), result.get())) {
                 }
             }
         }
         const std::string mode = session_sql_mode(server_mode);
         tk_log(2, "sql_mode: server '%s', session '%s'", server_mode.c_str(), mode.c_str());
-        sql_execute(&mysql_, "SET SESSION sql_mode = '" + mode + "'");
+        sql_execute(connection_.get(), "SET SESSION sql_mode = '" + mode + "'");
     } catch (const tk_exception& e) {
         tk_log(3, "Failed to set sql_mode");
         tk_log(2, "Cannot set sql_mode: %s", e.what());
@@ -257,7 +248,7 @@ std::unique_ptr<udb_database> sql_engine::create_db(const std::wstring& name) {
         throw tk_exception(L"Invalid character set name: " + character_set, 1);
     const std::wstring statement = L"CREATE DATABASE " + get_safe_name(name) + L" character set " + character_set;
     if (tk_log_wants(2)) tk_wlog(2, L"Run SQL-query: %s", statement.c_str());
-    sql_execute(&mysql_, statement);
+    sql_execute(connection_.get(), statement);
     return open_db(name, 2, std::wstring());
 }
 
@@ -265,33 +256,33 @@ std::unique_ptr<udb_database> sql_engine::open_db(const std::wstring& name, uint
                                                   const std::wstring& /*text*/) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_engine::open_db (%s)", name.c_str());
     if (tk_log_wants(3)) tk_wlog(3, L"Opening MySQL database '%s'", name.c_str());
-    if (mysql_select_db(&mysql_, tk_to_utf8(name).c_str()) != 0) throw sql_exception(&mysql_);
+    if (mysql_select_db(connection_.get(), tk_to_utf8(name).c_str()) != 0) throw sql_exception(connection_.get());
     if (!s_database_factory) throw tk_exception(std::string("MySQL database objects are not available"), 2);
-    return s_database_factory(name, &mysql_, mode);
+    return s_database_factory(name, connection_.get(), mode);
 }
 
 bool sql_engine::is_db_exist(const std::wstring& name) {
     if (tk_log_wants(1)) tk_wlog(1, L"sql_engine::is_db_exist(%s)", name.c_str());
-    const int result = mysql_select_db(&mysql_, tk_to_utf8(name).c_str());
+    const int result = mysql_select_db(connection_.get(), tk_to_utf8(name).c_str());
     tk_log(1, "n_result=%d", result);
     if (result == 0) return true;
-    const unsigned int number = mysql_errno(&mysql_);
+    const unsigned int number = mysql_errno(connection_.get());
     if (number == ER_BAD_DB_ERROR || number == ER_DBACCESS_DENIED_ERROR || number == ER_WRONG_DB_NAME)
         return false;
-    throw sql_exception(&mysql_);
+    throw sql_exception(connection_.get());
 }
 
 void sql_engine::db_delete(const std::wstring& name) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_engine::db_delete(%s)", name.c_str());
     if (tk_log_wants(3)) tk_wlog(3, L"Deleting MySQL database '%s'", name.c_str());
     try {
-        sql_execute(&mysql_, std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
+        sql_execute(connection_.get(), std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
     } catch (const tk_exception& e) {
         tk_log(2, "Cannot turn off foreign key check: %s", e.what());
     }
-    sql_execute(&mysql_, L"DROP DATABASE " + get_safe_name(name));
+    sql_execute(connection_.get(), L"DROP DATABASE " + get_safe_name(name));
     try {
-        sql_execute(&mysql_, std::string_view("SET FOREIGN_KEY_CHECKS = 1"));
+        sql_execute(connection_.get(), std::string_view("SET FOREIGN_KEY_CHECKS = 1"));
     } catch (const tk_exception& e) {
         tk_log(2, "Cannot turn on foreign key check: %s", e.what());
     }
@@ -318,11 +309,11 @@ std::vector<std::wstring> sql_engine::get_contents() {
     tk_log(2, "sql_engine::get_contents");
     std::vector<std::wstring> names;
     try {
-        sql_result_ptr result = sql_open_stream(&mysql_, std::string_view("SHOW DATABASES"));
+        sql_result_ptr result = sql_open_stream(connection_.get(), std::string_view("SHOW DATABASES"));
         if (!result) return names;
         if (mysql_num_fields(result.get()) < 1) return names;
-        while (MYSQL_ROW row = sql_fetch_row(&mysql_, result.get())) {
-            const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        while (MYSQL_ROW row = sql_fetch_row(connection_.get(), result.get())) {
+            const unsigned long* lengths = sql_fetch_lengths(result.get());
             if (!row[0]) continue;
             names.push_back(tk_from_utf8(std::string(row[0], lengths[0])));
             if (tk_log_wants(2)) tk_wlog(2, L"Got database (1): %s", names.back().c_str());
@@ -338,19 +329,20 @@ uint32_t sql_engine::get_max_allowed_packet() {
     tk_log(1, "sql_engine::get_max_allowed_packet");
     if (max_allowed_packet_ != 0) return max_allowed_packet_;
     if (!connected_) return 0;
-    sql_result_ptr result = sql_open_stream(&mysql_, std::string_view("SHOW VARIABLES LIKE 'max_allowed_packet'"));
+    sql_result_ptr result =
+        sql_open_stream(connection_.get(), std::string_view("SHOW VARIABLES LIKE 'max_allowed_packet'"));
     if (!result) throw sql_exception(std::string("No result for max_allowed_packet"), CR_UNKNOWN_ERROR);
     if (mysql_num_fields(result.get()) < 2) throw std::out_of_range("invalid vector subscript");
     uint32_t value = 0;
-    if (MYSQL_ROW row = sql_fetch_row(&mysql_, result.get())) {
-        const unsigned long* lengths = mysql_fetch_lengths(result.get());
+    if (MYSQL_ROW row = sql_fetch_row(connection_.get(), result.get())) {
+        const unsigned long* lengths = sql_fetch_lengths(result.get());
         if (row[1]) {
             uint64_t v = 0;
             auto r = std::from_chars(row[1], row[1] + lengths[1], v);
             if (r.ec == std::errc()) value = v > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(v);
         }
         // The rest of the stream is read and dropped when the result is freed.
-        while (sql_fetch_row(&mysql_, result.get())) {
+        while (sql_fetch_row(connection_.get(), result.get())) {
         }
     }
     max_allowed_packet_ = value;

@@ -6,8 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include <mysql.h>
-
+#include "sql_conn.h"
 #include "tk_singl.h"
 #include "udb_db.h"
 #include "udb_engine.h"
@@ -34,7 +33,8 @@ public:
     sql_engine(const sql_engine&) = delete;
     sql_engine& operator=(const sql_engine&) = delete;
 
-    // Initialises the client object and sets its options.
+    // Sets the client object's options; throws sql_exception when the client
+    // library refuses one.
     void initialize();
     // Opens the connection (closing an open one first) and sets the session up:
     // utf8mb4, the SQL mode of session_sql_mode, long wait and write
@@ -90,8 +90,11 @@ public:
     std::unique_ptr<udb_validator> create_tn_validator(const std::vector<std::wstring>& names1,
                                                        const std::vector<std::wstring>& names2) const;
     bool is_connected() const { return connected_; }
-    // The connection; valid for the engine's life.
-    MYSQL* get_connection() { return &mysql_; }
+    // The connection; valid until the next connect.
+    MYSQL* get_connection() { return connection_.get(); }
+    // The socket of the open connection (-1 when none), for a stop request
+    // that cuts the connection from another thread.
+    int get_socket() const { return connection_.socket(); }
 
     // Reads "major.minor.patch" (text after the patch ignored; a leading
     // "5.5.5-" compatibility prefix skipped) into major<<16 | minor<<8 | patch.
@@ -111,11 +114,10 @@ public:
 private:
     void setup_session();
     void set_session_sql_mode();
-    void close_connection();
 
     bool connected_ = false;
     bool blob_to_text_ = false;
     uint32_t server_version_ = 0;
     uint32_t max_allowed_packet_ = 0;
-    MYSQL mysql_;
+    sql_connection connection_;
 };

@@ -381,6 +381,7 @@ size_t sql_limited_query::store_to(sql_page* page) {
     size_t total = 0;
     while (page->count < sql_page::max_rows && total < sql_page::max_bytes) {
         MYSQL_ROW row = nullptr;
+        const unsigned long* lengths = nullptr;
         size_t row_bytes = 0;
         bool got = false;
         try {
@@ -389,6 +390,7 @@ size_t sql_limited_query::store_to(sql_page* page) {
             } else {
                 row = sql_fetch_row(connection_, result_.get());
                 got = row != nullptr;
+                if (got) lengths = sql_fetch_lengths(result_.get());
             }
         } catch (...) {
             // The stream is broken: nothing more comes from it. The whole
@@ -407,7 +409,6 @@ size_t sql_limited_query::store_to(sql_page* page) {
             close();
             break;
         }
-        const unsigned long* lengths = binary_ ? nullptr : mysql_fetch_lengths(result_.get());
         if (!binary_)
             for (size_t i = 0; i < columns_.size(); ++i) row_bytes += lengths[i];
         const size_t slot = page->count;

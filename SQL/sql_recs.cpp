@@ -23,7 +23,7 @@ uint64_t scalar_u64(MYSQL* connection, const std::wstring& statement) {
     if (!result || mysql_num_fields(result.get()) < 1) throw std::out_of_range("invalid vector subscript");
     uint64_t value = 0;
     if (MYSQL_ROW row = sql_fetch_row(connection, result.get())) {
-        const unsigned long* lengths = mysql_fetch_lengths(result.get());
+        const unsigned long* lengths = sql_fetch_lengths(result.get());
         if (row[0]) {
             auto r = std::from_chars(row[0], row[0] + lengths[0], value);
             if (r.ec != std::errc()) value = 0;
@@ -318,7 +318,7 @@ void sql_tmp_recordset::fill_cache() {
             result_.reset();  // read to its end: the connection is free again
             break;
         }
-        const unsigned long* lengths = mysql_fetch_lengths(result_.get());
+        const unsigned long* lengths = sql_fetch_lengths(result_.get());
         if (count_ < records_.size())
             records_[count_]->assign_row(columns_, lengths, row);
         else

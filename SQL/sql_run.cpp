@@ -1,5 +1,7 @@
 #include "sql_run.h"
 
+#include <errmsg.h>
+
 #include "sql_excep.h"
 #include "tk_utils.h"
 
@@ -61,4 +63,10 @@ MYSQL_ROW sql_fetch_row(MYSQL* connection, MYSQL_RES* result) {
     MYSQL_ROW row = mysql_fetch_row(result);
     if (!row && mysql_errno(connection) != 0) throw sql_exception(connection);
     return row;
+}
+
+const unsigned long* sql_fetch_lengths(MYSQL_RES* result) {
+    const unsigned long* lengths = mysql_fetch_lengths(result);
+    if (!lengths) throw sql_exception(std::string("No column lengths for the current row"), CR_UNKNOWN_ERROR);
+    return lengths;
 }

@@ -50,5 +50,9 @@ sql_result_ptr sql_take_stream(MYSQL* connection);
 // sql_exception instead of looking like a normal end.
 MYSQL_ROW sql_fetch_row(MYSQL* connection, MYSQL_RES* result);
 
+// The byte lengths of the columns of the row last fetched from the result;
+// throws sql_exception when the client library has none.
+const unsigned long* sql_fetch_lengths(MYSQL_RES* result);
+
 // Frees any further results of the last statement (multi-result answers).
 void sql_drop_more_results(MYSQL* connection);

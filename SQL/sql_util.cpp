@@ -5,6 +5,8 @@
 #include <cmath>
 #include <limits>
 
+#include <mysql.h>
+
 #include "numbers.h"
 #include "real_text.h"
 #include "ole_date.h"

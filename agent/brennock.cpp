@@ -6,7 +6,6 @@
 #include "con_exit.h"
 #include "con_handler.h"
 #include "con_options.h"
-#include "error_handler.h"
 #include "kvr_conv.h"
 #include "std_streams.h"
 #include "tk_log.h"
@@ -42,7 +41,7 @@ int main(int argc, char** argv, char** /*envp*/) {
     tk_logger logger(nullptr, false, 3, false);
     // A log file that cannot be written is told once; the run goes on.
     logger.on_failure = console_report_problem;
-    error_handler handler;
+    console_error_handler handler;
     int code = -1;
     try {
         try {

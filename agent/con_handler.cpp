@@ -6,7 +6,6 @@
 #include <string>
 
 #include "csv_out.h"
-#include "error_handler.h"
 #include "tk_escape.h"
 #include "tk_log.h"
 
@@ -42,8 +41,7 @@ void console_report_problem(const std::string& text) {
     ++g_reported;
 }
 
-// The console ignores no_abort: there is no dialog to abort from.
-void error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
+void console_error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
     tk_log(2, "error_handler::handle");
     if (e.level() == 2) {
         tk_log(3, "Internal error:\n%s", e.what());

@@ -1,8 +1,17 @@
-// The console's reporter of caught exceptions (error_handler::handle is
-// defined in con_handler.cpp).
+// The console's reporter of caught exceptions.
 #pragma once
 #include <cstdint>
 #include <string>
+
+#include "error_handler.h"
+
+// Reports on the standard output; level 1 and 2 end the process with -1.
+class console_error_handler : public error_handler {
+public:
+    console_error_handler() = default;
+    // The console ignores no_abort: there is no dialog to abort from.
+    void handle(const tk_exception& e, bool no_abort) override;
+};
 
 // How many level-0 reports handle() made and returned from; main uses it
 // so that a run with reported errors does not end with exit code 0.

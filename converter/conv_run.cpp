@@ -119,7 +119,7 @@ void kellvar_converter::operator()() {
 
             if (!engine.is_connected()) throw tk_exception(std::string("Not connected to the MySQL server"), 1);
             // From here a stop request may cut the connection.
-            set_cancel_socket(static_cast<int>(mysql_get_socket(engine.get_connection())));
+            set_cancel_socket(engine.get_socket());
             scope_exit cancel_off([this] { set_cancel_socket(-1); });
             check_stop();
 
@@ -189,7 +189,7 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
     db.reset();
     try {
         connect_mysql_server();
-        set_cancel_socket(static_cast<int>(mysql_get_socket(engine.get_connection())));
+        set_cancel_socket(engine.get_socket());
         check_stop();
         db = engine.open_db(source, 1, std::wstring());
     } catch (const tk_exception& again) {

@@ -1,6 +1,6 @@
-// The front end's reporter of caught exceptions. Both programs share this
-// declaration; each links its own handle(): the console program reports on
-// the console, the wizard in dialogs.
+// The front end's reporter of caught exceptions, as the converter sees it.
+// Each program builds its own kind: the console program reports on the
+// console, the wizard in dialogs.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -14,16 +14,12 @@
 
 class error_handler : public tk_singleton<error_handler> {
 public:
-    // Console: no friendly texts.
-    error_handler();
-    // Wizard: the table of friendly texts by error code.
-    error_handler(uint32_t count, const tk_error_row* rows);
     ~error_handler() override;
 
     // Reports one exception by its level; may end the process (level 2, and
     // level 1 in the console program). With no_abort false the wizard's
     // level-0 dialog may raise tk_final_exception.
-    void handle(const tk_exception& e, bool no_abort);
+    virtual void handle(const tk_exception& e, bool no_abort) = 0;
 
     // "%s, record #%d" with the table name and the 1-based record number.
     void set_context(const std::wstring& table, int record);
@@ -38,6 +34,12 @@ public:
     tk_atomic<bool> suppress;
     std::map<uint32_t, uint32_t> help_topics;
     tk_error_converter messages;
+
+protected:
+    // Console: no friendly texts.
+    error_handler();
+    // Wizard: the table of friendly texts by error code.
+    error_handler(uint32_t count, const tk_error_row* rows);
 
 private:
     mutable std::mutex m_lock;

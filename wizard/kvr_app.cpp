@@ -2,8 +2,8 @@
 
 #include <memory>
 
-#include "error_handler.h"
 #include "g_clipb.h"
+#include "g_err_hand.h"
 #include "g_err_tab.h"
 #include "g_finish.h"
 #include "g_res.h"
@@ -90,7 +90,7 @@ int kellvar_wizard::run() { return m_shell->run(); }
 
 int kellvar_main(const std::wstring& command_line, const kellvar_sheet_runner& run_sheet) {
     tk_log(2, "kellvar_main");
-    error_handler handler(gui_error_table_size, gui_error_table);
+    gui_error_handler handler(gui_error_table_size, gui_error_table);
     int result = 0;
     try {
         gui_install_clipboard_writer();

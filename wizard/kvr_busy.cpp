@@ -15,7 +15,7 @@ bool kvr_server_call(const std::function<void()>& call, const QList<QWidget*>& b
     kellvar_converter* conv = kellvar_converter::ptr();
     // The GUI thread is the only other user of the connection, and it waits:
     // the socket can be read here.
-    const int socket = connects ? -1 : static_cast<int>(mysql_get_socket(conv->engine.get_connection()));
+    const int socket = connects ? -1 : conv->engine.get_socket();
     sql_call_cut cut(socket);
     QList<QWidget*> widgets = blocked;
     if (wizard_shell* shell = wizard_shell::peek()) {

@@ -17,7 +17,6 @@
 #include "con_exit.h"
 #include "con_handler.h"
 #include "csv_util.h"
-#include "error_handler.h"
 #include "kvr_conv.h"
 #include "tk_excep.h"
 #include "udb_record.h"
@@ -71,7 +70,7 @@ run_result in_child(const std::function<void()>& body) {
 
 TEST(console_handler, level_0_prints_context_and_text_on_one_line_and_returns) {
     const run_result r = in_child([] {
-        error_handler handler;
+        console_error_handler handler;
         handler.set_context(L"orders", 7);
         const uint32_t before = console_reported_errors();
         handler.handle(tk_exception(std::string("bad value\nin two lines"), 0), false);
@@ -84,7 +83,7 @@ TEST(console_handler, level_0_prints_context_and_text_on_one_line_and_returns) {
 
 TEST(console_handler, level_1_ends_the_process_with_255) {
     const run_result r = in_child([] {
-        error_handler handler;
+        console_error_handler handler;
         handler.handle(tk_exception(std::string("You should enter path to CSV folder, not a file name"), 1), false);
         std::printf("not reached\n");
     });
@@ -94,7 +93,7 @@ TEST(console_handler, level_1_ends_the_process_with_255) {
 
 TEST(console_handler, quiet_prints_nothing_but_level_1_still_ends) {
     const run_result r = in_child([] {
-        error_handler handler;
+        console_error_handler handler;
         handler.suppress = true;
         handler.handle(tk_exception(std::string("gone"), 0), false);
         handler.handle(tk_exception(std::string("fatal"), 1), false);
@@ -106,7 +105,7 @@ TEST(console_handler, quiet_prints_nothing_but_level_1_still_ends) {
 
 TEST(console_handler, internal_error_is_printed_even_when_quiet) {
     const run_result r = in_child([] {
-        error_handler handler;
+        console_error_handler handler;
         handler.suppress = true;
         handler.set_context(L"ignored");
         handler.handle(tk_mail_assertion("tk_cmdli.cpp", 60), false);
@@ -126,7 +125,7 @@ TEST(console_exit, fatal_exit_writes_to_stderr_and_ends_with_255) {
 // (and nothing dereferences the destroyed converter).
 TEST(console_exit, silent_after_the_converter_is_gone) {
     const run_result r = in_child([] {
-        error_handler handler;
+        console_error_handler handler;
         {
             kellvar_converter conv(kellvar_program::console);
             conv.set_silent(true);
@@ -169,7 +168,7 @@ TEST(console_handler, a_fatal_error_keeps_the_records_already_written) {
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     const std::string path = std::string(tmpl) + "/t.csv";
     const run_result r = in_child([&] {
-        error_handler handler;
+        console_error_handler handler;
         csv_file file(std::wstring(path.begin(), path.end()), L",");
         udb_record rec;
         rec.push_back(new udb_field(L"a", 0, ole_variant(std::wstring(L"one"))));

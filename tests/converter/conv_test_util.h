@@ -24,12 +24,20 @@
 
 namespace conv_test {
 
-// One call of error_handler::handle, as the test double recorded it.
+// One call of error_handler::handle, as recording_handler recorded it.
 struct handled_call {
     uint32_t level;
     std::string text;
     std::string context;
     bool no_abort;
+};
+
+// The converter tests' error handler: each call is recorded and nothing
+// ends the process, so tests can see every report.
+class recording_handler : public error_handler {
+public:
+    recording_handler() = default;
+    void handle(const tk_exception& e, bool no_abort) override;
 };
 
 // Every call since the last clear (the run may report from another thread).
@@ -97,8 +105,8 @@ inline void use_empty_home() {
     (void)done;
 }
 
-// The console error handler and a console converter connected to the test
-// server; the recorded handler calls are cleared.
+// The recording error handler and a console converter connected to the
+// test server; the recorded handler calls are cleared.
 struct connected {
     connected() : conv(kellvar_program::console) {
         use_empty_home();
@@ -107,7 +115,7 @@ struct connected {
         conv.store_mysql_settings(s.host, s.user, s.password, std::to_string(s.port));
         conv.connect_mysql_server();
     }
-    error_handler handler;
+    recording_handler handler;
     kellvar_converter conv;
 };
 

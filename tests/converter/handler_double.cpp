@@ -7,12 +7,12 @@ std::mutex g_lock;
 std::vector<conv_test::handled_call> g_calls;
 }  // namespace
 
-void error_handler::handle(const tk_exception& e, bool no_abort) {
+namespace conv_test {
+
+void recording_handler::handle(const tk_exception& e, bool no_abort) {
     std::lock_guard<std::mutex> lock(g_lock);
     g_calls.push_back({e.level(), e.what(), get_context(), no_abort});
 }
-
-namespace conv_test {
 
 std::vector<handled_call> handled_calls() {
     std::lock_guard<std::mutex> lock(g_lock);

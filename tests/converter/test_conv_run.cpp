@@ -589,7 +589,7 @@ TEST_F(LostConnection, ARefusedReconnectEndsTheRunWithOneReport) {
 TEST(ConversionRunUnconnected, IsReportedAndEndsWithoutTouchingTheFolder) {
     conv_test::use_empty_home();
     conv_test::clear_handled_calls();
-    error_handler handler;
+    conv_test::recording_handler handler;
     kellvar_converter conv(kellvar_program::console);
     conv_test::temp_dir out;
     conv.source = L"anything";

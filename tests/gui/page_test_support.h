@@ -20,7 +20,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 
-#include "error_handler.h"
+#include "g_err_hand.h"
 #include "g_err_tab.h"
 #include "gui_test_support.h"
 #include "kvr_conv.h"
@@ -113,7 +113,7 @@ protected:
     }
 
     script_seam seam;
-    error_handler handler{gui_error_table_size, gui_error_table};
+    gui_error_handler handler{gui_error_table_size, gui_error_table};
     kellvar_converter conv{kellvar_program::console};
     std::vector<std::string> log;
     std::unique_ptr<wizard_shell> shell;

@@ -12,8 +12,8 @@
 #include <QCheckBox>
 #include <QLabel>
 
-#include "error_handler.h"
 #include "g_err_dlg.h"
+#include "g_err_hand.h"
 #include "g_err_tab.h"
 #include "g_thread.h"
 #include "gui_test_support.h"
@@ -52,7 +52,7 @@ protected:
     std::vector<std::string> log;
     std::unique_ptr<wizard_shell> shell;
     std::unique_ptr<script_page> page;
-    error_handler handler{gui_error_table_size, gui_error_table};
+    gui_error_handler handler{gui_error_table_size, gui_error_table};
     int press = idc_err_continue;
     bool tick_do_not_show = false;
     std::vector<QString> seen_messages;
@@ -202,7 +202,7 @@ TEST_F(ErrorHandler, AnInternalErrorShowsItsDialogAndEndsTheProcess) {
 
 TEST(ErrorHandlerBeforeTheWizard, ErrorsAreShownButNotCollectedWithoutAnInitializedFrame) {
     script_seam seam;
-    error_handler handler(gui_error_table_size, gui_error_table);
+    gui_error_handler handler(gui_error_table_size, gui_error_table);
     wizard_shell shell(wizard_title, 0, 0, 0);
     handler.handle(tk_exception(std::string("Profile does not exist. Please verify the correct path/name was given."), 1),
                    true);
@@ -241,7 +241,7 @@ TEST(ErrorHandlerDeathTest, AnInternalErrorEndsTheProcessWithMinusOne) {
                              d.findChild<QLabel*>("1320")->text().toUtf8().constData());
                 click_control(d, idc_err_copy);
             };
-            error_handler handler(gui_error_table_size, gui_error_table);
+            gui_error_handler handler(gui_error_table_size, gui_error_table);
             handler.handle(tk_mail_assertion("g_wiz_sh", 289), false);
             std::fprintf(stderr, "handle returned\n");
         },
