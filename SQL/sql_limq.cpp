@@ -174,6 +174,19 @@ void sql_describe_prepared(MYSQL* connection, const std::string& statement,
     describe(mysql_fetch_fields(meta.get()), mysql_num_fields(meta.get()));
 }
 
+std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
+    sql_stmt_ptr stmt(mysql_stmt_init(connection));
+    if (!stmt) {
+        const std::string text = mysql_error(connection);
+        return text.empty() ? std::string("The query cannot be prepared.") : text;
+    }
+    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0)
+        return mysql_stmt_error(stmt.get());
+    if (mysql_stmt_param_count(stmt.get()) != 0) return "The query has parameter markers.";
+    if (mysql_stmt_field_count(stmt.get()) == 0) return "The query returns no columns.";
+    return std::string();
+}
+
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {
     sql_describe_prepared(connection, statement, nullptr);
 }

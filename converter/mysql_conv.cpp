@@ -89,26 +89,9 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         // The statement the conversion would stream is prepared but never
         // executed: nothing the text says is done.
         const std::string statement = tk_to_utf8(sql_select_statement(query, true));
-        MYSQL* connection = engine.get_connection();
-        sql_stmt_ptr stmt(mysql_stmt_init(connection));
-        if (!stmt) {
-            reason = mysql_error(connection);
+        reason = sql_query_problem(engine.get_connection(), statement);
+        if (!reason.empty()) {
             tk_log(2, "Query check failed: %s", reason.c_str());
-            return false;
-        }
-        if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0) {
-            reason = mysql_stmt_error(stmt.get());
-            tk_log(2, "Query check failed: %s", reason.c_str());
-            return false;
-        }
-        if (mysql_stmt_param_count(stmt.get()) != 0) {
-            reason = "The query has parameter markers.";
-            tk_log(2, "Query check failed: the query has parameter markers");
-            return false;
-        }
-        if (mysql_stmt_field_count(stmt.get()) == 0) {
-            reason = "The query returns no columns.";
-            tk_log(2, "Query check failed: the query returns no columns");
             return false;
         }
         return true;
