@@ -49,8 +49,8 @@ build_and_test() {
 build_and_test "$BUILD" -DFENNROW_SANITIZE=OFF
 
 if [ "$SANITIZE" != 0 ]; then
-  # A finding ends the program with an error. Leaks inside Qt's and the
-  # MariaDB client's own caches are not ours: see tests/sanitizer.supp.
+  # A finding ends the program with an error. Leaks that belong to a system
+  # library, not to us, would be listed in tests/sanitizer.supp (none today).
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   export LSAN_OPTIONS=suppressions=$ROOT/tests/sanitizer.supp:print_suppressions=0
