@@ -44,6 +44,7 @@ public:
     // names are recorded in the names map.
     std::unique_ptr<udb_recordset> create_table(const std::wstring& name, const udb_schema& schema,
                                                 const udb_indexes& indexes) override;
+    using udb_database::create_table;
     // The base behaviour: create_table has made the indexes already.
     void create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) override;
     // CREATE OR REPLACE VIEW for each SELECT query, rewritten for MySQL;

@@ -7,11 +7,13 @@
 
 namespace {
 
-void log_time(const char* format) {
+// event: "started" or "ended".
+void log_time(const char* event) {
     const std::time_t now = std::time(nullptr);
     std::tm t{};
     localtime_r(&now, &t);
-    tk_log(3, format, t.tm_mday, t.tm_mon + 1, t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
+    tk_log(3, "Conversion %s on %02d/%02d/%04d at %02d:%02d:%02d", event, t.tm_mday, t.tm_mon + 1,
+           t.tm_year + 1900, t.tm_hour, t.tm_min, t.tm_sec);
 }
 
 }  // namespace
@@ -19,7 +21,7 @@ void log_time(const char* format) {
 init_conversion::init_conversion(tk_converter* converter, bool no_com, const std::function<void()>& on_start)
     : no_com_(no_com), converter_(converter) {
     tk_log(2, "init_conversion::ctor");
-    log_time("Conversion started on %02d/%02d/%04d at %02d:%02d:%02d");
+    log_time("started");
     if (!on_start) return;
     try {
         on_start();
@@ -33,6 +35,6 @@ init_conversion::init_conversion(tk_converter* converter, bool no_com, const std
 init_conversion::~init_conversion() {
     tk_log(2, "init_conversion::dtor");
     (void)no_com_;
-    log_time("Conversion ended on %02d/%02d/%04d at %02d:%02d:%02d");
+    log_time("ended");
     if (converter_) converter_->set_done();
 }

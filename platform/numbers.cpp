@@ -31,23 +31,29 @@ std::string double_to_text(double v) {
     return std::string(buf, r.ptr);
 }
 
-static std::string printf_c(const char* fmt, int precision, double v) {
+// conversion is 'f' or 'g'; the formats stay literals so that they are checked.
+static int print_c(char* buf, size_t size, char conversion, int precision, double v) {
+    return conversion == 'f' ? std::snprintf(buf, size, "%.*f", precision, v)
+                             : std::snprintf(buf, size, "%.*g", precision, v);
+}
+
+static std::string printf_c(char conversion, int precision, double v) {
     locale_t old = uselocale(c_locale());
     char buf[512];
-    int n = std::snprintf(buf, sizeof buf, fmt, precision, v);
+    int n = print_c(buf, sizeof buf, conversion, precision, v);
     std::string out;
     if (n >= 0 && static_cast<size_t>(n) < sizeof buf) {
         out.assign(buf, static_cast<size_t>(n));
     } else if (n >= 0) {
         out.resize(static_cast<size_t>(n));
-        std::snprintf(out.data(), out.size() + 1, fmt, precision, v);
+        print_c(out.data(), out.size() + 1, conversion, precision, v);
     }
     uselocale(old);
     return out;
 }
 
-std::string double_to_fixed(double v, int precision) { return printf_c("%.*f", precision, v); }
-std::string double_to_general(double v, int precision) { return printf_c("%.*g", precision, v); }
+std::string double_to_fixed(double v, int precision) { return printf_c('f', precision, v); }
+std::string double_to_general(double v, int precision) { return printf_c('g', precision, v); }
 
 void append_int64(std::string& out, int64_t v) {
     char buf[24];

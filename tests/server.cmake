@@ -7,10 +7,12 @@ add_test(NAME mariadb_start
   COMMAND bash ${FENNROW_TEST_SERVER_SCRIPT} start ${FENNROW_TEST_SERVER_DIR})
 set_tests_properties(mariadb_start PROPERTIES
   FIXTURES_SETUP mariadb
+  LABELS server
   TIMEOUT 300)
 
 add_test(NAME mariadb_stop
   COMMAND bash ${FENNROW_TEST_SERVER_SCRIPT} stop ${FENNROW_TEST_SERVER_DIR})
 set_tests_properties(mariadb_stop PROPERTIES
   FIXTURES_CLEANUP mariadb
+  LABELS server
   TIMEOUT 120)

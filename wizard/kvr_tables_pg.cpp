@@ -140,7 +140,7 @@ void move_selected(gui_list_box* from, gui_list_box* to, const char* what, const
     if (selected.isEmpty()) return;
     int moved = 0;
     for (int index : selected) {
-        tk_log(2, what, index);
+        tk_log(2, "%s item #%d", what, index);
         move(index - moved);
         ++moved;
     }
@@ -157,7 +157,7 @@ void move_selected(gui_list_box* from, gui_list_box* to, const char* what, const
 
 void sel_tables_page::on_add() {
     tk_log(2, "sel_tables_page::on_add");
-    move_selected(m_available, m_selected, "Adding item #%d", [this](int i) { add_item(i); });
+    move_selected(m_available, m_selected, "Adding", [this](int i) { add_item(i); });
 }
 
 void sel_tables_page::on_add_all() {
@@ -169,7 +169,7 @@ void sel_tables_page::on_add_all() {
 
 void sel_tables_page::on_delete() {
     tk_log(2, "sel_tables_page::on_delete");
-    move_selected(m_selected, m_available, "Deleting item #%d", [this](int i) { remove_item(i); });
+    move_selected(m_selected, m_available, "Deleting", [this](int i) { remove_item(i); });
 }
 
 void sel_tables_page::on_del_all() {

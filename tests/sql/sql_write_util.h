@@ -122,21 +122,14 @@ inline std::string mode_name(server_mode m) {
 // old mode back on every path. Only connections opened afterwards see it.
 class global_sql_mode_scope {
 public:
-    explicit global_sql_mode_scope(const std::string& added) {
-        saved_ = conn_.scalar("SELECT @@GLOBAL.sql_mode").value_or("");
-        conn_.exec("SET GLOBAL sql_mode = " + conn_.literal(saved_.empty() ? added : saved_ + "," + added));
-    }
-    ~global_sql_mode_scope() {
-        std::string why;
-        if (conn_.try_exec("SET GLOBAL sql_mode = " + conn_.literal(saved_), &why) != 0)
-            ADD_FAILURE() << "cannot restore the global sql_mode '" << saved_ << "': " << why;
-    }
-    global_sql_mode_scope(const global_sql_mode_scope&) = delete;
-    global_sql_mode_scope& operator=(const global_sql_mode_scope&) = delete;
+    explicit global_sql_mode_scope(const std::string& added)
+        : scope_("sql_mode", with_added(fennrow_test::global_setting("sql_mode"), added)) {}
 
 private:
-    fennrow_test::test_sql_conn conn_;
-    std::string saved_;
+    static std::string with_added(const std::string& mode, const std::string& added) {
+        return mode.empty() ? added : mode + "," + added;
+    }
+    fennrow_test::global_setting_scope scope_;
 };
 
 // An engine connected to the test server with a fresh database opened with

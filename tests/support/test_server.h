@@ -341,4 +341,44 @@ private:
     bool created_ = false;
 };
 
+// Sets a server-wide variable while it lives and puts the server's own value
+// back on every path (a failed restore fails the test). Only sessions opened
+// afterwards see a changed session default.
+//
+//   fennrow_test::global_setting_scope packet("max_allowed_packet", "67108864");
+//   packet.saved();   // the server's own value
+class global_setting_scope {
+public:
+    global_setting_scope(const std::string& name, const std::string& value) : name_(name) {
+        saved_ = conn_.scalar("SELECT @@GLOBAL." + name_).value_or("");
+        conn_.exec("SET GLOBAL " + name_ + " = " + sql_value(value));
+    }
+    ~global_setting_scope() {
+        std::string why;
+        if (conn_.try_exec("SET GLOBAL " + name_ + " = " + sql_value(saved_), &why) != 0)
+            ADD_FAILURE() << "cannot restore the global " << name_ << " '" << saved_ << "': " << why;
+    }
+    global_setting_scope(const global_setting_scope&) = delete;
+    global_setting_scope& operator=(const global_setting_scope&) = delete;
+
+    const std::string& saved() const { return saved_; }
+
+private:
+    // Numbers as they are (numeric variables refuse strings), the rest quoted.
+    std::string sql_value(const std::string& v) {
+        const bool number = !v.empty() && v.find_first_not_of("0123456789") == std::string::npos;
+        return number ? v : conn_.literal(v);
+    }
+
+    std::string name_;
+    test_sql_conn conn_;
+    std::string saved_;
+};
+
+// The server's current global value of a variable.
+inline std::string global_setting(const std::string& name) {
+    test_sql_conn c;
+    return c.scalar("SELECT @@GLOBAL." + name).value_or("");
+}
+
 }  // namespace fennrow_test
