@@ -99,3 +99,29 @@ void floor_report(const floor_queries *q, unsigned long long rows, unsigned long
     else
         printf("rows=%llu bytes=%llu tables=%llu\n", rows, bytes, q->count);
 }
+
+int floor_main(const char *program, int argc, char **argv, floor_stream_fn *stream) {
+    MYSQL *db = floor_connect(program, argc, argv);
+    if (!db)
+        return argc == 7 ? 1 : 2;
+    floor_queries queries;
+    if (floor_queries_open(&queries, program, db, argv[6])) {
+        mysql_close(db);
+        return 1;
+    }
+    unsigned long long rows = 0, bytes = 0;
+    const char *query;
+    int got;
+    while ((got = floor_queries_next(&queries, program, &query)) == 1)
+        if (stream(db, query, &rows, &bytes))
+            break;
+    if (got == 1 || got < 0) {
+        floor_queries_close(&queries);
+        mysql_close(db);
+        return 1;
+    }
+    floor_report(&queries, rows, bytes);
+    floor_queries_close(&queries);
+    mysql_close(db);
+    return 0;
+}

@@ -41,4 +41,13 @@ void floor_queries_close(floor_queries *q);
 /* Prints the totals: "rows=N bytes=M", with " tables=K" for --each-table. */
 void floor_report(const floor_queries *q, unsigned long long rows, unsigned long long bytes);
 
+/* Receives the rows of one query, adding to *rows and *bytes; returns 0, or
+ * -1 with the error printed. */
+typedef int floor_stream_fn(MYSQL *db, const char *query, unsigned long long *rows,
+                            unsigned long long *bytes);
+
+/* The whole program: connects, streams every query with `stream`, prints
+ * the totals. Returns the exit code (2 for bad arguments, 1 on failure). */
+int floor_main(const char *program, int argc, char **argv, floor_stream_fn *stream);
+
 #endif
