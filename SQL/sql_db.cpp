@@ -165,7 +165,24 @@ std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& name,
             if (plat::equal_nocase(t, name)) matches += (matches.empty() ? L"" : L", ") + t;
         throw tk_exception(L"The table name " + name + L" is ambiguous: it matches the tables " + matches, 0);
     }
-    return std::make_unique<sql_table>(this, connection_, *listed, &relationships_, mode);
+    const sql_catalog_columns* known = (mode & table_rows_only) ? known_columns(*listed) : nullptr;
+    return std::make_unique<sql_table>(this, connection_, *listed, &relationships_, mode, known);
+}
+
+const sql_catalog_columns* sql_database::known_columns(const std::wstring& table) {
+    // A single table is described on its own; from the second on, the
+    // columns of every table are read in one statement.
+    if (++rows_only_opened_ < 2) return nullptr;
+    if (!catalog_read_) {
+        catalog_read_ = true;
+        try {
+            catalog_.load(connection_, name_);
+        } catch (const sql_exception& e) {
+            // Each table is then described on its own.
+            tk_log(2, "The column list cannot be read: %s", e.what());
+        }
+    }
+    return catalog_.find(table);
 }
 
 std::unique_ptr<udb_recordset> sql_database::query(const std::wstring& text) {

@@ -9,6 +9,7 @@
 
 #include <mysql.h>
 
+#include "sql_catalog.h"
 #include "udb_db.h"
 
 class tk_exception;
@@ -70,7 +71,9 @@ public:
     // The table opened with discovery; the name is matched ignoring case and
     // the table is opened under the spelling the server listed. An exact
     // spelling wins; a name that matches several tables only ignoring case
-    // throws tk_exception (level 0) naming them.
+    // throws tk_exception (level 0) naming them. With table_rows_only in the
+    // mode the columns of the second and later such tables come from one
+    // list of every table's columns, read once.
     std::unique_ptr<udb_recordset> get_table(const std::wstring& name, uint32_t mode) override;
     // The statement's rows (an sql_tmp_recordset), or null when it has none;
     // throws sql_exception when the server refuses it.
@@ -111,8 +114,13 @@ public:
 private:
     void init_tables();
     void init_views();
+    // The known columns of a table opened for its rows only (null: not known).
+    const sql_catalog_columns* known_columns(const std::wstring& table);
 
     MYSQL* connection_;
     view_error_reporter view_error_reporter_;
     std::vector<std::wstring> failed_views_;
+    sql_catalog catalog_;
+    unsigned rows_only_opened_ = 0;
+    bool catalog_read_ = false;
 };

@@ -51,6 +51,13 @@ uint32_t sub_kind(const MYSQL_FIELD& f) {
     }
 }
 
+// One column of a select list; geometry is read as its text.
+void append_select_item(std::wstring& select_list, const std::wstring& name, bool geometry) {
+    const std::wstring safe = sql_engine::get_safe_name(name);
+    if (geometry) select_list += L"ST_AsText(" + safe + L") as ";
+    select_list += safe;
+}
+
 }  // namespace
 
 // --- sql_recordset -----------------------------------------------------------
@@ -60,6 +67,19 @@ sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const st
     : udb_recordset(database, table, std::wstring(), true), connection_(connection), relationships_(relationships) {
     tk_log(2, "sql_recordset::sql_recordset1");
     initialize();
+}
+
+sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& table,
+                             std::vector<udb_relationship>* relationships, const sql_catalog_columns* known,
+                             bool rows_only)
+    : udb_recordset(database, table, std::wstring(), true),
+      connection_(connection),
+      relationships_(relationships),
+      rows_only_(rows_only),
+      known_(rows_only ? known : nullptr) {
+    tk_log(2, "sql_recordset::sql_recordset1");
+    initialize();
+    known_ = nullptr;
 }
 
 sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& name,
@@ -86,13 +106,11 @@ void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blo
         tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
         if (i > 0) select_list += L",";
         const std::wstring name = tk_from_utf8(std::string(f.name, f.name_length));
-        const std::wstring safe = sql_engine::get_safe_name(name);
         if (f.type == MYSQL_TYPE_GEOMETRY) {
             tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
-            select_list += L"ST_AsText(" + safe + L") as ";
             has_geometry = true;
         }
-        select_list += safe;
+        append_select_item(select_list, name, f.type == MYSQL_TYPE_GEOMETRY);
         tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type), f.length,
                f.flags);
         sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
@@ -111,6 +129,22 @@ void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blo
             d->scale = static_cast<int32_t>(f.decimals);
         }
         schema_.push_back(std::move(d));
+    }
+}
+
+void sql_recordset::describe_known(const sql_catalog_columns& known, std::wstring& select_list,
+                                   bool& has_geometry) {
+    schema_.clear();
+    auto_number_.clear();
+    select_list = L"SELECT ";
+    has_geometry = false;
+    for (size_t i = 0; i < known.size(); ++i) {
+        const sql_catalog_column& c = known[i];
+        if (i > 0) select_list += L",";
+        append_select_item(select_list, c.name, c.geometry);
+        if (c.geometry) has_geometry = true;
+        schema_.push_back(std::make_unique<t_ftd>(0, c.name, VT_BSTR, false, false, ole_variant(),
+                                                  c.geometry ? 2u : 0u, std::wstring()));
     }
 }
 
@@ -133,6 +167,9 @@ void sql_recordset::initialize() {
                               [&](const MYSQL_FIELD* fields, unsigned int n) {
                                   describe(fields, n, blob_to_text, select_list, has_geometry);
                               });
+    } else if (known_) {
+        // Named from what the database already knows: nothing is sent.
+        describe_known(*known_, select_list, has_geometry);
     } else {
         // The columns alone: no row is read here.
         sql_result_ptr meta = sql_open_stream(connection_, sql_select_statement(name_, false) + L" LIMIT 0");
@@ -152,7 +189,7 @@ void sql_recordset::initialize() {
 
     if (is_query()) {
         tk_log(2, "It's a SQL-query, nothing to do anymore");
-    } else if (!auto_number_.empty()) {
+    } else if (!auto_number_.empty() && !rows_only_) {
         if (tk_log_wants(2)) tk_wlog(2, L"Refining auto_number '%s' (last value)", auto_number_.c_str());
         const std::wstring statement =
             L"select max( " + sql_engine::get_safe_name(auto_number_) + L") from " + sql_engine::get_safe_name(name_);
@@ -221,11 +258,21 @@ void sql_recordset::follow_result(bool blob_to_text) {
         const t_ftd* d = schema_[i];
         same = d && d->name == columns[i].name;
     }
-    if (same || !limited_query_->fields()) return;
-    tk_log(2, "The result's columns differ from the description: the schema follows the result");
+    // A table read for its rows only takes the stream's description as it is.
+    if ((same && !rows_only_) || !limited_query_->fields()) return;
+    if (!same) tk_log(2, "The result's columns differ from the description: the schema follows the result");
     std::wstring select_list;
     bool has_geometry = false;
     describe(limited_query_->fields(), limited_query_->field_count(), blob_to_text, select_list, has_geometry);
+    if (rows_only_ && has_geometry && !is_query()) {
+        // A geometry column the table did not have when its columns were
+        // named: the table is read again with it as text.
+        tk_log(2, "A geometry column came as bytes: reading it as text");
+        limited_query_.reset();
+        query_ = select_list + L" FROM " + sql_engine::get_safe_name(name_);
+        limited_query_ = std::make_unique<sql_limited_query>(connection_, query_, true, blob_to_text);
+        follow_result(blob_to_text);
+    }
 }
 
 void sql_recordset::reset() {

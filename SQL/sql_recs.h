@@ -10,6 +10,7 @@
 
 #include <mysql.h>
 
+#include "sql_catalog.h"
 #include "sql_limq.h"
 #include "sql_rec.h"
 #include "sql_run.h"
@@ -23,6 +24,12 @@ public:
     // A table. database may be null; connection is the engine's.
     sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& table,
                   std::vector<udb_relationship>* relationships);
+    // The same; with rows_only the table is read for its rows only: its
+    // columns are named from known (a LIMIT 0 statement when null), nothing
+    // else of it is asked, and each stream's own description becomes the
+    // schema.
+    sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& table,
+                  std::vector<udb_relationship>* relationships, const sql_catalog_columns* known, bool rows_only);
     // A stored query (a SELECT statement, possibly ending in ";" or a comment).
     sql_recordset(udb_database* database, MYSQL* connection, const std::wstring& name,
                   const std::wstring& query, std::vector<udb_relationship>* relationships);
@@ -70,6 +77,8 @@ private:
     // The schema of the columns (and the select list that reads geometry as text).
     void describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text, std::wstring& select_list,
                   bool& has_geometry);
+    // The schema of the known columns: their names only.
+    void describe_known(const sql_catalog_columns& known, std::wstring& select_list, bool& has_geometry);
     void open_stream();
     void follow_result(bool blob_to_text);
 
@@ -79,6 +88,8 @@ private:
     uint64_t position_ = 0;
     size_t page_index_ = 0;
     bool count_fresh_ = false;
+    bool rows_only_ = false;
+    const sql_catalog_columns* known_ = nullptr;  // during construction only
     std::wstring auto_number_;
     sql_page page_;
 };

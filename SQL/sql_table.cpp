@@ -56,8 +56,9 @@ int scan_type(const std::wstring& text, const std::wstring& prefix, int want, lo
 }  // namespace
 
 sql_table::sql_table(udb_database* database, MYSQL* connection, const std::wstring& table,
-                     std::vector<udb_relationship>* relationships, uint32_t mode)
-    : sql_recordset(database, connection, table, relationships) {
+                     std::vector<udb_relationship>* relationships, uint32_t mode,
+                     const sql_catalog_columns* known)
+    : sql_recordset(database, connection, table, relationships, known, (mode & udb_database::table_rows_only) != 0) {
     tk_log(2, "sql_table::ctor");
     initialize(mode);
 }
@@ -84,6 +85,10 @@ std::unique_ptr<udb_recordset> sql_table::run(const std::wstring& statement) {
 
 void sql_table::initialize(uint32_t mode) {
     tk_log(2, "sql_table::initialize(%d)", static_cast<int>(mode));
+    if (mode & udb_database::table_rows_only) {
+        tk_log(2, "Mode=rows_only, nothing to do");
+        return;
+    }
     {
         sql_blob_to_text_scope text_scope;
         refine_columns();

@@ -20,8 +20,12 @@ public:
     // than no_indexes_bits reads neither indexes nor foreign keys.
     static constexpr uint32_t no_indexes_bits = 0x60;
 
+    // With udb_database::table_rows_only in the mode the table is read for
+    // its rows only: its columns are named from known (a LIMIT 0 statement
+    // when null) and nothing else of it is discovered.
     sql_table(udb_database* database, MYSQL* connection, const std::wstring& table,
-              std::vector<udb_relationship>* relationships, uint32_t mode);
+              std::vector<udb_relationship>* relationships, uint32_t mode,
+              const sql_catalog_columns* known = nullptr);
     // Sends the rows still pending; a failure is logged (level 3).
     ~sql_table() override;
 

@@ -18,6 +18,11 @@ public:
     using name_pair = std::pair<std::wstring, std::wstring>;
     using name_pairs = std::vector<name_pair>;
 
+    // A get_table mode bit: the table is opened to read its rows and the
+    // names of its columns; nothing else of it (indexes, keys, refined
+    // types, defaults) is looked up.
+    static constexpr uint32_t table_rows_only = 0x1000;
+
     udb_database(const std::wstring& name, uint32_t mode, bool case_sensitive);
     udb_database(const udb_database&) = delete;
     udb_database& operator=(const udb_database&) = delete;

@@ -86,8 +86,10 @@ void csv_output::open_partial(const std::wstring& path) {
         throw tk_exception_ex("Error opening CSV file: ", 1);
     }
     path_ = final_path_ + csv_part_suffix;
-    // A part file left by an earlier run (or a link of that name) goes, so
-    // that the new one is created afresh and never through a link.
+    // The part file is always created afresh, never through a link: one left
+    // by an earlier run (or a link of that name) goes first.
+    if (try_open_native(O_CREAT | O_EXCL)) return;
+    if (errno != EEXIST) open_failed();
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
         plat::set_last_error_from_errno();
         throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
@@ -95,19 +97,26 @@ void csv_output::open_partial(const std::wstring& path) {
     open_native(O_CREAT | O_EXCL);
 }
 
-void csv_output::open_native(int flags) {
+bool csv_output::try_open_native(int flags) {
     int fd;
     do {
         fd = ::open(path_.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | flags, 0666);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        plat::set_last_error_from_errno();
-        tk_log(3, "Cannot open CSV file %s", path_.c_str());
-        throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
-    }
+    if (fd < 0) return false;
     fd_.reset(fd);
     register_open(this);
     buf_.reserve(block_size + block_size / 4);
+    return true;
+}
+
+void csv_output::open_failed() {
+    plat::set_last_error_from_errno();
+    tk_log(3, "Cannot open CSV file %s", path_.c_str());
+    throw tk_exception_ex("Error opening CSV file " + path_ + ": ", 1);
+}
+
+void csv_output::open_native(int flags) {
+    if (!try_open_native(flags)) open_failed();
 }
 
 void csv_output::write_all(const char* data, size_t size) {

@@ -51,6 +51,10 @@ public:
 
 private:
     void open_native(int flags);
+    // Opens path_; false (errno set) when it cannot.
+    bool try_open_native(int flags);
+    // Throws the failure of the last open.
+    [[noreturn]] void open_failed();
     void write_all(const char* data, size_t size);
     void close_fd();
 

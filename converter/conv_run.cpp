@@ -247,7 +247,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
 void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator,
                                       const wchar_t* delimiter, const std::wstring& name,
                                       const std::wstring& query) {
-    std::unique_ptr<udb_recordset> rs = query.empty() ? db.get_table(name, 1) : db.get_query(name, query, 1);
+    // The file takes the rows and the column names: nothing else of a table is looked up.
+    std::unique_ptr<udb_recordset> rs =
+        query.empty() ? db.get_table(name, udb_database::table_rows_only) : db.get_query(name, query, 1);
     if (!rs || rs->get_schema().size() == 0) return;
 
     // The file name: the entry's own name when it is fit for a file, else a
