@@ -110,10 +110,11 @@ void sql_database::init_views() {
 }
 
 const std::wstring* sql_database::find_listed_table(const std::wstring& name) const {
+    for (const std::wstring& t : tables_)
+        if (t == name) return &t;
     const std::wstring* found = nullptr;
     int matches = 0;
     for (const std::wstring& t : tables_) {
-        if (t == name) return &t;
         if (plat::equal_nocase(t, name)) {
             if (!found) found = &t;
             ++matches;
@@ -152,11 +153,11 @@ std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& name,
 
 std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& name, uint32_t mode) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::get_table(%s)", name.c_str());
-    if (!is_table_exist(name)) {
+    const std::wstring* listed = find_listed_table(name);
+    if (!listed && !is_table_exist(name)) {
         if (tk_log_wants(2)) tk_wlog(2, L"Table '%s' does not exists", name.c_str());
         throw tk_mail_assertion(db_source, 75);
     }
-    const std::wstring* listed = find_listed_table(name);
     if (!listed) {
         // Several tables differ from the name only in case, none is spelled
         // exactly so: which one is meant cannot be told.

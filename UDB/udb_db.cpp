@@ -65,6 +65,13 @@ bool udb_database::is_table_exist(const std::wstring& name) {
     if (logging)
         tk_wlog(2, L"udb_database::is_table_exist(%s,case_sensitive=%d)", name.c_str(), case_sensitive_ ? 1 : 0);
     if (tables_.empty()) tk_log(2, "Tables list is EMPTY!");
+    // The name as listed is the common case: found without folding case.
+    if (!logging)
+        for (const std::wstring& t : tables_)
+            if (t == name) {
+                tk_log(1, "table exists");
+                return true;
+            }
     for (const std::wstring& t : tables_) {
         if (logging) tk_wlog(2, L"Compare with %s", t.c_str());
         if (same_table_name(t, name)) {
