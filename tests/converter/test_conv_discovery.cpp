@@ -1,6 +1,7 @@
 // What a conversion run asks the server about each table: the rows and the
 // names of the columns, nothing more; and the files are the same bytes as
 // those written from a fully discovered table.
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -210,6 +211,42 @@ TEST_F(Discovery, GeometryAddedAfterTheColumnsWereListedIsText) {
     EXPECT_TRUE(altered);
     expect_clean_end();
     EXPECT_EQ(read_file(out.file("c.csv")), bom + "id,p\r\n3,POINT(4 5)\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// A table the list of columns does not hold (renamed away while it was read)
+// is described on its own.
+TEST_F(Discovery, ATableMissingFromTheColumnListIsDescribedOnItsOwn) {
+    db.conn().exec("CREATE TABLE a (id INT); INSERT INTO a VALUES (1);"
+                   "CREATE TABLE b (id INT); INSERT INTO b VALUES (2);"
+                   "CREATE TABLE c (x INT, y VARCHAR(3)); INSERT INTO c VALUES (3, 'z')");
+    for (const bool definitions_only : {false, true}) {
+        int phase = 0;
+        std::vector<std::string> sent;
+        sql_set_statement_hook([&](std::string_view statement) {
+            sent.emplace_back(statement);
+            if (phase == 0 && statement.find("information_schema.COLUMNS") != std::string_view::npos) {
+                phase = 1;
+                db.conn().exec("RENAME TABLE c TO c_away");
+            } else if (phase == 1) {
+                phase = 2;
+                db.conn().exec("RENAME TABLE c_away TO c");
+            }
+        });
+        temp_dir out;
+        conv().destination = out.wpath();
+        conv().selected_tables = {L"a", L"b", L"c"};
+        conv().definitions_only = definitions_only;
+        conv()();
+        sql_set_statement_hook(nullptr);
+        EXPECT_EQ(phase, 2);
+        expect_clean_end();
+        EXPECT_NE(std::find(sent.begin(), sent.end(), "SELECT * FROM `c` LIMIT 0"), sent.end());
+        EXPECT_EQ(read_file(out.file("c.csv")), bom + (definitions_only ? "x,y\r\n" : "x,y\r\n3,z\r\n"));
+    }
 }
 
 }  // namespace
