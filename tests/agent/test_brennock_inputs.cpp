@@ -414,7 +414,8 @@ TEST_F(brennock_lost_connection, a_refused_reconnect_ends_the_run_with_one_error
         << r;
     EXPECT_EQ(r.out.back(), '\n');
     EXPECT_EQ(count(r.out, "\n"), 5u) << r;  // nothing after the report
-    EXPECT_EQ(list_dir(out), (std::vector<std::string>{"t1.csv"}));
+    // The entry whose stream was cut keeps its part file.
+    EXPECT_EQ(list_dir(out), (std::vector<std::string>{"q.csv.part", "t1.csv"}));
 }
 
 // --- Names that differ only in case -----------------------------------------
