@@ -373,6 +373,23 @@ TEST_F(brennock_lost_connection, a_connection_lost_while_rows_stream_is_restored
     EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
 }
 
+// The entry's line comes before the report of its stream's failure, whether
+// its count (beside the stream) came first or not.
+TEST_F(brennock_inputs, the_line_comes_before_the_report_of_a_failed_stream) {
+    db.conn().exec("CREATE TABLE t1 (id INT); INSERT INTO t1 VALUES (1), (2), (3)");
+    const std::string profile =
+        write_profile(srv.user, srv.password, "q=SELECT id, IF(id = 2, (SELECT id FROM t1), 0) AS w FROM t1\r\n");
+    const run_result r = run_brennock({"--profile=" + profile});
+    const std::string head = db_line(1) + "Converting table q(";
+    EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
+    const size_t line_end = r.out.find('\n', head.size());
+    ASSERT_NE(line_end, std::string::npos) << r;
+    const std::string count = r.out.substr(head.size(), line_end - head.size());
+    EXPECT_TRUE(count == "3 records)" || count == "? records)") << r;
+    EXPECT_EQ(r.out.substr(line_end + 1, 8), "Error:\nq") << r;
+    EXPECT_NE(r.out.find("Subquery returns more than 1 row"), std::string::npos) << r;
+}
+
 // A login of its own that the test drops while the program runs, so that
 // the server refuses the second connect; dropped on every way out.
 class test_login {
