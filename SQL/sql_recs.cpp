@@ -186,19 +186,20 @@ uint64_t sql_recordset::get_rec_count() {
 }
 
 void sql_recordset::count() {
-    rec_count_known_ = true;
+    rec_count_ = 0;
+    rec_count_known_ = false;
     if (!is_query()) {
         rec_count_ = get_rec_count();
+        rec_count_known_ = true;
         return;
     }
     // A query that cannot be counted as a derived table (duplicate column
     // names, SHOW and the like) is still read; its count is unknown.
     try {
         rec_count_ = get_rec_count();
+        rec_count_known_ = true;
     } catch (const sql_exception& e) {
         tk_log(2, "The query cannot be counted: %s", e.what());
-        rec_count_ = 0;
-        rec_count_known_ = false;
     }
 }
 

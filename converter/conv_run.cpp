@@ -315,7 +315,16 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (known) progress.record_count = count;
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
-    sql_recordset* counted = m_counter ? dynamic_cast<sql_recordset*>(rs.get()) : nullptr;
+    sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    if (counted && !m_counter) {
+        // No count connection in this run: counted before the stream.
+        try {
+            counted->count();
+        } catch (const tk_exception& e) {
+            tk_log(2, "The rows cannot be counted: %s", e.what());
+        }
+        counted = nullptr;
+    }
     if (counted)
         m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
     else
@@ -329,7 +338,10 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     auto show_at_end = [&](bool complete) {
         if (line_shown) return;
         show_when_counted();
-        if (!line_shown) show_line(complete, progress.current_record.load());
+        if (line_shown) return;
+        // The progress keeps showing no count: the table is done.
+        line_shown = true;
+        show_table_line(name, complete ? std::to_string(progress.current_record.load()) : std::string("?"));
     };
 
     if (definitions_only) {
