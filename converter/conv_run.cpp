@@ -355,62 +355,65 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         return;
     }
 
-    bool complete = true;
-    try {
-        // The table ends at the end of its stream, whatever the count said.
+    // A failure that leaves the table is reported after its line.
+    scope_exit line_first([&] {
         try {
-            rs->reset();
+            show_at_end(false);
         } catch (...) {
-            if (include_field_names) file->write_header(rs->get_schema());
-            throw;
+            tk_log(3, "The table's line cannot be shown");
         }
-        if (include_field_names) file->write_header(rs->get_schema());
-        while (!rs->is_eof()) {
-            if (!line_shown) show_when_counted();
-            check_stop();
-            const uint64_t number = progress.current_record.load() + 1;
-            if (tk_log_wants(1)) tk_log(1, "Converting record #%" PRIu64, number);
-            bool ends_table = false;
-            try {
-                udb_record* record = rs->get_record();
-                if (!record) throw tk_exception(std::string("The record cannot be read"), 0);
-                file->append_record(*record);
-            } catch (const tk_exception& e) {
-                check_stop();
-                if (sql_is_connection_lost(e)) throw;  // the run connects again
-                error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
-                // A level-0 failure ends the table (and the console program ends
-                // at any other level); the part file keeps the records written
-                // before it.
-                ends_table = e.level() == 0;
-                show_at_end(false);
-                if (ends_table || console_run)
-                    report(part_file_failure(e, file->output_path()), false);
-                else
-                    report(e, false);
-            }
-            if (ends_table) {
-                complete = false;
-                break;
-            }
-            ++progress.current_record;
-            try {
-                rs->next();
-            } catch (const tk_exception& e) {
-                // The next record could not be read: the table ends here.
-                check_stop();
-                if (sql_is_connection_lost(e)) throw;  // the run connects again
-                error_handler::instance()->set_context(
-                    plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
-                complete = false;
-                show_at_end(false);
-                report(part_file_failure(e, file->output_path()), false);
-                break;
-            }
-        }
+    });
+    // The table ends at the end of its stream, whatever the count said.
+    try {
+        rs->reset();
     } catch (...) {
-        show_at_end(false);
+        if (include_field_names) file->write_header(rs->get_schema());
         throw;
+    }
+    if (include_field_names) file->write_header(rs->get_schema());
+    bool complete = true;
+    while (!rs->is_eof()) {
+        if (!line_shown) show_when_counted();
+        check_stop();
+        const uint64_t number = progress.current_record.load() + 1;
+        if (tk_log_wants(1)) tk_log(1, "Converting record #%" PRIu64, number);
+        bool ends_table = false;
+        try {
+            udb_record* record = rs->get_record();
+            if (!record) throw tk_exception(std::string("The record cannot be read"), 0);
+            file->append_record(*record);
+        } catch (const tk_exception& e) {
+            check_stop();
+            if (sql_is_connection_lost(e)) throw;  // the run connects again
+            error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
+            // A level-0 failure ends the table (and the console program ends
+            // at any other level); the part file keeps the records written
+            // before it.
+            ends_table = e.level() == 0;
+            show_at_end(false);
+            if (ends_table || console_run)
+                report(part_file_failure(e, file->output_path()), false);
+            else
+                report(e, false);
+        }
+        if (ends_table) {
+            complete = false;
+            break;
+        }
+        ++progress.current_record;
+        try {
+            rs->next();
+        } catch (const tk_exception& e) {
+            // The next record could not be read: the table ends here.
+            check_stop();
+            if (sql_is_connection_lost(e)) throw;  // the run connects again
+            error_handler::instance()->set_context(
+                plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
+            complete = false;
+            show_at_end(false);
+            report(part_file_failure(e, file->output_path()), false);
+            break;
+        }
     }
     show_at_end(complete);
     if (complete)
