@@ -56,6 +56,8 @@ public:
     uint64_t get_position() const { return position_; }
     // Rows held in the current page.
     size_t get_page_rows() const { return page_.count; }
+    // Every row of the stream has been received (nothing left to count).
+    bool is_stream_done() const { return !limited_query_ || limited_query_->at_end(); }
     MYSQL* get_connection() const { return connection_; }
     std::vector<udb_relationship>* get_relationships() const { return relationships_; }
     // The auto-increment column (empty when there is none).

@@ -325,11 +325,17 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         }
         counted = nullptr;
     }
-    if (counted)
+    if (!counted) show_line(rs->is_record_count_known(), rs->get_record_count());
+    // The count starts beside the stream once its first page is in: a table
+    // whose rows all came with it needs none.
+    bool counting = false;
+    auto start_count = [&] {
+        if (counted->is_stream_done()) return;
         m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
-    else
-        show_line(rs->is_record_count_known(), rs->get_record_count());
+        counting = true;
+    };
     auto show_when_counted = [&] {
+        if (!counting) return;
         uint64_t count = 0;
         const sql_counter::outcome state = m_counter->result(count);
         if (state != sql_counter::outcome::pending) show_line(state == sql_counter::outcome::known, count);
@@ -346,6 +352,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
 
     if (definitions_only) {
         if (!line_shown) {
+            m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
             uint64_t count = 0;
             const sql_counter::outcome state = m_counter->wait(count);
             show_line(state == sql_counter::outcome::known, count);
@@ -371,6 +378,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         throw;
     }
     if (include_field_names) file->write_header(rs->get_schema());
+    if (counted) start_count();
     bool complete = true;
     while (!rs->is_eof()) {
         if (!line_shown) show_when_counted();

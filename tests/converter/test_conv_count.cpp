@@ -6,8 +6,10 @@
 #include <chrono>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "conv_test_util.h"
+#include "sql_run.h"
 
 namespace {
 
@@ -130,32 +132,60 @@ TEST_F(RecordCount, ShownWhileTheRowsStillStream) {
 }
 
 // A count the server refuses (duplicate column names in a derived table)
-// shows as unknown; the table is converted all the same.
+// shows as unknown; the table is converted all the same. The last row waits,
+// so that the failed count is known before the stream ends.
 TEST_F(RecordCount, ACountThatFailsIsUnknown) {
-    db.conn().exec("CREATE TABLE t (id INT); INSERT INTO t VALUES (1), (2), (3)");
-    conv().table_queries = {{L"twice", L"SELECT id, id, SLEEP(0.2) AS w FROM t ORDER BY id"}, {L"t", L""}};
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_2000");
+    conv().table_queries = {
+        {L"twice", L"SELECT id, id, IF(id = 2000, SLEEP(0.5), 0) AS w, REPEAT('x', 200) AS s FROM t"},
+        {L"t", L""}};
     const std::string printed = run_console();
     EXPECT_EQ(conv().errors_reported.load(), 0u);
     EXPECT_TRUE(handled_calls().empty());
-    EXPECT_NE(printed.find("Converting table twice(? records)\nConverting table t(3 records)\n"), std::string::npos)
+    EXPECT_NE(printed.find("Converting table twice(? records)\nConverting table t(2000 records)\n"),
+              std::string::npos)
         << printed;
-    EXPECT_EQ(read_file(out.file("twice.csv")), bom + "id,id,w\r\n1,1,0\r\n2,2,0\r\n3,3,0\r\n");
+    const std::string file = read_file(out.file("twice.csv"));
+    EXPECT_EQ(file.rfind(bom + "id,id,w,s\r\n1,1,0," + std::string(200, 'x') + "\r\n", 0), 0u);
+    EXPECT_NE(file.find("\r\n2000,2000,0," + std::string(200, 'x') + "\r\n"), std::string::npos);
+}
+
+// A table whose rows all come with the first page is not counted: its line
+// shows the records the file received.
+TEST_F(RecordCount, ASmallTableNeedsNoCount) {
+    db.conn().exec("CREATE TABLE t (id INT); INSERT INTO t VALUES (1), (2), (3)");
+    conv().table_queries = {{L"twice", L"SELECT id, id FROM t"}, {L"t", L""}};
+    std::vector<std::string> counts;
+    sql_set_statement_hook([&](std::string_view statement) {
+        if (statement.rfind("SELECT COUNT(*)", 0) == 0) counts.emplace_back(statement);
+    });
+    const std::string printed = run_console();
+    sql_set_statement_hook(nullptr);
+    EXPECT_EQ(conv().errors_reported.load(), 0u);
+    EXPECT_TRUE(counts.empty()) << counts.front();
+    EXPECT_NE(printed.find("Converting table twice(3 records)\nConverting table t(3 records)\n"), std::string::npos)
+        << printed;
 }
 
 // One count connection for the whole run, gone when the run ends.
 TEST_F(RecordCount, OneCountConnectionPerRun) {
     fennrow_test::global_setting_scope statistics("userstat", "1");
     own_login login(db.name());
-    std::string tables;
     for (int i = 1; i <= 6; ++i) {
         const std::string name = "t" + std::to_string(i);
-        db.conn().exec("CREATE TABLE " + name + " (id INT); INSERT INTO " + name + " VALUES (1), (2)");
+        db.conn().exec("CREATE TABLE " + name + " (id INT); INSERT INTO " + name + " SELECT seq FROM seq_1_to_600");
     }
     use_login(login);
+    size_t counts = 0;
+    sql_set_statement_hook([&](std::string_view statement) {
+        if (statement.rfind("SELECT COUNT(*)", 0) == 0) ++counts;
+    });
     const std::string printed = run_console();
+    sql_set_statement_hook(nullptr);
     EXPECT_EQ(conv().errors_reported.load(), 0u);
+    EXPECT_EQ(counts, 6u);
     for (int i = 1; i <= 6; ++i)
-        EXPECT_NE(printed.find("Converting table t" + std::to_string(i) + "(2 records)\n"), std::string::npos)
+        EXPECT_NE(printed.find("Converting table t" + std::to_string(i) + "(600 records)\n"), std::string::npos)
             << printed;
     // The converter's own connection stays open after the run.
     EXPECT_EQ(login.sessions_once("1"), "1");
@@ -165,11 +195,12 @@ TEST_F(RecordCount, OneCountConnectionPerRun) {
 // A stopped run closes the count connection too, also while it counts.
 TEST_F(RecordCount, AStoppedRunClosesTheCountConnection) {
     own_login login(db.name());
-    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_200");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_600");
     use_login(login);
     conv().console_run = false;
-    // Stream and count both wait on every row.
-    conv().table_queries = {{L"q", L"SELECT id FROM t WHERE SLEEP(0.01) = 0"}};
+    // Stream and count both wait on every row; the rows are long enough that
+    // the server sends them before the last one.
+    conv().table_queries = {{L"q", L"SELECT id, REPEAT('x', 200) AS s FROM t WHERE SLEEP(0.005) = 0"}};
     std::thread worker([this] { conv()(); });
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
