@@ -345,8 +345,9 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (line_shown) return;
         show_when_counted();
         if (line_shown) return;
-        // The progress keeps showing no count: the table is done.
         line_shown = true;
+        // A table not counted has as many records as the file received.
+        if (complete && !counting) progress.record_count = progress.current_record.load();
         show_table_line(name, complete ? std::to_string(progress.current_record.load()) : std::string("?"));
     };
 

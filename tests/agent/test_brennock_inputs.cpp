@@ -366,7 +366,8 @@ TEST_F(brennock_lost_connection, a_connection_lost_while_rows_stream_is_restored
     program.join();
 
     EXPECT_EQ(r.status, 255) << r;
-    const std::string head = db_line(2) + table_line("q", 2) + "Error:\nq: ";
+    // The stream failed before the rows were counted.
+    const std::string head = db_line(2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
     EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;

@@ -343,7 +343,8 @@ TEST_F(ConversionRun, WizardRunReportsAMissingTableAndGoesOn) {
 
 // The count says 0 while the stream yields three rows: the file holds them.
 TEST_F(ConversionRun, TableEndsAtTheEndOfItsStreamNotAtTheCount) {
-    db.conn().exec("CREATE TABLE t3 (id INT PRIMARY KEY); INSERT INTO t3 VALUES (1),(2),(3)");
+    // More rows than one page, so that they are counted.
+    db.conn().exec("CREATE TABLE t3 (id INT PRIMARY KEY); INSERT INTO t3 SELECT seq FROM seq_1_to_300");
     conv().console_run = false;
     conv().table_queries = {
         {L"grows", L"SELECT id FROM t3 WHERE 1 <= (SELECT COUNT(*) FROM information_schema.processlist"
@@ -351,8 +352,10 @@ TEST_F(ConversionRun, TableEndsAtTheEndOfItsStreamNotAtTheCount) {
     conv()();
     expect_clean_end();
     EXPECT_EQ(conv().progress.record_count.load(), 0u);
-    EXPECT_EQ(conv().progress.current_record.load(), 3u);
-    EXPECT_EQ(read_file(out.file("grows.csv")), bom + "id\r\n1\r\n2\r\n3\r\n");
+    EXPECT_EQ(conv().progress.current_record.load(), 300u);
+    std::string rows = bom + "id\r\n";
+    for (int i = 1; i <= 300; ++i) rows += std::to_string(i) + "\r\n";
+    EXPECT_EQ(read_file(out.file("grows.csv")), rows);
 }
 
 // Row 300 of the stream fails on the server: reported with its table and
