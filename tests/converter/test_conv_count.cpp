@@ -100,14 +100,14 @@ protected:
     temp_dir out;
 };
 
-// The rows of the query arrive slowly (the first and the last wait), its
-// count at once: the line and the progress show the count while the rows
-// still stream.
+// The rows of the query arrive slowly (the first, a middle and the last one
+// wait), its count at once: the line and the progress show the count while
+// the rows still stream.
 TEST_F(RecordCount, ShownWhileTheRowsStillStream) {
     db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_2000");
     // Rows long enough that the server sends them before the last one.
     conv().table_queries = {
-        {L"q", L"SELECT id, IF(id IN (1, 2000), SLEEP(0.5), 0) AS w, REPEAT('x', 200) AS s FROM t"}};
+        {L"q", L"SELECT id, IF(id IN (1, 1000, 2000), SLEEP(0.5), 0) AS w, REPEAT('x', 200) AS s FROM t"}};
     std::atomic<bool> seen{false};
     std::atomic<bool> running{true};
     std::thread watch([&] {
