@@ -74,9 +74,10 @@ sql_engine::~sql_engine() {
     tk_log(2, "sql_engine::dtor - END");
 }
 
-void sql_engine::initialize() {
+void sql_engine::initialize() { set_client_options(connection_.get()); }
+
+void sql_engine::set_client_options(MYSQL* mysql) {
     tk_log(1, "sql_engine::initialize");
-    MYSQL* mysql = connection_.get();
     tk_log(1, "sql_engine::initialize - 1");
     if (mysql_options(mysql, MYSQL_READ_DEFAULT_GROUP, option_group) != 0) throw sql_exception(mysql);
     tk_log(1, "sql_engine::initialize - 2");
@@ -129,7 +130,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
         throw sql_exception(connection_.get());
     }
     connected_ = true;
-    setup_session();
+    setup_session(connection_.get());
 
     const char* info = mysql_get_server_info(connection_.get());
     if (!info || !*info) return;
@@ -150,21 +151,21 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
     }
 }
 
-void sql_engine::setup_session() {
+void sql_engine::setup_session(MYSQL* connection) {
     tk_log(2, "Setting UTF-8 collation...");
-    if (mysql_set_character_set(connection_.get(), "utf8mb4") != 0) {
+    if (mysql_set_character_set(connection, "utf8mb4") != 0) {
         tk_log(3, "Failed to set UTF-8 collation");
-        tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection_.get()));
+        tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection));
         // Servers without utf8mb4 still speak the 3-byte form.
-        if (mysql_set_character_set(connection_.get(), "utf8") != 0)
-            tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection_.get()));
+        if (mysql_set_character_set(connection, "utf8") != 0)
+            tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection));
     }
 
-    set_session_sql_mode();
-    raise_session_timeout(connection_.get(), "wait_timeout", session_wait_timeout);
+    set_session_sql_mode(connection);
+    raise_session_timeout(connection, "wait_timeout", session_wait_timeout);
     // A streamed result holds the server until the client has read it: a slow
     // reader (a long table, a dialog waiting for the user) must not be cut off.
-    raise_session_timeout(connection_.get(), "net_write_timeout", session_net_write_timeout);
+    raise_session_timeout(connection, "net_write_timeout", session_net_write_timeout);
 }
 
 std::string sql_engine::session_sql_mode(std::string_view server_mode) {
@@ -190,23 +191,23 @@ std::string sql_engine::session_sql_mode(std::string_view server_mode) {
     return mode;
 }
 
-void sql_engine::set_session_sql_mode() {
+void sql_engine::set_session_sql_mode(MYSQL* connection) {
     tk_log(2, "Setting sql_mode...");
     try {
         std::string server_mode;
         {
-            sql_result_ptr result = sql_open_stream(connection_.get(), std::string_view("SELECT @@SESSION.sql_mode"));
+            sql_result_ptr result = sql_open_stream(connection, std::string_view("SELECT @@SESSION.sql_mode"));
             if (!result) throw sql_exception(std::string("No result for sql_mode"), CR_UNKNOWN_ERROR);
-            if (MYSQL_ROW row = sql_fetch_row(connection_.get(), result.get())) {
+            if (MYSQL_ROW row = sql_fetch_row(connection, result.get())) {
                 const unsigned long* lengths = sql_fetch_lengths(result.get());
                 if (row[0]) server_mode.assign(row[0], lengths[0]);
-                while (sql_fetch_row(connection_.get(), result.get())) {
+                while (sql_fetch_row(connection, result.get())) {
                 }
             }
         }
         const std::string mode = session_sql_mode(server_mode);
         tk_log(2, "sql_mode: server '%s', session '%s'", server_mode.c_str(), mode.c_str());
-        sql_execute(connection_.get(), "SET SESSION sql_mode = '" + mode + "'");
+        sql_execute(connection, "SET SESSION sql_mode = '" + mode + "'");
     } catch (const tk_exception& e) {
         tk_log(3, "Failed to set sql_mode");
         tk_log(2, "Cannot set sql_mode: %s", e.what());

@@ -36,6 +36,13 @@ public:
     // Sets the client object's options; throws sql_exception when the client
     // library refuses one.
     void initialize();
+    // The client options of every connection to the server (option group,
+    // connect time-out, a wait that a stop can cut); throws sql_exception
+    // when the client library refuses one.
+    static void set_client_options(MYSQL* connection);
+    // The session of a connection just opened: utf8mb4, the SQL mode of
+    // session_sql_mode, long wait and write time-outs. Failures are logged.
+    static void setup_session(MYSQL* connection);
     // Opens the connection (closing an open one first) and sets the session up:
     // utf8mb4, the SQL mode of session_sql_mode, long wait and write
     // time-outs, foreign-key checks off. An UPDATE's affected rows are the
@@ -112,8 +119,7 @@ public:
     std::wstring table_type = L"InnoDB";
 
 private:
-    void setup_session();
-    void set_session_sql_mode();
+    static void set_session_sql_mode(MYSQL* connection);
 
     bool connected_ = false;
     bool blob_to_text_ = false;

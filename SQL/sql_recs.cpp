@@ -154,9 +154,9 @@ void sql_recordset::initialize() {
     tk_log(2, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
     page_.clear();
 
-    count_rows();
-    count_fresh_ = true;
-    tk_log(2, "get_rec_count returns %" PRIu64, rec_count_);
+    // Not counted here: the run counts beside the stream (count_statement).
+    rec_count_ = 0;
+    rec_count_known_ = false;
 
     std::wstring select_list;
     bool has_geometry = false;
@@ -210,30 +210,33 @@ void sql_recordset::initialize() {
     tk_log(2, "sql_recordset::initialize - END");
 }
 
+std::wstring sql_recordset::count_statement() {
+    return is_query() ? L"SELECT COUNT(*) FROM (" + sql_strip_query_end(query_) + L"\n) as query"
+                      : L"SELECT COUNT(*) FROM " + sql_engine::get_safe_name(name_);
+}
+
 uint64_t sql_recordset::get_rec_count() {
     tk_log(2, "sql_recordset::get_rec_count");
-    const std::wstring statement =
-        is_query() ? L"SELECT COUNT(*) FROM (" + sql_strip_query_end(query_) + L"\n) as query"
-                   : L"SELECT COUNT(*) FROM " + sql_engine::get_safe_name(name_);
-    const uint64_t count = scalar_u64(connection_, statement);
+    const uint64_t count = scalar_u64(connection_, count_statement());
     tk_log(2, "sql_recordset::get_rec_count - END (result=%" PRIu64 ")", count);
     return count;
 }
 
-void sql_recordset::count_rows() {
-    rec_count_known_ = true;
+void sql_recordset::count() {
+    rec_count_ = 0;
+    rec_count_known_ = false;
     if (!is_query()) {
         rec_count_ = get_rec_count();
+        rec_count_known_ = true;
         return;
     }
     // A query that cannot be counted as a derived table (duplicate column
     // names, SHOW and the like) is still read; its count is unknown.
     try {
         rec_count_ = get_rec_count();
+        rec_count_known_ = true;
     } catch (const sql_exception& e) {
         tk_log(2, "The query cannot be counted: %s", e.what());
-        rec_count_ = 0;
-        rec_count_known_ = false;
     }
 }
 
@@ -282,8 +285,6 @@ void sql_recordset::reset() {
     page_index_ = 0;
     // The old stream is closed before anything else is sent.
     limited_query_.reset();
-    if (!count_fresh_) count_rows();
-    count_fresh_ = false;
     open_stream();
     limited_query_->store_to(&page_);
 }

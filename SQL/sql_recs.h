@@ -46,34 +46,38 @@ public:
     void next() override;
     // Back one row while that row is still held in the page.
     void prev() override;
-    // Opens a new stream from the first row; the count taken when the
-    // recordset was built is reused by the first reset and taken again by
-    // later ones. When the names of the stream's columns differ from the schema, the
-    // schema is rebuilt from them.
+    // Opens a new stream from the first row (nothing is counted). When the
+    // names of the stream's columns differ from the schema, the schema is
+    // rebuilt from them.
     void reset() override;
 
-    // Runs the count statement.
+    // The statement that counts the rows (UTF-16; a query is counted as a
+    // derived table).
+    std::wstring count_statement();
+    // Runs the count statement on the recordset's connection.
     uint64_t get_rec_count();
+    // Runs it and keeps the result as the record count (unknown until then);
+    // a query that cannot be counted leaves the count unknown (0).
+    void count();
     // 0-based number of the current record since the last reset.
     uint64_t get_position() const { return position_; }
     // Rows held in the current page.
     size_t get_page_rows() const { return page_.count; }
+    // Every row of the stream has been received (nothing left to count).
+    bool is_stream_done() const { return !limited_query_ || limited_query_->at_end(); }
     MYSQL* get_connection() const { return connection_; }
     std::vector<udb_relationship>* get_relationships() const { return relationships_; }
     // The auto-increment column (empty when there is none).
     const std::wstring& get_auto_number_column() const { return auto_number_; }
 
 protected:
-    // Counts the rows and builds the schema: a table's columns from a LIMIT 0
+    // Builds the schema (the rows are not counted): a table's columns from a LIMIT 0
     // statement; a query's from its own result, whose stream the first reset
     // reads. Called by the constructors.
     void initialize();
 
 private:
     const std::wstring& source() { return is_query() ? query_ : name_; }
-    // The count statement; a query that cannot be counted leaves the count
-    // unknown (0).
-    void count_rows();
     // The schema of the columns (and the select list that reads geometry as text).
     void describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text, std::wstring& select_list,
                   bool& has_geometry);
@@ -87,7 +91,6 @@ private:
     std::unique_ptr<sql_limited_query> limited_query_;
     uint64_t position_ = 0;
     size_t page_index_ = 0;
-    bool count_fresh_ = false;
     bool rows_only_ = false;
     const sql_catalog_columns* known_ = nullptr;  // during construction only
     std::wstring auto_number_;

@@ -1,5 +1,7 @@
 #include "sql_run.h"
 
+#include <mutex>
+
 #include <errmsg.h>
 
 #include "sql_excep.h"
@@ -16,7 +18,12 @@ void sql_set_statement_hook(sql_statement_hook hook) { statement_hook() = std::m
 
 void sql_notify_statement(std::string_view statement) {
     const sql_statement_hook& hook = statement_hook();
-    if (hook) hook(statement);
+    if (!hook) return;
+    // Statements of several connections may run on several threads: the
+    // hook sees one at a time.
+    static std::mutex one_at_a_time;
+    std::lock_guard<std::mutex> guard(one_at_a_time);
+    hook(statement);
 }
 
 void sql_send(MYSQL* connection, std::string_view statement) {

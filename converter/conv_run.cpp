@@ -11,7 +11,9 @@
 #include "error_handler.h"
 #include "init_conv.h"
 #include "kvr_conv.h"
+#include "sql_count.h"
 #include "sql_excep.h"
+#include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -122,6 +124,15 @@ void kellvar_converter::operator()() {
             set_cancel_socket(engine.get_socket());
             scope_exit cancel_off([this] { set_cancel_socket(-1); });
             check_stop();
+            // The record counts run on a connection of their own, beside the
+            // streams; a stop cuts it too.
+            std::unique_ptr<sql_counter> counter = open_counter();
+            set_cancel_counter(counter.get());
+            m_counter = counter.get();
+            scope_exit counter_off([this] {
+                set_cancel_counter(nullptr);
+                m_counter = nullptr;
+            });
 
             // BLOB and binary string cells reach the files as text.
             const bool saved_blob_to_text = engine.is_blob_to_text();
@@ -152,6 +163,7 @@ void kellvar_converter::operator()() {
             csv_validator validator(destination);
 
             run_entries(db, csv, validator, delimiter);
+            if (counter) counter->finish(engine.get_connection());
 
             error_handler::instance()->clear_context();
             progress.table_count = 0;
@@ -202,6 +214,22 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
         throw tk_final_exception();
     }
     tk_log(3, "Connected to the MySQL server again");
+}
+
+std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
+    try {
+        return std::make_unique<sql_counter>(sql_counter::login{
+            host, user, password, static_cast<unsigned int>(parse_port(port)), tk_to_utf8(source)});
+    } catch (const std::exception& e) {
+        tk_log(2, "No record counts in this run: %s", e.what());
+        return nullptr;
+    }
+}
+
+void kellvar_converter::show_table_line(const std::wstring& name, const std::string& count_text) {
+    tk_wlog(3, L"Converting table %s (%s records)", name.c_str(), tk_from_utf8(count_text).c_str());
+    if (console_run && !silent)
+        console_line(stdout, "Converting table " + console_text(name) + "(" + count_text + " records)");
 }
 
 void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
@@ -279,19 +307,72 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     std::unique_ptr<csv_file> file =
         std::make_unique<csv_file>(path, delimiter, csv_file::target::part_file);
 
-    // A count the server refused (a query it cannot count) shows as "?".
-    progress.record_count = rs->get_record_count();
-    const std::string count_text =
-        rs->is_record_count_known() ? std::to_string(progress.record_count.load()) : std::string("?");
-    tk_wlog(3, L"Converting table %s (%s records)", name.c_str(), tk_from_utf8(count_text).c_str());
-    if (console_run && !silent)
-        console_line(stdout, "Converting table " + console_text(name) + "(" + count_text + " records)");
+    // The table's line is its first message: shown when the count is known,
+    // before any report about the table, or at its end. The count runs
+    // beside the stream; one that fails, or is still running when the table
+    // failed, shows as "?".
+    bool line_shown = false;
+    auto show_line = [&](bool known, uint64_t count) {
+        line_shown = true;
+        if (known) progress.record_count = count;
+        show_table_line(name, known ? std::to_string(count) : std::string("?"));
+    };
+    sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    if (counted && !m_counter) {
+        // No count connection in this run: counted before the stream.
+        try {
+            counted->count();
+        } catch (const tk_exception& e) {
+            tk_log(2, "The rows cannot be counted: %s", e.what());
+        }
+        counted = nullptr;
+    }
+    if (!counted) show_line(rs->is_record_count_known(), rs->get_record_count());
+    // The count starts beside the stream once its first page is in: a table
+    // whose rows all came with it needs none.
+    bool counting = false;
+    auto start_count = [&] {
+        if (counted->is_stream_done()) return;
+        m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
+        counting = true;
+    };
+    auto show_when_counted = [&] {
+        if (!counting) return;
+        uint64_t count = 0;
+        const sql_counter::outcome state = m_counter->result(count);
+        if (state != sql_counter::outcome::pending) show_line(state == sql_counter::outcome::known, count);
+    };
+    // complete: the stream ended normally, its records are the exact count.
+    auto show_at_end = [&](bool complete) {
+        if (line_shown) return;
+        show_when_counted();
+        if (line_shown) return;
+        line_shown = true;
+        // A table not counted has as many records as the file received.
+        if (complete && !counting) progress.record_count = progress.current_record.load();
+        show_table_line(name, complete ? std::to_string(progress.current_record.load()) : std::string("?"));
+    };
+
     if (definitions_only) {
+        if (!line_shown) {
+            m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
+            uint64_t count = 0;
+            const sql_counter::outcome state = m_counter->wait(count);
+            show_line(state == sql_counter::outcome::known, count);
+        }
         if (include_field_names) file->write_header(rs->get_schema());
         file->complete();
         return;
     }
 
+    // A failure that leaves the table is reported after its line.
+    scope_exit line_first([&] {
+        try {
+            show_at_end(false);
+        } catch (...) {
+            tk_log(3, "The table's line cannot be shown");
+        }
+    });
     // The table ends at the end of its stream, whatever the count said.
     try {
         rs->reset();
@@ -300,8 +381,10 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         throw;
     }
     if (include_field_names) file->write_header(rs->get_schema());
+    if (counted) start_count();
     bool complete = true;
     while (!rs->is_eof()) {
+        if (!line_shown) show_when_counted();
         check_stop();
         const uint64_t number = progress.current_record.load() + 1;
         if (tk_log_wants(1)) tk_log(1, "Converting record #%" PRIu64, number);
@@ -318,6 +401,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             // at any other level); the part file keeps the records written
             // before it.
             ends_table = e.level() == 0;
+            show_at_end(false);
             if (ends_table || console_run)
                 report(part_file_failure(e, file->output_path()), false);
             else
@@ -337,10 +421,12 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             error_handler::instance()->set_context(
                 plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
             complete = false;
+            show_at_end(false);
             report(part_file_failure(e, file->output_path()), false);
             break;
         }
     }
+    show_at_end(complete);
     if (complete)
         file->complete();
     else

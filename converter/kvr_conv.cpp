@@ -4,6 +4,7 @@
 
 #include "csv_format.h"
 #include "csv_lock.h"
+#include "sql_count.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 
@@ -57,10 +58,16 @@ void kellvar_converter::set_cancel_socket(int fd) {
     m_cancel_socket = fd;
 }
 
+void kellvar_converter::set_cancel_counter(sql_counter* counter) {
+    std::lock_guard<std::mutex> lock(m_cancel_lock);
+    m_cancel_counter = counter;
+}
+
 void kellvar_converter::on_stop_request() {
     // Under the lock the run cannot drop the socket, so the descriptor is
     // still the connection's own.
     std::lock_guard<std::mutex> lock(m_cancel_lock);
+    if (m_cancel_counter) m_cancel_counter->cut();
     if (m_cancel_socket < 0) return;
     tk_log(2, "kellvar_converter::on_stop_request - shutting the connection down");
     ::shutdown(m_cancel_socket, SHUT_RDWR);

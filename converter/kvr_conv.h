@@ -18,6 +18,7 @@
 class csv_engine;
 class csv_folder_lock;
 class csv_validator;
+class sql_counter;
 class tk_exception;
 class udb_database;
 class udb_profile;
@@ -149,11 +150,20 @@ private:
     void check_stop() const;
     // The socket the stop request may shut down (-1: none).
     void set_cancel_socket(int fd);
+    // The run's record counter, which a stop request cuts too (null: none).
+    void set_cancel_counter(sql_counter* counter);
+    // The counter of a run (null when none can be made: counts unknown).
+    std::unique_ptr<sql_counter> open_counter();
+    // The table's line, console and log: its name and record count.
+    void show_table_line(const std::wstring& name, const std::string& count_text);
 
     // The entry of table_queries the run is at.
     size_t m_next_entry = 0;
     std::mutex m_cancel_lock;
     int m_cancel_socket = -1;
+    sql_counter* m_cancel_counter = nullptr;
+    // The run's record counter (the run's thread only).
+    sql_counter* m_counter = nullptr;
     // The socket was shut down: the next run connects again.
     std::atomic<bool> m_connection_cut{false};
     // The destination folder's lock, from its cleanup to the end of the run.

@@ -287,14 +287,14 @@ TEST_F(brennock_inputs, the_password_is_hidden_from_the_process_list) {
 
 // --- A lost connection --------------------------------------------------------
 
-// The id of the session that runs the statement holding the text, once it
-// shows (30 seconds at most).
+// The id of the session that streams the statement holding the text (not
+// the one that counts its rows), once it shows (30 seconds at most).
 std::optional<std::string> wait_for_session(fennrow_test::test_sql_conn& conn, const std::string& text) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::chrono::steady_clock::now() < deadline) {
         std::optional<std::string> id = conn.scalar(
             "SELECT id FROM information_schema.processlist WHERE id <> CONNECTION_ID() AND info LIKE " +
-            conn.literal("%" + text + "%") + " ORDER BY id LIMIT 1");
+            conn.literal("%" + text + "%") + " AND info NOT LIKE 'SELECT COUNT(*)%' ORDER BY id LIMIT 1");
         if (id) return id;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -334,8 +334,9 @@ TEST_F(brennock_lost_connection, the_run_connects_again_once_and_goes_on) {
     const run_result r = run_and_kill(profile, [] {});
     EXPECT_EQ(r.status, 255) << r;
     EXPECT_EQ(r.err, "");
-    // One report for the entry in work, then the next table as usual.
-    const std::string head = db_line(3) + table_line("t1", 2) + "Error:\nq: ";
+    // The entry's line (its count still running) and one report for it, then
+    // the next table as usual.
+    const std::string head = db_line(3) + table_line("t1", 2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
     EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;
@@ -365,11 +366,29 @@ TEST_F(brennock_lost_connection, a_connection_lost_while_rows_stream_is_restored
     program.join();
 
     EXPECT_EQ(r.status, 255) << r;
-    const std::string head = db_line(2) + table_line("q", 2) + "Error:\nq: ";
+    // The stream failed before the rows were counted.
+    const std::string head = db_line(2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
     EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;
     EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
+}
+
+// The entry's line comes before the report of its stream's failure, whether
+// its count (beside the stream) came first or not.
+TEST_F(brennock_inputs, the_line_comes_before_the_report_of_a_failed_stream) {
+    db.conn().exec("CREATE TABLE t1 (id INT); INSERT INTO t1 VALUES (1), (2), (3)");
+    const std::string profile =
+        write_profile(srv.user, srv.password, "q=SELECT id, IF(id = 2, (SELECT id FROM t1), 0) AS w FROM t1\r\n");
+    const run_result r = run_brennock({"--profile=" + profile});
+    const std::string head = db_line(1) + "Converting table q(";
+    EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
+    const size_t line_end = r.out.find('\n', head.size());
+    ASSERT_NE(line_end, std::string::npos) << r;
+    const std::string count = r.out.substr(head.size(), line_end - head.size());
+    EXPECT_TRUE(count == "3 records)" || count == "? records)") << r;
+    EXPECT_EQ(r.out.substr(line_end + 1, 8), "Error:\nq") << r;
+    EXPECT_NE(r.out.find("Subquery returns more than 1 row"), std::string::npos) << r;
 }
 
 // A login of its own that the test drops while the program runs, so that
@@ -405,15 +424,16 @@ TEST_F(brennock_lost_connection, a_refused_reconnect_ends_the_run_with_one_error
     const run_result r = run_and_kill(profile, [&] { login.drop(); });
     EXPECT_EQ(r.status, 255) << r;
     EXPECT_EQ(r.err, "");
-    const std::string head = db_line(3) + table_line("t1", 2) + "Error:\nq: ";
+    const std::string head = db_line(3) + table_line("t1", 2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
     EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
     EXPECT_NE(r.out.find("; connecting again failed: Access denied for user '" + login.user() + "'"),
               std::string::npos)
         << r;
     EXPECT_EQ(r.out.back(), '\n');
-    EXPECT_EQ(count(r.out, "\n"), 4u) << r;  // nothing after the report
-    EXPECT_EQ(list_dir(out), (std::vector<std::string>{"t1.csv"}));
+    EXPECT_EQ(count(r.out, "\n"), 5u) << r;  // nothing after the report
+    // The entry whose stream was cut keeps its part file.
+    EXPECT_EQ(list_dir(out), (std::vector<std::string>{"q.csv.part", "t1.csv"}));
 }
 
 // --- Names that differ only in case -----------------------------------------

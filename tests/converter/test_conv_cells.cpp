@@ -76,11 +76,17 @@ TEST_F(FileContents, StoredQueriesRunAsWritten) {
     EXPECT_EQ(read_file(out.file("joined.csv")), bom + "x,x,n\r\n1,1,one\r\n3,3,three\r\n");
     EXPECT_EQ(read_file(out.file("with_q.csv")), bom + "y\r\n2\r\n4\r\n6\r\n");
     EXPECT_EQ(read_file(out.file("shown.csv")), bom + "Tables_in_" + db.name() + " (o)\r\no\r\n");
-    // Counted where the server can count the query; unknown otherwise.
+    // Counted where the server can count the query; where it cannot, the
+    // count is unknown, unless the stream ended first: then the line shows
+    // the records the file received.
     EXPECT_NE(printed.find("Converting table sorted(3 records)\n"), std::string::npos) << printed;
     EXPECT_NE(printed.find("Converting table with_q(3 records)\n"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("Converting table joined(? records)\n"), std::string::npos) << printed;
-    EXPECT_NE(printed.find("Converting table shown(? records)\n"), std::string::npos) << printed;
+    EXPECT_TRUE(printed.find("Converting table joined(? records)\n") != std::string::npos ||
+                printed.find("Converting table joined(2 records)\n") != std::string::npos)
+        << printed;
+    EXPECT_TRUE(printed.find("Converting table shown(? records)\n") != std::string::npos ||
+                printed.find("Converting table shown(1 records)\n") != std::string::npos)
+        << printed;
 }
 
 // Stored queries are sent as written, but one that gives no rows is refused
