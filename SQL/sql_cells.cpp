@@ -222,7 +222,7 @@ bool reads_as_hex(std::string_view s) {
 }
 
 void set_text(ole_variant& out, const char* cell, unsigned long length) {
-    out.attach_string(std::string_view(cell, length));
+    out.set_utf8_text(std::string_view(cell, length));
 }
 
 }  // namespace
@@ -367,6 +367,16 @@ void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_va
         out.clear();
         return;
     case sql_cell::bytes:
+        // A huge value changes hands: no second copy of it.
+        // (A cell that may be text was read as what it is.)
+        if (cell.text_owner && (rule.kind == sql_cell_kind::text || rule.kind == sql_cell_kind::bytes_or_text)) {
+            out.take_utf8_text(std::move(*cell.text_owner));
+            return;
+        }
+        if (cell.bytes_owner && (rule.kind == sql_cell_kind::bytes || rule.kind == sql_cell_kind::bytes_or_text)) {
+            out.take_binary(std::move(*cell.bytes_owner));
+            return;
+        }
         sql_cell_to_value(rule, cell.data ? cell.data : "", cell.length, out);
         return;
     // A number the text rules would read at once: set directly.

@@ -93,6 +93,12 @@ void csv_quote_field(std::string& out, size_t start, std::string_view delim) {
     q[start] = '"';
 }
 
+bool csv_needs_quotes(std::string_view value, std::string_view delim) {
+    return value.find('"') != std::string_view::npos || value.find('\r') != std::string_view::npos ||
+           value.find('\n') != std::string_view::npos ||
+           (!delim.empty() && value.find(delim) != std::string_view::npos);
+}
+
 void csv_append_field(std::string& out, std::wstring_view value, std::string_view delim) {
     const size_t start = out.size();
     plat::utf8_encode_append(out, value);

@@ -39,3 +39,5 @@ bool csv_plain_text_is_safe(std::string_view delim);
 // caller has just appended: one scan decides; only a field that needs quotes
 // is rewritten (one backward pass doubling its quotes).
 void csv_quote_field(std::string& out, size_t start, std::string_view delim);
+// The field rule's verdict on value: true when it needs quotes.
+bool csv_needs_quotes(std::string_view value, std::string_view delim);

@@ -23,5 +23,7 @@ std::wstring utf8_decode(std::string_view bytes);
 
 // True when bytes are well-formed UTF-8 (no overlongs, no surrogates).
 bool utf8_valid(std::string_view bytes);
+// The same in the same pass, and where the first zero byte is (npos: none).
+bool utf8_valid_find_zero(std::string_view bytes, size_t& first_zero);
 
 }  // namespace plat

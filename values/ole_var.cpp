@@ -316,11 +316,45 @@ void ole_variant::attach_string(std::string_view utf8) {
     }
 }
 
+void ole_variant::set_utf8_text(std::string_view utf8) {
+    try {
+        if (var_.vt != VT_BSTR) reset_var();
+        var_.vt = VT_BSTR;
+        hold_utf8(utf8.data(), utf8.size());
+    } catch (const std::bad_alloc&) {
+        throw tk_mail_assertion(source_name, 1434);
+    }
+}
+
+void ole_variant::take_utf8_text(std::string&& utf8) {
+    size_t zero = 0;
+    if (!plat::utf8_valid_find_zero(utf8, zero)) {
+        set_utf8_text(utf8);
+        return;
+    }
+    if (var_.vt != VT_BSTR) reset_var();
+    var_.vt = VT_BSTR;
+    utf8_ = std::move(utf8);
+    utf8.clear();
+    utf8_text_ = zero == std::string::npos ? utf8_.size() : zero;
+    utf8_held_ = true;
+    wide_ready_ = false;
+}
+
+void ole_variant::take_binary(std::vector<uint8_t>&& bytes) {
+    if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
+        reset_var();
+        var_.vt = VT_BYTE_ARRAY;
+    }
+    var_.parray.data = std::move(bytes);
+    bytes.clear();
+}
+
 void ole_variant::hold_utf8(const char* bytes, size_t count) {
-    if (count == 0 || plat::utf8_valid(std::string_view(bytes, count))) {
+    size_t zero = 0;
+    if (count == 0 || plat::utf8_valid_find_zero(std::string_view(bytes, count), zero)) {
         utf8_.assign(bytes, count);
-        const void* z = count ? std::memchr(bytes, 0, count) : nullptr;
-        utf8_text_ = z ? static_cast<size_t>(static_cast<const char*>(z) - bytes) : count;
+        utf8_text_ = count == 0 || zero == std::string::npos ? count : zero;
         utf8_held_ = true;
         wide_ready_ = false;
         return;

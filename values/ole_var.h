@@ -80,6 +80,22 @@ public:
     // kept as its bytes; the wide form is made when it is first asked for.
     void attach_string(std::string_view utf8);
     void attach_wstring(std::wstring_view text); // VT_BSTR, embedded zeros kept
+    // attach_string for the cells of a stream: nothing logged.
+    void set_utf8_text(std::string_view utf8);
+    // attach_string and attach_binary that take the caller's buffer instead
+    // of copying it (bytes is left empty, or as it was when ill-formed).
+    void take_utf8_text(std::string&& utf8);
+    void take_binary(std::vector<uint8_t>&& bytes);
+    // The bytes of a VT_BSTR held as UTF-8 (zero bytes included); null
+    // data for any other value.
+    std::string_view held_utf8() const {
+        return utf8_held_ && var_.vt == VT_BSTR ? std::string_view(utf8_) : std::string_view();
+    }
+    // The bytes of a binary value that its text forms write as hex digits
+    // (after "0x"); 0 for any other value.
+    size_t hex_text_bytes() const;
+    // Appends the hex digits of count of those bytes from first on.
+    void append_hex_digits(std::string& out, size_t first, size_t count) const;
     // Hot path: VT_BSTR from UTF-8 bytes up to the first zero byte (MySQL text cells).
     void assign_utf8(const char* bytes, size_t count);
 

@@ -24,13 +24,16 @@ struct hex_pairs {
 };
 constexpr hex_pairs byte_hex;
 
-void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
-    size_t at = out.size();
-    out.resize(at + 2 + 2 * static_cast<size_t>(n));
+void append_hex_only(std::string& out, const uint8_t* p, size_t n) {
+    const size_t at = out.size();
+    out.resize(at + 2 * n);
     char* o = out.data() + at;
-    *o++ = '0';
-    *o++ = 'x';
-    for (uint32_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+    for (size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+}
+
+void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
+    out += "0x";
+    append_hex_only(out, p, n);
 }
 
 // Decimal digits of an integer in its own width (32-bit values take the
@@ -131,6 +134,25 @@ void ole_variant::append_utf8_text(std::string& out) const {
     default:
         return;
     }
+}
+
+size_t ole_variant::hex_text_bytes() const {
+    switch (var_.vt) {
+    case VT_BYTE_ARRAY:
+    case VT_BLOB:
+    case VT_BLOB_OBJECT:
+        if (var_.parray.dims != 1) return 0;
+        return var_.parray.size() > binary_text_cap ? binary_text_cap : var_.parray.size();
+    default:
+        return 0;
+    }
+}
+
+void ole_variant::append_hex_digits(std::string& out, size_t first, size_t count) const {
+    const size_t n = hex_text_bytes();
+    if (first >= n) return;
+    if (count > n - first) count = n - first;
+    append_hex_only(out, var_.parray.data.data() + first, count);
 }
 
 namespace {

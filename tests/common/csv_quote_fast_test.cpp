@@ -124,4 +124,70 @@ TEST(CsvQuoteFast, NumbersAreQuotedWhenTheDelimiterIsInTheirText) {
     }
 }
 
+std::string hex_text(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out = "0x";
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Cells too large for the line buffer are written in pieces: the line is
+// the one the whole-cell rule gives, whatever falls on a piece's border.
+TEST(CsvQuoteFast, LargeCellsWrittenInPiecesMatchTheRule) {
+    constexpr size_t piece = 64u << 10;
+    struct large_case {
+        const char* name;
+        size_t size;
+        size_t at;         // where the special bytes go
+        std::string mark;  // what goes there
+    };
+    const large_case cases[] = {
+        {"plain", 300000, 0, ""},
+        {"quote on a piece border", 300000, piece - 1, "\"\""},
+        {"quote first in a piece", 300000, piece, "\""},
+        {"character split by a border", 300000, 2 * piece - 1, "\xE2\x82\xAC"},
+        {"delimiter split by a border", 300000, 3 * piece - 1, "|+"},
+        {"semicolon", 300000, 3 * piece - 1, ";"},
+        {"line break", 300000, piece + 7, "\r\n"},
+        {"zero byte", 300000, 5, std::string(1, '\0')},
+        {"just below the size", (256u << 10) - 1, 9, "\""},
+    };
+    for (const wchar_t* delimiter : {L"|+", L";", L"x"}) {
+        const std::string delim = delimiter[0] == L'x' ? "x" : delimiter[0] == L';' ? ";" : "|+";
+        for (const large_case& c : cases) {
+            std::string text(c.size, 'a');
+            for (size_t i = 0; i < text.size(); i += 97) text[i] = static_cast<char>('b' + i % 20);
+            text.replace(c.at, c.mark.size(), c.mark);
+            std::vector<uint8_t> bytes(c.size / 2);
+            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+            ole_variant big_text, small_text, big_bytes, number;
+            big_text.attach_string(text);
+            small_text.attach_string("a\"b");
+            big_bytes.attach_binary(bytes);
+            number.set_i4(7);
+            temp_dir dir;
+            {
+                csv_file f(dir.wfile("q.csv"), delimiter);
+                udb_record r;
+                r.push_back(new udb_field(L"n", 0, number));
+                r.push_back(new udb_field(L"t", 0, big_text));
+                r.push_back(new udb_field(L"s", 0, small_text));
+                r.push_back(new udb_field(L"b", 0, big_bytes));
+                r.push_back(new udb_field(L"e", 0, ole_variant(std::wstring())));
+                f.append_record(r);
+                f.append_record(r);
+                f.close();
+            }
+            const std::string line = "7" + delim + reference_field(text, delim) + delim +
+                                     reference_field("a\"b", delim) + delim +
+                                     reference_field(hex_text(bytes), delim) + delim + "\r\n";
+            const std::string got = read_bytes(dir.file("q.csv"));
+            EXPECT_TRUE(got == std::string(csv_bom) + line + line) << c.name << ", delimiter " << delim;
+        }
+    }
+}
+
 }  // namespace
