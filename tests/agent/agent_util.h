@@ -76,7 +76,7 @@ inline run_result run_brennock(const std::vector<std::string>& args, const run_o
 
     std::vector<std::string> all;
     if (how.unprivileged) all = fennrow_test::unprivileged_prefix();
-    all.push_back(getenv("BRK_OVR") ? getenv("BRK_OVR") : BRENNOCK_PATH);
+    all.push_back(BRENNOCK_PATH);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());
