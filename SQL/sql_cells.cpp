@@ -238,14 +238,15 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
         set_text(out, cell, length);
         return;
     case sql_cell_kind::bytes:
-        out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+        out.set_binary(reinterpret_cast<const uint8_t*>(cell), length);
         return;
     case sql_cell_kind::bytes_or_text: {
         const std::string_view bytes(cell, length);
-        if (std::memchr(cell, 0, length) == nullptr && !reads_as_hex(bytes) && plat::utf8_valid(bytes))
-            set_text(out, cell, length);
+        size_t zero = 0;
+        if (!reads_as_hex(bytes) && plat::utf8_valid_find_zero(bytes, zero) && zero == std::string_view::npos)
+            out.set_utf8_text(bytes, true);
         else
-            out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+            out.set_binary(reinterpret_cast<const uint8_t*>(cell), length);
         return;
     }
     case sql_cell_kind::boolean:

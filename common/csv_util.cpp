@@ -252,18 +252,22 @@ void csv_file::append_record(const udb_record& record) {
             if (!first) line += delim_utf8_;
             first = false;
             if (!f) continue;
+            const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
             if (cell_in_parts(*f)) {
                 // Written once the rest of the line is whole.
                 parts_.push_back({line.size(), f});
                 continue;
             }
-            const VARTYPE t = f->get_type();
             const size_t start = line.size();
-            // Every type's text form, numbers included, is exact and locale-free;
-            // texts are written whole, dates and decimals in their column's form.
-            f->append_utf8_cell(line);
-            // Only strings can hold a quote, a line break or the delimiter.
-            if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+            // A text as received: checked, copied and quoted in one pass.
+            const std::string_view received = f->unchecked_utf8();
+            if (!received.data() || !csv_append_checked_field(line, received, delim_utf8_)) {
+                // Every type's text form, numbers included, is exact and locale-free;
+                // texts are written whole, dates and decimals in their column's form.
+                f->append_utf8_cell(line);
+                // Only strings can hold a quote, a line break or the delimiter.
+                if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+            }
             if (log1) {
                 if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
                 tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
@@ -287,6 +291,10 @@ constexpr size_t part_size = 64u << 10;
 }  // namespace
 
 bool csv_file::cell_in_parts(const udb_field& field) const {
+    if (field.type() != VT_BSTR && !field.is_binary()) return false;
+    // A text is checked here only when it is large.
+    const std::string_view received = field.unchecked_utf8();
+    if (received.data()) return received.size() >= part_threshold && field.held_utf8().size() >= part_threshold;
     if (field.held_utf8().size() >= part_threshold) return true;
     // Hex digits never need quotes when no plain text does.
     return plain_safe_ && field.hex_text_bytes() >= part_threshold / 2;

@@ -10,6 +10,7 @@
 #include "csv_test_util.h"
 #include "csv_util.h"
 #include "udb_record.h"
+#include "utf8.h"
 
 using csv_test::read_bytes;
 using csv_test::temp_dir;
@@ -48,6 +49,14 @@ TEST(CsvQuoteFast, MatchesThePlainRuleAtEveryLengthAndOffset) {
         const std::string before = out;
         csv_append_field_utf8(out, value, delim);
         ASSERT_EQ(out, before + reference_field(value, delim))
+            << "value " << ::testing::PrintToString(value) << " delimiter " << delim;
+        // The one-pass copy that also checks the UTF-8: the same field, or
+        // nothing and false for ill-formed text.
+        std::string checked = before;
+        const bool well_formed = plat::utf8_valid(value);
+        ASSERT_EQ(csv_append_checked_field(checked, value, delim), well_formed)
+            << "value " << ::testing::PrintToString(value);
+        ASSERT_EQ(checked, well_formed ? out : before)
             << "value " << ::testing::PrintToString(value) << " delimiter " << delim;
     }
 }
@@ -121,6 +130,49 @@ TEST(CsvQuoteFast, NumbersAreQuotedWhenTheDelimiterIsInTheirText) {
         }
         EXPECT_EQ(read_bytes(dir.file("q.csv")), std::string(csv_bom) + want + "\r\n")
             << "kind " << c.kind;
+    }
+}
+
+// A text cell as a stream receives it (checked while written) gives the
+// same line as the same text checked at once: multi-byte characters beside
+// quotes and delimiters, ill-formed bytes, zero bytes, line breaks.
+TEST(CsvQuoteFast, ReceivedTextWritesLikeCheckedText) {
+    using namespace std::string_literals;
+    const std::string cells[] = {
+        "",
+        "plain text",
+        "\xC3\xA9\"\xC3\xA9",
+        "\xE2\x82\xAC|+\xE2\x82\xAC",
+        "a;\xF0\x9F\x98\x80;b",
+        "line\r\nbreak\xC3\xA4",
+        "zero\0inside"s,
+        "\0"s,
+        "ill\xC3" "formed \"quoted\"",
+        "\xE2\x82",
+        "0123456789abcdef\xFF",
+        "\xED\xA0\x80;",
+        std::string(20, 'x') + "\xC3\xA9\"|" + "+\"",
+    };
+    for (const wchar_t* delimiter : {L"|+", L";", L",", L"x"}) {
+        for (const std::string& cell : cells) {
+            std::string lines[2];
+            for (int received = 0; received < 2; ++received) {
+                ole_variant v;
+                if (received) v.set_utf8_text(cell);
+                else v.attach_string(cell);
+                temp_dir dir;
+                {
+                    csv_file f(dir.wfile("q.csv"), delimiter);
+                    udb_record r;
+                    r.push_back(new udb_field(L"a", 0, v));
+                    r.push_back(new udb_field(L"b", 0, v));
+                    f.append_record(r);
+                    f.close();
+                }
+                lines[received] = read_bytes(dir.file("q.csv"));
+            }
+            EXPECT_EQ(lines[1], lines[0]) << ::testing::PrintToString(cell);
+        }
     }
 }
 
