@@ -249,11 +249,16 @@ void csv_file::append_record(const udb_record& record) {
     try {
         bool first = true;
         for (const udb_field* f : record) {
-            if (!first) line += delim_utf8_;
+            if (!first) {
+                if (delim_utf8_.size() == 1) line += delim_utf8_[0];
+                else line += delim_utf8_;
+            }
             first = false;
             if (!f) continue;
             const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
-            if (cell_in_parts(*f)) {
+            const VARTYPE vt = f->type();
+            const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
+            if (long_form && cell_in_parts(*f)) {
                 // Written once the rest of the line is whole.
                 parts_.push_back({line.size(), f});
                 continue;
@@ -291,7 +296,6 @@ constexpr size_t part_size = 64u << 10;
 }  // namespace
 
 bool csv_file::cell_in_parts(const udb_field& field) const {
-    if (field.type() != VT_BSTR && !field.is_binary()) return false;
     // A text is checked here only when it is large.
     const std::string_view received = field.unchecked_utf8();
     if (received.data()) return received.size() >= part_threshold && field.held_utf8().size() >= part_threshold;
