@@ -135,34 +135,58 @@ bool csv_append_checked_field(std::string& out, std::string_view value, std::str
         }
         const size_t len = plat::utf8_sequence_length(src + i, src + n);
         if (len == 0) return false;
-        std::memcpy(dst + i, src + i, len);
+        for (size_t k = 0; k < len; ++k) dst[i + k] = static_cast<char>(src[i + k]);
         i += len;
         return true;
     };
 #if defined(__SSE2__)
-    // Sixteen bytes at a time: copied whole, then the bytes that matter
-    // (non-ASCII ones included) are taken one by one from the first.
+    // Sixteen bytes at a time, copied whole; the bytes that matter (a mask
+    // of them, non-ASCII ones included) are then judged in order. Bytes of
+    // a character already taken are passed over.
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i cr = _mm_set1_epi8('\r');
     const __m128i lf = _mm_set1_epi8('\n');
     const __m128i dl = _mm_set1_epi8(static_cast<char>(d0));
-    while (n - i >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + i), v);
+    auto mask_of = [&](__m128i v) {
         const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, cr)),
                                          _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, dl)));
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, v)));
-        if (mask == 0) {
-            i += 16;
-            continue;
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(hit, v)));
+    };
+    auto judge = [&](size_t base, unsigned mask) {
+        for (; mask; mask &= mask - 1) {
+            const size_t at = base + static_cast<size_t>(__builtin_ctz(mask));
+            if (at < i) continue;
+            i = at;
+            if (!one()) return false;
         }
-        i += static_cast<size_t>(__builtin_ctz(mask));
-        if (!one()) {
+        return true;
+    };
+    while (n - i >= 16) {
+        const size_t base = i;
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + base));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + base), v);
+        const unsigned mask = mask_of(v);
+        if (mask != 0 && !judge(base, mask)) {
             out.resize(start);
             return false;
         }
+        if (i < base + 16) i = base + 16;
     }
-#endif
+    if (i < n) {
+        // The last bytes through a zeroed block (a zero byte matters to nothing).
+        const size_t base = i;
+        const size_t rest = n - base;
+        alignas(16) unsigned char tail[16] = {};
+        std::memcpy(tail, src + base, rest);
+        std::memcpy(dst + base, tail, rest);
+        const unsigned mask = mask_of(_mm_load_si128(reinterpret_cast<const __m128i*>(tail))) & ((1u << rest) - 1);
+        if (mask != 0 && !judge(base, mask)) {
+            out.resize(start);
+            return false;
+        }
+        i = n;
+    }
+#else
     while (i < n) {
         const unsigned char c = src[i];
         if (c < 0x80 && c != '"' && c != '\r' && c != '\n' && c != d0) {
@@ -175,6 +199,7 @@ bool csv_append_checked_field(std::string& out, std::string_view value, std::str
             return false;
         }
     }
+#endif
     if (need) quote_in_place(out, start, quotes);
     return true;
 }

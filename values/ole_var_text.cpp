@@ -50,16 +50,8 @@ void append_integer(std::string& out, T v) {
     const bool neg = v < 0;
     W u = neg ? static_cast<W>(0 - static_cast<U>(v)) : static_cast<W>(static_cast<U>(v));
     if constexpr (sizeof(T) <= 4) u &= static_cast<W>(static_cast<U>(~U(0)));
-    // Written in place, from the last digit.
-    static constexpr uint64_t powers[] = {10ull, 100ull, 1000ull, 10000ull, 100000ull, 1000000ull, 10000000ull,
-                                          100000000ull, 1000000000ull, 10000000000ull, 100000000000ull,
-                                          1000000000000ull, 10000000000000ull, 100000000000000ull,
-                                          1000000000000000ull, 10000000000000000ull, 100000000000000000ull,
-                                          1000000000000000000ull, 10000000000000000000ull};
-    unsigned len = 1;
-    while (len < 20 && u >= powers[len - 1]) ++len;
-    out.resize(out.size() + len + (neg ? 1 : 0));
-    char* const end = out.data() + out.size();
+    char buf[24];
+    char* const end = buf + sizeof buf;
     char* p = end;
     // Two digits at a time, from the last.
     while (u >= 100) {
@@ -76,6 +68,7 @@ void append_integer(std::string& out, T v) {
         *--p = static_cast<char>('0' + u);
     }
     if (neg) *--p = '-';
+    out.append(p, static_cast<size_t>(end - p));
 }
 
 }  // namespace
