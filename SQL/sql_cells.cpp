@@ -222,7 +222,7 @@ bool reads_as_hex(std::string_view s) {
 }
 
 void set_text(ole_variant& out, const char* cell, unsigned long length) {
-    out.attach_string(std::string_view(cell, length));
+    out.set_utf8_text(std::string_view(cell, length));
 }
 
 }  // namespace
@@ -238,14 +238,15 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
         set_text(out, cell, length);
         return;
     case sql_cell_kind::bytes:
-        out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+        out.set_binary(reinterpret_cast<const uint8_t*>(cell), length);
         return;
     case sql_cell_kind::bytes_or_text: {
         const std::string_view bytes(cell, length);
-        if (std::memchr(cell, 0, length) == nullptr && !reads_as_hex(bytes) && plat::utf8_valid(bytes))
-            set_text(out, cell, length);
+        size_t zero = 0;
+        if (!reads_as_hex(bytes) && plat::utf8_valid_find_zero(bytes, zero) && zero == std::string_view::npos)
+            out.set_utf8_text(bytes, true);
         else
-            out.attach_binary(reinterpret_cast<const uint8_t*>(cell), length);
+            out.set_binary(reinterpret_cast<const uint8_t*>(cell), length);
         return;
     }
     case sql_cell_kind::boolean:
@@ -367,6 +368,16 @@ void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_va
         out.clear();
         return;
     case sql_cell::bytes:
+        // A huge value changes hands: no second copy of it.
+        // (A cell that may be text was read as what it is.)
+        if (cell.text_owner && (rule.kind == sql_cell_kind::text || rule.kind == sql_cell_kind::bytes_or_text)) {
+            out.take_utf8_text(std::move(*cell.text_owner));
+            return;
+        }
+        if (cell.bytes_owner && (rule.kind == sql_cell_kind::bytes || rule.kind == sql_cell_kind::bytes_or_text)) {
+            out.take_binary(std::move(*cell.bytes_owner));
+            return;
+        }
         sql_cell_to_value(rule, cell.data ? cell.data : "", cell.length, out);
         return;
     // A number the text rules would read at once: set directly.

@@ -2,6 +2,8 @@
 
 #include <errmsg.h>
 
+#include <algorithm>
+#include <cstring>
 #include <exception>
 #include <utility>
 
@@ -11,6 +13,7 @@
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
+#include "utf8.h"
 
 namespace {
 constexpr const char* limq_source = "sql_limq";
@@ -299,6 +302,48 @@ uint64_t sql_limited_query::unsigned_integer(const binary_column& c) {
     }
 }
 
+bool sql_limited_query::huge_reads_as_text(MYSQL_BIND bind, size_t column, unsigned long length) {
+    // The rule of a binary cell that may be text: valid UTF-8 without zero
+    // bytes that is not "0x" and hex digits only. Read in pieces, so that
+    // the value's own buffer is made once, of the kind it reads as.
+    constexpr size_t piece = 64u << 10;
+    std::vector<char> buf(piece + 4);
+    size_t carry = 0;  // bytes of a character cut by the last piece
+    bool hex = length >= 2;
+    for (unsigned long offset = 0; offset < length;) {
+        const size_t n = std::min<size_t>(piece, length - offset);
+        bind.buffer = buf.data() + carry;
+        bind.buffer_length = static_cast<unsigned long>(n);
+        if (mysql_stmt_fetch_column(stmt_.get(), &bind, static_cast<unsigned int>(column), offset) != 0)
+            throw stream_failure(stmt_.get(), connection_);
+        if (std::memchr(buf.data() + carry, 0, n)) return false;
+        const size_t total = carry + n;
+        offset += static_cast<unsigned long>(n);
+        // The last character may go on in the next piece.
+        size_t cut = total;
+        if (offset < length) {
+            for (size_t back = 1; back <= 4 && back <= total; ++back) {
+                if ((static_cast<unsigned char>(buf[total - back]) & 0xC0) != 0x80) {
+                    cut = total - back;
+                    break;
+                }
+            }
+        }
+        const std::string_view checked(buf.data(), cut);
+        if (!plat::utf8_valid(checked)) return false;
+        for (size_t k = 0; hex && k < checked.size(); ++k) {
+            const size_t at = offset - n - carry + k;  // position in the value
+            const char ch = checked[k];
+            if (at == 0) hex = ch == '0';
+            else if (at == 1) hex = ch == 'x' || ch == 'X';
+            else hex = (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+        }
+        carry = total - cut;
+        std::memmove(buf.data(), buf.data() + cut, carry);
+    }
+    return !hex;
+}
+
 bool sql_limited_query::fetch_cells(size_t& row_bytes) {
     MYSQL_STMT* stmt = stmt_.get();
     // A large buffer that the last row hardly used goes back (rows of
@@ -327,6 +372,9 @@ bool sql_limited_query::fetch_cells(size_t& row_bytes) {
     for (size_t i = 0; i < binary_columns_.size(); ++i) {
         binary_column& c = binary_columns_[i];
         sql_cell& cell = cells_[i];
+        // What a record did not take of the last huge value goes.
+        if (!c.huge_text.empty()) std::string().swap(c.huge_text);
+        if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
         if (c.is_null) {
             cell.kind = sql_cell::null;
             continue;
@@ -359,6 +407,33 @@ bool sql_limited_query::fetch_cells(size_t& row_bytes) {
             continue;
         }
         cell.kind = sql_cell::bytes;
+        cell.text_owner = nullptr;
+        cell.bytes_owner = nullptr;
+        if (c.length > large_bytes && c.length > c.bytes.size()) {
+            // A huge value: fetched once into a buffer of its own that the
+            // record takes over; the bound buffer stays as it is.
+            MYSQL_BIND b = binds_[i];
+            char* data = nullptr;
+            const sql_cell_kind kind = columns_[i].rule.kind;
+            if (kind == sql_cell_kind::text ||
+                (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(b, i, c.length))) {
+                c.huge_text.resize(c.length);
+                data = c.huge_text.data();
+                cell.text_owner = &c.huge_text;
+            } else {
+                c.huge_bytes.resize(c.length);
+                data = reinterpret_cast<char*>(c.huge_bytes.data());
+                cell.bytes_owner = &c.huge_bytes;
+            }
+            b.buffer = data;
+            b.buffer_length = c.length;
+            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
+                throw stream_failure(stmt, connection_);
+            cell.data = data;
+            cell.length = c.length;
+            row_bytes += cell.length;
+            continue;
+        }
         if (c.length > c.bytes.size()) {
             // Cut short: the whole value into a buffer of its size.
             c.bytes.resize(c.length);

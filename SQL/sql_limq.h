@@ -104,6 +104,9 @@ private:
         double real = 0;
         MYSQL_TIME time{};
         std::vector<char> bytes;
+        // A value beyond large_bytes, fetched whole for the record to take.
+        std::string huge_text;
+        std::vector<uint8_t> huge_bytes;
         unsigned long length = 0;
         my_bool is_null = 0;
         my_bool error = 0;
@@ -115,6 +118,9 @@ private:
     bool open_binary(const std::string& statement, bool blob_to_text, bool& checked);
     // The next row of the binary stream into cells_; false at its end.
     bool fetch_cells(size_t& row_bytes);
+    // Whether a huge cell of a column whose binary cells may be text reads
+    // as text (bind: the column's binding).
+    bool huge_reads_as_text(MYSQL_BIND bind, size_t column, unsigned long length);
     static int64_t signed_integer(const binary_column& c);
     static uint64_t unsigned_integer(const binary_column& c);
     void bind_buffers();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <mysql.h>
 
@@ -88,6 +89,12 @@ struct sql_cell {
     const MYSQL_TIME* time = nullptr;  // temporal, with its column's type and fraction digits
     enum_field_types time_type = MYSQL_TYPE_NULL;
     unsigned int decimals = 0;
+    // bytes: a buffer that holds the whole value (data points into it) and
+    // that a text or binary value takes instead of copying; null: copied.
+    // For a column whose binary cells may be text, the owner's kind is what
+    // the cell reads as.
+    std::string* text_owner = nullptr;
+    std::vector<uint8_t>* bytes_owner = nullptr;
 };
 
 // The value the text rules give for the cell's text.

@@ -39,3 +39,9 @@ bool csv_plain_text_is_safe(std::string_view delim);
 // caller has just appended: one scan decides; only a field that needs quotes
 // is rewritten (one backward pass doubling its quotes).
 void csv_quote_field(std::string& out, size_t start, std::string_view delim);
+// Appends value as one field (csv_append_field_utf8) in one pass that also
+// checks that it is well-formed UTF-8; false, with out as it was, when it is
+// not. The delimiter is ASCII.
+bool csv_append_checked_field(std::string& out, std::string_view value, std::string_view delim);
+// The field rule's verdict on value: true when it needs quotes.
+bool csv_needs_quotes(std::string_view value, std::string_view delim);

@@ -245,19 +245,34 @@ void csv_file::append_record(const udb_record& record) {
     if (!out_.is_open()) throw tk_exception(std::string("Error opening CSV file"), 1);
     std::string& line = out_.buffer();
     const size_t mark = line.size();
+    parts_.clear();
     try {
         bool first = true;
         for (const udb_field* f : record) {
-            if (!first) line += delim_utf8_;
+            if (!first) {
+                if (delim_utf8_.size() == 1) line += delim_utf8_[0];
+                else line += delim_utf8_;
+            }
             first = false;
             if (!f) continue;
-            const VARTYPE t = f->get_type();
+            const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
+            const VARTYPE vt = f->type();
+            const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
+            if (long_form && cell_in_parts(*f)) {
+                // Written once the rest of the line is whole.
+                parts_.push_back({line.size(), f});
+                continue;
+            }
             const size_t start = line.size();
-            // Every type's text form, numbers included, is exact and locale-free;
-            // texts are written whole, dates and decimals in their column's form.
-            f->append_utf8_cell(line);
-            // Only strings can hold a quote, a line break or the delimiter.
-            if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+            // A text as received: checked, copied and quoted in one pass.
+            const std::string_view received = f->unchecked_utf8();
+            if (!received.data() || !csv_append_checked_field(line, received, delim_utf8_)) {
+                // Every type's text form, numbers included, is exact and locale-free;
+                // texts are written whole, dates and decimals in their column's form.
+                f->append_utf8_cell(line);
+                // Only strings can hold a quote, a line break or the delimiter.
+                if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+            }
             if (log1) {
                 if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
                 tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
@@ -268,7 +283,70 @@ void csv_file::append_record(const udb_record& record) {
         line.resize(mark);  // no half line
         throw;
     }
+    // Nothing can fail from here on but a write, which leaves the file
+    // incomplete anyway.
+    if (!parts_.empty()) write_line_in_parts(mark);
     out_.commit();
+}
+
+namespace {
+// Cells from this size on are written in parts; the pieces are of this size.
+constexpr size_t part_threshold = csv_output::block_size / 4;
+constexpr size_t part_size = 64u << 10;
+}  // namespace
+
+bool csv_file::cell_in_parts(const udb_field& field) const {
+    // A text is checked here only when it is large.
+    const std::string_view received = field.unchecked_utf8();
+    if (received.data()) return received.size() >= part_threshold && field.held_utf8().size() >= part_threshold;
+    if (field.held_utf8().size() >= part_threshold) return true;
+    // Hex digits never need quotes when no plain text does.
+    return plain_safe_ && field.hex_text_bytes() >= part_threshold / 2;
+}
+
+void csv_file::write_line_in_parts(size_t mark) {
+    std::string& line = out_.buffer();
+    tail_.assign(line, mark, std::string::npos);
+    line.resize(mark);
+    size_t done = 0;  // of tail_
+    for (const cell_part& part : parts_) {
+        const size_t at = part.at - mark;
+        line.append(tail_, done, at - done);
+        done = at;
+        write_cell_in_parts(*part.field);
+    }
+    line.append(tail_, done, std::string::npos);
+    tail_.clear();
+    if (tail_.capacity() > part_threshold) std::string().swap(tail_);
+}
+
+void csv_file::write_cell_in_parts(const udb_field& field) {
+    std::string& line = out_.buffer();
+    const std::string_view text = field.held_utf8();
+    if (text.empty()) {
+        line += "0x";
+        const size_t n = field.hex_text_bytes();
+        for (size_t first = 0; first < n; first += part_size / 2) {
+            field.append_hex_digits(line, first, part_size / 2);
+            out_.commit();
+        }
+        return;
+    }
+    const bool quoted = csv_needs_quotes(text, delim_utf8_);
+    if (quoted) line += '"';
+    for (size_t first = 0; first < text.size(); first += part_size) {
+        std::string_view piece = text.substr(first, part_size);
+        if (quoted) {
+            // Every double quote doubled.
+            for (size_t q; (q = piece.find('"')) != std::string_view::npos; piece.remove_prefix(q + 1)) {
+                line.append(piece.data(), q + 1);
+                line += '"';
+            }
+        }
+        line.append(piece);
+        out_.commit();
+    }
+    if (quoted) line += '"';
 }
 
 void csv_file::close() {

@@ -124,6 +124,20 @@ private:
     void set_delimiter(const wchar_t* delimiter);
     void open_for_writing(const std::wstring& path, target where);
     void write_csv_field(std::string& line, const std::wstring& value);
+    // A cell too large to be built whole in the line: written in parts.
+    bool cell_in_parts(const udb_field& field) const;
+    // Writes the record's line from mark on, with its large cells (parts_)
+    // put in their places in bounded pieces.
+    void write_line_in_parts(size_t mark);
+    void write_cell_in_parts(const udb_field& field);
+
+    // A large cell of the line being written: where it goes, and its field.
+    struct cell_part {
+        size_t at;
+        const udb_field* field;
+    };
+    std::vector<cell_part> parts_;
+    std::string tail_;  // the line after its mark while large cells are written
 
     std::wstring line_;
     csv_input in_;

@@ -126,13 +126,42 @@ std::wstring utf8_decode(std::string_view bytes) {
     return out;
 }
 
-bool utf8_valid(std::string_view bytes) {
-    auto p = reinterpret_cast<const unsigned char*>(bytes.data());
+namespace {
+
+// Bytes from p on that are ASCII and not zero, eight at a time, up to end.
+const unsigned char* skip_ascii_nonzero(const unsigned char* p, const unsigned char* end) {
+    constexpr uint64_t ones = 0x0101010101010101ull, highs = 0x8080808080808080ull;
+    while (end - p >= 8) {
+        uint64_t w;
+        std::memcpy(&w, p, 8);
+        // A high bit, or a zero byte (its borrow sets a high bit).
+        if ((w | ((w - ones) & ~w)) & highs) break;
+        p += 8;
+    }
+    while (p < end && *p < 0x80 && *p != 0) ++p;
+    return p;
+}
+
+// Well-formed UTF-8; with zero set, also where its first zero byte is.
+template <bool find_zero>
+bool utf8_check(std::string_view bytes, size_t* zero) {
+    auto const begin = reinterpret_cast<const unsigned char*>(bytes.data());
+    auto p = begin;
     auto end = p + bytes.size();
+    bool zero_seen = !find_zero;
     while (p < end) {
         const unsigned b0 = *p;
         if (b0 < 0x80) {
-            p = skip_ascii(p, end);
+            if (zero_seen) {
+                p = skip_ascii(p, end);
+                continue;
+            }
+            p = skip_ascii_nonzero(p, end);
+            if (p < end && *p == 0) {
+                *zero = static_cast<size_t>(p - begin);
+                zero_seen = true;
+                ++p;
+            }
             continue;
         }
         // The well-formed sequences: no overlongs, no surrogates, nothing
@@ -159,6 +188,15 @@ bool utf8_valid(std::string_view bytes) {
         p += need + 1;
     }
     return true;
+}
+
+}  // namespace
+
+bool utf8_valid(std::string_view bytes) { return utf8_check<false>(bytes, nullptr); }
+
+bool utf8_valid_find_zero(std::string_view bytes, size_t& first_zero) {
+    first_zero = std::string_view::npos;
+    return utf8_check<true>(bytes, &first_zero);
 }
 
 }  // namespace plat

@@ -114,6 +114,19 @@ void ole_variant::make_wide() const {
     wide_ready_ = true;
 }
 
+void ole_variant::check_utf8() const {
+    size_t zero = 0;
+    if (plat::utf8_valid_find_zero(utf8_, zero)) {
+        utf8_text_ = zero == std::string::npos ? utf8_.size() : zero;
+        utf8_checked_ = true;
+        return;
+    }
+    // Ill-formed bytes: the decoded text (with its replacement characters) is the value.
+    if (!wide_ready_) make_wide();
+    utf8_held_ = false;
+    utf8_checked_ = true;
+}
+
 void ole_variant::copy_from(const ole_variant& that) {
     if (that.utf8_held_) {
         // The text's bytes; the wide form only when it is there already.
@@ -126,6 +139,7 @@ void ole_variant::copy_from(const ole_variant& that) {
         utf8_.assign(that.utf8_);
         utf8_text_ = that.utf8_text_;
         utf8_held_ = true;
+        utf8_checked_ = that.utf8_checked_;
         wide_ready_ = that.wide_ready_;
         return;
     }
@@ -167,6 +181,7 @@ void ole_variant::move_from(ole_variant& that) noexcept {
     utf8_.swap(that.utf8_);
     utf8_text_ = that.utf8_text_;
     utf8_held_ = that.utf8_held_;
+    utf8_checked_ = that.utf8_checked_;
     wide_ready_ = that.wide_ready_;
     that.var_.vt = VT_EMPTY;
     that.utf8_held_ = false;
@@ -316,12 +331,58 @@ void ole_variant::attach_string(std::string_view utf8) {
     }
 }
 
+void ole_variant::set_utf8_text(std::string_view utf8, bool well_formed) {
+    try {
+        if (var_.vt != VT_BSTR) reset_var();
+        var_.vt = VT_BSTR;
+        utf8_.assign(utf8.data(), utf8.size());
+    } catch (const std::bad_alloc&) {
+        throw tk_mail_assertion(source_name, 1434);
+    }
+    utf8_held_ = true;
+    utf8_checked_ = well_formed;
+    utf8_text_ = utf8.size();
+    wide_ready_ = false;
+}
+
+void ole_variant::take_utf8_text(std::string&& utf8) {
+    if (var_.vt != VT_BSTR) reset_var();
+    var_.vt = VT_BSTR;
+    utf8_ = std::move(utf8);
+    utf8.clear();
+    utf8_held_ = true;
+    utf8_checked_ = false;
+    wide_ready_ = false;
+}
+
+void ole_variant::set_binary(const uint8_t* bytes, size_t count) {
+    try {
+        if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
+            reset_var();
+            var_.vt = VT_BYTE_ARRAY;
+        }
+        var_.parray.data.assign(bytes, bytes + count);
+    } catch (const std::bad_alloc&) {
+        throw tk_mail_assertion(source_name, 1354);
+    }
+}
+
+void ole_variant::take_binary(std::vector<uint8_t>&& bytes) {
+    if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
+        reset_var();
+        var_.vt = VT_BYTE_ARRAY;
+    }
+    var_.parray.data = std::move(bytes);
+    bytes.clear();
+}
+
 void ole_variant::hold_utf8(const char* bytes, size_t count) {
-    if (count == 0 || plat::utf8_valid(std::string_view(bytes, count))) {
+    size_t zero = 0;
+    if (count == 0 || plat::utf8_valid_find_zero(std::string_view(bytes, count), zero)) {
         utf8_.assign(bytes, count);
-        const void* z = count ? std::memchr(bytes, 0, count) : nullptr;
-        utf8_text_ = z ? static_cast<size_t>(static_cast<const char*>(z) - bytes) : count;
+        utf8_text_ = count == 0 || zero == std::string::npos ? count : zero;
         utf8_held_ = true;
+        utf8_checked_ = true;
         wide_ready_ = false;
         return;
     }
@@ -558,6 +619,7 @@ int ole_variant::get_bytes1(const uint8_t** out, std::string& holder) const {
 
 size_t ole_variant::text_length() const {
     if (var_.vt != VT_BSTR) return 0;
+    ensure_checked();
     if (utf8_held_ && !wide_ready_) {
         // Well-formed UTF-8: one character per byte that is no continuation byte.
         size_t n = 0;

@@ -80,6 +80,35 @@ public:
     // kept as its bytes; the wide form is made when it is first asked for.
     void attach_string(std::string_view utf8);
     void attach_wstring(std::wstring_view text); // VT_BSTR, embedded zeros kept
+    // attach_string for the cells of a stream: the bytes are copied and
+    // nothing else; they are checked when first read (a writer that checks
+    // them itself while copying reads them by unchecked_utf8).
+    // well_formed: the caller has found the bytes well-formed and free of
+    // zero bytes (they are then not checked again).
+    void set_utf8_text(std::string_view utf8, bool well_formed = false);
+    // The same, and attach_binary, taking the caller's buffer instead of
+    // copying it (bytes is left empty).
+    void take_utf8_text(std::string&& utf8);
+    void take_binary(std::vector<uint8_t>&& bytes);
+    // attach_binary for the cells of a stream: nothing logged.
+    void set_binary(const uint8_t* bytes, size_t count);
+    // The bytes of a VT_BSTR held as UTF-8 (zero bytes included); null
+    // data for any other value.
+    std::string_view held_utf8() const {
+        ensure_checked();
+        return utf8_held_ && var_.vt == VT_BSTR ? std::string_view(utf8_) : std::string_view();
+    }
+    // The bytes of a VT_BSTR set by set_utf8_text and not read since: the
+    // text is these bytes when they are well-formed UTF-8, and their decoded
+    // form (held_utf8 is then null) when not. Null data for any other value.
+    std::string_view unchecked_utf8() const {
+        return utf8_held_ && !utf8_checked_ ? std::string_view(utf8_) : std::string_view();
+    }
+    // The bytes of a binary value that its text forms write as hex digits
+    // (after "0x"); 0 for any other value.
+    size_t hex_text_bytes() const;
+    // Appends the hex digits of count of those bytes from first on.
+    void append_hex_digits(std::string& out, size_t first, size_t count) const;
     // Hot path: VT_BSTR from UTF-8 bytes up to the first zero byte (MySQL text cells).
     void assign_utf8(const char* bytes, size_t count);
 
@@ -187,6 +216,11 @@ private:
     void ensure_wide() const {
         if (utf8_held_ && !wide_ready_) make_wide();
     }
+    // Bytes set unchecked are checked: kept when well-formed, else decoded.
+    void ensure_checked() const {
+        if (utf8_held_ && !utf8_checked_) check_utf8();
+    }
+    void check_utf8() const;
     void make_wide() const;
     // The date number of a VT_DATE (var_.date) is worked out when asked for.
     void ensure_date_number() const {
@@ -220,9 +254,12 @@ private:
     mutable plat::variant var_;
     // A VT_BSTR value may be held as well-formed UTF-8 (utf8_held_): utf8_
     // is then the text and var_.bstrVal holds it too only once wide_ready_.
+    // utf8_checked_: utf8_ is known to be well-formed and utf8_text_ is set;
+    // until then the bytes are as set_utf8_text received them.
     std::string utf8_;
-    size_t utf8_text_ = 0;  // bytes before the first zero byte of utf8_
-    bool utf8_held_ = false;
+    mutable size_t utf8_text_ = 0;  // bytes before the first zero byte of utf8_
+    mutable bool utf8_held_ = false;
+    mutable bool utf8_checked_ = true;
     mutable bool wide_ready_ = false;
     mutable bool date_number_ready_ = true;  // var_.date of a VT_DATE is set
 };

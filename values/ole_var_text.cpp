@@ -24,13 +24,16 @@ struct hex_pairs {
 };
 constexpr hex_pairs byte_hex;
 
-void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
-    size_t at = out.size();
-    out.resize(at + 2 + 2 * static_cast<size_t>(n));
+void append_hex_only(std::string& out, const uint8_t* p, size_t n) {
+    const size_t at = out.size();
+    out.resize(at + 2 * n);
     char* o = out.data() + at;
-    *o++ = '0';
-    *o++ = 'x';
-    for (uint32_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+    for (size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+}
+
+void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
+    out += "0x";
+    append_hex_only(out, p, n);
 }
 
 // Decimal digits of an integer in its own width (32-bit values take the
@@ -95,6 +98,7 @@ void ole_variant::append_utf8_text(std::string& out) const {
         plat::dec_append_text(out, var_.decVal);
         return;
     case VT_BSTR: {
+        ensure_checked();
         if (utf8_held_) {
             out.append(utf8_.data(), utf8_text_);
             return;
@@ -133,49 +137,77 @@ void ole_variant::append_utf8_text(std::string& out) const {
     }
 }
 
-namespace {
-
-// Fraction of a second to that many digits (0 to 6).
-void append_fraction(std::string& out, uint32_t microseconds, unsigned digits) {
-    if (digits == 0) return;
-    if (digits > 6) digits = 6;
-    uint32_t f = microseconds % 1000000;
-    for (unsigned i = digits; i < 6; ++i) f /= 10;
-    char buf[8];
-    for (unsigned i = digits; i > 0; --i) {
-        buf[i - 1] = static_cast<char>('0' + f % 10);
-        f /= 10;
+size_t ole_variant::hex_text_bytes() const {
+    switch (var_.vt) {
+    case VT_BYTE_ARRAY:
+    case VT_BLOB:
+    case VT_BLOB_OBJECT:
+        if (var_.parray.dims != 1) return 0;
+        return var_.parray.size() > binary_text_cap ? binary_text_cap : var_.parray.size();
+    default:
+        return 0;
     }
-    out += '.';
-    out.append(buf, digits);
 }
 
-void append_padded(std::string& out, unsigned v, unsigned width) {
+void ole_variant::append_hex_digits(std::string& out, size_t first, size_t count) const {
+    const size_t n = hex_text_bytes();
+    if (first >= n) return;
+    if (count > n - first) count = n - first;
+    append_hex_only(out, var_.parray.data.data() + first, count);
+}
+
+namespace {
+
+// v in at least width digits, zeros first; returns the end.
+char* put_padded(char* o, unsigned v, unsigned width) {
     char buf[12];
     unsigned n = 0;
     do {
         buf[n++] = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v);
-    if (width > n) out.append(width - n, '0');
-    while (n) out += buf[--n];
+    for (unsigned k = n; k < width; ++k) *o++ = '0';
+    while (n) *o++ = buf[--n];
+    return o;
 }
 
-void append_server_date(std::string& out, const ole_date& d) {
-    append_padded(out, d.time.year, 4);
-    out += '-';
-    append_padded(out, d.time.month, 2);
-    out += '-';
-    append_padded(out, d.time.day, 2);
+// Two digits of v below 100.
+char* put_two(char* o, unsigned v) {
+    if (v >= 100) return put_padded(o, v, 2);
+    o[0] = static_cast<char>('0' + v / 10);
+    o[1] = static_cast<char>('0' + v % 10);
+    return o + 2;
 }
 
-void append_server_clock(std::string& out, const ole_date& d, unsigned digits) {
-    append_padded(out, d.time.hour, 2);
-    out += ':';
-    append_padded(out, d.time.minute, 2);
-    out += ':';
-    append_padded(out, d.time.second, 2);
-    append_fraction(out, d.microseconds, digits);
+// ".ffffff" cut to that many digits (0 to 6): the fraction of a second.
+char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
+    if (digits == 0) return o;
+    if (digits > 6) digits = 6;
+    uint32_t f = microseconds % 1000000;
+    for (unsigned i = digits; i < 6; ++i) f /= 10;
+    *o++ = '.';
+    for (unsigned i = digits; i > 0; --i) {
+        o[i - 1] = static_cast<char>('0' + f % 10);
+        f /= 10;
+    }
+    return o + digits;
+}
+
+char* put_server_date(char* o, const ole_date& d) {
+    o = put_padded(o, d.time.year, 4);
+    *o++ = '-';
+    o = put_two(o, d.time.month);
+    *o++ = '-';
+    return put_two(o, d.time.day);
+}
+
+char* put_server_clock(char* o, const ole_date& d, unsigned digits) {
+    o = put_two(o, d.time.hour);
+    *o++ = ':';
+    o = put_two(o, d.time.minute);
+    *o++ = ':';
+    o = put_two(o, d.time.second);
+    return put_fraction(o, d.microseconds, digits);
 }
 
 }  // namespace
@@ -183,30 +215,40 @@ void append_server_clock(std::string& out, const ole_date& d, unsigned digits) {
 void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
     switch (var_.vt) {
     case VT_BSTR:
+        ensure_checked();
         if (utf8_held_) {
             out.append(utf8_);
             return;
         }
         plat::utf8_encode_append(out, var_.bstrVal);
         return;
-    case VT_DATE:
+    case VT_DATE: {
+        // At most 5 + 1 + 5 + 1 + 5 date digits and signs, a blank, 5 + 1 + 5
+        // + 1 + 5 clock digits and signs and 7 of the fraction.
+        char buf[64];
+        char* o = buf;
         switch (form.kind) {
         case ole_text_form::date:
-            append_server_date(out, date_);
-            return;
+            o = put_server_date(o, date_);
+            break;
         case ole_text_form::datetime:
-            append_server_date(out, date_);
-            out += ' ';
-            append_server_clock(out, date_, form.digits);
-            return;
+            o = put_server_date(o, date_);
+            *o++ = ' ';
+            o = put_server_clock(o, date_, form.digits);
+            break;
         case ole_text_form::time:
-            if (date_.negative) out += '-';
-            append_server_clock(out, date_, form.digits);
-            return;
+            if (date_.negative) *o++ = '-';
+            o = put_server_clock(o, date_, form.digits);
+            break;
         default:
             break;
         }
+        if (o != buf) {
+            out.append(buf, static_cast<size_t>(o - buf));
+            return;
+        }
         break;
+    }
     case VT_DECIMAL:
         if (form.kind == ole_text_form::decimal) {
             // The exact digits, then the column's scale in full.

@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -48,8 +49,10 @@ struct run_options {
     bool close_stderr = false;
 };
 
-// Runs BRENNOCK with the arguments (no shell); stdin is /dev/null.
-inline run_result run_brennock(const std::vector<std::string>& args, const run_options& how = {}) {
+// Runs BRENNOCK with the arguments (no shell); stdin is /dev/null. usage,
+// when given, receives the child's resource use (its peak RSS among them).
+inline run_result run_brennock(const std::vector<std::string>& args, const run_options& how = {},
+                               struct rusage* usage = nullptr) {
     run_result r;
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0) {
@@ -117,8 +120,10 @@ inline run_result run_brennock(const std::vector<std::string>& args, const run_o
         if (p.fd >= 0) close(p.fd);
 
     int st = 0;
-    while (waitpid(pid, &st, 0) < 0 && errno == EINTR) {
+    struct rusage ru {};
+    while (wait4(pid, &st, 0, &ru) < 0 && errno == EINTR) {
     }
+    if (usage) *usage = ru;
     if (WIFEXITED(st))
         r.status = WEXITSTATUS(st);
     else if (WIFSIGNALED(st))

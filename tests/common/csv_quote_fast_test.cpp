@@ -10,6 +10,7 @@
 #include "csv_test_util.h"
 #include "csv_util.h"
 #include "udb_record.h"
+#include "utf8.h"
 
 using csv_test::read_bytes;
 using csv_test::temp_dir;
@@ -48,6 +49,14 @@ TEST(CsvQuoteFast, MatchesThePlainRuleAtEveryLengthAndOffset) {
         const std::string before = out;
         csv_append_field_utf8(out, value, delim);
         ASSERT_EQ(out, before + reference_field(value, delim))
+            << "value " << ::testing::PrintToString(value) << " delimiter " << delim;
+        // The one-pass copy that also checks the UTF-8: the same field, or
+        // nothing and false for ill-formed text.
+        std::string checked = before;
+        const bool well_formed = plat::utf8_valid(value);
+        ASSERT_EQ(csv_append_checked_field(checked, value, delim), well_formed)
+            << "value " << ::testing::PrintToString(value);
+        ASSERT_EQ(checked, well_formed ? out : before)
             << "value " << ::testing::PrintToString(value) << " delimiter " << delim;
     }
 }
@@ -121,6 +130,115 @@ TEST(CsvQuoteFast, NumbersAreQuotedWhenTheDelimiterIsInTheirText) {
         }
         EXPECT_EQ(read_bytes(dir.file("q.csv")), std::string(csv_bom) + want + "\r\n")
             << "kind " << c.kind;
+    }
+}
+
+// A text cell as a stream receives it (checked while written) gives the
+// same line as the same text checked at once: multi-byte characters beside
+// quotes and delimiters, ill-formed bytes, zero bytes, line breaks.
+TEST(CsvQuoteFast, ReceivedTextWritesLikeCheckedText) {
+    using namespace std::string_literals;
+    const std::string cells[] = {
+        "",
+        "plain text",
+        "\xC3\xA9\"\xC3\xA9",
+        "\xE2\x82\xAC|+\xE2\x82\xAC",
+        "a;\xF0\x9F\x98\x80;b",
+        "line\r\nbreak\xC3\xA4",
+        "zero\0inside"s,
+        "\0"s,
+        "ill\xC3" "formed \"quoted\"",
+        "\xE2\x82",
+        "0123456789abcdef\xFF",
+        "\xED\xA0\x80;",
+        std::string(20, 'x') + "\xC3\xA9\"|" + "+\"",
+    };
+    for (const wchar_t* delimiter : {L"|+", L";", L",", L"x"}) {
+        for (const std::string& cell : cells) {
+            std::string lines[2];
+            for (int received = 0; received < 2; ++received) {
+                ole_variant v;
+                if (received) v.set_utf8_text(cell);
+                else v.attach_string(cell);
+                temp_dir dir;
+                {
+                    csv_file f(dir.wfile("q.csv"), delimiter);
+                    udb_record r;
+                    r.push_back(new udb_field(L"a", 0, v));
+                    r.push_back(new udb_field(L"b", 0, v));
+                    f.append_record(r);
+                    f.close();
+                }
+                lines[received] = read_bytes(dir.file("q.csv"));
+            }
+            EXPECT_EQ(lines[1], lines[0]) << ::testing::PrintToString(cell);
+        }
+    }
+}
+
+std::string hex_text(const std::vector<uint8_t>& bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string out = "0x";
+    for (uint8_t b : bytes) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+// Cells too large for the line buffer are written in pieces: the line is
+// the one the whole-cell rule gives, whatever falls on a piece's border.
+TEST(CsvQuoteFast, LargeCellsWrittenInPiecesMatchTheRule) {
+    constexpr size_t piece = 64u << 10;
+    struct large_case {
+        const char* name;
+        size_t size;
+        size_t at;         // where the special bytes go
+        std::string mark;  // what goes there
+    };
+    const large_case cases[] = {
+        {"plain", 300000, 0, ""},
+        {"quote on a piece border", 300000, piece - 1, "\"\""},
+        {"quote first in a piece", 300000, piece, "\""},
+        {"character split by a border", 300000, 2 * piece - 1, "\xE2\x82\xAC"},
+        {"delimiter split by a border", 300000, 3 * piece - 1, "|+"},
+        {"semicolon", 300000, 3 * piece - 1, ";"},
+        {"line break", 300000, piece + 7, "\r\n"},
+        {"zero byte", 300000, 5, std::string(1, '\0')},
+        {"just below the size", (256u << 10) - 1, 9, "\""},
+    };
+    for (const wchar_t* delimiter : {L"|+", L";", L"x"}) {
+        const std::string delim = delimiter[0] == L'x' ? "x" : delimiter[0] == L';' ? ";" : "|+";
+        for (const large_case& c : cases) {
+            std::string text(c.size, 'a');
+            for (size_t i = 0; i < text.size(); i += 97) text[i] = static_cast<char>('b' + i % 20);
+            text.replace(c.at, c.mark.size(), c.mark);
+            std::vector<uint8_t> bytes(c.size / 2);
+            for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+            ole_variant big_text, small_text, big_bytes, number;
+            big_text.attach_string(text);
+            small_text.attach_string("a\"b");
+            big_bytes.attach_binary(bytes);
+            number.set_i4(7);
+            temp_dir dir;
+            {
+                csv_file f(dir.wfile("q.csv"), delimiter);
+                udb_record r;
+                r.push_back(new udb_field(L"n", 0, number));
+                r.push_back(new udb_field(L"t", 0, big_text));
+                r.push_back(new udb_field(L"s", 0, small_text));
+                r.push_back(new udb_field(L"b", 0, big_bytes));
+                r.push_back(new udb_field(L"e", 0, ole_variant(std::wstring())));
+                f.append_record(r);
+                f.append_record(r);
+                f.close();
+            }
+            const std::string line = "7" + delim + reference_field(text, delim) + delim +
+                                     reference_field("a\"b", delim) + delim +
+                                     reference_field(hex_text(bytes), delim) + delim + "\r\n";
+            const std::string got = read_bytes(dir.file("q.csv"));
+            EXPECT_TRUE(got == std::string(csv_bom) + line + line) << c.name << ", delimiter " << delim;
+        }
     }
 }
 

@@ -20,6 +20,12 @@ namespace {
 void expect_valid_iff_round_trip(const std::string& b) {
     const bool round_trip = plat::utf8_encode(plat::utf8_decode(b)) == b;
     ASSERT_EQ(plat::utf8_valid(b), round_trip) << "bytes " << ::testing::PrintToString(b);
+    // The one-pass check agrees, and finds the first zero byte of valid text.
+    size_t zero = 0;
+    ASSERT_EQ(plat::utf8_valid_find_zero(b, zero), round_trip) << "bytes " << ::testing::PrintToString(b);
+    if (round_trip) {
+        ASSERT_EQ(zero, b.find('\0')) << "bytes " << ::testing::PrintToString(b);
+    }
 }
 
 TEST(Utf8ValidFast, AgreesWithTheCodecOnEveryShortSequence) {
@@ -57,6 +63,22 @@ TEST(Utf8ValidFast, AgreesWithTheCodecOnLongMixedText) {
         }
         expect_valid_iff_round_trip(s);
     }
+}
+
+TEST(Utf8ValidFast, FindsTheFirstZeroAtEveryOffset) {
+    // Zero bytes at every place of the eight-byte steps, after ASCII and
+    // after multi-byte characters, and a second zero that must not count.
+    for (size_t at = 0; at < 24; ++at)
+        for (const std::string& before : {std::string("x"), std::string("\xC3\xA9"), std::string("\xF0\x9F\x98\x80")}) {
+            std::string s;
+            while (s.size() < at) s += before;
+            s += '\0';
+            s += "abc";
+            s += '\0';
+            s += std::string(at, 'y');
+            expect_valid_iff_round_trip(s);
+            expect_valid_iff_round_trip(s + "\xC3");  // ill-formed after the zero
+        }
 }
 
 // The printer as it was written first: the shortest digits in scientific

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -47,9 +48,26 @@ ole_variant wide_twin(const std::string& bytes) {
     return v;
 }
 
-ole_variant held(const std::string& bytes) {
+// How a value comes to hold the bytes: checked at once, or as a stream's
+// cell is received (copied or taken over, checked when first read).
+enum class hold_way { attach, received, taken };
+
+ole_variant held(const std::string& bytes, hold_way way = hold_way::attach) {
     ole_variant v;
-    v.attach_string(bytes);
+    switch (way) {
+    case hold_way::attach:
+        v.attach_string(bytes);
+        break;
+    case hold_way::received:
+        v.set_utf8_text(bytes);
+        break;
+    case hold_way::taken: {
+        std::string owned = bytes;
+        v.take_utf8_text(std::move(owned));
+        EXPECT_TRUE(owned.empty());
+        break;
+    }
+    }
     return v;
 }
 
@@ -70,35 +88,38 @@ void expect_same_text(const ole_variant& a, const ole_variant& b) {
     EXPECT_EQ(wa, wb);
 }
 
-class HeldText : public ::testing::TestWithParam<held_case> {};
+class HeldText : public ::testing::TestWithParam<std::tuple<held_case, hold_way>> {
+protected:
+    hold_way way() const { return std::get<1>(GetParam()); }
+};
 
 TEST_P(HeldText, ReadsLikeTheWideText) {
-    const std::string& bytes = GetParam().bytes;
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
     const ole_variant wide = wide_twin(bytes);
     // Narrow reads first, then wide ones, on a fresh value...
     {
-        const ole_variant v = held(bytes);
+        const ole_variant v = held(bytes, way());
         EXPECT_EQ(v.to_string(), wide.to_string());
         EXPECT_EQ(v.text_length(), wide.get_bstr().size());
         expect_same_text(v, wide);
     }
     // ... and the wide form first on another.
     {
-        const ole_variant v = held(bytes);
+        const ole_variant v = held(bytes, way());
         EXPECT_EQ(v.get_bstr(), wide.get_bstr());
         EXPECT_EQ(v.to_string(), wide.to_string());
     }
     // The UTF-8 text stops at the first zero character; ill-formed bytes
     // come out as U+FFFD.
     const std::string to_zero = bytes.substr(0, bytes.find('\0'));
-    if (plat::utf8_valid(bytes)) EXPECT_EQ(held(bytes).to_string(), to_zero);
-    else EXPECT_NE(held(bytes).to_string().find("\xEF\xBF\xBD"), std::string::npos);
+    if (plat::utf8_valid(bytes)) EXPECT_EQ(held(bytes, way()).to_string(), to_zero);
+    else EXPECT_NE(held(bytes, way()).to_string().find("\xEF\xBF\xBD"), std::string::npos);
 }
 
 TEST_P(HeldText, SlicesAndBytesLikeTheWideText) {
-    const std::string& bytes = GetParam().bytes;
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
     const ole_variant wide = wide_twin(bytes);
-    const ole_variant v = held(bytes);
+    const ole_variant v = held(bytes, way());
     for (uint32_t pos : {0u, 1u, 3u}) {
         char a[256] = {}, b[256] = {};
         EXPECT_EQ(v.get_at(a, pos, 5), wide.get_at(b, pos, 5)) << "pos " << pos;
@@ -107,15 +128,15 @@ TEST_P(HeldText, SlicesAndBytesLikeTheWideText) {
     const uint8_t* pa = nullptr;
     const uint8_t* pb = nullptr;
     std::string ha, hb;
-    const ole_variant fresh = held(bytes);
+    const ole_variant fresh = held(bytes, way());
     EXPECT_EQ(fresh.get_bytes1(&pa, ha), wide.get_bytes1(&pb, hb));
     EXPECT_EQ(ha, hb);
 }
 
 TEST_P(HeldText, CopiesAndMovesKeepTheText) {
-    const std::string& bytes = GetParam().bytes;
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
     const ole_variant wide = wide_twin(bytes);
-    const ole_variant source = held(bytes);
+    const ole_variant source = held(bytes, way());
     ole_variant copy(source);
     expect_same_text(copy, wide);
     ole_variant assigned;
@@ -123,19 +144,19 @@ TEST_P(HeldText, CopiesAndMovesKeepTheText) {
     assigned = source;
     expect_same_text(assigned, wide);
     // A copy of a text whose wide form was already made.
-    ole_variant widened = held(bytes);
+    ole_variant widened = held(bytes, way());
     (void)widened.get_bstr();
     ole_variant copy2(widened);
     expect_same_text(copy2, wide);
 
-    ole_variant moved_from = held(bytes);
+    ole_variant moved_from = held(bytes, way());
     ole_variant moved(std::move(moved_from));
     expect_same_text(moved, wide);
     EXPECT_EQ(moved_from.type(), VT_EMPTY);
     EXPECT_EQ(moved_from.to_string(), "");
     ole_variant move_assigned;
     move_assigned.attach_wstring(L"old text");
-    ole_variant other = held(bytes);
+    ole_variant other = held(bytes, way());
     move_assigned = std::move(other);
     expect_same_text(move_assigned, wide);
     // The source itself is untouched by all of this.
@@ -143,22 +164,22 @@ TEST_P(HeldText, CopiesAndMovesKeepTheText) {
 }
 
 TEST_P(HeldText, NewValuesReplaceTheHeldText) {
-    const std::string& bytes = GetParam().bytes;
-    ole_variant v = held(bytes);
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
+    ole_variant v = held(bytes, way());
     v.set_i4(42);
     EXPECT_EQ(v.to_string(), "42");
-    v = held(bytes);
+    v = held(bytes, way());
     v.attach_wstring(L"wide again");
     EXPECT_EQ(v.to_string(), "wide again");
     EXPECT_EQ(v.get_bstr(), L"wide again");
     EXPECT_EQ(v.text_length(), 10u);
-    v = held(bytes);
+    v = held(bytes, way());
     v.attach_string("second");
     EXPECT_EQ(v.get_bstr(), L"second");
     v.assign_utf8("third\0tail", 10);
     EXPECT_EQ(v.to_string(), "third");
     EXPECT_EQ(v.get_bstr(), L"third");
-    v = held(bytes);
+    v = held(bytes, way());
     v.clear();
     EXPECT_EQ(v.type(), VT_EMPTY);
     EXPECT_EQ(v.to_string(), "");
@@ -166,19 +187,26 @@ TEST_P(HeldText, NewValuesReplaceTheHeldText) {
 }
 
 TEST_P(HeldText, RawAccessSeesTheTextAndMayChangeIt) {
-    const std::string& bytes = GetParam().bytes;
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
     const std::wstring wide = plat::utf8_decode(bytes);
-    const ole_variant c = held(bytes);
+    const ole_variant c = held(bytes, way());
     EXPECT_EQ(c.raw().bstrVal, wide);
-    ole_variant v = held(bytes);
+    ole_variant v = held(bytes, way());
     v.raw().bstrVal = L"changed";
     EXPECT_EQ(v.to_string(), "changed");
     EXPECT_EQ(v.get_bstr(), L"changed");
     EXPECT_EQ(v.text_length(), 7u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, HeldText, ::testing::ValuesIn(held_cases),
-                         [](const ::testing::TestParamInfo<held_case>& i) { return std::string(i.param.name); });
+std::string held_text_name(const ::testing::TestParamInfo<std::tuple<held_case, hold_way>>& i) {
+    static const char* const ways[] = {"", "_received", "_taken"};
+    return std::string(std::get<0>(i.param).name) + ways[static_cast<int>(std::get<1>(i.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HeldText,
+                         ::testing::Combine(::testing::ValuesIn(held_cases),
+                                            ::testing::Values(hold_way::attach, hold_way::received, hold_way::taken)),
+                         held_text_name);
 
 // Type changes read the text as the wide form would have been read.
 struct change_case {
