@@ -520,7 +520,14 @@ TEST_F(ConversionRun, StopEndsARunThatWaitsOnTheServer) {
     EXPECT_TRUE(ended_by_stop) << "the stop request did not end the waiting run";
     EXPECT_TRUE(conv().done.load());
     EXPECT_TRUE(handled_calls().empty());
-    EXPECT_EQ(folder_contents(out.path()), (files{{"types.csv", expected("full/types.csv")}}));
+    // A stop while the table's stream waits leaves its part file with the
+    // header alone; a stop while the table is looked up leaves none.
+    files left = folder_contents(out.path());
+    if (left.count("locked_t.csv.part")) {
+        EXPECT_EQ(left["locked_t.csv.part"], bom + "id\r\n");
+        left.erase("locked_t.csv.part");
+    }
+    EXPECT_EQ(left, (files{{"types.csv", expected("full/types.csv")}}));
 
     conv().reset_stop();
     conv().set_done(false);
