@@ -165,27 +165,10 @@ bool utf8_check(std::string_view bytes, size_t* zero) {
             continue;
         }
         // The well-formed sequences: no overlongs, no surrogates, nothing
-        // above U+10FFFF (the bounds of the second byte say which).
-        size_t need;
-        unsigned lo = 0x80, hi = 0xBF;
-        if (b0 >= 0xC2 && b0 <= 0xDF) {
-            need = 1;
-        } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-            need = 2;
-            if (b0 == 0xE0) lo = 0xA0;
-            if (b0 == 0xED) hi = 0x9F;
-        } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-            need = 3;
-            if (b0 == 0xF0) lo = 0x90;
-            if (b0 == 0xF4) hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (static_cast<size_t>(end - p) <= need) return false;
-        if (p[1] < lo || p[1] > hi) return false;
-        for (size_t i = 2; i <= need; ++i)
-            if ((p[i] & 0xC0) != 0x80) return false;
-        p += need + 1;
+        // above U+10FFFF.
+        const size_t length = utf8_sequence_length(p, end);
+        if (length == 0) return false;
+        p += length;
     }
     return true;
 }

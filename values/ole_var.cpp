@@ -307,16 +307,8 @@ void ole_variant::attach_binary(const uint8_t* bytes, size_t count) {
         tk_log(1, "ole_variant::attach_binary(1)");
         tk_log(1, "arr_size=%d", static_cast<int>(count));
     }
-    try {
-        if (!((var_.vt == VT_BYTE_ARRAY || var_.vt == VT_BLOB) && var_.parray.dims == 1)) {
-            reset_var();
-            var_.vt = VT_BYTE_ARRAY;
-        }
-        // An empty vector gives an array without elements.
-        var_.parray.data.assign(bytes, bytes + count);
-    } catch (const std::bad_alloc&) {
-        throw tk_mail_assertion(source_name, 1354);
-    }
+    // An empty vector gives an array without elements.
+    set_binary(bytes, count);
     if (log1) tk_log(1, "ole_variant::attach_binary(1) - end");
 }
 
