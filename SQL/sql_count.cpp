@@ -2,8 +2,8 @@
 
 #include <sys/socket.h>
 
-#include <charconv>
 #include <exception>
+#include <optional>
 
 #include <mysql.h>
 
@@ -52,18 +52,10 @@ bool sql_counter::open_connection() {
 }
 
 bool sql_counter::run_count(const std::string& statement, uint64_t& count) {
-    MYSQL* mysql = connection_.get();
     try {
-        sql_result_ptr result = sql_open_stream(mysql, statement);
-        if (!result || mysql_num_fields(result.get()) < 1) return false;
-        MYSQL_ROW row = sql_fetch_row(mysql, result.get());
-        if (!row) return false;
-        const unsigned long* lengths = sql_fetch_lengths(result.get());
-        if (!row[0]) return false;
-        const auto read = std::from_chars(row[0], row[0] + lengths[0], count);
-        if (read.ec != std::errc()) return false;
-        while (sql_fetch_row(mysql, result.get())) {
-        }
+        const std::optional<uint64_t> value = sql_scalar_u64(connection_.get(), statement);
+        if (!value) return false;
+        count = *value;
         return true;
     } catch (const std::exception& e) {
         tk_log(2, "The count failed: %s", e.what());
@@ -101,17 +93,23 @@ void sql_counter::work() {
     }
 }
 
+bool sql_counter::kill_count(MYSQL* main, unsigned long id) noexcept {
+    try {
+        sql_execute(main, "KILL QUERY " + std::to_string(id));
+        return true;
+    } catch (const std::exception& e) {
+        tk_log(2, "The count cannot be cancelled: %s", e.what());
+        return false;
+    }
+}
+
 void sql_counter::cancel_old(MYSQL* main, std::unique_lock<std::mutex>& held) {
     if (running_ == 0 || std::chrono::steady_clock::now() - running_since_ < cancel_after) return;
     const unsigned long id = connection_id_.load();
     if (id == 0) return;
     held.unlock();
     tk_log(2, "A count slower than its table is cancelled");
-    try {
-        sql_execute(main, "KILL QUERY " + std::to_string(id));
-    } catch (const std::exception& e) {
-        tk_log(2, "The count cannot be cancelled: %s", e.what());
-    }
+    kill_count(main, id);
     held.lock();
 }
 
@@ -144,15 +142,10 @@ void sql_counter::finish(MYSQL* main) noexcept {
     bool cancelled = true;
     {
         std::unique_lock<std::mutex> held(lock_);
-        if (running_ != 0 && connection_id_.load() != 0) {
-            const unsigned long id = connection_id_.load();
+        const unsigned long id = connection_id_.load();
+        if (running_ != 0 && id != 0) {
             held.unlock();
-            try {
-                sql_execute(main, "KILL QUERY " + std::to_string(id));
-            } catch (const std::exception& e) {
-                tk_log(2, "The count cannot be cancelled: %s", e.what());
-                cancelled = false;
-            }
+            cancelled = kill_count(main, id);
         }
     }
     stop_worker(!cancelled);

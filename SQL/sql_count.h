@@ -68,6 +68,9 @@ private:
     bool open_connection();
     // Runs a count; false when the server gave none.
     bool run_count(const std::string& statement, uint64_t& count);
+    // KILL QUERY of the count connection's statement, sent on main; false
+    // (logged) when that failed.
+    static bool kill_count(MYSQL* main, unsigned long id) noexcept;
     // Cancels a count running for longer than cancel_after (under lock_).
     void cancel_old(MYSQL* main, std::unique_lock<std::mutex>& held);
     // Ends the worker; a count still running is cut first when asked to.

@@ -1,8 +1,6 @@
 #include "sql_recs.h"
 
-#include <charconv>
 #include <cinttypes>
-#include <stdexcept>
 
 #include <errmsg.h>
 
@@ -16,22 +14,9 @@ namespace {
 
 constexpr const char* recs_source = "sql_recs";
 
-// The first column of the first row as an unsigned number (0 for NULL); the
-// rest of the stream is dropped. A result without a column is an index error.
+// The first column of the first row as an unsigned number (0 for NULL).
 uint64_t scalar_u64(MYSQL* connection, const std::wstring& statement) {
-    sql_result_ptr result = sql_open_stream(connection, statement);
-    if (!result || mysql_num_fields(result.get()) < 1) throw std::out_of_range("invalid vector subscript");
-    uint64_t value = 0;
-    if (MYSQL_ROW row = sql_fetch_row(connection, result.get())) {
-        const unsigned long* lengths = sql_fetch_lengths(result.get());
-        if (row[0]) {
-            auto r = std::from_chars(row[0], row[0] + lengths[0], value);
-            if (r.ec != std::errc()) value = 0;
-        }
-        while (sql_fetch_row(connection, result.get())) {
-        }
-    }
-    return value;
+    return sql_scalar_u64(connection, tk_to_utf8(statement)).value_or(0);
 }
 
 uint32_t sub_kind(const MYSQL_FIELD& f) {

@@ -1,6 +1,8 @@
 #include "sql_run.h"
 
+#include <charconv>
 #include <mutex>
+#include <stdexcept>
 
 #include <errmsg.h>
 
@@ -76,4 +78,18 @@ const unsigned long* sql_fetch_lengths(MYSQL_RES* result) {
     const unsigned long* lengths = mysql_fetch_lengths(result);
     if (!lengths) throw sql_exception(std::string("No column lengths for the current row"), CR_UNKNOWN_ERROR);
     return lengths;
+}
+
+std::optional<uint64_t> sql_scalar_u64(MYSQL* connection, std::string_view statement) {
+    sql_result_ptr result = sql_open_stream(connection, statement);
+    if (!result || mysql_num_fields(result.get()) < 1) throw std::out_of_range("invalid vector subscript");
+    std::optional<uint64_t> value;
+    if (MYSQL_ROW row = sql_fetch_row(connection, result.get())) {
+        const unsigned long* lengths = sql_fetch_lengths(result.get());
+        uint64_t number = 0;
+        if (row[0] && std::from_chars(row[0], row[0] + lengths[0], number).ec == std::errc()) value = number;
+        while (sql_fetch_row(connection, result.get())) {
+        }
+    }
+    return value;
 }

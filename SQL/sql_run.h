@@ -2,7 +2,9 @@
 // a failure becomes an sql_exception built from the connection.
 #pragma once
 #include <functional>
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,6 +55,11 @@ MYSQL_ROW sql_fetch_row(MYSQL* connection, MYSQL_RES* result);
 // The byte lengths of the columns of the row last fetched from the result;
 // throws sql_exception when the client library has none.
 const unsigned long* sql_fetch_lengths(MYSQL_RES* result);
+
+// The first column of the first row as an unsigned number: none when there
+// is no row or the cell is NULL or no number. The rest of the stream is
+// dropped. A result without a column is an index error (std::out_of_range).
+std::optional<uint64_t> sql_scalar_u64(MYSQL* connection, std::string_view statement);
 
 // Frees any further results of the last statement (multi-result answers).
 void sql_drop_more_results(MYSQL* connection);
