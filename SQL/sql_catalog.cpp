@@ -29,14 +29,6 @@ bool is_geometry_type(std::string_view type) {
     return false;
 }
 
-std::string escaped(MYSQL* connection, const std::string& value) {
-    std::string out(value.size() * 2 + 1, '\0');
-    const unsigned long n = mysql_real_escape_string(connection, out.data(), value.data(), value.size());
-    if (n == static_cast<unsigned long>(-1)) throw sql_exception(connection);
-    out.resize(n);
-    return out;
-}
-
 }  // namespace
 
 void sql_catalog::load(MYSQL* connection, const std::wstring& database) {
@@ -45,7 +37,7 @@ void sql_catalog::load(MYSQL* connection, const std::wstring& database) {
     // Invisible columns are not part of SELECT *.
     const std::string statement =
         "SELECT TABLE_NAME, COLUMN_NAME, DATA_TYPE FROM information_schema.COLUMNS WHERE TABLE_SCHEMA='" +
-        escaped(connection, tk_to_utf8(database)) +
+        sql_escape_for(connection, tk_to_utf8(database)) +
         "' AND EXTRA NOT LIKE '%INVISIBLE%' ORDER BY TABLE_NAME, ORDINAL_POSITION";
     sql_result_ptr result = sql_open_stream(connection, std::string_view(statement));
     if (!result || mysql_num_fields(result.get()) != 3)

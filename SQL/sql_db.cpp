@@ -29,12 +29,7 @@ sql_engine& engine() { return *tk_singleton<sql_engine>::instance(); }
 // A value for a string literal between single quotes, escaped for this
 // connection (its character set and SQL mode).
 std::wstring escape_value(MYSQL* connection, const std::wstring& value) {
-    const std::string utf8 = tk_to_utf8(value);
-    std::string out(utf8.size() * 2 + 1, '\0');
-    const unsigned long n = mysql_real_escape_string(connection, out.data(), utf8.data(), utf8.size());
-    if (n == static_cast<unsigned long>(-1)) throw sql_exception(connection);
-    out.resize(n);
-    return tk_from_utf8(out);
+    return tk_from_utf8(sql_escape_for(connection, tk_to_utf8(value)));
 }
 
 // Column i of the current record as wide text (out of range throws).

@@ -93,3 +93,12 @@ std::optional<uint64_t> sql_scalar_u64(MYSQL* connection, std::string_view state
     }
     return value;
 }
+
+std::string sql_escape_for(MYSQL* connection, std::string_view utf8) {
+    std::string out(utf8.size() * 2 + 1, '\0');
+    const unsigned long n =
+        mysql_real_escape_string(connection, out.data(), utf8.data(), static_cast<unsigned long>(utf8.size()));
+    if (n == static_cast<unsigned long>(-1)) throw sql_exception(connection);
+    out.resize(n);
+    return out;
+}

@@ -61,5 +61,9 @@ const unsigned long* sql_fetch_lengths(MYSQL_RES* result);
 // dropped. A result without a column is an index error (std::out_of_range).
 std::optional<uint64_t> sql_scalar_u64(MYSQL* connection, std::string_view statement);
 
+// UTF-8 text for inside a single-quoted literal, escaped for this connection
+// (its character set and SQL mode); throws sql_exception when that fails.
+std::string sql_escape_for(MYSQL* connection, std::string_view utf8);
+
 // Frees any further results of the last statement (multi-result answers).
 void sql_drop_more_results(MYSQL* connection);
