@@ -113,9 +113,13 @@ void sql_counter::cancel_old(MYSQL* main, std::unique_lock<std::mutex>& held) {
     held.lock();
 }
 
-void sql_counter::start(MYSQL* main, const std::string& statement) {
+void sql_counter::cancel_stale(MYSQL* main) noexcept {
     std::unique_lock<std::mutex> held(lock_);
     cancel_old(main, held);
+}
+
+void sql_counter::start(const std::string& statement) {
+    std::unique_lock<std::mutex> held(lock_);
     statement_ = statement;
     wanted_ = ++posted_;
     held.unlock();

@@ -41,11 +41,14 @@ public:
     sql_counter(const sql_counter&) = delete;
     sql_counter& operator=(const sql_counter&) = delete;
 
-    // Starts counting with the statement (UTF-8); the result of an earlier
-    // count is no longer wanted. A count that has run for longer than
-    // cancel_after is cancelled with KILL QUERY on main, which must be free;
-    // a failure of that is logged. Throws nothing else.
-    void start(MYSQL* main, const std::string& statement);
+    // Cancels a count that has run for longer than cancel_after with KILL
+    // QUERY on main, which must be free (no stream open on it); a failure of
+    // that is logged. Throws nothing.
+    void cancel_stale(MYSQL* main) noexcept;
+    // Starts counting with the statement (UTF-8) once the count before it,
+    // if any, has ended; the result of an earlier count is no longer
+    // wanted. Throws nothing.
+    void start(const std::string& statement);
     // The last count's state; count is set when it is known. Cheap while
     // pending (one atomic load).
     outcome result(uint64_t& count) const;

@@ -148,6 +148,16 @@ sql_limited_query::~sql_limited_query() {
 }
 
 void sql_limited_query::close() {
+    // The receiving thread ends before the stream is touched here.
+    if (receiving_) {
+        queue_.stop();
+        receiving_ = false;
+        raw_ = nullptr;
+    }
+    close_stream();
+}
+
+void sql_limited_query::close_stream() {
     if (stmt_) {
         stmt_.reset();  // unread rows are read and dropped, then the statement is closed
         return;
@@ -466,6 +476,22 @@ size_t sql_limited_query::store_to(sql_page* page) {
     }
     // The rows are overwritten in place; slots not refilled are emptied below.
     page->recycle();
+    const size_t total = receiving_ ? fill_from_queue(page, held) : fill_from_stream(page, held);
+    if (page->count < held) page->clear_from(page->count, held);
+    // A stream still open after the first page goes on on its own thread.
+    if (!receiving_ && (result_ || stmt_)) start_receiving(total);
+    return page->count;
+}
+
+void sql_limited_query::keep_break(sql_page* page, size_t held) {
+    if (page->count == 0) {
+        if (held > 0) page->clear_from(0, held);
+        throw;
+    }
+    failure_ = std::current_exception();
+}
+
+size_t sql_limited_query::fill_from_stream(sql_page* page, size_t held) {
     size_t total = 0;
     while (page->count < sql_page::max_rows && total < sql_page::max_bytes) {
         MYSQL_ROW row = nullptr;
@@ -486,11 +512,7 @@ size_t sql_limited_query::store_to(sql_page* page) {
             // reported by the next call.
             result_.reset();
             stmt_.reset();
-            if (page->count == 0) {
-                if (held > 0) page->clear_from(0, held);
-                throw;
-            }
-            failure_ = std::current_exception();
+            keep_break(page, held);
             break;
         }
         if (!got) {
@@ -508,6 +530,104 @@ size_t sql_limited_query::store_to(sql_page* page) {
         ++page->count;
         total += row_bytes;
     }
-    if (page->count < held) page->clear_from(page->count, held);
-    return page->count;
+    return total;
+}
+
+void sql_limited_query::start_receiving(size_t held_bytes) {
+    const size_t n = columns_.size();
+    read_cells_.assign(binary_ ? n : 0, sql_cell());
+    times_.assign(binary_ ? n : 0, MYSQL_TIME{});
+    text_row_.assign(binary_ ? 0 : n, nullptr);
+    text_lengths_.assign(binary_ ? 0 : n, 0);
+    raw_ = nullptr;
+    // The rows of the first page count until the caller's next page.
+    converted_bytes_ = held_bytes;
+    receiving_ = true;
+    queue_.start([this](sql_row_queue& queue) { receive(queue); }, held_bytes);
+}
+
+bool sql_limited_query::receive_row(sql_row_page& page) {
+    size_t row_bytes = 0;
+    if (binary_) {
+        if (!fetch_cells(row_bytes)) return false;
+        page.add_cells(cells_.data(), cells_.size(), row_bytes);
+        return true;
+    }
+    MYSQL_ROW row = sql_fetch_row(connection_, result_.get());
+    if (!row) return false;
+    const unsigned long* lengths = sql_fetch_lengths(result_.get());
+    for (size_t i = 0; i < columns_.size(); ++i) row_bytes += lengths[i];
+    page.add_text(row, lengths, columns_.size(), row_bytes);
+    return true;
+}
+
+void sql_limited_query::receive(sql_row_queue& queue) {
+    sql_row_page* page = nullptr;
+    try {
+        for (;;) {
+            if (queue.stopping()) return;  // the reader closes the stream
+            if (!page && !(page = queue.fill_page())) return;
+            if (page->rows() >= sql_row_queue::page_rows || page->bytes() >= sql_row_queue::page_bytes ||
+                (page->rows() > 0 && !queue.has_room(*page))) {
+                queue.hand_over(std::exchange(page, nullptr));
+                continue;
+            }
+            if (!receive_row(*page)) break;
+        }
+        close_stream();
+        queue.finish(page, nullptr);
+    } catch (...) {
+        // The stream is broken; the rows before the break are read first.
+        result_.reset();
+        stmt_.reset();
+        queue.finish(page, std::current_exception());
+    }
+}
+
+size_t sql_limited_query::fill_from_queue(sql_page* page, size_t held) {
+    // The rows of the caller's last page are gone.
+    queue_.release(std::exchange(converted_bytes_, 0));
+    // Per row only locals are written here: the receiving thread reads this
+    // object's members for every row.
+    const size_t n = columns_.size();
+    const bool binary = binary_;
+    const uint64_t serial = names_serial_;
+    sql_cell* cells = read_cells_.data();
+    MYSQL_TIME* times = times_.data();
+    char** row = text_row_.data();
+    unsigned long* lengths = text_lengths_.data();
+    size_t total = 0;
+    while (page->count < sql_page::max_rows && total < sql_page::max_bytes) {
+        if (raw_ && raw_->read_all()) queue_.give_back(std::exchange(raw_, nullptr));
+        if (!raw_) {
+            try {
+                raw_ = queue_.take();
+            } catch (...) {
+                receiving_ = false;
+                keep_break(page, held);
+                break;
+            }
+            if (!raw_) {
+                receiving_ = false;  // the thread closed the stream and ended
+                break;
+            }
+        }
+        const size_t slot = page->count;
+        if (!page->slots[slot]) page->slots[slot] = std::make_unique<sql_record>();
+        const size_t row_bytes = binary ? raw_->read_cells(cells, times, n) : raw_->read_text(row, lengths, n);
+        // The row's bytes are released with the page even when its
+        // conversion fails.
+        total += row_bytes;
+        page->bytes[slot] = row_bytes;
+        try {
+            if (binary) page->slots[slot]->assign_cells(columns_, cells, serial);
+            else page->slots[slot]->assign_row(columns_, lengths, row, serial);
+        } catch (...) {
+            converted_bytes_ = total;
+            throw;
+        }
+        ++page->count;
+    }
+    converted_bytes_ = total;
+    return total;
 }

@@ -11,7 +11,9 @@
 
 #include <mysql.h>
 
+#include "sql_lone_array.h"
 #include "sql_rec.h"
+#include "sql_row_queue.h"
 #include "sql_run.h"
 
 // One page of records. Slots below count hold the current rows; the record
@@ -75,10 +77,14 @@ public:
     // sql_exception; the stream is then closed. The whole rows received
     // before the break are answered first, and the next call throws. A null
     // page asserts.
+    // The first page is read on the caller's thread; when the stream goes
+    // on, a thread of its own receives the rest while the caller converts
+    // and uses the rows already received. The connection is the thread's
+    // until the stream has ended (at_end) or is closed.
     size_t store_to(sql_page* page);
 
     // The stream was read to its end (and freed: the connection is free).
-    bool at_end() const { return !result_ && !stmt_ && !failure_; }
+    bool at_end() const { return !receiving_ && !result_ && !stmt_ && !failure_; }
     const sql_columns& columns() const { return columns_; }
     // The column descriptions of the result (valid while the stream is open).
     const MYSQL_FIELD* fields() const { return fields_; }
@@ -121,10 +127,27 @@ private:
     // Whether a huge cell of a column whose binary cells may be text reads
     // as text (bind: the column's binding).
     bool huge_reads_as_text(MYSQL_BIND bind, size_t column, unsigned long length);
+    // The receiving thread: rows into pages until the end, a break or a stop.
+    void receive(sql_row_queue& queue);
+    // The next row of the stream into the page; false at its end.
+    bool receive_row(sql_row_page& page);
+    // Fills the page from the pages the thread received.
+    size_t fill_from_queue(sql_page* page, size_t held);
+    // Fills the page from the stream on this thread.
+    size_t fill_from_stream(sql_page* page, size_t held);
+    // In a handler of a break of the stream: thrown on when the page has no
+    // rows (the old rows of its slots, held, are emptied), else kept for the
+    // next call.
+    void keep_break(sql_page* page, size_t held);
+    // Starts the thread after the first page (held_bytes: that page's).
+    void start_receiving(size_t held_bytes);
     static int64_t signed_integer(const binary_column& c);
     static uint64_t unsigned_integer(const binary_column& c);
     void bind_buffers();
+    // Ends the receiving thread, then closes the stream.
     void close();
+    // Closes the stream (unread rows are read and dropped).
+    void close_stream();
 
     MYSQL* connection_;
     sql_result_ptr result_;
@@ -137,8 +160,20 @@ private:
     bool large_held_ = false;  // a byte buffer is beyond large_bytes
     sql_columns columns_;
     uint64_t names_serial_ = 0;  // the names of columns_ (see sql_record::assign_row)
-    std::vector<binary_column> binary_columns_;
-    std::vector<MYSQL_BIND> binds_;
-    std::vector<sql_cell> cells_;
+    // Written for every row on the receiving thread: kept off the lines of
+    // what the caller writes beside it.
+    sql_lone_array<binary_column> binary_columns_;
+    sql_lone_array<MYSQL_BIND> binds_;
+    sql_lone_array<sql_cell> cells_;
     std::exception_ptr failure_;  // a break not yet reported (rows came before it)
+
+    // Receiving on a thread of its own (after the first page).
+    sql_row_queue queue_;
+    bool receiving_ = false;        // the thread's stream has not been seen to end
+    sql_row_page* raw_ = nullptr;   // the page of received rows being read
+    size_t converted_bytes_ = 0;    // bytes of the rows in the caller's page
+    sql_lone_array<sql_cell> read_cells_;  // the caller's cells (cells_ are the receiver's)
+    sql_lone_array<MYSQL_TIME> times_;
+    sql_lone_array<char*> text_row_;
+    sql_lone_array<unsigned long> text_lengths_;
 };

@@ -333,7 +333,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     bool counting = false;
     auto start_count = [&] {
         if (counted->is_stream_done()) return;
-        m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
+        m_counter->start(tk_to_utf8(counted->count_statement()));
         counting = true;
     };
     auto show_when_counted = [&] {
@@ -355,7 +355,8 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
 
     if (definitions_only) {
         if (!line_shown) {
-            m_counter->start(engine.get_connection(), tk_to_utf8(counted->count_statement()));
+            m_counter->cancel_stale(engine.get_connection());
+            m_counter->start(tk_to_utf8(counted->count_statement()));
             uint64_t count = 0;
             const sql_counter::outcome state = m_counter->wait(count);
             show_line(state == sql_counter::outcome::known, count);
@@ -373,6 +374,9 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             tk_log(3, "The table's line cannot be shown");
         }
     });
+    // A count of an earlier table that is still running is cancelled while
+    // the main connection is free: once the stream is open it is the stream's.
+    if (counted) m_counter->cancel_stale(engine.get_connection());
     // The table ends at the end of its stream, whatever the count said.
     try {
         rs->reset();

@@ -3,12 +3,15 @@
 #include <sys/resource.h>
 
 #include <chrono>
+#include <map>
+#include <set>
 #include <csignal>
 #include <optional>
 #include <thread>
 
 #include "conv_test_util.h"
 #include "csv_lock.h"
+#include "process_threads.h"
 #include "sql_limq.h"
 
 namespace {
@@ -536,6 +539,150 @@ TEST_F(ConversionRun, StopEndsARunThatWaitsOnTheServer) {
     conv()();
     expect_clean_end();
     EXPECT_EQ(read_file(out.file("locked_t.csv")), bom + "id\r\n1\r\n");
+}
+
+// A stream ended in the middle, by a stop or by a failure of its statement:
+// the run leaves no thread and no connection of its own behind, and the
+// file holds the whole rows received before.
+class StreamCut : public ConversionRun {
+protected:
+    using sessions = std::map<std::string, std::string>;  // id -> command
+
+    // The server's sessions on this process's sockets, the asking one aside.
+    sessions own_sessions() {
+        const std::set<unsigned> ports = fennrow_test::own_tcp_ports();
+        sessions out;
+        for (const auto& r :
+             checker.rows("SELECT ID, HOST, COMMAND FROM information_schema.PROCESSLIST WHERE ID <> CONNECTION_ID()")) {
+            if (!r[0] || !r[1]) continue;
+            const size_t colon = r[1]->rfind(':');
+            if (colon == std::string::npos) continue;
+            if (ports.count(static_cast<unsigned>(std::stoul(r[1]->substr(colon + 1)))))
+                out[*r[0]] = r[2].value_or("");
+        }
+        return out;
+    }
+
+    // Runs the conversion on a thread, calls act once ready() holds, and
+    // waits for the run's end.
+    template <class Ready, class Act>
+    void run_and(Ready ready, Act act) {
+        threads_before = fennrow_test::thread_count();
+        sessions_before = own_sessions();
+        std::thread worker([this] { conv()(); });
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        bool was_ready = false;
+        while (!conv().done.load() && std::chrono::steady_clock::now() < give_up && !(was_ready = ready()))
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        EXPECT_TRUE(was_ready) << "the run ended before it could be cut";
+        act();
+        worker.join();
+        conv().reset_stop();
+    }
+
+    // No thread more than before the run, and no session of this process
+    // that was not there before (one that stays is idle when idle is set).
+    void expect_nothing_left(bool idle) {
+        EXPECT_TRUE(fennrow_test::threads_back_to(threads_before))
+            << fennrow_test::thread_count() << " threads, " << threads_before << " before the run";
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        sessions now;
+        auto left = [&] {
+            now = own_sessions();
+            for (const auto& [id, command] : now)
+                if (!sessions_before.count(id) || (idle && command != "Sleep")) return true;
+            return false;
+        };
+        while (left() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        for (const auto& [id, command] : now) {
+            EXPECT_TRUE(sessions_before.count(id)) << "session " << id << " (" << command << ") was left behind";
+            if (idle) {
+                EXPECT_EQ(command, "Sleep") << "session " << id;
+            }
+        }
+    }
+
+    // The rows of the slow query, 1..n, as its file holds them.
+    static std::string slow_rows(size_t n) {
+        std::string rows = bom + "id;pad;s\r\n";
+        for (size_t i = 1; i <= n; ++i) rows += std::to_string(i) + ";" + std::string(1000, 'x') + ";0\r\n";
+        return rows;
+    }
+
+    // A stored query whose stream waits on the server at its row 2000, after
+    // about 2 MB that the server has sent.
+    void use_slow_query() {
+        conv().console_run = false;
+        conv().table_queries = {{L"slow", tk_from_utf8("SELECT seq AS id, REPEAT('x', 1000) AS pad, IF(seq = 2000, " +
+                                                       marker + ", 0) AS s FROM seq_1_to_3000")}};
+        conv().selected_tables.clear();
+    }
+
+    // The session that runs the slow query's stream, once it waits at row 2000.
+    std::optional<std::string> waiting_stream() {
+        // Whole pages of rows reach the file while the rest wait in the page
+        // being filled.
+        if (conv().progress.current_record.load() < 1000) return std::nullopt;
+        return checker.scalar("SELECT ID FROM information_schema.PROCESSLIST WHERE STATE = 'User sleep' AND INFO LIKE " +
+                              checker.literal("%" + marker + "%") + " AND INFO NOT LIKE '%COUNT(%' LIMIT 1");
+    }
+
+    const std::string marker = "SLEEP(" + std::to_string(120 + getpid() % 50) + ")";
+    fennrow_test::test_sql_conn checker;
+    size_t threads_before = 0;
+    sessions sessions_before;
+};
+
+// Stopped while its rows come at full speed (the receiver fills pages or
+// waits for one).
+TEST_F(StreamCut, StoppedAtFullSpeed) {
+    db.conn().exec("CREATE TABLE big (id INT PRIMARY KEY); INSERT INTO big SELECT seq FROM seq_1_to_1000000");
+    conv().console_run = false;
+    conv().selected_tables = {L"big"};
+    run_and([this] { return conv().progress.current_record.load() > 1000; }, [this] { conv().request_stop(); });
+    EXPECT_TRUE(handled_calls().empty());
+    expect_nothing_left(false);
+    const std::string part = read_file(out.file("big.csv.part"));
+    const uint64_t rows = conv().progress.current_record.load();
+    ASSERT_LT(rows, 1000000u);
+    std::string want = bom + "id\r\n";
+    for (uint64_t i = 1; i <= rows; ++i) want += std::to_string(i) + "\r\n";
+    EXPECT_EQ(part.size(), want.size());
+    EXPECT_TRUE(part == want) << "the file is not the rows 1.." << rows;
+}
+
+// Stopped while the receiver waits on the server for the next row.
+TEST_F(StreamCut, StoppedWhileWaitingOnTheServer) {
+    use_slow_query();
+    run_and([this] { return waiting_stream().has_value(); }, [this] { conv().request_stop(); });
+    EXPECT_TRUE(handled_calls().empty());
+    expect_nothing_left(false);
+    const uint64_t rows = conv().progress.current_record.load();
+    EXPECT_GE(rows, 1000u);
+    EXPECT_LT(rows, 2000u);
+    EXPECT_TRUE(read_file(out.file("slow.csv.part")) == slow_rows(rows)) << "the file is not the rows 1.." << rows;
+}
+
+// The stream's statement is killed from another session: the table ends
+// with every row received before it, and the run goes on.
+TEST_F(StreamCut, FailedWhenItsStatementIsKilled) {
+    use_slow_query();
+    conv().selected_tables = {L"empty_t"};
+    run_and([this] { return waiting_stream().has_value(); },
+            [this] {
+                if (const auto id = waiting_stream()) checker.exec("KILL QUERY " + *id);
+            });
+    expect_nothing_left(true);
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].level, 0u);
+    EXPECT_NE(calls[0].text.find("interrupted"), std::string::npos) << calls[0].text;
+    // The rows before the waiting one all came (the server sends what it
+    // holds before the failure).
+    EXPECT_EQ(calls[0].context, "slow, record #2000");
+    EXPECT_TRUE(read_file(out.file("slow.csv.part")) == slow_rows(1999)) << "the file is not the rows 1..1999";
+    EXPECT_EQ(read_file(out.file("empty_t.csv")), expected("full/empty_t.csv"));
 }
 
 // The run's session is killed while a stored query streams (not while it is

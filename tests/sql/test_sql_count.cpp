@@ -26,15 +26,15 @@ TEST(Counter, CountsOnAConnectionOfItsOwn) {
     s.use(db.name());
     sql_counter counter(login_of(s, db.name()));
     uint64_t count = 0;
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t`");
+    counter.start("SELECT COUNT(*) FROM `t`");
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::known);
     EXPECT_EQ(count, 3u);
     EXPECT_NE(counter.connection_id(), 0u);
     EXPECT_NE(counter.connection_id(), mysql_thread_id(s.conn()));
     // A statement the server refuses: unknown, and the connection goes on.
-    counter.start(s.conn(), "SELECT COUNT(*) FROM (SELECT id, id FROM t) AS q");
+    counter.start("SELECT COUNT(*) FROM (SELECT id, id FROM t) AS q");
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::unknown);
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t` WHERE id > 1");
+    counter.start("SELECT COUNT(*) FROM `t` WHERE id > 1");
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::known);
     EXPECT_EQ(count, 2u);
     counter.finish(s.conn());
@@ -49,7 +49,7 @@ TEST(Counter, ACountSlowerThanItsTableIsCancelled) {
     s.use(db.name());
     sql_counter counter(login_of(s, db.name()));
     uint64_t count = 0;
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t` WHERE SLEEP(15) = 0");
+    counter.start("SELECT COUNT(*) FROM `t` WHERE SLEEP(15) = 0");
     // Until the count runs on the server.
     const auto deadline = steady_clock::now() + std::chrono::seconds(20);
     while (counter.connection_id() == 0 && steady_clock::now() < deadline)
@@ -58,7 +58,8 @@ TEST(Counter, ACountSlowerThanItsTableIsCancelled) {
     std::this_thread::sleep_for(sql_counter::cancel_after * 5);
     EXPECT_EQ(counter.result(count), sql_counter::outcome::pending);
     const auto started = steady_clock::now();
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t`");
+    counter.cancel_stale(s.conn());
+    counter.start("SELECT COUNT(*) FROM `t`");
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::known);
     EXPECT_EQ(count, 2u);
     EXPECT_LT(steady_clock::now() - started, std::chrono::seconds(10)) << "the slow count was waited for";
@@ -75,13 +76,13 @@ TEST(Counter, ACutEndsTheCount) {
     s.use(db.name());
     sql_counter counter(login_of(s, db.name()));
     uint64_t count = 0;
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t` WHERE SLEEP(4) = 0");
+    counter.start("SELECT COUNT(*) FROM `t` WHERE SLEEP(4) = 0");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto cut_at = steady_clock::now();
     counter.cut();
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::unknown);
     EXPECT_LT(steady_clock::now() - cut_at, std::chrono::seconds(3));
-    counter.start(s.conn(), "SELECT COUNT(*) FROM `t`");
+    counter.start("SELECT COUNT(*) FROM `t`");
     EXPECT_EQ(counter.wait(count), sql_counter::outcome::unknown);
 }
 
