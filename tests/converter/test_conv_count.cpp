@@ -4,6 +4,7 @@
 // the run.
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -213,6 +214,42 @@ TEST_F(RecordCount, AStoppedRunClosesTheCountConnection) {
     EXPECT_TRUE(conv().done.load());
     EXPECT_TRUE(conv().run_stopped.load());
     EXPECT_EQ(login.sessions_once("0"), "0");
+}
+
+// A count still running when the next table begins is cancelled while the
+// main connection is free: before the next table's stream opens, never on
+// the connection that streams.
+TEST_F(RecordCount, ASlowCountIsCancelledBeforeTheNextStreamOpens) {
+    // The first table takes longer than a count may run before it is
+    // cancelled; its count takes longer still.
+    db.conn().exec("CREATE TABLE t1 (id INT); INSERT INTO t1 SELECT seq FROM seq_1_to_300000;"
+                   "CREATE TABLE t2 (id INT); INSERT INTO t2 SELECT seq FROM seq_1_to_600");
+    conv().table_queries = {{L"t1", L""}, {L"t2", L""}};
+    std::mutex lock;
+    std::vector<std::string> seen;
+    sql_set_statement_hook([&](std::string_view statement) {
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            seen.emplace_back(statement);
+        }
+        if (statement == "SELECT COUNT(*) FROM `t1`") std::this_thread::sleep_for(std::chrono::seconds(2));
+    });
+    const std::string printed = run_console();
+    sql_set_statement_hook(nullptr);
+    EXPECT_EQ(conv().errors_reported.load(), 0u);
+    EXPECT_NE(printed.find("Converting table t2(600 records)\n"), std::string::npos) << printed;
+    const auto at = [&](const std::string& prefix) {
+        for (size_t i = 0; i < seen.size(); ++i)
+            if (seen[i].rfind(prefix, 0) == 0) return i;
+        return seen.size();
+    };
+    const size_t kill = at("KILL QUERY "), stream = at("SELECT * FROM `t2`");
+    ASSERT_LT(kill, seen.size()) << "the slow count was not cancelled";
+    ASSERT_LT(stream, seen.size());
+    EXPECT_LT(kill, stream) << "cancelled on the connection that streams";
+    std::string rows = bom + "id\r\n";
+    for (int i = 1; i <= 600; ++i) rows += std::to_string(i) + "\r\n";
+    EXPECT_EQ(read_file(out.file("t2.csv")), rows);
 }
 
 }  // namespace
