@@ -391,35 +391,11 @@ TEST_F(brennock_inputs, the_line_comes_before_the_report_of_a_failed_stream) {
     EXPECT_NE(r.out.find("Subquery returns more than 1 row"), std::string::npos) << r;
 }
 
-// A login of its own that the test drops while the program runs, so that
-// the server refuses the second connect; dropped on every way out.
-class test_login {
-public:
-    test_login(fennrow_test::test_sql_conn& admin, const std::string& database)
-        : admin_(admin), user_("brk_rc_" + std::to_string(getpid())), password_("Rc-" + std::to_string(getpid())) {
-        drop();
-        admin_.exec("CREATE USER " + account() + " IDENTIFIED BY " + admin_.literal(password_) +
-                    "; GRANT ALL PRIVILEGES ON " + fennrow_test::quote_name(database) + ".* TO " + account());
-    }
-    ~test_login() { drop(); }
-    test_login(const test_login&) = delete;
-    test_login& operator=(const test_login&) = delete;
-
-    void drop() { admin_.try_exec("DROP USER IF EXISTS " + account()); }
-    const std::string& user() const { return user_; }
-    const std::string& password() const { return password_; }
-
-private:
-    std::string account() const { return admin_.literal(user_) + "@'%'"; }
-
-    fennrow_test::test_sql_conn& admin_;
-    std::string user_;
-    std::string password_;
-};
-
 TEST_F(brennock_lost_connection, a_refused_reconnect_ends_the_run_with_one_error) {
     fennrow_test::test_sql_conn admin;
-    test_login login(admin, db.name());
+    // Dropped while the program runs, so that the server refuses the second
+    // connect.
+    fennrow_test::test_login login(admin, "brk_rc_", db.name());
     const std::string profile = write_profile(login.user(), login.password(), "t1\r\nq=" + sleeper + "\r\nt2\r\n");
     const run_result r = run_and_kill(profile, [&] { login.drop(); });
     EXPECT_EQ(r.status, 255) << r;

@@ -119,4 +119,13 @@ struct connected {
     kellvar_converter conv;
 };
 
+// Aims the converter at the database and the folder, with commas between
+// fields and a line of column names first.
+inline void aim(kellvar_converter& conv, const std::string& database, const temp_dir& out) {
+    conv.source = tk_from_utf8(database);
+    conv.destination = out.wpath();
+    conv.delimiter_index = 2;
+    conv.include_field_names = true;
+}
+
 }  // namespace conv_test

@@ -17,12 +17,7 @@ const std::string bom = "\xEF\xBB\xBF";
 
 class FileContents : public ::testing::Test {
 protected:
-    void SetUp() override {
-        conv().source = tk_from_utf8(db.name());
-        conv().destination = out.wpath();
-        conv().delimiter_index = 2;
-        conv().include_field_names = true;
-    }
+    void SetUp() override { conv_test::aim(conv(), db.name(), out); }
     void TearDown() override { sql_set_statement_hook(nullptr); }
 
     kellvar_converter& conv() { return c.conv; }

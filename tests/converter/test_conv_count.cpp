@@ -24,18 +24,10 @@ const std::string bom = "\xEF\xBB\xBF";
 // connected; dropped on every way out.
 class own_login {
 public:
-    explicit own_login(const std::string& database)
-        : user_("fn_count_" + std::to_string(::getpid())), password_("Cn-" + std::to_string(::getpid())) {
-        drop();
-        admin_.exec("CREATE USER " + account() + " IDENTIFIED BY " + admin_.literal(password_) +
-                    "; GRANT ALL PRIVILEGES ON " + fennrow_test::quote_name(database) + ".* TO " + account());
-    }
-    ~own_login() { drop(); }
-    own_login(const own_login&) = delete;
-    own_login& operator=(const own_login&) = delete;
+    explicit own_login(const std::string& database) : login_(admin_, "fn_count_", database) {}
 
-    const std::string& user() const { return user_; }
-    const std::string& password() const { return password_; }
+    const std::string& user() const { return login_.user(); }
+    const std::string& password() const { return login_.password(); }
 
     // The login's open sessions, once they are as many as wanted or after 20
     // seconds.
@@ -49,7 +41,7 @@ public:
     }
     std::string sessions(const std::string& running = "%") {
         return admin_
-            .scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE user = " + admin_.literal(user_) +
+            .scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE user = " + admin_.literal(user()) +
                     " AND IFNULL(info, '') LIKE " + admin_.literal(running))
             .value_or("");
     }
@@ -57,27 +49,18 @@ public:
     std::string connections_made() {
         return admin_
             .scalar("SELECT IFNULL(SUM(total_connections), 0) FROM information_schema.user_statistics WHERE user = " +
-                    admin_.literal(user_))
+                    admin_.literal(user()))
             .value_or("");
     }
 
 private:
-    void drop() { admin_.try_exec("DROP USER IF EXISTS " + account()); }
-    std::string account() { return admin_.literal(user_) + "@'%'"; }
-
     fennrow_test::test_sql_conn admin_;
-    std::string user_;
-    std::string password_;
+    fennrow_test::test_login login_;
 };
 
 class RecordCount : public ::testing::Test {
 protected:
-    void SetUp() override {
-        conv().source = tk_from_utf8(db.name());
-        conv().destination = out.wpath();
-        conv().delimiter_index = 2;
-        conv().include_field_names = true;
-    }
+    void SetUp() override { conv_test::aim(conv(), db.name(), out); }
 
     kellvar_converter& conv() { return c.conv; }
 

@@ -290,6 +290,33 @@ private:
     MYSQL* m_ = nullptr;
 };
 
+// A login of its own with every privilege on one database, for a test that
+// watches the login's sessions or takes the login away; dropped on every
+// way out. The name is the prefix and the process id.
+class test_login {
+public:
+    test_login(test_sql_conn& admin, const std::string& prefix, const std::string& database)
+        : admin_(admin), user_(prefix + std::to_string(::getpid())), password_("Pw-" + std::to_string(::getpid())) {
+        drop();
+        admin_.exec("CREATE USER " + account() + " IDENTIFIED BY " + admin_.literal(password_) +
+                    "; GRANT ALL PRIVILEGES ON " + quote_name(database) + ".* TO " + account());
+    }
+    ~test_login() { drop(); }
+    test_login(const test_login&) = delete;
+    test_login& operator=(const test_login&) = delete;
+
+    void drop() { admin_.try_exec("DROP USER IF EXISTS " + account()); }
+    const std::string& user() const { return user_; }
+    const std::string& password() const { return password_; }
+
+private:
+    std::string account() const { return admin_.literal(user_) + "@'%'"; }
+
+    test_sql_conn& admin_;
+    std::string user_;
+    std::string password_;
+};
+
 // A fresh database with a unique name for one test, dropped on destruction.
 // It owns a session that has the database selected.
 class test_database {
