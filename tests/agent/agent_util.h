@@ -75,8 +75,17 @@ inline run_result run_brennock(const std::vector<std::string>& args, const run_o
         posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
 
     std::vector<std::string> all;
-    if (how.unprivileged) all = fennrow_test::unprivileged_prefix();
-    all.push_back(BRENNOCK_PATH);
+    std::string program = BRENNOCK_PATH;
+    if (how.unprivileged) {
+        all = fennrow_test::unprivileged_prefix();
+        // The build tree may be out of that user's reach.
+        program = fennrow_test::reachable_copy(program);
+        if (program.empty()) {
+            ADD_FAILURE() << "cannot copy " << BRENNOCK_PATH << " where the unprivileged user can run it";
+            return r;
+        }
+    }
+    all.push_back(program);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& a : all) argv.push_back(a.data());

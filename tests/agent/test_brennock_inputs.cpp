@@ -24,12 +24,6 @@ namespace {
 
 using namespace agent_test;
 
-// The words that run a program as an unprivileged user: empty unless root.
-std::vector<std::string> unprivileged_prefix() {
-    if (geteuid() != 0) return {};
-    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", "--"};
-}
-
 // Starts a command (no shell), stdin /dev/null, stdout and stderr to the
 // given descriptors (-1: /dev/null). Answers the child's id, or -1.
 pid_t start_command(const std::vector<std::string>& command, int out_fd = -1, int err_fd = -1) {
@@ -78,8 +72,13 @@ run_result run_brennock_unprivileged(const std::vector<std::string>& args) {
         ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
         return r;
     }
-    std::vector<std::string> command = unprivileged_prefix();
-    command.push_back(BRENNOCK_PATH);
+    std::vector<std::string> command = fennrow_test::unprivileged_prefix();
+    const std::string program = fennrow_test::reachable_copy(BRENNOCK_PATH);
+    if (program.empty()) {
+        ADD_FAILURE() << "cannot copy " << BRENNOCK_PATH << " where the unprivileged user can run it";
+        return r;
+    }
+    command.push_back(program);
     command.insert(command.end(), args.begin(), args.end());
     const pid_t pid = start_command(command, out_fd, err_fd);
     close(out_fd);

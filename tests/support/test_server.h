@@ -23,6 +23,7 @@
 #include <map>
 #include <optional>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -61,16 +62,28 @@ inline bool load_test_server(test_server& out, std::string& why) {
               "tests/server/mariadb-test-server.sh and export the variable";
         return false;
     }
-    const std::string path = std::string(dir) + "/server.env";
-    std::ifstream in(path);
-    if (!in) {
-        why = "cannot read " + path +
-              ": the test server is not running (did the test 'mariadb_start' fail?)";
-        return false;
+    // A child that cannot read the build tree (one run as another user) has
+    // the lines of server.env in its environment.
+    const char* handed = std::getenv("FENNROW_TEST_SERVER_SETTINGS");
+    const std::string path =
+        handed ? std::string("$FENNROW_TEST_SERVER_SETTINGS") : std::string(dir) + "/server.env";
+    std::ifstream file;
+    std::istringstream text;
+    std::istream* in = &text;
+    if (handed) {
+        text.str(handed);
+    } else {
+        file.open(path);
+        if (!file) {
+            why = "cannot read " + path +
+                  ": the test server is not running (did the test 'mariadb_start' fail?)";
+            return false;
+        }
+        in = &file;
     }
     std::map<std::string, std::string> values;
     std::string line;
-    while (std::getline(in, line)) {
+    while (std::getline(*in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const auto eq = line.find('=');

@@ -9,12 +9,20 @@
 //              When root, this runs the same test again in a child copy of
 //              the test program as the unprivileged user; the child's outcome
 //              becomes this test's. Otherwise the test runs here as it is.
+//
+// The checkout may sit where that user cannot enter (a folder of mode 0700):
+// programs run as that user are copies in a folder it can reach
+// (reachable_copy()), and the child test program gets the test server's
+// settings in its environment instead of reading them from the build tree.
 #pragma once
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +31,7 @@
 #include <limits.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,9 +71,58 @@ inline bool hand_to_unprivileged(const std::string& path) {
     return !ec;
 }
 
+// A folder of this process that the unprivileged user can enter and read,
+// removed with everything in it when the process ends. Empty on failure.
+inline const std::string& reachable_folder() {
+    struct holder {
+        std::string path;
+        holder() {
+            char tmpl[] = "/tmp/fennrow-reachable.XXXXXX";
+            if (::mkdtemp(tmpl) && ::chmod(tmpl, 0755) == 0) path = tmpl;
+        }
+        ~holder() {
+            std::error_code ec;
+            if (!path.empty()) std::filesystem::remove_all(path, ec);
+        }
+    };
+    static holder h;
+    return h.path;
+}
+
+// The program at `path`, or when root a copy of it that the unprivileged
+// user can run wherever the original sits; one copy per program and process.
+// Answers an empty string when the copy failed.
+inline std::string reachable_copy(const std::string& path) {
+    if (!is_root()) return path;
+    static std::map<std::string, std::string> copies;
+    const auto known = copies.find(path);
+    if (known != copies.end()) return known->second;
+    const std::string& folder = reachable_folder();
+    if (folder.empty()) return std::string();
+    const std::string sub = folder + "/" + std::to_string(copies.size());
+    const std::string copy = sub + "/" + std::filesystem::path(path).filename().string();
+    std::error_code ec;
+    std::filesystem::create_directory(sub, ec);
+    if (ec || ::chmod(sub.c_str(), 0755) != 0) return std::string();
+    if (!std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing, ec) ||
+        ::chmod(copy.c_str(), 0755) != 0)
+        return std::string();
+    copies.emplace(path, copy);
+    return copy;
+}
+
+// How run_collecting starts its command beyond the arguments.
+struct child_setup {
+    // Variables set or replaced in the child's environment.
+    std::map<std::string, std::string> environment;
+    // The child's working folder (empty: this process's).
+    std::string folder;
+};
+
 // Runs a command (no shell) and collects its standard output and error
 // together. Answers the exit code, or -signal, or -1000 when it did not start.
-inline int run_collecting(const std::vector<std::string>& command, std::string& output) {
+inline int run_collecting(const std::vector<std::string>& command, std::string& output,
+                          const child_setup& setup = {}) {
     int pipe_fds[2];
     if (::pipe2(pipe_fds, O_CLOEXEC) != 0) return -1000;
     posix_spawn_file_actions_t actions;
@@ -72,12 +130,22 @@ inline int run_collecting(const std::vector<std::string>& command, std::string& 
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 1);
     posix_spawn_file_actions_adddup2(&actions, pipe_fds[1], 2);
+    if (!setup.folder.empty()) posix_spawn_file_actions_addchdir_np(&actions, setup.folder.c_str());
     std::vector<std::string> words = command;
     std::vector<char*> argv;
     for (std::string& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        if (setup.environment.count(entry.substr(0, entry.find('='))) == 0) variables.push_back(entry);
+    }
+    for (const auto& [name, value] : setup.environment) variables.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipe_fds[1]);
     if (rc != 0) {
@@ -103,6 +171,10 @@ inline int run_collecting(const std::vector<std::string>& command, std::string& 
     return -1000;
 }
 
+// The variable that hands the test server's settings (the lines of its
+// server.env) to a child that cannot read the build tree.
+inline constexpr const char* server_settings_variable = "FENNROW_TEST_SERVER_SETTINGS";
+
 // See the top of this file. Answers true when the test was run in a child as
 // the unprivileged user (the caller returns at once), false when the caller
 // runs the test itself.
@@ -120,13 +192,39 @@ inline bool rerun_unprivileged() {
         return true;
     }
     self[len] = '\0';
+    const std::string program = reachable_copy(self);
+    if (program.empty()) {
+        ADD_FAILURE() << "cannot copy " << self << " to a folder " << unprivileged_user << " can reach";
+        return true;
+    }
+    // The child reads nothing of the build tree: its home is a folder of its
+    // own, the test server's settings come in its environment.
+    child_setup setup;
+    setup.folder = reachable_folder();
+    const std::string home = reachable_folder() + "/home-" + std::to_string(::getpid()) + "-" + info->name();
+    std::error_code ec;
+    std::filesystem::create_directory(home, ec);
+    if (ec || !hand_to_unprivileged(home)) {
+        ADD_FAILURE() << "cannot make a home folder for " << unprivileged_user << ": " << home;
+        return true;
+    }
+    setup.environment["HOME"] = home;
+    setup.environment["XDG_CONFIG_HOME"] = home + "/.config";
+    const char* server = std::getenv("FENNROW_TEST_SERVER");
+    if (server && *server && !std::getenv(server_settings_variable)) {
+        std::ifstream in(std::string(server) + "/server.env");
+        std::ostringstream lines;
+        lines << in.rdbuf();
+        if (in) setup.environment[server_settings_variable] = lines.str();
+    }
     const std::string full_name = std::string(info->test_suite_name()) + "." + info->name();
     std::vector<std::string> command = unprivileged_prefix();
-    command.push_back(self);
+    command.push_back(program);
     command.push_back("--gtest_filter=" + full_name);
     command.push_back("--gtest_color=no");
     std::string output;
-    const int code = run_collecting(command, output);
+    const int code = run_collecting(command, output, setup);
+    std::filesystem::remove_all(home, ec);
     // The child must have run exactly this one test, and passed it.
     const bool passed = code == 0 && output.find("[  PASSED  ] 1 test.") != std::string::npos &&
                         output.find("[  SKIPPED ]") == std::string::npos;
