@@ -201,7 +201,8 @@ inline bool rerun_unprivileged() {
     // own, the test server's settings come in its environment.
     child_setup setup;
     setup.folder = reachable_folder();
-    const std::string home = reachable_folder() + "/home-" + std::to_string(::getpid()) + "-" + info->name();
+    static unsigned homes = 0;
+    const std::string home = reachable_folder() + "/home-" + std::to_string(++homes);
     std::error_code ec;
     std::filesystem::create_directory(home, ec);
     if (ec || !hand_to_unprivileged(home)) {
