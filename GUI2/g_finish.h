@@ -48,10 +48,10 @@ struct finish_outcome {
 // Builds the controls of the finish dialog on the page.
 void finish_build_dialog(wizard_page_common& page);
 // Shows the result of the run: the success text when the run had no error,
-// was not stopped and had something to convert (else the nothing text); else the error text (or the stopped text) and the
-// list, each error on one line followed by an empty line, "... and N more"
-// for the errors left out, then what a stopped run did not convert. The list
-// shows from its top.
+// was not stopped and had something to convert (else the nothing text);
+// else the error text (or the stopped text) and the list, each error on one
+// line followed by an empty line, "... and N more" for the errors left out,
+// then what a stopped run did not convert. The list shows from its top.
 void finish_show_result(wizard_page_common& page, const finish_outcome& outcome, const std::wstring& success_text,
                         const std::wstring& error_text);
 // "Profile Files (.ext)|*.ext|All Files (*.*)|*.*|" for the extension.

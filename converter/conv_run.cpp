@@ -106,7 +106,8 @@ void kellvar_converter::note_stopped() {
     not_converted.clear();
     // The entries that failed before, and those not reached.
     for (size_t i = 0; i < table_queries.size(); ++i)
-        if (i >= m_next_entry || (i < m_incomplete.size() && m_incomplete[i])) not_converted.push_back(table_queries[i]);
+        if (i >= m_next_entry || (i < m_incomplete.size() && m_incomplete[i]))
+            not_converted.push_back(table_queries[i]);
     // A stop before the selected tables joined the list leaves them all.
     for (const std::wstring& table : selected_tables) {
         bool listed = false;

@@ -188,8 +188,10 @@ TEST_P(ErrorDialogKeys, AnAltKeyPressesItsButton) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, ErrorDialogKeys,
-                         ::testing::Values(alt_case{true, Qt::Key_K, idc_err_ok}, alt_case{true, Qt::Key_C, idc_err_copy},
-                                           alt_case{true, Qt::Key_S, 0}, alt_case{false, Qt::Key_C, idc_err_continue},
+                         ::testing::Values(alt_case{true, Qt::Key_K, idc_err_ok},
+                                           alt_case{true, Qt::Key_C, idc_err_copy},
+                                           alt_case{true, Qt::Key_S, 0},
+                                           alt_case{false, Qt::Key_C, idc_err_continue},
                                            alt_case{false, Qt::Key_A, idc_err_abort}),
                          [](const auto& info) {
                              return std::string(info.param.internal ? "internal_" : "continue_") +
