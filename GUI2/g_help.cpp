@@ -90,9 +90,28 @@ QRect largest_strip(const QRect& owner, const QSize& size, const QRect& area) {
     return best;
 }
 
+// A corner of the area for the window, where it covers least of the owner.
+QRect least_covering_corner(const QRect& owner, const QSize& size, const QRect& area) {
+    const QPoint corners[] = {area.topLeft(), QPoint(area.right() + 1 - size.width(), area.top()),
+                              QPoint(area.left(), area.bottom() + 1 - size.height()),
+                              QPoint(area.right() + 1 - size.width(), area.bottom() + 1 - size.height())};
+    QRect best;
+    long long best_cover = -1;
+    for (const QPoint& corner : corners) {
+        const QRect r(corner, size);
+        const QRect cover = r.intersected(owner);
+        const long long covered = cover.isEmpty() ? 0 : 1LL * cover.width() * cover.height();
+        if (best_cover < 0 || covered < best_cover) {
+            best = r;
+            best_cover = covered;
+        }
+    }
+    return best;
+}
+
 // Fits the window into the screen's free area beside its owner, so that the
 // dialog it explains stays in view: beside it when there is room, else in the
-// largest strip beside it (smaller), else centred on it.
+// largest strip beside it (smaller), else in the corner that covers least.
 void place_on_screen(QWidget& window, QWidget* owner) {
     QScreen* screen = owner ? owner->screen() : nullptr;
     if (!screen) screen = QGuiApplication::primaryScreen();
@@ -105,10 +124,7 @@ void place_on_screen(QWidget& window, QWidget* owner) {
         const QRect owner_frame = owner->window()->frameGeometry();
         frame = beside(owner_frame, size, area);
         if (frame.isNull()) frame = largest_strip(owner_frame, size, area);
-        if (frame.isNull()) {
-            frame = QRect(QPoint(0, 0), size);
-            frame.moveCenter(owner_frame.center());
-        }
+        if (frame.isNull()) frame = least_covering_corner(owner_frame, size, area);
     } else {
         frame = QRect(QPoint(0, 0), size);
         frame.moveCenter(area.center());
