@@ -56,8 +56,8 @@ void gui_dialog::center_and_raise() {
 }
 
 gui_dialog::ok_cancel_help gui_dialog::add_ok_cancel_help(QHBoxLayout* row, int ok_id, int cancel_id, int help_id) {
-    ok_cancel_help b{gui_make_button(this, ok_id, QStringLiteral("OK")),
-                     gui_make_button(this, cancel_id, QStringLiteral("Cancel")),
+    ok_cancel_help b{gui_make_button(this, ok_id, QStringLiteral("O&K")),
+                     gui_make_button(this, cancel_id, QStringLiteral("&Cancel")),
                      gui_make_button(this, help_id, QStringLiteral("&Help"))};
     row->addWidget(b.ok);
     row->addWidget(b.cancel);

@@ -58,9 +58,9 @@ dlg_error_ex::dlg_error_ex(const std::wstring& message, QWidget* owner) : gui_di
     QVBoxLayout* root = build_frame(this);
     auto* row = new QHBoxLayout();
     row->addStretch(1);
-    QPushButton* send = add_button(this, row, idc_err_send_bug, QStringLiteral("Send bug"));
-    QPushButton* ok = add_button(this, row, idc_err_ok, QStringLiteral("OK"));
-    QPushButton* copy = add_button(this, row, idc_err_copy, QStringLiteral("Copy to clipboard"));
+    QPushButton* send = add_button(this, row, idc_err_send_bug, QStringLiteral("&Send bug"));
+    QPushButton* ok = add_button(this, row, idc_err_ok, QStringLiteral("O&K"));
+    QPushButton* copy = add_button(this, row, idc_err_copy, QStringLiteral("&Copy to clipboard"));
     root->addLayout(row);
     send->setDefault(true);
     connect(ok, &QPushButton::clicked, this, [this] { done(idc_err_ok); });
@@ -99,8 +99,8 @@ dlg_error_continue::dlg_error_continue(const std::wstring& message, QWidget* own
     auto* row = new QHBoxLayout();
     row->addWidget(check);
     row->addStretch(1);
-    QPushButton* cont = add_button(this, row, idc_err_continue, QStringLiteral("Continue"));
-    QPushButton* abort = add_button(this, row, idc_err_abort, QStringLiteral("Abort"));
+    QPushButton* cont = add_button(this, row, idc_err_continue, QStringLiteral("&Continue"));
+    QPushButton* abort = add_button(this, row, idc_err_abort, QStringLiteral("&Abort"));
     root->addLayout(row);
     cont->setDefault(true);
     connect(cont, &QPushButton::clicked, this, [this] { done(idc_err_continue); });

@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include "g_err_dlg.h"
+#include "g_err_tab.h"
 #include "g_seam.h"
 #include "g_thread.h"
 #include "g_wiz_sh.h"
@@ -38,7 +39,14 @@ void gui_error_handler::handle(const tk_exception& e, bool no_abort) {
         return;
     }
 
-    std::string text = report_text(e);
+    // A broken connection gets the friendly text with the server's own below.
+    std::string text = gui_connection_failure_text(e);
+    if (text.empty()) {
+        text = report_text(e);
+    } else {
+        const std::string context = get_context();
+        if (!context.empty()) text = context + ": " + text;
+    }
     tk_log(3, "Error:\n%s", text.c_str());
     std::replace(text.begin(), text.end(), '\n', ' ');
     if (wizard_shell::is_initialized())

@@ -1,5 +1,10 @@
 #include "g_err_tab.h"
 
+#include <errmsg.h>
+
+#include "sql_excep.h"
+#include "tk_excep.h"
+
 namespace {
 
 constexpr const char* cannot_connect =
@@ -49,3 +54,29 @@ const tk_error_row gui_error_table[gui_error_table_size] = {
 const char* const gui_no_answer_text =
     "The MySQL server does not answer. Check to verify that MySQL server\n"
     "is launched and working and the correct host/port values were given.";
+
+namespace {
+
+bool is_mysql_error(const tk_exception& e, uint32_t number) {
+    return (e.code() & sql_error_code_bit) && (e.code() & 0xFFFFu) == number;
+}
+
+}  // namespace
+
+bool gui_is_no_answer(const tk_exception& e) {
+    return is_mysql_error(e, CR_SERVER_LOST) || is_mysql_error(e, CR_SERVER_GONE_ERROR) ||
+           is_mysql_error(e, CR_SERVER_LOST_EXTENDED);
+}
+
+std::string gui_server_failure_text(const tk_exception& e) {
+    if (gui_is_no_answer(e)) return gui_no_answer_text;
+    std::string text = tk_error_converter(gui_error_table_size, gui_error_table).convert(e.code());
+    return text.empty() ? std::string(e.what()) : text;
+}
+
+std::string gui_connection_failure_text(const tk_exception& e) {
+    const bool cannot_connect = is_mysql_error(e, CR_CONNECTION_ERROR) || is_mysql_error(e, CR_CONN_HOST_ERROR) ||
+                                is_mysql_error(e, CR_UNKNOWN_HOST);
+    if (!gui_is_no_answer(e) && !cannot_connect) return std::string();
+    return gui_server_failure_text(e) + "\n" + e.what();
+}

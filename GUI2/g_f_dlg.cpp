@@ -15,6 +15,7 @@
 #include "tk_files.h"
 #include "tk_fname.h"
 #include "tk_log.h"
+#include "tk_regk.h"
 #include "tk_utils.h"
 
 namespace {
@@ -48,6 +49,29 @@ void gui_forget_chosen_folder() {
     first_folder.clear();
     first_folder_set = false;
     last_folder.clear();
+}
+
+namespace {
+
+constexpr const wchar_t* chosen_folder_value = L"file_dlg_dir";
+
+}  // namespace
+
+void gui_load_chosen_folder(const std::string& key_path) {
+    tk_serializer key(key_path);
+    if (key.open_key() != 0) return;
+    std::wstring folder;
+    if (key.exchange(chosen_folder_value, folder, false) && !folder.empty() && tk_is_path_exist(folder))
+        last_folder = folder;
+    key.close_key();
+}
+
+void gui_store_chosen_folder(const std::string& key_path) {
+    if (last_folder.empty()) return;
+    tk_serializer key(key_path);
+    if (key.open_key() != 0) return;
+    if (!key.exchange(chosen_folder_value, last_folder, true)) tk_log(2, "The folder of the file dialogs is not kept");
+    key.close_key();
 }
 
 std::wstring gui_bar_filter(const std::wstring& bar_separated) {

@@ -21,6 +21,11 @@ std::wstring gui_with_extension(const std::wstring& path, const std::wstring& ex
 
 // The choosers remember the folder last chosen; this forgets it.
 void gui_forget_chosen_folder();
+// The folder last chosen is kept with the settings of the last run, under
+// the key (below the current user's keys): read at start (a folder that no
+// longer exists is not taken), written at the end.
+void gui_load_chosen_folder(const std::string& key_path);
+void gui_store_chosen_folder(const std::string& key_path);
 
 class file_dialog {
 public:

@@ -66,9 +66,16 @@ void finish_show_result(wizard_page_common& page, const finish_outcome& outcome,
     edit->clear();
     edit->setReadOnly(false);
     if (outcome.errors.empty() && !outcome.run_failed && !outcome.stopped) {
+        edit->hide();
+        // A run of nothing is no success.
+        if (outcome.nothing_converted) {
+            tk_log(2, "Display nothing-converted message");
+            if (title) title->setText(gui_qstr(std::wstring(finish_nothing_title)));
+            result->setText(gui_qstr(std::wstring(finish_nothing_text)));
+            return;
+        }
         tk_log(2, "Display success-message");
         result->setText(gui_qstr(success_text));
-        edit->hide();
         return;
     }
     tk_log(2, "Display errors");

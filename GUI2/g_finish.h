@@ -29,23 +29,29 @@ inline constexpr const wchar_t* finish_stopped_text =
     L"The conversion was stopped before all tables were converted.\nClick 'Finish' to exit the wizard.";
 inline constexpr const wchar_t* finish_not_converted_heading = L"Not converted:";
 
+// A run that had no table or query to convert.
+inline constexpr const wchar_t* finish_nothing_title = L"Nothing was Converted";
+inline constexpr const wchar_t* finish_nothing_text =
+    L"There was nothing to convert: no table or query was selected.\n\nClick 'Finish' to exit the wizard.";
+
 // What the finish page shows of a run.
 struct finish_outcome {
     std::vector<std::string> errors;  // the frame's list
     std::size_t errors_left_out = 0;  // reported, but beyond the list's limit
     bool run_failed = false;          // a failure was counted
     bool stopped = false;             // the run ended early
+    bool nothing_converted = false;   // the run had no entry to convert
     // The tables (query empty) and queries the stopped run did not convert.
     std::vector<std::pair<std::wstring, std::wstring>> not_converted;
 };
 
 // Builds the controls of the finish dialog on the page.
 void finish_build_dialog(wizard_page_common& page);
-// Shows the result of the run: the success text when the run had no error
-// and was not stopped; else the error text (or the stopped text) and the
-// list, each error on one line followed by an empty line, "... and N more"
-// for the errors left out, then what a stopped run did not convert. The list
-// shows from its top.
+// Shows the result of the run: the success text when the run had no error,
+// was not stopped and had something to convert (else the nothing text);
+// else the error text (or the stopped text) and the list, each error on one
+// line followed by an empty line, "... and N more" for the errors left out,
+// then what a stopped run did not convert. The list shows from its top.
 void finish_show_result(wizard_page_common& page, const finish_outcome& outcome, const std::wstring& success_text,
                         const std::wstring& error_text);
 // "Profile Files (.ext)|*.ext|All Files (*.*)|*.*|" for the extension.
@@ -81,6 +87,8 @@ protected:
     // Whether the run ended early, and what it did not convert.
     virtual bool run_stopped() const { return false; }
     virtual std::vector<std::pair<std::wstring, std::wstring>> not_converted() const { return {}; }
+    // Whether the run had no table or query to convert.
+    virtual bool nothing_converted() const { return false; }
 
 private:
     bool m_first_focus = true;
@@ -122,6 +130,11 @@ protected:
         const TConverter* converter = TConverter::peek();
         return converter ? converter->not_converted : std::vector<std::pair<std::wstring, std::wstring>>();
     }
+    bool nothing_converted() const override {
+        // The run appends the selected tables to the list, which it keeps.
+        const TConverter* converter = TConverter::peek();
+        return converter && converter->table_queries.empty();
+    }
 
 private:
     static bool store_with_converter(const std::wstring& path) { return TConverter::ptr()->store_profile_file(path); }
@@ -139,6 +152,7 @@ bool gui_finish_page<IDD>::page_init() {
     outcome.run_failed = run_failed();
     outcome.stopped = run_stopped();
     if (outcome.stopped) outcome.not_converted = not_converted();
+    outcome.nothing_converted = nothing_converted();
     finish_page_init(*this, m_success_text, m_error_text, std::move(outcome));
     return true;
 }

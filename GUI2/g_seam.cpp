@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QFileDialog>
+#include <QAbstractButton>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -65,6 +66,14 @@ QMessageBox* gui_make_message_box(QWidget* owner, const QString& caption, const 
     QMessageBox::StandardButtons buttons;
     for (auto b : order) buttons |= b;
     box->setStandardButtons(buttons);
+    // Every button has its Alt key.
+    const std::pair<QMessageBox::StandardButton, const char*> keyed[] = {
+        {QMessageBox::Ok, "O&K"},
+        {QMessageBox::Cancel, "&Cancel"},
+        {QMessageBox::Yes, "&Yes"},
+        {QMessageBox::No, "&No"}};
+    for (const auto& [which, label] : keyed)
+        if (QAbstractButton* b = box->button(which)) b->setText(QString::fromLatin1(label));
     int def = (flags & mb_defbutton3) ? 2 : (flags & mb_defbutton2) ? 1 : 0;
     if (def >= order.size()) def = 0;
     box->setDefaultButton(order[def]);

@@ -21,6 +21,9 @@ inline constexpr uint32_t wizb_disabled_finish = 8;
 // Results of the navigation notifications.
 inline constexpr int page_go_on = 0;   // accept / move to the neighbour
 inline constexpr int page_refuse = -1; // refuse activation (skip) / stay
+// Refuse activation without skipping: the move ends and the page that was on
+// show stays as it was.
+inline constexpr int page_keep_previous = -2;
 
 class wizard_page_base : public QWidget {
     Q_OBJECT
@@ -38,7 +41,8 @@ public:
 
     // Notifications from the frame, on the GUI thread.
     // Becoming the current page: page_go_on to be shown, page_refuse to be
-    // skipped in the direction of travel, or a dialog id to go there instead.
+    // skipped in the direction of travel, page_keep_previous to end the move,
+    // or a dialog id to go there instead.
     virtual int notify_set_active() = 0;
     // Before the page is left for another one: true lets it go.
     virtual bool notify_kill_active() = 0;

@@ -102,16 +102,34 @@ bool gui_radio_button::event(QEvent* e) {
     return QRadioButton::event(e);
 }
 
+namespace {
+
+// Alt+key (or Meta+key) that would type a character. AltGr is not Alt here:
+// it types the characters of its level.
+bool is_mnemonic_key(const QKeyEvent* e) {
+    return (e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) && !e->text().isEmpty() && e->text().at(0).isPrint();
+}
+
+}  // namespace
+
 gui_line_edit::gui_line_edit(QWidget* parent) : QLineEdit(parent) {}
 
 void gui_line_edit::keyPressEvent(QKeyEvent* e) {
-    // AltGr is not Alt here: it types the characters of its level.
-    if ((e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) && !e->text().isEmpty() &&
-        e->text().at(0).isPrint()) {
+    if (is_mnemonic_key(e)) {
         e->ignore();
         return;
     }
     QLineEdit::keyPressEvent(e);
+}
+
+gui_text_edit::gui_text_edit(QWidget* parent) : QPlainTextEdit(parent) {}
+
+void gui_text_edit::keyPressEvent(QKeyEvent* e) {
+    if (is_mnemonic_key(e)) {
+        e->ignore();
+        return;
+    }
+    QPlainTextEdit::keyPressEvent(e);
 }
 
 namespace {
@@ -293,7 +311,9 @@ int wizard_page_common::notify_set_active() {
             shell->set_wizard_buttons(m_buttons);
             shell->initialize_if();
             shell->set_current_page(this);
-            return page_init() ? page_go_on : page_refuse;
+            m_keep_previous = false;
+            if (page_init()) return page_go_on;
+            return m_keep_previous ? page_keep_previous : page_refuse;
         },
         page_go_on);
 }

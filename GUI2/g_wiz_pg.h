@@ -13,6 +13,7 @@
 #include <QFont>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QString>
 
@@ -61,6 +62,16 @@ protected:
 class gui_line_edit : public QLineEdit {
 public:
     explicit gui_line_edit(QWidget* parent);
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+};
+
+// A multi-line text field that, as gui_line_edit, leaves Alt+key to the
+// dialog's mnemonics.
+class gui_text_edit : public QPlainTextEdit {
+public:
+    explicit gui_text_edit(QWidget* parent);
 
 protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -132,7 +143,8 @@ public:
     void notify_timer(uint32_t timer_id) override;
 
     // The page's own operations; the defaults let the wizard go on.
-    // Every activation: true shows the page, false refuses it (skipped).
+    // Every activation: true shows the page, false refuses it (skipped, or
+    // the previous page stays after keep_previous_page).
     virtual bool page_init() { return true; }
     // Leaving the page for another one.
     virtual bool on_kill_active() { return true; }
@@ -170,9 +182,13 @@ protected:
     wizard_page_common(uint32_t dialog_id, uint32_t buttons, uint32_t page_flags, QWidget* parent);
     // Connects a button's click to a handler that runs guarded.
     void on_click(int id, const std::function<void()>& handler);
+    // Called by page_init before it returns false: the page is not entered
+    // and the page on show stays as it was (no page is skipped to).
+    void keep_previous_page() { m_keep_previous = true; }
 
 private:
     uint32_t m_buttons;
+    bool m_keep_previous = false;
     QFont m_title_font;
     bool m_has_title_font = false;
 };

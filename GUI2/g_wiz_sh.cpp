@@ -200,14 +200,17 @@ void wizard_shell::showEvent(QShowEvent* event) {
 // skipped in the direction of travel; a page may name another page instead.
 // When no page of that direction takes it, the page that was on show stays
 // and is activated again, so that its buttons and its place as the current
-// page are its own again.
+// page are its own again. A page that answers page_keep_previous ends the
+// move: the page on show stays as it was, without a new set-up.
 bool wizard_shell::select_page(int index, int direction) {
     if (index < 0 || index >= m_pages.size()) return false;
     const int old = m_active;
+    const uint32_t old_buttons = m_buttons;
     m_active = -1;
     m_moving = true;
     int target = -1;
     int last_tried = -1;
+    bool keep_old = false;
     for (int tries = 0; tries <= 2 * m_pages.size() && index >= 0 && index < m_pages.size(); ++tries) {
         wizard_page_base* page = m_pages[index];
         if (!page) {
@@ -224,6 +227,10 @@ bool wizard_shell::select_page(int index, int direction) {
             index += direction;
             continue;
         }
+        if (answer == page_keep_previous) {
+            keep_old = true;
+            break;
+        }
         index = find_page(static_cast<uint32_t>(answer));
         if (index < 0) {
             tk_log(2, "wizard_shell: no page with id %d", answer);
@@ -235,7 +242,12 @@ bool wizard_shell::select_page(int index, int direction) {
         show_page(target);
         return true;
     }
-    if (old >= 0 && m_pages[old]) {
+    if (old >= 0 && m_pages[old] && keep_old) {
+        // Its buttons and its place as the current page, without a new set-up.
+        set_wizard_buttons(old_buttons);
+        m_current_page = m_pages[old];
+        show_page(old);
+    } else if (old >= 0 && m_pages[old]) {
         m_pages[old]->notify_set_active();
         show_page(old);
     } else if (last_tried >= 0) {

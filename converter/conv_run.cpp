@@ -55,6 +55,16 @@ public:
     }
 };
 
+// A connection that could not be restored: both reasons, and the code of
+// the failed connect, by which the front end names the cause.
+class reconnect_failure : public tk_exception {
+public:
+    reconnect_failure(const tk_exception& lost, const tk_exception& again) : tk_exception(again) {
+        message_ = std::string(lost.what()) + "; connecting again failed: " + again.what();
+        level_ = 1;
+    }
+};
+
 }  // namespace
 
 void kellvar_converter::report(const tk_exception& e, bool no_abort) {
@@ -94,7 +104,10 @@ void kellvar_converter::report_run_failure(const std::exception& e) noexcept {
 void kellvar_converter::note_stopped() {
     run_stopped = true;
     not_converted.clear();
-    for (size_t i = m_next_entry; i < table_queries.size(); ++i) not_converted.push_back(table_queries[i]);
+    // The entries that failed before, and those not reached.
+    for (size_t i = 0; i < table_queries.size(); ++i)
+        if (i >= m_next_entry || (i < m_incomplete.size() && m_incomplete[i]))
+            not_converted.push_back(table_queries[i]);
     // A stop before the selected tables joined the list leaves them all.
     for (const std::wstring& table : selected_tables) {
         bool listed = false;
@@ -110,6 +123,7 @@ void kellvar_converter::operator()() {
     run_stopped = false;
     not_converted.clear();
     m_next_entry = 0;
+    m_incomplete.clear();
     try {
         init_conversion scope(this, console_run, on_run_start);
         try {
@@ -209,8 +223,7 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
         m_connection_cut = true;
         check_stop();
         // One report, then the run ends as an Abort would end it.
-        report_run_failure(
-            tk_exception(std::string(lost.what()) + "; connecting again failed: " + again.what(), 1));
+        report_run_failure(reconnect_failure(lost, again));
         throw tk_final_exception();
     }
     tk_log(3, "Connected to the MySQL server again");
@@ -234,8 +247,10 @@ void kellvar_converter::show_table_line(const std::wstring& name, const std::str
 
 void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
                                     const wchar_t* delimiter) {
+    m_incomplete.assign(table_queries.size(), false);
     for (size_t i = 0; i < table_queries.size(); ++i) {
         m_next_entry = i;
+        m_entry_incomplete = false;
         check_stop();
         const std::wstring name = table_queries[i].first;
         const std::wstring query = table_queries[i].second;
@@ -247,6 +262,7 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
 
         // Stored queries are no tables: only tables are looked up.
         if (query.empty() && !db->is_table_exist(name)) {
+            m_incomplete[i] = true;
             tk_wlog(3, L"Table %s not exists", name.c_str());
             if (console_run) {
                 ++errors_reported;
@@ -261,7 +277,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
 
         try {
             convert_entry(*db, csv, validator, delimiter, name, query);
+            if (m_entry_incomplete) m_incomplete[i] = true;
         } catch (const tk_exception& e) {
+            m_incomplete[i] = true;
             check_stop();
             error_handler::instance()->set_context(name);
             if (sql_is_connection_lost(e)) restore_connection(db, e);
@@ -431,8 +449,10 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         }
     }
     show_at_end(complete);
-    if (complete)
+    if (complete) {
         file->complete();
-    else
+    } else {
         file->close();
+        m_entry_incomplete = true;
+    }
 }

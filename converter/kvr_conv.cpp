@@ -32,17 +32,16 @@ const wchar_t* kellvar_converter::delimiter_text(uint32_t index) {
 
 bool kellvar_converter::check_query(const std::wstring& query) {
     std::string reason;
-    return check_query(query, reason);
+    try {
+        return check_query(query, reason);
+    } catch (const std::exception& e) {
+        tk_log(2, "The query cannot be checked: %s", e.what());
+        return false;
+    }
 }
 
 bool kellvar_converter::check_query(const std::wstring& query, std::string& reason) {
-    try {
-        reconnect_if_cut();
-    } catch (const std::exception& e) {
-        tk_log(2, "Cannot connect again: %s", e.what());
-        reason = e.what();
-        return false;
-    }
+    reconnect_if_cut();
     return mysql_converter_impl::check_query(source, query, reason);
 }
 

@@ -48,7 +48,8 @@ public:
     // Whether the source database accepts the query as a table's source;
     // the statement is prepared, never executed.
     bool check_query(const std::wstring& query) override;
-    // The same; a refused query leaves the server's reason in reason.
+    // The same; a refused query leaves the server's reason in reason. A
+    // server that cannot be reached or stops answering throws.
     bool check_query(const std::wstring& query, std::string& reason);
 
     // Registry: false load, true store. True when every value was exchanged.
@@ -108,7 +109,8 @@ public:
     // failure that ends the run as an abort does); read after done.
     std::atomic<bool> run_stopped{false};
     // The entries (name, query; the query empty for a table) that such a run
-    // did not convert, the one it was converting first.
+    // left without a complete file, in list order: those that failed before
+    // the end, the one it was converting, and those it did not reach.
     std::vector<name_query> not_converted;
 
     // Called when the run scope opens, on the run's thread (the wizard starts
@@ -159,6 +161,10 @@ private:
 
     // The entry of table_queries the run is at.
     size_t m_next_entry = 0;
+    // Per entry of table_queries: it failed or ended early, so it has no
+    // complete file; m_entry_incomplete is that of the entry in work.
+    std::vector<bool> m_incomplete;
+    bool m_entry_incomplete = false;
     std::mutex m_cancel_lock;
     int m_cancel_socket = -1;
     sql_counter* m_cancel_counter = nullptr;

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "error_handler.h"
+#include "sql_excep.h"
 #include "sql_limq.h"
 #include "sql_report.h"
 #include "sql_run.h"
@@ -78,7 +79,12 @@ void mysql_converter_impl::store_mysql_settings(const std::string& new_host, con
 
 bool mysql_converter_impl::check_query(const std::wstring& database, const std::wstring& query) {
     std::string reason;
-    return check_query(database, query, reason);
+    try {
+        return check_query(database, query, reason);
+    } catch (const std::exception& e) {
+        tk_log(2, "The query cannot be checked: %s", e.what());
+        return false;
+    }
 }
 
 bool mysql_converter_impl::check_query(const std::wstring& database, const std::wstring& query, std::string& reason) {
@@ -91,10 +97,19 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         const std::string statement = tk_to_utf8(sql_select_statement(query, true));
         reason = sql_query_problem(engine.get_connection(), statement);
         if (!reason.empty()) {
+            // The connection broke on the way: the server has not judged it.
+            sql_exception state(engine.get_connection());
+            if (sql_is_connection_lost(state)) throw state;
             tk_log(2, "Query check failed: %s", reason.c_str());
             return false;
         }
         return true;
+    } catch (const tk_exception& e) {
+        // A server that does not answer has not judged the query.
+        if (sql_is_connection_lost(e)) throw;
+        reason = e.what();
+        tk_log(2, "Query check failed: %s", e.what());
+        return false;
     } catch (const std::exception& e) {
         reason = e.what();
         tk_log(2, "Query check failed: %s", e.what());

@@ -31,7 +31,8 @@ public:
     // Whether the server accepts the query as the source of a table: the
     // statement is only prepared, never executed. Throws nothing.
     bool check_query(const std::wstring& database, const std::wstring& query);
-    // The same; a refused query leaves the server's reason in reason.
+    // The same; a refused query leaves the server's reason in reason. A
+    // connection that breaks (no answer, lost, gone) throws its exception.
     bool check_query(const std::wstring& database, const std::wstring& query, std::string& reason);
 
     bool load_profile(const udb_profile& profile);

@@ -5,6 +5,7 @@
 #include "g_clipb.h"
 #include "g_err_hand.h"
 #include "g_err_tab.h"
+#include "g_f_dlg.h"
 #include "g_finish.h"
 #include "g_res.h"
 #include "g_wiz_sh.h"
@@ -97,9 +98,11 @@ int kellvar_main(const std::wstring& command_line, const kellvar_sheet_runner& r
         kellvar_converter converter(kellvar_program::gui);
         // The whole text names the profile: no options, no quote removal.
         if (!command_line.empty()) converter.load_profile_file(command_line);
+        if (converter.remember_settings) gui_load_chosen_folder(kellvar_registry_key);
         kellvar_wizard wizard;
         result = run_sheet ? run_sheet(wizard) : wizard.run();
         tk_log(2, "The wizard ended with %d", result);
+        if (converter.remember_settings) gui_store_chosen_folder(kellvar_registry_key);
     } catch (const tk_final_exception&) {
         tk_log(2, "The start-up ends at the user's request");
     } catch (const tk_exception& e) {

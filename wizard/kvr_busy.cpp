@@ -7,6 +7,8 @@
 #include "g_wiz_sh.h"
 #include "kvr_conv.h"
 #include "sql_cut.h"
+#include "sql_excep.h"
+#include "tk_excep.h"
 #include "tk_log.h"
 
 int kvr_server_call_limit_ms = 30000;
@@ -25,7 +27,13 @@ bool kvr_server_call(const std::function<void()>& call, const QList<QWidget*>& b
     const gui_busy_end end = gui_busy_run(
         [&] {
             sql_call_cut::scope in_call(cut);
-            call();
+            try {
+                call();
+            } catch (const tk_exception& e) {
+                // A broken session is not used again: the next call connects.
+                if (!connects && sql_is_connection_lost(e)) conv->mark_connection_cut();
+                throw;
+            }
         },
         [&] {
             cut.cut();

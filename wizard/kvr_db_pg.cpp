@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "csv_util.h"
+#include "g_err_tab.h"
 #include "g_f_dlg.h"
 #include "g_text.h"
 #include "g_wiz_sh.h"
@@ -184,7 +185,7 @@ int sel_file_page::on_next() {
         common_create_path(dest);
         return page_go_on;
     } catch (const tk_exception& e) {
-        wizard_shell::error(std::string(e.what()));
+        wizard_shell::error(gui_server_failure_text(e));
         return page_refuse;
     }
 }

@@ -7,9 +7,6 @@
 #include <QVBoxLayout>
 
 #include "g_err_tab.h"
-#include "tk_errco.h"
-
-#include <errmsg.h>
 
 void mysql_page_build_dialog(wizard_page_common& page) {
     auto* root = new QVBoxLayout(&page);
@@ -59,13 +56,7 @@ bool mysql_page_valid_port(const std::string& text) {
 }
 
 void mysql_page_show_connect_error(const tk_exception& e, uint32_t auth_help_topic) {
-    tk_error_converter messages(gui_error_table_size, gui_error_table);
-    std::string text = messages.convert(e.code());
-    // A connect that got no greeting within its limit: the server does not answer.
-    if (text.empty() && (e.code() & sql_error_code_bit) && (e.code() & 0xFFFF) == CR_SERVER_LOST)
-        text = gui_no_answer_text;
-    if (text.empty()) text = e.what();
-    wizard_shell::error(text);
+    wizard_shell::error(gui_server_failure_text(e));
     const uint32_t number = e.code() & 0xFFFF;
     if ((e.code() & sql_error_code_bit) && (number == 1249 || number == 1250)) wizard_shell::display_help(auth_help_topic);
 }

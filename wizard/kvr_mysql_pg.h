@@ -30,9 +30,10 @@ void mysql_page_build_dialog(wizard_page_common& page);
 // A port text is blanks, then only decimal digits, then blanks, with a value
 // from 1 to 65535.
 bool mysql_page_valid_port(const std::string& text);
-// Shows a failed connection: the friendly text of the wizard's error table
-// for the exception's code, else its own text; the authentication help topic
-// too for the protocol errors 1249 and 1250.
+// Shows a failed connection: the no-answer text for a server that gave no
+// answer, else the friendly text of the wizard's error table for the
+// exception's code, else its own text; the authentication help topic too for
+// the protocol errors 1249 and 1250.
 void mysql_page_show_connect_error(const tk_exception& e, uint32_t auth_help_topic);
 
 template <class TConverter, uint32_t IDH, uint32_t IDH_AUTH>

@@ -8,10 +8,12 @@
 #include <QVBoxLayout>
 
 #include "g_busy.h"
+#include "g_err_tab.h"
 #include "g_text.h"
 #include "g_wiz_pg.h"
 #include "g_wiz_sh.h"
 #include "kvr_busy.h"
+#include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
 
@@ -29,7 +31,7 @@ query_dlg_base::query_dlg_base(uint32_t help_topic, const std::wstring& name, co
     auto* grid = new QGridLayout();
     QLineEdit* name_edit = gui_make_edit(this, idc_query_name);
     name_edit->setMaxLength(2048);
-    auto* query_edit = new QPlainTextEdit(this);
+    auto* query_edit = new gui_text_edit(this);
     query_edit->setObjectName(QString::number(idc_query_text));
     query_edit->setTabChangesFocus(true);
     query_edit->setMinimumSize(420, 160);
@@ -119,7 +121,13 @@ void query_dlg_base::on_test() {
         for (int id : {idc_query_name, idc_query_text, idc_query_ok, idc_query_test, idc_query_help})
             blocked.append(control<QWidget>(id));
         const query_checker check = m_check;
-        if (!kvr_server_call([&] { accepted = check(typed, reason); }, blocked)) return;
+        try {
+            if (!kvr_server_call([&] { accepted = check(typed, reason); }, blocked)) return;
+        } catch (const tk_exception& e) {
+            // No answer is no verdict on the query.
+            wizard_shell::error(gui_server_failure_text(e));
+            return;
+        }
     }
     if (accepted) {
         wizard_shell::message(L"The query is correct.");

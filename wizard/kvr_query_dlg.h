@@ -36,6 +36,7 @@ public:
 
 protected:
     // True when the server accepts the query; else its reason (may be empty).
+    // A server that cannot be reached throws.
     using query_checker = bool (*)(const std::wstring& query, std::string& reason);
     query_dlg_base(uint32_t help_topic, const std::wstring& name, const std::wstring& query, QWidget* owner,
                    query_checker check);

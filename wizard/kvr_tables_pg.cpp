@@ -7,11 +7,17 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "g_err_tab.h"
 #include "g_seam.h"
 #include "kvr_busy.h"
 #include "kvr_conv.h"
 #include "kvr_query_dlg.h"
+#include "tk_excep.h"
 #include "tk_log.h"
+
+const char* const tables_not_listed_text =
+    "The tables of the source database could not be listed.\n"
+    "Go back and check the connection and the database name.";
 
 int tables_find_pair(const std::vector<sel_tables_page::name_query>& pairs, const std::wstring& name) {
     for (size_t i = 0; i < pairs.size(); ++i)
@@ -318,15 +324,34 @@ bool kvr_sel_tables_page::page_init() {
     control<QLabel>(idc_tables_selected_label)->setText(QStringLiteral("&Selected tables:"));
     kellvar_converter* conv = kellvar_converter::ptr();
 
+    // The tables are listed before anything of the page changes. A listing
+    // that is cut or fails is not entered: the previous page stays, and the
+    // converter's lists (a profile's selection) are left as they are.
+    std::vector<std::wstring> tables;
+    try {
+        if (!kvr_server_call([&] { conv->get_all_tables(tables); }, {})) {
+            keep_previous_page();
+            return false;
+        }
+    } catch (const tk_exception& e) {
+        tk_log(3, "The tables cannot be listed: %s", e.what());
+        wizard_shell::error(std::string(tables_not_listed_text) + "\n\n" + gui_server_failure_text(e));
+        keep_previous_page();
+        return false;
+    } catch (const std::exception& e) {
+        tk_log(3, "The tables cannot be listed: %s", e.what());
+        wizard_shell::error(std::string(tables_not_listed_text) + "\n\n" + e.what());
+        keep_previous_page();
+        return false;
+    }
+
     // The page's lists are rebuilt from the converter on every visit.
     m_lists_ready = false;
     m_selected_queries.clear();
     m_available_queries.clear();
-    names.clear();
+    names = std::move(tables);
     available_list()->clear();
     selected_list()->clear();
-    // A cut listing shows the page empty; Next then says why it cannot go on.
-    if (!kvr_server_call([&] { conv->get_all_tables(names); }, {})) names.clear();
     do_page_init();
     show_ctrl(idc_tables_add_query, true);
 
@@ -357,8 +382,7 @@ void kvr_sel_tables_page::store_into_converter() {
 
 int kvr_sel_tables_page::on_next() {
     if (!m_lists_ready) {
-        wizard_shell::error(std::wstring(L"The tables of the source database could not be listed.\n"
-                                         L"Go back and check the connection and the database name."));
+        wizard_shell::error(std::string(tables_not_listed_text));
         return page_refuse;
     }
     if (!store_selection()) return page_refuse;

@@ -82,6 +82,9 @@ private:
     gui_list_box* m_selected = nullptr;
 };
 
+// Shown when the source database's tables cannot be listed.
+extern const char* const tables_not_listed_text;
+
 // Name of a query in a list of pairs; -1 when it is not there.
 int tables_find_pair(const std::vector<sel_tables_page::name_query>& pairs, const std::wstring& name);
 
@@ -139,6 +142,7 @@ private:
     void store_into_converter();
 
     // The lists were filled on this visit; a page whose set-up failed hands
-    // nothing to the converter.
+    // nothing to the converter. A listing that fails keeps the page from
+    // being entered at all.
     bool m_lists_ready = false;
 };

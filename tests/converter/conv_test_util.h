@@ -30,6 +30,7 @@ struct handled_call {
     std::string text;
     std::string context;
     bool no_abort;
+    uint32_t code = 0;
 };
 
 // The converter tests' error handler: each call is recorded and nothing

@@ -11,7 +11,7 @@ namespace conv_test {
 
 void recording_handler::handle(const tk_exception& e, bool no_abort) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_calls.push_back({e.level(), e.what(), get_context(), no_abort});
+    g_calls.push_back({e.level(), e.what(), get_context(), no_abort, e.code()});
 }
 
 std::vector<handled_call> handled_calls() {

@@ -732,6 +732,8 @@ TEST_F(LostConnection, ARefusedReconnectEndsTheRunWithOneReport) {
     EXPECT_EQ(calls[0].level, 1u);
     EXPECT_EQ(calls[0].context, "q");
     EXPECT_NE(calls[0].text.find("; connecting again failed: Access denied"), std::string::npos) << calls[0].text;
+    // The report carries the failed connect's code, by which the wizard names the cause.
+    EXPECT_EQ(calls[0].code, 0x400415u);
     EXPECT_FALSE(exists(out.file("empty_t.csv")));
     EXPECT_EQ(conv().errors_reported.load(), 1u);
     // The run ended as an Abort ends it: what was not converted is known.

@@ -3,8 +3,14 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <cstdlib>
 #include <filesystem>
@@ -118,6 +124,74 @@ protected:
     std::vector<std::string> log;
     std::unique_ptr<wizard_shell> shell;
     std::vector<std::unique_ptr<QWidget>> pages;
+};
+
+// A server that takes the connection and never says a word: a socket on
+// 127.0.0.1 that listens and never accepts.
+class silent_server {
+public:
+    silent_server() {
+        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(m_fd, 8) != 0 ||
+            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+            return;
+        m_port = ntohs(a.sin_port);
+    }
+    ~silent_server() {
+        if (m_fd >= 0) ::close(m_fd);
+    }
+    silent_server(const silent_server&) = delete;
+    silent_server& operator=(const silent_server&) = delete;
+    int port() const { return m_port; }
+    int fd() const { return m_fd; }
+
+private:
+    int m_fd = -1;
+    int m_port = 0;
+};
+
+// A server on 127.0.0.1 that accepts every connection and hangs up at once,
+// before any greeting: the client's "lost connection" at the handshake.
+class hang_up_server {
+public:
+    hang_up_server() {
+        if (m_socket.port() <= 0) return;
+        m_thread = std::thread([this] {
+            for (;;) {
+                const int fd = ::accept(m_socket.fd(), nullptr, nullptr);
+                if (fd < 0 || m_stop.load()) {
+                    if (fd >= 0) ::close(fd);
+                    return;
+                }
+                ::close(fd);
+            }
+        });
+    }
+    ~hang_up_server() {
+        m_stop = true;
+        if (!m_thread.joinable()) return;
+        // One more connection wakes the accept loop.
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(m_socket.port()));
+        if (fd >= 0) {
+            ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+            ::close(fd);
+        }
+        m_thread.join();
+    }
+    int port() const { return m_socket.port(); }
+
+private:
+    silent_server m_socket;
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
 };
 
 template <class W>

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <memory>
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QGuiApplication>
@@ -13,6 +14,7 @@
 
 #include "g_err_dlg.h"
 #include "gui_test_support.h"
+#include "page_test_support.h"
 
 namespace {
 
@@ -33,9 +35,9 @@ TEST(InternalErrorDialog, ShowsTheMessageWithSendBugAsDefault) {
     EXPECT_EQ(caption, "Error");
     EXPECT_EQ(text, QString::fromStdWString(message));
     EXPECT_TRUE(send_default);
-    EXPECT_EQ(dlg.findChild<QPushButton*>("1112")->text(), "Send bug");
-    EXPECT_EQ(dlg.findChild<QPushButton*>("1108")->text(), "Copy to clipboard");
-    EXPECT_EQ(dlg.findChild<QPushButton*>("1")->text(), "OK");
+    EXPECT_EQ(dlg.findChild<QPushButton*>("1112")->text(), "&Send bug");
+    EXPECT_EQ(dlg.findChild<QPushButton*>("1108")->text(), "&Copy to clipboard");
+    EXPECT_EQ(dlg.findChild<QPushButton*>("1")->text(), "O&K");
     EXPECT_TRUE(seam.bugs.empty());
 }
 
@@ -142,8 +144,58 @@ TEST(ContinueDialogLayout, TextsDefaultAndTickingTwiceClearsTheChoice) {
     EXPECT_EQ(dlg.run(), idc_err_continue);
     EXPECT_FALSE(dlg.do_not_show());
     EXPECT_EQ(dlg.findChild<QCheckBox*>("1222")->text(), "&Do not show this dialog box again");
-    EXPECT_EQ(dlg.findChild<QPushButton*>("2")->text(), "Continue");
-    EXPECT_EQ(dlg.findChild<QPushButton*>("1")->text(), "Abort");
+    EXPECT_EQ(dlg.findChild<QPushButton*>("2")->text(), "&Continue");
+    EXPECT_EQ(dlg.findChild<QPushButton*>("1")->text(), "&Abort");
 }
+
+// Every button of the two dialogs has an Alt key of its own, which presses it;
+// the default buttons stay as they were (Send bug, Continue).
+struct alt_case {
+    bool internal;  // the internal-error dialog, else continue-or-abort
+    Qt::Key key;
+    int result;
+};
+
+void PrintTo(const alt_case& c, std::ostream* os) {
+    *os << (c.internal ? "internal " : "continue ") << QKeySequence(c.key).toString().toStdString();
+}
+
+class ErrorDialogKeys : public ::testing::TestWithParam<alt_case> {};
+
+TEST_P(ErrorDialogKeys, AnAltKeyPressesItsButton) {
+    const alt_case c = GetParam();
+    script_seam seam;
+    std::unique_ptr<gui_dialog> dlg;
+    if (c.internal)
+        dlg = std::make_unique<dlg_error_ex>(message);
+    else
+        dlg = std::make_unique<dlg_error_continue>(L"orders: failed");
+    QString clashes = "-";
+    bool closed = false;
+    seam.on_dialog = [&](QDialog& d) {
+        clashes = page_test::clashing_mnemonics(&d);
+        ASSERT_TRUE(pump_until([&] {
+            if (QApplication::activeWindow() != &d) d.activateWindow();
+            return QApplication::activeWindow() == &d;
+        }));
+        QTest::keyClick(&d, c.key, Qt::AltModifier);
+        // A button's mnemonic clicks it as an animated click.
+        closed = pump_until([&] { return !d.isVisible(); });
+    };
+    EXPECT_EQ(dlg->run(), c.result);
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(clashes, QString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ErrorDialogKeys,
+                         ::testing::Values(alt_case{true, Qt::Key_K, idc_err_ok},
+                                           alt_case{true, Qt::Key_C, idc_err_copy},
+                                           alt_case{true, Qt::Key_S, 0},
+                                           alt_case{false, Qt::Key_C, idc_err_continue},
+                                           alt_case{false, Qt::Key_A, idc_err_abort}),
+                         [](const auto& info) {
+                             return std::string(info.param.internal ? "internal_" : "continue_") +
+                                    QKeySequence(info.param.key).toString().toLower().toStdString();
+                         });
 
 }  // namespace

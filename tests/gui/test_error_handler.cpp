@@ -3,6 +3,7 @@
 // of the process after an internal error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -83,6 +84,40 @@ TEST_F(ErrorHandler, ACodeWithoutFriendlyTextShowsTheExceptionsOwnText) {
     EXPECT_EQ(seen_messages[0], "t1, record #7: Table 'shop.t1' doesn't exist really");
     EXPECT_EQ(seen_captions[0], "Fennrow 1.5  Error");
 }
+
+// A connection that breaks during a run is told in the words the connection
+// page uses, with the server's own text after them; other errors keep their
+// friendly text alone.
+struct connection_case {
+    uint32_t number;
+    const char* raw;
+    const char* friendly;  // null: the no-answer text
+    bool with_raw;
+};
+
+class ErrorHandlerConnection : public ErrorHandler, public ::testing::WithParamInterface<connection_case> {};
+
+TEST_P(ErrorHandlerConnection, ABrokenConnectionGetsTheFriendlyTextWithTheServersReason) {
+    const connection_case c = GetParam();
+    tk_error_converter table(gui_error_table_size, gui_error_table);
+    std::string friendly = c.friendly ? table.convert(0x400000 | c.number) : std::string(gui_no_answer_text);
+    ASSERT_FALSE(friendly.empty());
+    handler.set_context(L"t06");
+    handler.handle(sql_exception(c.raw, c.number), false);
+    std::string expected = "t06: " + friendly + (c.with_raw ? "\n" + std::string(c.raw) : std::string());
+    std::replace(expected.begin(), expected.end(), '\n', ' ');
+    EXPECT_EQ(shell->error_list(), std::vector<std::string>{expected});
+    ASSERT_EQ(seen_messages.size(), 1u);
+    EXPECT_EQ(seen_messages[0].toStdString(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ErrorHandlerConnection,
+    ::testing::Values(connection_case{2013, "Lost connection to server during query", nullptr, true},
+                      connection_case{2006, "Server has gone away", nullptr, true},
+                      connection_case{2003, "Can't connect to server on '127.0.0.1' (115)", "cannot connect", true},
+                      connection_case{1045, "Access denied for user 'x'", "access denied", false}),
+    [](const auto& info) { return std::to_string(info.param.number); });
 
 TEST_F(ErrorHandler, ContinueGoesOnAndAbortRaisesTheFinalExceptionUnlessAbortIsForbidden) {
     sql_exception e("lost", 2013);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include <QClipboard>
+#include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
@@ -201,6 +202,47 @@ TEST(HelpWindow, OpenedFromAModalDialogTakesInputAndIsOnScreen) {
     EXPECT_TRUE(scrolled);
     EXPECT_TRUE(closed);
     EXPECT_TRUE(survives);
+}
+
+// Help asked for in a small dialog is placed beside it, so that the dialog
+// and its choices stay in view; when the dialog closes and the help goes to
+// the window below, it stays where it was.
+TEST(HelpWindow, IsPlacedBesideTheDialogItExplainsAndKeepsItsPlaceWhenHandedOn) {
+    const QString file = QString::fromUtf8(FENNROW_HELP_SOURCE);
+    QDialog wizard;
+    wizard.setModal(true);
+    wizard.resize(620, 460);
+    bool exposed = false, apart = false, on_screen = false, handed_on = false;
+    QRect before, after;
+    QTimer::singleShot(0, &wizard, [&] {
+        QDialog dialog(&wizard);
+        dialog.setModal(true);
+        dialog.resize(420, 172);
+        QTimer::singleShot(0, &dialog, [&] {
+            exposed = QTest::qWaitForWindowExposed(&dialog);
+            gui_help_window* help = gui_open_help(file, 1016);
+            exposed = exposed && QTest::qWaitForWindowExposed(help);
+            apart = !help->frameGeometry().intersects(dialog.frameGeometry());
+            on_screen = help->screen()->availableGeometry().contains(help->frameGeometry());
+            before = help->frameGeometry();
+            dialog.done(0);
+        });
+        dialog.exec();
+        QCoreApplication::processEvents();
+        if (gui_help_window* help = gui_help_window_if_open()) {
+            handed_on = help->parentWidget() == &wizard && help->isVisible();
+            after = help->frameGeometry();
+            help->close();
+        }
+        wizard.done(0);
+    });
+    wizard.exec();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(exposed);
+    EXPECT_TRUE(apart) << before.x() << "," << before.y() << " " << before.width() << "x" << before.height();
+    EXPECT_TRUE(on_screen);
+    EXPECT_TRUE(handed_on);
+    EXPECT_EQ(after, before);
 }
 
 TEST(Pictures, IconWatermarkAndHeaderExist) {

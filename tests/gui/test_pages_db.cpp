@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "csv_lock.h"
+#include "g_err_tab.h"
 #include "kvr_db_pg.h"
 #include "over_dlg.h"
 #include "page_test_support.h"
@@ -285,6 +286,25 @@ TEST_F(DbPage, AFolderThatCannotBeWrittenIsReportedBeforeAnythingIsAsked) {
 
 // Every control on show has its own mnemonic, the delimiters too; Alt with a
 // letter in the folder field is a mnemonic, never typed text.
+// The emptying check of "Overwrite the entire folder" on a server that hangs
+// up before its greeting (after an earlier call was cut): the friendly text,
+// not the client's own, and nothing is deleted.
+TEST_F(DbPage, TheEmptyingCheckOnAServerThatDoesNotAnswerShowsTheFriendlyText) {
+    const fennrow_test::test_server server = fennrow_test::require_test_server();
+    write_file(dir.sub("orders.csv"), "1;2\r\n");
+    open_page();
+    hang_up_server gone;
+    ASSERT_GT(gone.port(), 0);
+    conv.store_mysql_settings("127.0.0.1", server.user, server.password, std::to_string(gone.port()));
+    conv.mark_connection_cut();
+    seam.on_dialog = [](QDialog& d) { click_control(d, idc_over_ok); };
+    next_with(db.name(), dir.path());
+    EXPECT_EQ(active_id(), 105u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    EXPECT_TRUE(exists(dir.sub("orders.csv")));
+}
+
 TEST_F(DbPage, MnemonicsAreUniqueAndAltKeysAreNotTypedIntoTheFolder) {
     conv.delimiter_index = 0;
     open_page();
@@ -319,7 +339,7 @@ TEST(OverwriteDialog, EveryButtonAndChoiceHasItsOwnMnemonic) {
     };
     dlg.run();
     EXPECT_EQ(clashes, QString());
-    for (QChar c : QStringLiteral("ofsh")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+    for (QChar c : QStringLiteral("ofshkc")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
 }
 
 TEST(OverwriteDialog, F1OpensTheHelpTopicLikeTheHelpButton) {

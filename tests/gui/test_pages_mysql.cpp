@@ -177,31 +177,6 @@ TEST_F(MysqlPage, AServerThatDoesNotAnswerShowsTheCannotConnectText) {
               "is launched and the correct host/port values were given.");
 }
 
-// A server that takes the connection and never says a word: a socket on
-// 127.0.0.1 that listens and never accepts.
-class silent_server {
-public:
-    silent_server() {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof a;
-        if (m_fd < 0 || ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(m_fd, 8) != 0 ||
-            ::getsockname(m_fd, reinterpret_cast<sockaddr*>(&a), &size) != 0)
-            return;
-        m_port = ntohs(a.sin_port);
-    }
-    ~silent_server() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    int port() const { return m_port; }
-
-private:
-    int m_fd = -1;
-    int m_port = 0;
-};
-
 class SilentServer : public MysqlPage {
 protected:
     void SetUp() override {

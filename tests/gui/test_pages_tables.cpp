@@ -28,6 +28,10 @@ namespace {
 using namespace page_test;
 using name_query = std::pair<std::wstring, std::wstring>;
 
+const std::string not_listed =
+    "The tables of the source database could not be listed.\n"
+    "Go back and check the connection and the database name.";
+
 class TablesPage : public PageTest {
 protected:
     void SetUp() override {
@@ -293,28 +297,132 @@ TEST_F(TablesPage, TheQueryDialogsControlsHaveTheirOwnMnemonics) {
     };
     dlg.run();
     EXPECT_EQ(clashes, QString());
-    for (QChar c : QStringLiteral("sqth")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
+    for (QChar c : QStringLiteral("sqthkc")) EXPECT_EQ(letters.count(c), 1u) << c.toLatin1();
 }
 
-TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsTheConvertersLists) {
+// Alt+letter in the multi-line query field is left to the mnemonics: a letter
+// that no control has is not typed, one that a button has presses it.
+TEST_F(TablesPage, AltKeysAreNotTypedIntoTheQueryField) {
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    QString typed;
+    seam.on_dialog = [&](QDialog& d) {
+        ASSERT_TRUE(pump_until([&] {
+            if (QApplication::activeWindow() != &d) d.activateWindow();
+            return QApplication::activeWindow() == &d;
+        }));
+        auto* edit = child<QPlainTextEdit>(&d, idc_query_text);
+        edit->setFocus();
+        QTest::keyClicks(edit, "SELECT * FROM nonexistent_tbl");
+        QTest::keyClick(edit, Qt::Key_X, Qt::AltModifier);
+        QTest::keyClick(edit, Qt::Key_Z, Qt::AltModifier);
+        typed = edit->toPlainText();
+        QTest::keyClick(edit, Qt::Key_C, Qt::AltModifier);
+        pump_until([&] { return !d.isVisible(); });
+    };
+    EXPECT_EQ(dlg.run(), idc_query_cancel);
+    EXPECT_EQ(typed, "SELECT * FROM nonexistent_tbl");
+}
+
+// A listing that fails is not entered: the page before stays, with the
+// reason, and the converter's lists (a profile's selection) stay as they were.
+TEST_F(TablesPage, ASourceThatCannotBeListedIsReportedAndKeepsThePreviousPage) {
     conv.source = L"no_such_database_here";
     conv.selected_tables = {L"alpha"};
     conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
-    seam.on_dialog = [&](QDialog& d) { click_control(d, idc_err_continue); };
     start();
     press(idc_next);
-    // Reported through the error handler; the page is shown, empty.
-    EXPECT_EQ(active_id(), 127u);
-    EXPECT_EQ(seam.dialog_names, std::vector<QString>{"115"});
-    EXPECT_TRUE(available().isEmpty());
-    press(idc_next);
-    EXPECT_EQ(active_id(), 127u);
-    ASSERT_FALSE(seam.boxes.empty());
-    EXPECT_TRUE(seam.boxes.back().text.startsWith("The tables of the source database could not be listed."));
-    press(idc_back);
     EXPECT_EQ(active_id(), 105u);
+    EXPECT_EQ(shell->current_page(), first);
+    EXPECT_TRUE(shell->button(idc_next)->isEnabled());
+    EXPECT_TRUE(seam.dialog_names.empty());
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_TRUE(seam.boxes[0].text.startsWith(QString::fromStdString(not_listed) + "\n\n"));
+    EXPECT_TRUE(seam.boxes[0].text.contains("no_such_database_here")) << seam.boxes[0].text.toStdString();
     EXPECT_EQ(conv.selected_tables, std::vector<std::wstring>{L"alpha"});
     EXPECT_EQ(conv.table_queries.size(), 1u);
+}
+
+// The listing cut by Cancel, or by the time limit, while the server does not
+// answer: the page before stays and the profile's tables are kept; once the
+// server answers again, Next shows them selected and hands them on.
+class TablesCut : public TablesPage, public ::testing::WithParamInterface<bool> {
+protected:
+    void TearDown() override {
+        kvr_server_call_limit_ms = saved_limit;
+        TablesPage::TearDown();
+    }
+    int saved_limit = kvr_server_call_limit_ms;
+};
+
+TEST_P(TablesCut, ACutListingKeepsThePreviousPageAndTheProfilesSelection) {
+    const bool by_cancel = GetParam();
+    const fennrow_test::test_server server = fennrow_test::require_test_server();
+    silent_server silent;
+    ASSERT_GT(silent.port(), 0);
+    conv.selected_tables = {L"alpha", L"gamma"};
+    conv.table_queries = {{L"big", L"SELECT * FROM delta"}};
+    start();
+    // The listing has to connect again, to a server that never answers.
+    conv.store_mysql_settings("127.0.0.1", server.user, server.password, std::to_string(silent.port()));
+    conv.mark_connection_cut();
+    if (by_cancel)
+        QTimer::singleShot(300, shell.get(), [&] { press(idc_cancel); });
+    else
+        kvr_server_call_limit_ms = 300;
+    press(idc_next);
+    kvr_server_call_limit_ms = saved_limit;
+    EXPECT_EQ(active_id(), 105u);
+    EXPECT_EQ(shell->current_page(), first);
+    EXPECT_TRUE(shell->button(idc_next)->isEnabled());
+    if (by_cancel) {
+        EXPECT_TRUE(seam.boxes.empty());
+    } else {
+        ASSERT_EQ(seam.boxes.size(), 1u);
+        EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    }
+    EXPECT_EQ(conv.selected_tables, (std::vector<std::wstring>{L"alpha", L"gamma"}));
+    ASSERT_EQ(conv.table_queries.size(), 1u);
+
+    conv.store_mysql_settings(server.host, server.user, server.password, std::to_string(server.port));
+    press(idc_next);
+    ASSERT_EQ(active_id(), 127u);
+    EXPECT_EQ(selected(), (QStringList{"alpha", "big", "gamma"}));
+    press(idc_next);
+    EXPECT_EQ(active_id(), 108u);
+    EXPECT_EQ(conv.selected_tables, (std::vector<std::wstring>{L"alpha", L"gamma"}));
+    ASSERT_EQ(conv.table_queries.size(), 1u);
+    EXPECT_EQ(conv.table_queries[0].first, L"big");
+}
+
+INSTANTIATE_TEST_SUITE_P(By, TablesCut, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "cancel" : "time_limit"); });
+
+// A server that hangs up before its greeting, after an earlier call was cut:
+// the listing and Test Query say that the server does not answer, never that
+// the query is wrong, and never the client's own text alone.
+TEST_F(TablesPage, AServerThatDoesNotAnswerIsReportedAsSuchByTheListingAndTestQuery) {
+    const fennrow_test::test_server server = fennrow_test::require_test_server();
+    open_page();
+    hang_up_server gone;
+    ASSERT_GT(gone.port(), 0);
+    conv.store_mysql_settings("127.0.0.1", server.user, server.password, std::to_string(gone.port()));
+    conv.mark_connection_cut();
+    set_query_dlg<kellvar_converter, 1025> dlg(L"", L"", nullptr);
+    seam.on_dialog = [&](QDialog& d) {
+        fill(d, "q", "SELECT v FROM delta", idc_query_test);
+        d.reject();
+    };
+    dlg.run();
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), gui_no_answer_text);
+    EXPECT_EQ(seam.boxes[0].flags, mb_iconerror);
+    press(idc_back);
+    ASSERT_EQ(active_id(), 105u);
+    seam.boxes.clear();
+    press(idc_next);
+    EXPECT_EQ(active_id(), 105u);
+    ASSERT_EQ(seam.boxes.size(), 1u);
+    EXPECT_EQ(seam.boxes[0].text.toStdString(), not_listed + "\n\n" + gui_no_answer_text);
 }
 
 // The query dialog's own checks and its test against the server.

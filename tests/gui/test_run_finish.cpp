@@ -20,12 +20,16 @@ using namespace page_test;
 
 const QString success_text = QString::fromWCharArray(finish_default_success_text);
 const QString error_text = QString::fromWCharArray(finish_default_error_text);
+const QString nothing_text =
+    "There was nothing to convert: no table or query was selected.\n\nClick 'Finish' to exit the wizard.";
 
 class FinishPage : public PageTest {
 protected:
     void SetUp() override {
         PageTest::SetUp();
         gui_forget_chosen_folder();
+        // The run had a table to convert.
+        conv.table_queries = {{L"orders", L""}};
         before = add(std::make_unique<script_page>(*shell, 108, wizb_back | wizb_next, psp_has_help, log));
         finish = add(std::make_unique<kvr_finish_page>(finish_default_error_text, finish_default_success_text, L"kvr"));
         start();
@@ -96,6 +100,21 @@ TEST_F(FinishPage, AFailedRunIsNeverShownAsSuccess) {
     EXPECT_EQ(result()->text(), error_text);
     EXPECT_TRUE(edit_shown());
     EXPECT_EQ(edit()->toPlainText(), QString::fromWCharArray(finish_unlisted_error_text) + "\n\n");
+}
+
+// Nothing selected (or a selection lost on the way): no success is claimed.
+TEST_F(FinishPage, ARunWithNothingToConvertIsNotShownAsSuccess) {
+    conv.table_queries.clear();
+    show_finish();
+    EXPECT_EQ(child<QLabel>(finish, idc_finish_title)->text(), "Nothing was Converted");
+    EXPECT_EQ(result()->text(), nothing_text);
+    EXPECT_NE(result()->text(), success_text);
+    EXPECT_FALSE(edit_shown());
+    // Errors of such a run are still listed as errors.
+    shell->append_error("Not connected to the MySQL server", 20);
+    shell->set_cur_sel_by_id(108);
+    show_finish();
+    EXPECT_EQ(result()->text(), error_text);
 }
 
 TEST_F(FinishPage, TheResultIsShownAgainOnEachActivation) {

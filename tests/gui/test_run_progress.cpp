@@ -21,6 +21,7 @@
 #include <QScrollBar>
 
 #include "test_files.h"
+#include "g_err_dlg.h"
 #include "g_f_dlg.h"
 #include "g_finish.h"
 #include "g_thread.h"
@@ -130,6 +131,8 @@ TEST_F(ProgressTimer, DoneKillsTheTimerAndMovesToTheFinishPage) {
     start();
     shell->set_timer(200);
     set(3, 1, L"orders", 10, 5);
+    // The run's list, as a run leaves it.
+    conv.table_queries = {{L"orders", L""}};
     conv.set_done(true);
     tick();
     EXPECT_FALSE(shell->is_timer_running());
@@ -273,6 +276,21 @@ TEST_F(ProgressRun, AbortShowsAStoppedRunAndWhatWasNotConverted) {
     outcome.not_converted = {{L"orders", L""}, {L"big", L"SELECT 1"}};
     finish_show_result(*finish, outcome, finish->success_text(), finish->error_text());
     EXPECT_EQ(finish_errors(), "Not converted:\norders\nbig (query)\n");
+}
+
+// A table that failed earlier and was continued has no file either: after a
+// later Abort it is listed with the tables the run did not reach.
+TEST_F(ProgressRun, AfterAbortEveryTableWithoutACompleteFileIsListed) {
+    conv.selected_tables = {L"missing_one", L"customers", L"missing_two", L"empty_one"};
+    int reports = 0;
+    seam.on_dialog = [&](QDialog& d) { click_control(d, ++reports == 1 ? idc_err_continue : idc_err_abort); };
+    go();
+    ASSERT_TRUE(wait_for_finish_page());
+    EXPECT_EQ(reports, 2);
+    EXPECT_TRUE(conv.run_stopped.load());
+    EXPECT_EQ(finish_errors(), "Table missing_one not exists\n\nTable missing_two not exists\n\n"
+                               "Not converted:\nmissing_one\nmissing_two\nempty_one\n");
+    EXPECT_EQ(csv("customers.csv"), customers_csv);
 }
 
 // More errors than the list keeps: the last line says how many more; the

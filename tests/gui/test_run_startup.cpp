@@ -187,6 +187,36 @@ TEST_F(StartUp, SettingsAreStoredWhenTheWizardClosesAndReadAtTheNextStart) {
     EXPECT_TRUE(seam.boxes.empty());
 }
 
+// The file dialogs start in the folder last used, also in a later run of the
+// program; a folder that is gone by then is not offered.
+TEST_F(StartUp, TheFileDialogsFolderIsRememberedWithTheSettingsOfTheLastRun) {
+    const std::string folder = files.sub("profiles");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    write_file(folder + "/p.kvr", "[Generic settings]\r\n");
+    const std::wstring filter = gui_bar_filter(L"Profile Files (.kvr)|*.kvr|");
+    seam.file_answers = {QString::fromStdString(folder + "/p.kvr")};
+    kellvar_main(L"", [&](kellvar_wizard&) {
+        open_file_dialog dlg(nullptr, filter, L"Select Profile", L"");
+        EXPECT_TRUE(dlg.show());
+        return 1;
+    });
+    auto next_start = [&] {
+        gui_forget_chosen_folder();
+        kellvar_main(L"", [&](kellvar_wizard&) {
+            open_file_dialog dlg(nullptr, filter, L"Select Profile", L"");
+            dlg.show();
+            return 1;
+        });
+    };
+    next_start();
+    ASSERT_EQ(seam.file_requests.size(), 2u);
+    EXPECT_EQ(seam.file_requests[1].directory.toStdString(), folder + "/");
+    std::filesystem::remove_all(folder);
+    next_start();
+    ASSERT_EQ(seam.file_requests.size(), 3u);
+    EXPECT_EQ(seam.file_requests[2].directory, QDir::homePath());
+}
+
 TEST_F(StartUp, AProfileOnTheCommandLineIsLoadedOverTheRememberedSettings) {
     kellvar_main(L"", [&](kellvar_wizard&) {
         kellvar_converter::ptr()->store_mysql_settings("remembered.example", "old", "pw", "3306");
