@@ -52,16 +52,10 @@ public:
     throw test_server_error(why);
 }
 
-// Reads the connection settings; on failure returns false with the reason.
-inline bool load_test_server(test_server& out, std::string& why) {
-    const char* dir = std::getenv("FENNROW_TEST_SERVER");
-    if (dir == nullptr || *dir == '\0') {
-        why = "FENNROW_TEST_SERVER is not set: this test needs the throwaway "
-              "MariaDB server; run it through ctest (fixture 'mariadb') or start "
-              "tests/server/mariadb-test-server.sh and export the variable";
-        return false;
-    }
-    const std::string path = std::string(dir) + "/server.env";
+// Reads the connection settings of the server started in `dir`; on failure
+// returns false with the reason.
+inline bool load_test_server_from(const std::string& dir, test_server& out, std::string& why) {
+    const std::string path = dir + "/server.env";
     std::ifstream in(path);
     if (!in) {
         why = "cannot read " + path +
@@ -97,6 +91,18 @@ inline bool load_test_server(test_server& out, std::string& why) {
     out.password = values["PASSWORD"];
     out.socket = values["SOCKET"];
     return true;
+}
+
+// Reads the connection settings; on failure returns false with the reason.
+inline bool load_test_server(test_server& out, std::string& why) {
+    const char* dir = std::getenv("FENNROW_TEST_SERVER");
+    if (dir == nullptr || *dir == '\0') {
+        why = "FENNROW_TEST_SERVER is not set: this test needs the throwaway "
+              "MariaDB server; run it through ctest (fixture 'mariadb') or start "
+              "tests/server/mariadb-test-server.sh and export the variable";
+        return false;
+    }
+    return load_test_server_from(dir, out, why);
 }
 
 // The connection settings, or a failure of the current test.
@@ -164,6 +170,9 @@ public:
         mysql_options(m_, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
         mysql_options(m_, MYSQL_OPT_PROTOCOL, &proto);
         mysql_options(m_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        // TLS when the server offers it (a server may require it).
+        my_bool tls = 1;
+        mysql_options(m_, MYSQL_OPT_SSL_ENFORCE, &tls);
         if (mysql_real_connect(m_, s.host.c_str(), s.user.c_str(), s.password.c_str(),
                                database.empty() ? nullptr : database.c_str(), s.port,
                                nullptr, CLIENT_MULTI_STATEMENTS) == nullptr) {
