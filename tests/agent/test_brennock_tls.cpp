@@ -122,7 +122,7 @@ struct file_case {
     std::string what;
     std::string file;  // {CA} and {OTHER} stand for the two CA files, {HOME} for the home folder
     bool connects;
-    std::string error;  // a part of stderr when refused
+    std::string error;  // a part of the output when refused
 };
 
 std::string filled(std::string text, const certificates& c, const std::string& home) {
@@ -156,8 +156,8 @@ TEST_F(brennock_tls, option_files_verify_the_server) {
             EXPECT_NE(run.cipher(), "");
         } else {
             EXPECT_EQ(run.result.status, 255) << run.result;
-            EXPECT_NE((run.result.out + run.result.err).find(filled(c.error, world_->certs, run.home)), std::string::npos)
-                << run.result;
+            const std::string error = filled(c.error, world_->certs, run.home);
+            EXPECT_NE((run.result.out + run.result.err).find(error), std::string::npos) << run.result;
             EXPECT_FALSE(exists(run.out));
         }
     }
@@ -167,7 +167,8 @@ TEST_F(brennock_tls, option_files_verify_the_server) {
 // ask to verify the server.
 TEST(brennock_plain, tls_only_when_the_server_offers_it) {
     fennrow_test::test_database db{"tls_plain"};
-    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20)); INSERT INTO t VALUES (1, 'Anna'), (2, 'Bo')");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY, name VARCHAR(20));"
+                   "INSERT INTO t VALUES (1, 'Anna'), (2, 'Bo')");
     const fennrow_test::test_server srv = fennrow_test::require_test_server();
 
     const tls_run plain(srv, db.name(), "");
@@ -181,8 +182,8 @@ TEST(brennock_plain, tls_only_when_the_server_offers_it) {
         SCOPED_TRACE(file);
         const tls_run verified(srv, db.name(), file);
         EXPECT_EQ(verified.result.status, 255) << verified.result;
-        EXPECT_NE((verified.result.out + verified.result.err).find("SSL is required, but the server does not support it"),
-                  std::string::npos)
+        const std::string output = verified.result.out + verified.result.err;
+        EXPECT_NE(output.find("SSL is required, but the server does not support it"), std::string::npos)
             << verified.result;
         EXPECT_FALSE(exists(verified.out));
     }
