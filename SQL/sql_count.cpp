@@ -33,6 +33,7 @@ bool sql_counter::open_connection() {
     try {
         MYSQL* mysql = connection_.get();
         sql_engine::set_client_options(mysql);
+        sql_engine::set_verification(mysql);
         if (!mysql_real_connect(mysql, where_.host.c_str(), where_.user.c_str(), where_.password.c_str(),
                                 where_.database.c_str(), where_.port, nullptr, CLIENT_REMEMBER_OPTIONS))
             throw sql_exception(mysql);

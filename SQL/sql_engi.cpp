@@ -1,10 +1,13 @@
 #include "sql_engi.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
+#include <cstdlib>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <errmsg.h>
 #include <mysql.h>
@@ -13,6 +16,7 @@
 #include "sql_cut.h"
 #include "sql_db.h"
 #include "sql_excep.h"
+#include "sql_opt_files.h"
 #include "sql_run.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -54,6 +58,20 @@ void raise_session_timeout(MYSQL* connection, const std::string& variable, unsig
     }
 }
 
+// The keys that ask to verify the server's certificate.
+const std::vector<std::string> verify_keys{"ssl-verify-server-cert", "tls-verify-peer"};
+
+// A boolean line as the server's own client reads it: the key alone, a
+// number other than 0, or "on", "true", "yes".
+bool asks_on(const sql_option_line& line) {
+    if (!line.value) return true;
+    std::string word = *line.value;
+    if (!word.empty() && (std::isdigit(static_cast<unsigned char>(word[0])) || word[0] == '-' || word[0] == '+'))
+        return std::atoi(word.c_str()) != 0;
+    for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return word == "on" || word == "true" || word == "yes";
+}
+
 }  // namespace
 
 // The engine's connection is the one every MySQL failure is read from.
@@ -86,7 +104,27 @@ void sql_engine::set_client_options(MYSQL* mysql) {
     // A connect that waits for the server can be cut from another thread.
     int (*wait)(my_socket, my_bool, int) = &sql_call_cut::io_wait;
     if (mysql_optionsv(mysql, MARIADB_OPT_IO_WAIT, wait) != 0) throw sql_exception(mysql);
+    // TLS whenever the server offers it, as the server's own client does; the
+    // option files can still name a CA and ask to verify the server.
+    my_bool tls = 1;
+    if (mysql_options(mysql, MYSQL_OPT_SSL_ENFORCE, &tls) != 0) throw sql_exception(mysql);
     tk_log(1, "sql_engine::initialize - END");
+}
+
+void sql_engine::set_verification(MYSQL* mysql) {
+    const std::vector<sql_option_line> lines = sql_find_option(verify_keys, option_group);
+    if (lines.empty() || !asks_on(lines.back())) return;
+    // The library applies its lines after this, each value read as a number.
+    const sql_option_line* applied = nullptr;
+    for (const sql_option_line& line : lines)
+        if (line.applied) applied = &line;
+    if (applied && std::atoi(applied->value.value_or("").c_str()) == 0)
+        throw sql_exception("The client library reads " + applied->key + " in " + applied->file +
+                                " as off: write " + applied->key + "=1 to verify the server",
+                            CR_SSL_CONNECTION_ERROR);
+    tk_log(2, "The server's certificate is verified");
+    my_bool on = 1;
+    if (mysql_options(mysql, MYSQL_OPT_SSL_VERIFY_SERVER_CERT, &on) != 0) throw sql_exception(mysql);
 }
 
 bool sql_engine::parse_server_version(std::string_view text, uint32_t& version) {
@@ -120,6 +158,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
         initialize();
     }
     tk_log(3, "Connecting to MySQL server...");
+    set_verification(connection_.get());
     if (!mysql_real_connect(connection_.get(), host.c_str(), user.c_str(), password.c_str(), nullptr,
                             static_cast<unsigned int>(port), nullptr, CLIENT_REMEMBER_OPTIONS | CLIENT_FOUND_ROWS)) {
         // This client library reports a refused TCP connection with the socket

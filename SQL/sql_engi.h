@@ -37,9 +37,14 @@ public:
     // library refuses one.
     void initialize();
     // The client options of every connection to the server (option group,
-    // connect time-out, a wait that a stop can cut); throws sql_exception
-    // when the client library refuses one.
+    // connect time-out, a wait that a stop can cut, TLS whenever the server
+    // offers it); throws sql_exception when the client library refuses one.
     static void set_client_options(MYSQL* connection);
+    // Right before a connect: the server's certificate is verified when the
+    // option files ask for it with ssl-verify-server-cert (or tls-verify-peer)
+    // alone, a line the client library skips. Throws sql_exception when they
+    // ask for it in a form the library reads as off ("on", "true").
+    static void set_verification(MYSQL* connection);
     // The session of a connection just opened: utf8mb4, the SQL mode of
     // session_sql_mode, long wait and write time-outs. Failures are logged.
     static void setup_session(MYSQL* connection);

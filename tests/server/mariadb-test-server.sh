@@ -190,8 +190,10 @@ start_server() {
     install_opts+=(--user=root)
   fi
   log "installing data folder $DATA"
+  # The install's temporary tables go to DIR/tmp: in the shared /tmp, two
+  # installs at the same time can take each other's.
   if ! HOME=$CLIENT_HOME timeout 120 mariadb-install-db --no-defaults \
-      --datadir="$DATA" --auth-root-authentication-method=normal \
+      --datadir="$DATA" --tmpdir="$DIR/tmp" --auth-root-authentication-method=normal \
       --skip-test-db --skip-name-resolve "${install_opts[@]}" \
       >"$DIR/install.log" 2>&1; then
     tail -n 30 "$DIR/install.log" >&2 || true

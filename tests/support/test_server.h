@@ -53,37 +53,12 @@ public:
     throw test_server_error(why);
 }
 
-// Reads the connection settings; on failure returns false with the reason.
-inline bool load_test_server(test_server& out, std::string& why) {
-    const char* dir = std::getenv("FENNROW_TEST_SERVER");
-    if (dir == nullptr || *dir == '\0') {
-        why = "FENNROW_TEST_SERVER is not set: this test needs the throwaway "
-              "MariaDB server; run it through ctest (fixture 'mariadb') or start "
-              "tests/server/mariadb-test-server.sh and export the variable";
-        return false;
-    }
-    // A child that cannot read the build tree (one run as another user) has
-    // the lines of server.env in its environment.
-    const char* handed = std::getenv("FENNROW_TEST_SERVER_SETTINGS");
-    const std::string path =
-        handed ? std::string("$FENNROW_TEST_SERVER_SETTINGS") : std::string(dir) + "/server.env";
-    std::ifstream file;
-    std::istringstream text;
-    std::istream* in = &text;
-    if (handed) {
-        text.str(handed);
-    } else {
-        file.open(path);
-        if (!file) {
-            why = "cannot read " + path +
-                  ": the test server is not running (did the test 'mariadb_start' fail?)";
-            return false;
-        }
-        in = &file;
-    }
+// Reads the lines of a server.env (named `path` in messages); on failure
+// returns false with the reason.
+inline bool parse_test_server(std::istream& in, const std::string& path, test_server& out, std::string& why) {
     std::map<std::string, std::string> values;
     std::string line;
-    while (std::getline(*in, line)) {
+    while (std::getline(in, line)) {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const auto eq = line.find('=');
@@ -110,6 +85,37 @@ inline bool load_test_server(test_server& out, std::string& why) {
     out.password = values["PASSWORD"];
     out.socket = values["SOCKET"];
     return true;
+}
+
+// Reads the connection settings of the server started in `dir`; on failure
+// returns false with the reason.
+inline bool load_test_server_from(const std::string& dir, test_server& out, std::string& why) {
+    const std::string path = dir + "/server.env";
+    std::ifstream in(path);
+    if (!in) {
+        why = "cannot read " + path +
+              ": the test server is not running (did the test 'mariadb_start' fail?)";
+        return false;
+    }
+    return parse_test_server(in, path, out, why);
+}
+
+// Reads the connection settings; on failure returns false with the reason.
+inline bool load_test_server(test_server& out, std::string& why) {
+    const char* dir = std::getenv("FENNROW_TEST_SERVER");
+    if (dir == nullptr || *dir == '\0') {
+        why = "FENNROW_TEST_SERVER is not set: this test needs the throwaway "
+              "MariaDB server; run it through ctest (fixture 'mariadb') or start "
+              "tests/server/mariadb-test-server.sh and export the variable";
+        return false;
+    }
+    // A child that cannot read the build tree (one run as another user) has
+    // the lines of server.env in its environment.
+    if (const char* handed = std::getenv("FENNROW_TEST_SERVER_SETTINGS")) {
+        std::istringstream text(handed);
+        return parse_test_server(text, "$FENNROW_TEST_SERVER_SETTINGS", out, why);
+    }
+    return load_test_server_from(dir, out, why);
 }
 
 // The connection settings, or a failure of the current test.
@@ -177,6 +183,9 @@ public:
         mysql_options(m_, MYSQL_OPT_WRITE_TIMEOUT, &io_timeout);
         mysql_options(m_, MYSQL_OPT_PROTOCOL, &proto);
         mysql_options(m_, MYSQL_SET_CHARSET_NAME, "utf8mb4");
+        // TLS when the server offers it (a server may require it).
+        my_bool tls = 1;
+        mysql_options(m_, MYSQL_OPT_SSL_ENFORCE, &tls);
         if (mysql_real_connect(m_, s.host.c_str(), s.user.c_str(), s.password.c_str(),
                                database.empty() ? nullptr : database.c_str(), s.port,
                                nullptr, CLIENT_MULTI_STATEMENTS) == nullptr) {
