@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <set>
 
@@ -182,5 +183,18 @@ void csv_output::complete() {
         throw tk_exception_ex("Cannot rename " + path_ + " to " + final_path_ + ": ", 1);
     }
     path_ = final_path_;
+    final_path_.clear();
+}
+
+void csv_output::discard() noexcept {
+    buf_.clear();
+    if (fd_) {
+        register_closed(this);
+        fd_.reset();
+    }
+    if (final_path_.empty()) return;
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
+        tk_log(3, "Cannot delete %s: %s", path_.c_str(), std::strerror(errno));
+    path_.clear();
     final_path_.clear();
 }

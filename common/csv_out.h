@@ -48,6 +48,10 @@ public:
     // a file or link of that name). Throws like close(), or when the rename
     // fails; the part file then stays.
     void complete();
+    // Gives up a part file that is not complete: its pending bytes are
+    // dropped, it is closed and removed. Other files are only closed.
+    // Failures are only logged.
+    void discard() noexcept;
 
 private:
     void open_native(int flags);

@@ -162,6 +162,17 @@ bool csv_engine::delete_tab(const std::wstring& name) {
     return true;
 }
 
+void csv_engine::delete_replaced(const std::wstring& name, const std::string& kept) {
+    if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::delete_replaced(%s)", name.c_str());
+    const fs::path kept_name = fs::path(kept).filename();
+    auto range = by_name_.equal_range(udb_validator::fold_name(name));
+    std::vector<size_t> positions;
+    for (auto it = range.first; it != range.second; ++it)
+        if (fs::path(files_[it->second]).filename() != kept_name) positions.push_back(it->second);
+    std::sort(positions.begin(), positions.end());
+    for (size_t pos : positions) delete_file(files_[pos]);
+}
+
 void csv_engine::delete_all_tables() {
     tk_log(2, "csv_engine::delete_all_tables");
     for (size_t i = 0; i < files_.size(); ++i) {
@@ -352,6 +363,12 @@ void csv_file::write_cell_in_parts(const udb_field& field) {
 void csv_file::close() {
     tk_log(2, "csv_file::close");
     out_.close();
+    in_.close();
+}
+
+void csv_file::discard() noexcept {
+    tk_log(2, "csv_file::discard");
+    out_.discard();
     in_.close();
 }
 

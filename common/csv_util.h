@@ -38,6 +38,10 @@ public:
     // assertion (level 2); a failed delete throws tk_exception_ex (level 1)
     // naming the file. Answers true.
     bool delete_tab(const std::wstring& name);
+    // After a new file of the table took the place of its listed file(s):
+    // deletes the listed spellings other than the new file's (kept, a native
+    // path in the folder), as delete_tab deletes them.
+    void delete_replaced(const std::wstring& name, const std::string& kept);
     // Deletes the file of every listed table, in list order; the first
     // failure ends the loop by its exception.
     void delete_all_tables();
@@ -101,6 +105,9 @@ public:
     // close(), then a part file gets its final name. Throws like close() or
     // when the rename fails.
     void complete();
+    // A part file that is not complete is given up: closed and removed (see
+    // csv_output::discard).
+    void discard() noexcept;
     // The file being written: the part file until complete().
     const std::string& output_path() const { return out_.path(); }
 

@@ -11,6 +11,7 @@
 #include "error_handler.h"
 #include "init_conv.h"
 #include "kvr_conv.h"
+#include "sql_alive.h"
 #include "sql_count.h"
 #include "sql_excep.h"
 #include "sql_recs.h"
@@ -229,6 +230,17 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
     tk_log(3, "Connected to the MySQL server again");
 }
 
+void kellvar_converter::restore_if_closed(std::unique_ptr<udb_database>& db, const std::wstring& name) {
+    try {
+        sql_check_idle(engine.get_connection());
+    } catch (const tk_exception& e) {
+        check_stop();
+        // A failed reconnect is reported for the entry.
+        error_handler::instance()->set_context(name);
+        restore_connection(db, e);
+    }
+}
+
 std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
     try {
         return std::make_unique<sql_counter>(sql_counter::login{
@@ -276,6 +288,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         }
 
         try {
+            // Nothing of the entry is read yet: a connection lost while idle
+            // costs it nothing.
+            restore_if_closed(db, name);
             convert_entry(*db, csv, validator, delimiter, name, query);
             if (m_entry_incomplete) m_incomplete[i] = true;
         } catch (const tk_exception& e) {
@@ -309,12 +324,15 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     }
     validator.add_restricted_name(file_name);
 
+    // Mode 1: the table's earlier file stays until the new one is complete
+    // and takes its place.
+    bool replaces = false;
     if (csv.is_table_exist(file_name)) {
         if (mode == 2) {
             if (tk_log_wants(2)) tk_wlog(2, L"Skipping existing file for '%s'", name.c_str());
             return;
         }
-        if (mode == 1) csv.delete_tab(file_name);
+        replaces = mode == 1;
     }
 
     // The file has its name only once the table is complete: until then it
@@ -324,6 +342,28 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     // file, once its stream is open.
     std::unique_ptr<csv_file> file =
         std::make_unique<csv_file>(path, delimiter, csv_file::target::part_file);
+    // A table that ends before its first record leaves no part file; one
+    // that ends later leaves its records in it, and its report says so.
+    uint64_t written = 0;
+    bool settled = false;
+    scope_exit drop_unwritten([&] {
+        if (!settled && written == 0) file->discard();
+    });
+    auto report_end = [&](const tk_exception& e) {
+        if (written == 0) {
+            file->discard();
+            report(e, false);
+        } else {
+            report(part_file_failure(e, file->output_path()), false);
+        }
+    };
+    // The file is whole: it takes its name, and in mode 1 the place of the
+    // table's earlier file.
+    auto finish_file = [&] {
+        settled = true;
+        file->complete();
+        if (replaces) csv.delete_replaced(file_name, file->output_path());
+    };
 
     // The table's line is its first message: shown when the count is known,
     // before any report about the table, or at its end. The count runs
@@ -380,7 +420,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             show_line(state == sql_counter::outcome::known, count);
         }
         if (include_field_names) file->write_header(rs->get_schema());
-        file->complete();
+        finish_file();
         return;
     }
 
@@ -396,14 +436,15 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     // the main connection is free: once the stream is open it is the stream's.
     if (counted) m_counter->cancel_stale(engine.get_connection());
     // The table ends at the end of its stream, whatever the count said.
-    try {
-        rs->reset();
-    } catch (...) {
-        if (include_field_names) file->write_header(rs->get_schema());
-        throw;
-    }
+    rs->reset();
     if (include_field_names) file->write_header(rs->get_schema());
     if (counted) start_count();
+    // A lost connection ends the table; the run connects again and reports
+    // it, naming a part file left behind.
+    auto pass_lost = [&](const tk_exception& e) {
+        if (written == 0) throw;
+        throw part_file_failure(e, file->output_path());
+    };
     bool complete = true;
     while (!rs->is_eof()) {
         if (!line_shown) show_when_counted();
@@ -415,9 +456,10 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             udb_record* record = rs->get_record();
             if (!record) throw tk_exception(std::string("The record cannot be read"), 0);
             file->append_record(*record);
+            ++written;
         } catch (const tk_exception& e) {
             check_stop();
-            if (sql_is_connection_lost(e)) throw;  // the run connects again
+            if (sql_is_connection_lost(e)) pass_lost(e);
             error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
             // A level-0 failure ends the table (and the console program ends
             // at any other level); the part file keeps the records written
@@ -425,7 +467,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             ends_table = e.level() == 0;
             show_at_end(false);
             if (ends_table || console_run)
-                report(part_file_failure(e, file->output_path()), false);
+                report_end(e);
             else
                 report(e, false);
         }
@@ -439,18 +481,18 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         } catch (const tk_exception& e) {
             // The next record could not be read: the table ends here.
             check_stop();
-            if (sql_is_connection_lost(e)) throw;  // the run connects again
+            if (sql_is_connection_lost(e)) pass_lost(e);
             error_handler::instance()->set_context(
                 plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
             complete = false;
             show_at_end(false);
-            report(part_file_failure(e, file->output_path()), false);
+            report_end(e);
             break;
         }
     }
     show_at_end(complete);
     if (complete) {
-        file->complete();
+        finish_file();
     } else {
         file->close();
         m_entry_incomplete = true;

@@ -134,6 +134,10 @@ private:
     // database anew; throws tk_exception (level 1) with both reasons when
     // that fails.
     void restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost);
+    // Before an entry: the idle connection that the server closed since the
+    // last one is restored (as restore_connection does), so that the entry
+    // is read on a live one.
+    void restore_if_closed(std::unique_ptr<udb_database>& db, const std::wstring& name);
     void convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter,
                        const std::wstring& name, const std::wstring& query);
     // Reports through the error handler; lets the user's abort pass.

@@ -5,8 +5,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "csv_lock.h"
 #include "csv_out.h"
@@ -25,6 +28,14 @@ namespace {
 const wchar_t semicolon[] = L";";
 
 bool is_link(const std::string& path) { return fs::is_symlink(fs::symlink_status(path)); }
+
+// The names in the folder, sorted.
+std::vector<std::string> entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 // A link in place of the file: never written through, for both ways of
 // opening; a part file gets its name by replacing the link itself.
@@ -76,6 +87,47 @@ TEST(CsvFolderSafety, APartFileGetsItsNameOnlyWhenComplete) {
     }
     EXPECT_EQ(read_bytes(dir.file("t.csv")), "whole");
     EXPECT_FALSE(fs::exists(dir.file("t.csv.part")));
+}
+
+// A part file given up goes, pending bytes and all; the file of the final
+// name is untouched, and a file already complete is never given up.
+TEST(CsvFolderSafety, AGivenUpPartFileGoesAndTheEarlierFileStays) {
+    temp_dir dir;
+    write_bytes(dir.file("t.csv"), "old");
+    {
+        csv_output out;
+        out.open_partial(dir.wfile("t.csv"));
+        out.buffer() = "written";
+        out.flush();
+        out.buffer() = "pending";
+        out.discard();
+        EXPECT_FALSE(out.is_open());
+        EXPECT_FALSE(fs::exists(fs::symlink_status(dir.file("t.csv.part"))));
+        out.discard();  // twice is once
+    }
+    EXPECT_EQ(read_bytes(dir.file("t.csv")), "old");
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"t.csv"}));
+
+    csv_file f(dir.wfile("t.csv"), semicolon, csv_file::target::part_file);
+    f.complete();
+    f.discard();
+    EXPECT_EQ(read_bytes(dir.file("t.csv")), "\xEF\xBB\xBF");
+}
+
+// A new file in place of a table's listed files: the other spellings go,
+// the new file and other tables stay.
+TEST(CsvFolderSafety, ANewFileReplacesEverySpellingOfItsTable) {
+    temp_dir dir;
+    write_bytes(dir.file("Mix.CSV"), "old 1");
+    write_bytes(dir.file("MIX.csv"), "old 2");
+    write_bytes(dir.file("mix.csv"), "old 3");
+    write_bytes(dir.file("other.csv"), "other");
+    csv_engine eng(dir.wpath(), std::wstring());
+    csv_file f(eng.get_full_file_name(L"Mix"), semicolon, csv_file::target::part_file);
+    f.complete();
+    eng.delete_replaced(L"Mix", f.output_path());
+    EXPECT_EQ(entries(dir.path()), (std::vector<std::string>{"mix.csv", "other.csv"}));
+    EXPECT_EQ(read_bytes(dir.file("mix.csv")), "\xEF\xBB\xBF");
 }
 
 // Links are listed (as existing tables) and deleted themselves; part files

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <sstream>
@@ -44,6 +45,9 @@ public:
 // Every call since the last clear (the run may report from another thread).
 std::vector<handled_call> handled_calls();
 void clear_handled_calls();
+// Called by each report after it was recorded, on the reporting thread,
+// until it is set back to an empty one.
+void set_handle_hook(std::function<void()> hook);
 
 // A folder under /tmp, removed with its contents at the end.
 class temp_dir {

@@ -5,13 +5,24 @@
 namespace {
 std::mutex g_lock;
 std::vector<conv_test::handled_call> g_calls;
+std::function<void()> g_hook;
 }  // namespace
 
 namespace conv_test {
 
 void recording_handler::handle(const tk_exception& e, bool no_abort) {
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_calls.push_back({e.level(), e.what(), get_context(), no_abort, e.code()});
+        hook = g_hook;
+    }
+    if (hook) hook();
+}
+
+void set_handle_hook(std::function<void()> hook) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_calls.push_back({e.level(), e.what(), get_context(), no_abort, e.code()});
+    g_hook = std::move(hook);
 }
 
 std::vector<handled_call> handled_calls() {

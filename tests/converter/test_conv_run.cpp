@@ -743,6 +743,37 @@ TEST_F(LostConnection, ARefusedReconnectEndsTheRunWithOneReport) {
     EXPECT_EQ(conv().not_converted[1].first, L"empty_t");
 }
 
+// The run's session is killed while the run waits, idle, between two tables
+// (in the report of a missing one): the next table, of which nothing was
+// read, is converted on a new session, and nothing else is reported.
+TEST_F(ConversionRun, AnIdleSessionLostBetweenTablesCostsTheNextTableNothing) {
+    conv().console_run = false;
+    conv().selected_tables = {L"empty_t", L"nosuch", L"types"};
+    const std::string first_session = std::to_string(mysql_thread_id(conv().engine.get_connection()));
+    fennrow_test::test_sql_conn killer;
+    struct hook_scope {
+        explicit hook_scope(std::function<void()> hook) { conv_test::set_handle_hook(std::move(hook)); }
+        ~hook_scope() { conv_test::set_handle_hook(nullptr); }
+    } kill_in_report([&] {
+        conv_test::set_handle_hook(nullptr);
+        killer.exec("KILL CONNECTION " + first_session);
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (killer.scalar("SELECT COUNT(*) FROM information_schema.processlist WHERE id = " + first_session) !=
+                   "0" &&
+               std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    conv()();
+    EXPECT_TRUE(conv().done.load());
+    const auto calls = handled_calls();
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0].text, "Table nosuch not exists");
+    EXPECT_EQ(conv().errors_reported.load(), 1u);
+    EXPECT_EQ(folder_contents(out.path()),
+              (files{{"empty_t.csv", expected("full/empty_t.csv")}, {"types.csv", expected("full/types.csv")}}));
+    EXPECT_NE(std::to_string(mysql_thread_id(conv().engine.get_connection())), first_session);
+}
+
 }  // namespace
 
 TEST(ConversionRunUnconnected, IsReportedAndEndsWithoutTouchingTheFolder) {
