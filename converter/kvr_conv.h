@@ -156,6 +156,8 @@ private:
     std::unique_ptr<sql_counter> open_counter();
     // The table's line, console and log: its name and record count.
     void show_table_line(const std::wstring& name, const std::string& count_text);
+    // Whether the current entry's line was shown (the run's thread only).
+    bool m_table_line_shown = false;
 
     // The entry of table_queries the run is at.
     size_t m_next_entry = 0;
