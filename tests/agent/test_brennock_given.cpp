@@ -12,6 +12,7 @@
 
 #include "agent_util.h"
 #include "kvr_conv.h"
+#include "tk_bounded_read.h"
 #include "tk_utils.h"
 
 namespace {
@@ -202,7 +203,7 @@ TEST_F(brennock_given, a_slow_writer_of_the_table_list_is_waited_for) {
     const std::string fifo = dir / "tables.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     // Longer than the wait for a FIFO without a writer.
-    const auto silence = std::chrono::seconds(11);
+    const auto silence = std::chrono::seconds(tk_input_wait_seconds + 1);
     for (bool named : {false, true}) {
         // The unnamed pipe is reached through this process's descriptor, as
         // a shell's "<(...)" is.
