@@ -75,7 +75,10 @@ bool fifo_has_writer(const std::string& path, const struct stat& fifo) {
         std::unique_lock<std::mutex> g(lock);
         in_time = changed.wait_for(g, std::chrono::seconds(1), [&] { return opened; });
     }
-    if (!in_time) plat::unique_fd own(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (!in_time) {
+        // The FIFO has a reader (ours), so this open does not block.
+        plat::unique_fd own(::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    }
     probe.join();
     return in_time && same;
 }

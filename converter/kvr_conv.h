@@ -156,11 +156,11 @@ private:
     std::unique_ptr<sql_counter> open_counter();
     // The table's line, console and log: its name and record count.
     void show_table_line(const std::wstring& name, const std::string& count_text);
-    // Whether the current entry's line was shown (the run's thread only).
-    bool m_table_line_shown = false;
 
     // The entry of table_queries the run is at.
     size_t m_next_entry = 0;
+    // Whether the current entry's line was shown (the run's thread only).
+    bool m_table_line_shown = false;
     std::mutex m_cancel_lock;
     int m_cancel_socket = -1;
     sql_counter* m_cancel_counter = nullptr;
