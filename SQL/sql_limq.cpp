@@ -9,6 +9,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_stmt_kind.h"
 #include "sql_types.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -178,8 +179,7 @@ void sql_describe_prepared(MYSQL* connection, const std::string& statement,
     sql_notify_statement(statement);
     if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0)
         throw sql_exception(stmt.get());
-    if (mysql_stmt_field_count(stmt.get()) == 0)
-        throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
+    if (mysql_stmt_field_count(stmt.get()) == 0) throw sql_exception(sql_no_rows_reason(statement), CR_UNKNOWN_ERROR);
     if (!describe) return;
     // The metadata's fields live in the statement: described before it closes.
     sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));

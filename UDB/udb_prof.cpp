@@ -16,6 +16,7 @@
 #include "tk_files.h"
 #include "tk_log.h"
 #include "tk_utils.h"
+#include "udb_prof_line.h"
 #include "unique_fd.h"
 #include "utf8.h"
 
@@ -31,25 +32,6 @@ bool write_all(int fd, std::string_view bytes) {
         bytes.remove_prefix(static_cast<size_t>(n));
     }
     return true;
-}
-
-// A line break inside a stored text would split its line: CR LF, LF and CR
-// each become one blank.
-std::wstring one_line(const std::wstring& text) {
-    std::wstring out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        wchar_t c = text[i];
-        if (c == L'\r') {
-            if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
-            out.push_back(L' ');
-        } else if (c == L'\n') {
-            out.push_back(L' ');
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out;
 }
 
 void append_line(std::string& out, const std::wstring& line) {
@@ -137,6 +119,9 @@ bool udb_profile::load(const std::wstring& path) {
 
     const std::wstring* section_name = nullptr;
     entry_list* section = nullptr;
+    // Escapes are read only in a profile that begins with the mark.
+    bool escaped = false;
+    bool first = true;
     size_t line_no = 0;
     while (!rest.empty()) {
         ++line_no;
@@ -147,40 +132,67 @@ bool udb_profile::load(const std::wstring& path) {
 
         std::wstring line = tk_trim(plat::utf8_decode(raw));
         if (line.empty()) continue;
-        if (line.size() >= 2 && line.front() == L'[' && line.back() == L']') {
-            auto it = sections_.try_emplace(line.substr(1, line.size() - 2)).first;
+        if (first) {
+            first = false;
+            if (line == udb_profile_escape_mark) {
+                escaped = true;
+                continue;
+            }
+        }
+        udb_profile_line read = udb_parse_profile_line(line, escaped);
+        if (read.what == udb_profile_line::kind::section) {
+            auto it = sections_.try_emplace(std::move(read.key)).first;
             section_name = &it->first;
             section = &it->second;
             continue;
         }
         if (!section) throw_invalid(path, line_no);
-        size_t eq = line.find(L'=');
-        if (eq != std::wstring::npos) {
-            section->emplace_back(tk_trim(line.substr(0, eq)), line.substr(eq + 1));
+        if (read.what == udb_profile_line::kind::pair) {
+            section->emplace_back(std::move(read.key), std::move(read.value));
         } else {
-            plain_lists_[*section_name].push_back(line);
-            section->emplace_back(line, std::wstring());
+            plain_lists_[*section_name].push_back(read.key);
+            section->emplace_back(std::move(read.key), std::wstring());
         }
     }
     return true;
 }
 
+bool udb_profile::needs_escapes() const {
+    for (const auto& [name, pairs] : sections_) {
+        if (!udb_section_reads_back(name)) return true;
+        const bool tables = name == udb_section_selected_tables;
+        for (const entry& e : pairs) {
+            const bool fits = tables && e.second.empty() ? e.first.empty() || udb_plain_reads_back(e.first)
+                                                         : udb_pair_reads_back(e.first, e.second);
+            if (!fits) return true;
+        }
+    }
+    for (const auto& [name, lines] : plain_lists_) {
+        if (!udb_section_reads_back(name)) return true;
+        for (const std::wstring& line : lines)
+            if (!line.empty() && !udb_plain_reads_back(line)) return true;
+    }
+    return false;
+}
+
 std::string udb_profile::to_text() const {
+    const bool escaped = needs_escapes();
     std::string out;
+    if (escaped) append_line(out, udb_profile_escape_mark);
     for (const auto& [name, pairs] : sections_) {
         const bool tables = name == udb_section_selected_tables;
-        append_line(out, L"[" + one_line(name) + L"]");
+        append_line(out, udb_section_line(name, escaped));
         for (const entry& e : pairs) {
             if (tables && e.second.empty())
-                append_line(out, one_line(e.first));
+                append_line(out, udb_plain_line(e.first, escaped));
             else
-                append_line(out, one_line(e.first) + L"=" + one_line(e.second));
+                append_line(out, udb_pair_line(e.first, e.second, escaped));
         }
         out += "\r\n";
     }
     for (const auto& [name, lines] : plain_lists_) {
-        append_line(out, L"[" + one_line(name) + L"]");
-        for (const std::wstring& line : lines) append_line(out, one_line(line));
+        append_line(out, udb_section_line(name, escaped));
+        for (const std::wstring& line : lines) append_line(out, udb_plain_line(line, escaped));
     }
     return out;
 }

@@ -1,6 +1,7 @@
 // Settings profile: a UTF-8 text file of "[section]" lines and key=value
 // lines. List sections hold one entry per table or query: a table as its
-// name alone, a query as name=query text.
+// name alone, a query as name=query text. Every text reads back as it was
+// stored (see udb_prof_line.h).
 #pragma once
 #include <cstddef>
 #include <map>
@@ -49,8 +50,10 @@ public:
     // cannot be opened, written or closed.
     bool store(const std::wstring& path) const;
 
-    // The file's text as store writes it.
+    // The file's text as store writes it: every text as it stands, or, when
+    // one of them cannot stand on its line, escaped (udb_prof_line.h).
     std::string to_text() const;
+    bool needs_escapes() const;
 
     const std::map<std::wstring, entry_list>& sections() const { return sections_; }
     const std::map<std::wstring, std::vector<std::wstring>>& plain_lists() const { return plain_lists_; }

@@ -25,7 +25,7 @@ constexpr const char* usage_format =
     "                  (0 - overwrite the entire folder, 1 - overwrite existing\n"
     "                  files only, 2 - skip existing files)\n"
     "   --n_delim=...  delimiter symbol to use in the resultinig CSV file\n"
-    "                  (0 - double pipe, 1 - semicolon, 2 - comma)\n"
+    "                  (0 - pipe and plus |+, 1 - semicolon, 2 - comma)\n"
     "   --port=...     MySQL port\n"
     "   --profile=...  path to the file to load conversion settings from\n"
     "   --pswd=...     MySQL user password\n"

@@ -39,6 +39,14 @@ namespace {
 
 std::wstring from_ansi(const std::string& text) { return plat::utf8_decode(text); }
 
+// A path that the program keeps as text must be UTF-8: any other bytes
+// would name another file or folder.
+std::wstring path_text(const char* option, const std::string& value) {
+    if (!plat::utf8_valid(value))
+        fatal_exit(std::string("The path of ") + option + " is not valid UTF-8: " + value);
+    return from_ansi(value);
+}
+
 // A copy of an argument fit for the log: a password's value is hidden.
 std::string loggable(const char* arg) {
     const size_t n = std::strlen("--pswd=");
@@ -62,7 +70,7 @@ bool parse_cmd_line(int argc, char** argv) {
         const std::string& value = cl.value();
         switch (cl.id()) {
         case opt_dest: {
-            std::wstring dest = from_ansi(value);
+            std::wstring dest = path_text("--dest=", value);
             tk_wlog(2, L"\tgot dest %s", dest.c_str());
             conv->destination = tk_trim(dest);
             break;
@@ -107,7 +115,7 @@ bool parse_cmd_line(int argc, char** argv) {
             break;
         }
         case opt_profile: {
-            std::wstring path = from_ansi(value);
+            std::wstring path = path_text("--profile=", value);
             tk_wlog(1, L"parse_cmd_line - got profile %s", path.c_str());
             profile_loaded = conv->load_profile_file(path);
             break;

@@ -78,19 +78,16 @@ bool kellvar_converter::load_profile(const udb_profile& profile) {
 
 bool kellvar_converter::store_profile(udb_profile& profile) {
     tk_log(2, "kellvar_converter::store_profile");
-    // Stored queries go first, each on one line; the tables follow from the
-    // generic part. The converter's own list is left as it is.
+    // Stored queries go first, each as it was written (the profile file
+    // keeps its line breaks); the tables follow from the generic part. The
+    // converter's own list is left as it is.
     std::vector<name_query> tables;
     for (const name_query& e : table_queries) {
         if (e.second.empty()) {
             tables.push_back(e);
             continue;
         }
-        tk_wstring text(e.second);
-        text.replace_all(L"\r\n", L" ");
-        text.replace_all(L"\n", L" ");
-        text.replace_all(L"\r", L" ");
-        profile.set_value(udb_section_selected_tables, e.first, text);
+        profile.set_value(udb_section_selected_tables, e.first, e.second);
     }
     std::swap(tables, table_queries);
     bool ok;

@@ -4,6 +4,9 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 #include "csv_lock.h"
 #include "csv_util.h"
@@ -21,6 +24,7 @@
 #include "tk_utils.h"
 #include "udb_db.h"
 #include "udb_recordset.h"
+#include "utf8.h"
 #include "wformat.h"
 
 namespace {
@@ -45,7 +49,19 @@ void console_line(FILE* stream, const std::string& text) {
     std::fflush(stream);
 }
 
-std::string console_text(const std::wstring& text) { return tk_to_ansi(text, tk_cp_ansi); }
+// The whole text, a zero character included (console_line escapes it).
+std::string console_text(const std::wstring& text) { return plat::utf8_encode(text); }
+
+// The names of the list's tables (entries without a query), viewed where
+// they are: the list must not move while the set is used.
+std::unordered_set<std::wstring_view> listed_tables(const std::vector<udb_converter::name_query>& entries,
+                                                    size_t more) {
+    std::unordered_set<std::wstring_view> names;
+    names.reserve(entries.size() + more);
+    for (const udb_converter::name_query& e : entries)
+        if (e.second.empty()) names.insert(e.first);
+    return names;
+}
 
 // A failure after which the table's file keeps its part name: the report
 // says where the records written so far are.
@@ -110,12 +126,9 @@ void kellvar_converter::note_stopped() {
         if (i >= m_next_entry || (i < m_incomplete.size() && m_incomplete[i]))
             not_converted.push_back(table_queries[i]);
     // A stop before the selected tables joined the list leaves them all.
-    for (const std::wstring& table : selected_tables) {
-        bool listed = false;
-        for (const name_query& e : table_queries)
-            if (e.second.empty() && e.first == table) listed = true;
-        if (!listed) not_converted.emplace_back(table, std::wstring());
-    }
+    std::unordered_set<std::wstring_view> listed = listed_tables(table_queries, selected_tables.size());
+    for (const std::wstring& table : selected_tables)
+        if (listed.insert(table).second) not_converted.emplace_back(table, std::wstring());
 }
 
 void kellvar_converter::operator()() {
@@ -161,14 +174,12 @@ void kellvar_converter::operator()() {
             csv_engine csv(destination, std::wstring());
             if (console_run && selected_tables.empty() && table_queries.empty())
                 selected_tables = db->get_table_names();
-            // A table already in the list (an earlier run appended it) is not
-            // converted twice.
-            for (const std::wstring& table : selected_tables) {
-                bool listed = false;
-                for (const name_query& e : table_queries)
-                    if (e.second.empty() && e.first == table) listed = true;
-                if (!listed) table_queries.emplace_back(table, std::wstring());
-            }
+            // A table already in the list (an earlier run appended it, or it
+            // is named twice) is not converted twice.
+            table_queries.reserve(table_queries.size() + selected_tables.size());
+            std::unordered_set<std::wstring_view> listed = listed_tables(table_queries, selected_tables.size());
+            for (const std::wstring& table : selected_tables)
+                if (listed.insert(table).second) table_queries.emplace_back(table, std::wstring());
             progress.table_count = static_cast<uint32_t>(table_queries.size());
             tk_wlog(3, L"Converting database %s (%d tables)", source.c_str(),
                     static_cast<int>(progress.table_count.load()));
@@ -252,6 +263,7 @@ std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
 }
 
 void kellvar_converter::show_table_line(const std::wstring& name, const std::string& count_text) {
+    m_table_line_shown = true;
     tk_wlog(3, L"Converting table %s (%s records)", name.c_str(), tk_from_utf8(count_text).c_str());
     if (console_run && !silent)
         console_line(stdout, "Converting table " + console_text(name) + "(" + count_text + " records)");
@@ -287,6 +299,7 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             continue;
         }
 
+        m_table_line_shown = false;
         try {
             // Nothing of the entry is read yet: a connection lost while idle
             // costs it nothing.
@@ -296,6 +309,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         } catch (const tk_exception& e) {
             m_incomplete[i] = true;
             check_stop();
+            // The table's line is the first message about it, also when the
+            // table failed before its count was known.
+            if (!m_table_line_shown) show_table_line(name, "?");
             error_handler::instance()->set_context(name);
             if (sql_is_connection_lost(e)) restore_connection(db, e);
             report(e, false);

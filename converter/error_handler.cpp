@@ -2,6 +2,7 @@
 
 #include "tk_log.h"
 #include "tk_utils.h"
+#include "utf8.h"
 #include "wformat.h"
 
 error_handler::error_handler() : suppress(false) {
@@ -22,7 +23,8 @@ void error_handler::set_context(const std::wstring& table, int record) {
 }
 
 void error_handler::set_context(const std::wstring& table) {
-    std::string text = tk_to_ansi(table, tk_cp_ansi);
+    // The whole name: the report escapes what the console must not see raw.
+    std::string text = plat::utf8_encode(table);
     std::lock_guard<std::mutex> g(m_lock);
     m_context = std::move(text);
 }

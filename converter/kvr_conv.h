@@ -169,6 +169,8 @@ private:
     // complete file; m_entry_incomplete is that of the entry in work.
     std::vector<bool> m_incomplete;
     bool m_entry_incomplete = false;
+    // Whether the current entry's line was shown (the run's thread only).
+    bool m_table_line_shown = false;
     std::mutex m_cancel_lock;
     int m_cancel_socket = -1;
     sql_counter* m_cancel_counter = nullptr;

@@ -51,7 +51,7 @@ sel_file_page::sel_file_page(QWidget* parent) : wizard_page(parent) {
     auto* lower = new QHBoxLayout();
     QGroupBox* delimiter = gui_make_group(this, QStringLiteral(" Select CSV d&elimiter: "));
     auto* delimiter_col = new QVBoxLayout(delimiter);
-    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_pipes, QStringLiteral("Double &pipe (||)")));
+    delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_pipes, QStringLiteral("&Pipe and plus (|+)")));
     delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_semicolon, QStringLiteral("Semi&colon")));
     delimiter_col->addWidget(gui_make_radio(delimiter, idc_db_delim_comma, QStringLiteral("Co&mma")));
     lower->addWidget(delimiter);

@@ -420,7 +420,8 @@ TEST_F(brennock_inputs, an_exact_spelling_wins_and_an_ambiguous_name_is_an_error
     write_file(dir / "tables.txt", "TT\ntT\n");
     const run_result r = run({"--tab_file=" + dir / "tables.txt"});
     EXPECT_EQ(r.status, 255) << r;
-    const std::string error = "Error:\nTT: The table name TT is ambiguous: it matches the tables ";
+    const std::string error =
+        "Converting table TT(? records)\nError:\nTT: The table name TT is ambiguous: it matches the tables ";
     EXPECT_TRUE(r.out == db_line(2) + error + "Tt, tT\n" + table_line("tT", 1) ||
                 r.out == db_line(2) + error + "tT, Tt\n" + table_line("tT", 1))
         << r;

@@ -184,7 +184,7 @@ std::string stored_profile(kellvar_converter& conv, const temp_dir& dir, const s
     return read_file(path);
 }
 
-TEST(ConverterProfile, StoreKeepsQueriesAndWritesThemOnOneLine) {
+TEST(ConverterProfile, StoreKeepsQueriesAndWritesEachOnOneLine) {
     temp_dir dir;
     kellvar_converter conv(kellvar_program::console);
     const std::wstring query = L"SELECT a\r\nFROM b\nWHERE c\rAND d";
@@ -201,7 +201,9 @@ TEST(ConverterProfile, StoreKeepsQueriesAndWritesThemOnOneLine) {
     // A second save writes the same file.
     EXPECT_EQ(stored_profile(conv, dir, "b.prf"), first);
 
-    EXPECT_NE(first.find("[Selected Tables]\r\nq1=SELECT a FROM b WHERE c AND d\r\nq2=SELECT 1\r\nt1\r\n"),
+    // One line per entry; the line breaks are escaped, so the file says so.
+    EXPECT_EQ(first.rfind("escaped texts\r\n", 0), 0u) << first;
+    EXPECT_NE(first.find("[Selected Tables]\r\nq1=SELECT a\\r\\nFROM b\\nWHERE c\\rAND d\r\nq2=SELECT 1\r\nt1\r\n"),
               std::string::npos)
         << first;
     EXPECT_NE(first.find("[CSV settings]\r\nInclude field names=0\r\nCSV delimiter=0\r\n"), std::string::npos)
@@ -211,7 +213,7 @@ TEST(ConverterProfile, StoreKeepsQueriesAndWritesThemOnOneLine) {
     kellvar_converter loaded(kellvar_program::console);
     ASSERT_TRUE(loaded.load_profile_file(tk_from_utf8(dir.file("a.prf"))));
     const std::vector<udb_converter::name_query> want = {
-        {L"q1", L"SELECT a FROM b WHERE c AND d"}, {L"q2", L"SELECT 1"}, {L"t1", L""}};
+        {L"q1", query}, {L"q2", L"SELECT 1"}, {L"t1", L""}};
     EXPECT_EQ(loaded.table_queries, want);
     EXPECT_EQ(loaded.source, L"src");
     EXPECT_EQ(loaded.destination, L"/tmp/out");

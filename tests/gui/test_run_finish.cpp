@@ -155,7 +155,7 @@ TEST_F(FinishPage, SaveSettingsWritesTheProfileWithItsExtension) {
     EXPECT_EQ(profile.get_value(L"MySQL settings", L"port"), L"3307");
     EXPECT_EQ(profile.get_value(L"CSV settings", L"CSV delimiter"), L"2");
     EXPECT_EQ(profile.get_value(L"CSV settings", L"Include field names"), L"0");
-    EXPECT_EQ(profile.get_value(L"Selected Tables", L"big"), L"SELECT * FROM orders");
+    EXPECT_EQ(profile.get_value(L"Selected Tables", L"big"), L"SELECT *\nFROM orders");  // as written
     // The page stays, and so does the result.
     EXPECT_EQ(active_id(), 116u);
 }

@@ -24,7 +24,14 @@ TEST(escape_controls, by_the_rules) {
         {"line feeds kept when asked", "one\ntwo\x1b", true, "one\ntwo\\x1b"},
         {"C1 controls in UTF-8", "a\xC2\x9B" "1m\xC2\x80", false, "a\\u009b1m\\u0080"},
         {"other UTF-8 stays", "caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x98\x80", false, "caf\xC3\xA9 \xC2\xA0 \xF0\x9F\x98\x80"},
-        {"lone lead byte at the end", "x\xC2", false, "x\xC2"},
+        {"lone lead byte at the end", "x\xC2", false, "x\\xc2"},
+        {"Latin-1 bytes of a path", "B\xFC" "cher/\xE4", false, "B\\xfccher/\\xe4"},
+        {"overlong and surrogate forms", "\xC0\xAF\xED\xA0\x80", false, "\\xc0\\xaf\\xed\\xa0\\x80"},
+        {"stray continuation byte", "a\x80" "b", false, "a\\x80b"},
+        {"direction overrides and isolates", "a\xE2\x80\xAE" "b\xE2\x80\xAA\xE2\x81\xA6\xE2\x81\xA9", false,
+         "a\\u202eb\\u202a\\u2066\\u2069"},
+        {"neighbours of the direction controls stay", "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA", false,
+         "\xE2\x80\xA9\xE2\x80\xAF\xE2\x81\xA5\xE2\x81\xAA"},
     };
     for (const escape_case& c : cases) EXPECT_EQ(tk_escape_controls(c.in, c.keep_line_feeds), c.out) << c.what;
 }

@@ -181,7 +181,7 @@ TEST_F(ConverterProfileTest, StoreThenLoadGivesBackTheSettings) {
     EXPECT_EQ(b.mode, 1);
     EXPECT_TRUE(b.definitions_only);
     EXPECT_FALSE(b.skip_indexes);
-    EXPECT_EQ(b.table_queries, (entries{{L"orders", L""}, {L"big", L"select a from b where c"}, {L"items", L""}}));
+    EXPECT_EQ(b.table_queries, a.table_queries);
     EXPECT_EQ(b.available_queries, a.available_queries);
     EXPECT_EQ(b.selected_views, a.selected_views);
 }

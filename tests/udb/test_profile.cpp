@@ -101,10 +101,31 @@ TEST(Profile, StoredTextIsExact) {
     EXPECT_EQ(p.to_text(), expected);
 }
 
-TEST(Profile, LineBreaksInStoredTextsBecomeBlanks) {
+// Texts that a plain line carries are written as they stand, backslashes
+// included: such a profile reads as every earlier one did.
+TEST(Profile, TextsThatFitTheirLineAreWrittenAsTheyStand) {
     udb_profile p;
-    p.set_value(L"Available Queries", L"q", L"select a\r\nfrom b\nwhere c\rorder by a\r\n\r\n");
-    EXPECT_NE(p.to_text().find("\r\nq=select a from b where c order by a  \r\n"), std::string::npos) << p.to_text();
+    p.set_value(L"Selected Tables", L"t\\x", L"");
+    p.set_value(L"Selected Tables", L"q", L"select 'a\\nb', \"[x]\" from t where a = 'b'");
+    p.set_value(L"Generic settings", L"dest", L"C:\\data\\");
+    const std::string text = p.to_text();
+    EXPECT_EQ(text.rfind("[Available Queries]\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("\r\nt\\x\r\nq=select 'a\\nb', \"[x]\" from t where a = 'b'\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\ndest=C:\\data\\\r\n"), std::string::npos) << text;
+}
+
+// A text that its line would change is escaped, and the file says so first.
+TEST(Profile, TextsThatDoNotFitTheirLineAreEscaped) {
+    udb_profile p;
+    p.set_value(L"Selected Tables", L"[sect]", L"");
+    p.set_value(L"Selected Tables", L"q", L"select a -- all\r\nwhere b = '\\'\n ");
+    p.set_value(L"Selected Tables", L" a=b ", L"");
+    const std::string text = p.to_text();
+    EXPECT_EQ(text.rfind("escaped texts\r\n[Available Queries]\r\n", 0), 0u) << text;
+    EXPECT_NE(text.find("[Selected Tables]\r\n\\[sect]\r\nq=select a -- all\\r\\nwhere b = '\\\\'\\n\\s\r\n"
+                        "\\sa\\=b\\s\r\n"),
+              std::string::npos)
+        << text;
 }
 
 TEST_F(ProfileFileTest, StoreWritesTheTextAndLoadReadsItBack) {
@@ -239,6 +260,59 @@ TEST_F(ProfileFileTest, VeryLongLineIsReadWhole) {
     EXPECT_EQ(back.get_available_queries(), (entries{{L"big", query}}));
 }
 
+// Names and query texts of every kind survive a store and a load, in their
+// order, whatever else the profile holds.
+struct stored_text {
+    const char* name;
+    std::wstring key, value;
+};
+
+const stored_text stored_texts[] = {
+    {"Plain", L"victim", L""},
+    {"Brackets", L"[sect]", L""},
+    {"OpeningBracket", L"[x", L""},
+    {"Equals", L"a=b", L""},
+    {"LeadingBlank", L" lead", L""},
+    {"TrailingBlanks", L"trail  ", L""},
+    {"Backslashes", L"b\\s\\n\\", L""},
+    {"EscapeLookalikes", L"\\s\\=", L"\\r\\n\\[\\\\"},
+    {"DashComment", L"q1", L"SELECT * FROM victim -- every row\nWHERE id = 1"},
+    {"HashComment", L"q2", L"SELECT * FROM victim # every row\r\nWHERE id = 1"},
+    {"QuotedLineBreaks", L"q3", L"SELECT 'a\nb', \"c\r\nd\", 'e\rf'"},
+    {"OuterBlanks", L" q4 ", L"  SELECT 1  "},
+    {"EqualsInBoth", L"q=5", L"SELECT 1 = 1"},
+    {"BracketsInBoth", L"[q6", L"SELECT 1 AS [x]"},
+    {"WholeLineInBrackets", L"[q7", L"x]"},
+    {"LineBreakInName", L"q\n8", L"SELECT 8"},
+    {"OnlyBlanks", L"q9", L"   "},
+    {"TrailingBackslash", L"q10", L"SELECT '\\\\' \\"},
+};
+
+class ProfileRoundTrip : public ProfileFileTest, public ::testing::WithParamInterface<stored_text> {};
+
+TEST_P(ProfileRoundTrip, EveryTextReadsBackAsStored) {
+    const stored_text& c = GetParam();
+    for (bool alone : {true, false}) {
+        udb_profile p;
+        if (!alone)
+            for (const stored_text& other : stored_texts) p.set_value(L"Selected Tables", other.key, other.value);
+        p.set_value(L"Selected Tables", c.key, c.value);
+        p.set_value(L"Available Queries", c.key, c.value.empty() ? L"x" : c.value);
+        p.set_value(L"Generic settings", L"src", c.key);
+        ASSERT_TRUE(p.store(wide(path)));
+        udb_profile back;
+        ASSERT_TRUE(back.load(wide(path)));
+        EXPECT_EQ(back.get_selected_tables(), p.get_selected_tables()) << read_bytes(path);
+        EXPECT_EQ(back.get_available_queries(), p.get_available_queries()) << read_bytes(path);
+        EXPECT_EQ(back.get_value(L"Generic settings", L"src"), c.key) << read_bytes(path);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ProfileRoundTrip, ::testing::ValuesIn(stored_texts),
+                         [](const ::testing::TestParamInfo<stored_text>& info) {
+                             return std::string(info.param.name);
+                         });
+
 struct load_case {
     const char* name;
     std::string file;
@@ -273,7 +347,14 @@ INSTANTIATE_TEST_SUITE_P(
         load_case{"FirstOfTwoWins", "[Generic settings]\nsrc=1\nsrc=2\n", G, L"src", L"1"},
         load_case{"SectionNameExact", "[generic settings]\nsrc=x\n", G, L"src", L""},
         load_case{"SmallLetterSectionIsItsOwn", "[generic settings]\nsrc=x\n", L"generic settings", L"src", L"x"},
-        load_case{"SpacesAroundSectionLine", "  [MySQL settings]  \nhost=h\n", L"MySQL settings", L"host", L"h"}),
+        load_case{"SpacesAroundSectionLine", "  [MySQL settings]  \nhost=h\n", L"MySQL settings", L"host", L"h"},
+        // Without the mark a backslash is a backslash.
+        load_case{"BackslashesAsWritten", "[Generic settings]\nq=a\\nb\\s\\=\\\\\n", G, L"q", L"a\\nb\\s\\=\\\\"},
+        load_case{"MarkOnlyFirst", "[Generic settings]\nescaped texts\nq=a\\nb\n", G, L"q", L"a\\nb"},
+        load_case{"MarkedEscapes", "\xEF\xBB\xBF\r\nescaped texts\r\n[Generic settings]\r\nq\\=1=a\\nb\\rc\\s\r\n", G,
+                  L"q=1", L"a\nb\rc "},
+        load_case{"MarkedUnknownEscapeStays", "escaped texts\n[Generic settings]\nq=a\\x\\\n", G, L"q",
+                  L"a\\x\\"}),
     [](const ::testing::TestParamInfo<load_case>& info) { return std::string(info.param.name); });
 
 TEST_F(ProfileFileTest, LoadUnderAGermanLocale) {
