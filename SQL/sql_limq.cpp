@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 #include "sql_engi.h"
@@ -479,7 +480,7 @@ size_t sql_limited_query::store_to(sql_page* page) {
     const size_t total = receiving_ ? fill_from_queue(page, held) : fill_from_stream(page, held);
     if (page->count < held) page->clear_from(page->count, held);
     // A stream still open after the first page goes on on its own thread.
-    if (!receiving_ && (result_ || stmt_)) start_receiving(total);
+    if (!receiving_ && !on_caller_thread_ && (result_ || stmt_)) start_receiving(total);
     return page->count;
 }
 
@@ -543,7 +544,15 @@ void sql_limited_query::start_receiving(size_t held_bytes) {
     // The rows of the first page count until the caller's next page.
     converted_bytes_ = held_bytes;
     receiving_ = true;
-    queue_.start([this](sql_row_queue& queue) { receive(queue); }, held_bytes);
+    try {
+        queue_.start([this](sql_row_queue& queue) { receive(queue); }, held_bytes);
+    } catch (const std::system_error& e) {
+        // No thread can be started (a process limit): the rest of the
+        // stream is read here, page by page.
+        tk_log(2, "The rows are received on the caller's thread: %s", e.what());
+        receiving_ = false;
+        on_caller_thread_ = true;
+    }
 }
 
 bool sql_limited_query::receive_row(sql_row_page& page) {

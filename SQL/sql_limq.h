@@ -79,7 +79,8 @@ public:
     // page asserts.
     // The first page is read on the caller's thread; when the stream goes
     // on, a thread of its own receives the rest while the caller converts
-    // and uses the rows already received. The connection is the thread's
+    // and uses the rows already received. When no thread can be started,
+    // every page is read on the caller's thread. The connection is the thread's
     // until the stream has ended (at_end) or is closed.
     size_t store_to(sql_page* page);
 
@@ -170,6 +171,7 @@ private:
     // Receiving on a thread of its own (after the first page).
     sql_row_queue queue_;
     bool receiving_ = false;        // the thread's stream has not been seen to end
+    bool on_caller_thread_ = false; // no thread could be started: store_to reads the stream
     sql_row_page* raw_ = nullptr;   // the page of received rows being read
     size_t converted_bytes_ = 0;    // bytes of the rows in the caller's page
     sql_lone_array<sql_cell> read_cells_;  // the caller's cells (cells_ are the receiver's)
