@@ -1,6 +1,7 @@
 #include "sql_limq.h"
 
 #include <errmsg.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -123,7 +124,7 @@ void sql_page::clear_from(size_t first, size_t last) {
 
 sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name_or_query, bool is_query,
                                      bool blob_to_text, bool text_only)
-    : connection_(connection) {
+    : connection_(connection), socket_(static_cast<int>(mysql_get_socket(connection))) {
     if (tk_log_wants(1)) tk_wlog(1, L"sql_limited_query::sql_limited_query(%s)", name_or_query.c_str());
     const std::wstring statement = sql_select_statement(name_or_query, is_query);
     if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", statement.c_str());
@@ -156,6 +157,22 @@ void sql_limited_query::close() {
         raw_ = nullptr;
     }
     close_stream();
+}
+
+bool sql_limited_query::is_open() const {
+    // While the thread receives, the stream is its own: only the queue tells.
+    if (receiving_) return !queue_.ended();
+    return result_ || stmt_;
+}
+
+bool sql_limited_query::cut() {
+    if (!is_open()) return false;
+    tk_log(2, "sql_limited_query::cut - the rows left are not read");
+    // A receiver waiting for the server returns at once, and closing finds
+    // nothing to read.
+    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    close();
+    return true;
 }
 
 void sql_limited_query::close_stream() {

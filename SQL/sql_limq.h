@@ -86,6 +86,14 @@ public:
 
     // The stream was read to its end (and freed: the connection is free).
     bool at_end() const { return !receiving_ && !result_ && !stmt_ && !failure_; }
+    // The server may still have rows of the stream to send (neither its end
+    // nor a break has been received).
+    bool is_open() const;
+    // Ends an open stream without receiving the rows left: the connection's
+    // socket is shut down first, so that closing reads nothing more. The
+    // connection is lost for good. False, and nothing done, when the stream
+    // is not open.
+    bool cut();
     const sql_columns& columns() const { return columns_; }
     // The column descriptions of the result (valid while the stream is open).
     const MYSQL_FIELD* fields() const { return fields_; }
@@ -151,6 +159,7 @@ private:
     void close_stream();
 
     MYSQL* connection_;
+    int socket_ = -1;  // the connection's, taken before any thread reads from it
     sql_result_ptr result_;
     sql_stmt_ptr stmt_;
     sql_result_ptr meta_;  // the column descriptions of the binary stream
