@@ -81,7 +81,8 @@ public:
     brennock_child(const brennock_child&) = delete;
     brennock_child& operator=(const brennock_child&) = delete;
 
-    bool started() const { return pid_ > 0; }
+    // The child's process id; -1 once it has been collected.
+    pid_t pid() const { return pid_; }
     // Still running (not yet collected).
     bool running() {
         if (pid_ <= 0) return false;
