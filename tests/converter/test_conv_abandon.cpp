@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <optional>
 #include <string>
 #include <thread>
 
@@ -108,7 +107,7 @@ TEST_P(AbandonedStream, IsNotReadToItsEnd) {
         conv();
         EXPECT_TRUE(handled_calls().empty());
     } else {
-        // The run went on with the next entry, on a session of its own.
+        // The run connected again and went on with the next entry.
         EXPECT_FALSE(conv.run_stopped.load());
     }
     EXPECT_EQ(read_file(out.file("after_t.csv")), bom + "id\r\n7\r\n");
