@@ -1,10 +1,12 @@
 #include "sql_limq.h"
 
 #include <errmsg.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <system_error>
 #include <utility>
 
 #include "sql_engi.h"
@@ -123,7 +125,7 @@ void sql_page::clear_from(size_t first, size_t last) {
 
 sql_limited_query::sql_limited_query(MYSQL* connection, const std::wstring& name_or_query, bool is_query,
                                      bool blob_to_text, bool text_only)
-    : connection_(connection) {
+    : connection_(connection), socket_(static_cast<int>(mysql_get_socket(connection))) {
     if (tk_log_wants(1)) tk_wlog(1, L"sql_limited_query::sql_limited_query(%s)", name_or_query.c_str());
     const std::wstring statement = sql_select_statement(name_or_query, is_query);
     if (tk_log_wants(1)) tk_wlog(1, L"sql_database::do_query2(%s)", statement.c_str());
@@ -156,6 +158,22 @@ void sql_limited_query::close() {
         raw_ = nullptr;
     }
     close_stream();
+}
+
+bool sql_limited_query::is_open() const {
+    // While the thread receives, the stream is its own: only the queue tells.
+    if (receiving_) return !queue_.ended();
+    return result_ || stmt_;
+}
+
+bool sql_limited_query::cut() {
+    if (!is_open()) return false;
+    tk_log(2, "sql_limited_query::cut - the rows left are not read");
+    // A receiver waiting for the server returns at once, and closing finds
+    // nothing to read.
+    if (socket_ >= 0) ::shutdown(socket_, SHUT_RDWR);
+    close();
+    return true;
 }
 
 void sql_limited_query::close_stream() {
@@ -479,7 +497,7 @@ size_t sql_limited_query::store_to(sql_page* page) {
     const size_t total = receiving_ ? fill_from_queue(page, held) : fill_from_stream(page, held);
     if (page->count < held) page->clear_from(page->count, held);
     // A stream still open after the first page goes on on its own thread.
-    if (!receiving_ && (result_ || stmt_)) start_receiving(total);
+    if (!receiving_ && !on_caller_thread_ && (result_ || stmt_)) start_receiving(total);
     return page->count;
 }
 
@@ -543,7 +561,15 @@ void sql_limited_query::start_receiving(size_t held_bytes) {
     // The rows of the first page count until the caller's next page.
     converted_bytes_ = held_bytes;
     receiving_ = true;
-    queue_.start([this](sql_row_queue& queue) { receive(queue); }, held_bytes);
+    try {
+        queue_.start([this](sql_row_queue& queue) { receive(queue); }, held_bytes);
+    } catch (const std::system_error& e) {
+        // No thread can be started (a process limit): the rest of the
+        // stream is read here, page by page.
+        tk_log(2, "The rows are received on the caller's thread: %s", e.what());
+        receiving_ = false;
+        on_caller_thread_ = true;
+    }
 }
 
 bool sql_limited_query::receive_row(sql_row_page& page) {

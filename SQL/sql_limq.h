@@ -79,12 +79,21 @@ public:
     // page asserts.
     // The first page is read on the caller's thread; when the stream goes
     // on, a thread of its own receives the rest while the caller converts
-    // and uses the rows already received. The connection is the thread's
+    // and uses the rows already received. When no thread can be started,
+    // every page is read on the caller's thread. The connection is the thread's
     // until the stream has ended (at_end) or is closed.
     size_t store_to(sql_page* page);
 
     // The stream was read to its end (and freed: the connection is free).
     bool at_end() const { return !receiving_ && !result_ && !stmt_ && !failure_; }
+    // The server may still have rows of the stream to send (neither its end
+    // nor a break has been received).
+    bool is_open() const;
+    // Ends an open stream without receiving the rows left: the connection's
+    // socket is shut down first, so that closing reads nothing more. The
+    // connection is lost for good. False, and nothing done, when the stream
+    // is not open.
+    bool cut();
     const sql_columns& columns() const { return columns_; }
     // The column descriptions of the result (valid while the stream is open).
     const MYSQL_FIELD* fields() const { return fields_; }
@@ -150,6 +159,7 @@ private:
     void close_stream();
 
     MYSQL* connection_;
+    int socket_ = -1;  // the connection's, taken before any thread reads from it
     sql_result_ptr result_;
     sql_stmt_ptr stmt_;
     sql_result_ptr meta_;  // the column descriptions of the binary stream
@@ -170,6 +180,7 @@ private:
     // Receiving on a thread of its own (after the first page).
     sql_row_queue queue_;
     bool receiving_ = false;        // the thread's stream has not been seen to end
+    bool on_caller_thread_ = false; // no thread could be started: store_to reads the stream
     sql_row_page* raw_ = nullptr;   // the page of received rows being read
     size_t converted_bytes_ = 0;    // bytes of the rows in the caller's page
     sql_lone_array<sql_cell> read_cells_;  // the caller's cells (cells_ are the receiver's)

@@ -65,6 +65,10 @@ public:
     size_t get_page_rows() const { return page_.count; }
     // Every row of the stream has been received (nothing left to count).
     bool is_stream_done() const { return !limited_query_ || limited_query_->at_end(); }
+    // Ends a stream that the server may still be sending without reading
+    // the rest (sql_limited_query::cut): true when it did, and the
+    // connection is lost then.
+    bool cut_stream() { return limited_query_ && limited_query_->cut(); }
     MYSQL* get_connection() const { return connection_; }
     std::vector<udb_relationship>* get_relationships() const { return relationships_; }
     // The auto-increment column (empty when there is none).

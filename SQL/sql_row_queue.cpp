@@ -102,6 +102,11 @@ void sql_row_queue::stop() {
     failure_ = nullptr;
 }
 
+bool sql_row_queue::ended() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return finished_;
+}
+
 void sql_row_queue::join() {
     if (thread_.joinable()) thread_.join();
 }

@@ -61,6 +61,8 @@ public:
     void release(size_t bytes);
     // Asks the thread to stop, waits for it and forgets the pages.
     void stop();
+    // The receiver has handed its last page: the stream has ended or broken.
+    bool ended() const;
 
 private:
     void publish(sql_row_page* page);
@@ -70,7 +72,7 @@ private:
     std::array<sql_row_page, page_count> pages_;
     std::thread thread_;
 
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::condition_variable ready_cv_;  // a page is ready, or the receiver ended
     std::condition_variable room_cv_;   // a page came back, bytes released, or a stop
     std::atomic<bool> stop_{false};

@@ -28,6 +28,9 @@ public:
 
     // Any thread: asks the run to end, then calls on_stop_request.
     void request_stop();
+    // Only sets the flag that stop_requested() reads (nothing is woken, no
+    // on_stop_request): safe in a signal handler.
+    void flag_stop() noexcept { m_stop.store(true, std::memory_order_release); }
     bool stop_requested() const { return m_stop.load(std::memory_order_acquire); }
     // Clears a stop request before a new run.
     void reset_stop();
@@ -41,6 +44,7 @@ protected:
     bool wait_for_stop(std::chrono::milliseconds timeout);
 
 private:
+    static_assert(std::atomic<bool>::is_always_lock_free, "flag_stop must be safe in a signal handler");
     std::atomic<bool> m_stop{false};
     std::mutex m_stop_mutex;
     std::condition_variable m_stop_cv;

@@ -2,10 +2,12 @@
 #include <csignal>
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include "con_exit.h"
 #include "con_handler.h"
 #include "con_options.h"
+#include "con_signals.h"
 #include "kvr_conv.h"
 #include "std_streams.h"
 #include "tk_log.h"
@@ -20,11 +22,20 @@ int run(int argc, char** argv) {
     converter.include_field_names = true;
     converter.delimiter_index = 1;
 
+    console_stop_signals stop_signals(converter);
+
     if (argc <= 1) show_usage();
     if (!parse_cmd_line(argc, argv)) show_usage();
     converter.connect_mysql_server();
-    converter.check_dest();
+    // A stop asked for before the run deletes nothing.
+    if (!console_stop_signals::received()) converter.check_dest();
     converter();
+    if (const int sig = console_stop_signals::received(); sig != 0 && converter.run_stopped) {
+        const std::string text = std::string("The conversion was stopped by ") + console_stop_signals::name(sig);
+        tk_log(3, "%s", text.c_str());
+        console_report_problem(text);
+        return -1;
+    }
     return converter.errors_reported == 0 && console_reported_errors() == 0 ? 0 : -1;
 }
 

@@ -252,6 +252,23 @@ void kellvar_converter::restore_if_closed(std::unique_ptr<udb_database>& db, con
     }
 }
 
+void kellvar_converter::reopen_after_cut(std::unique_ptr<udb_database>& db) {
+    if (!m_connection_cut.load()) return;
+    set_cancel_socket(-1);
+    db.reset();
+    try {
+        reconnect_if_cut();
+        set_cancel_socket(engine.get_socket());
+        check_stop();
+        db = engine.open_db(source, 1, std::wstring());
+    } catch (const tk_exception& e) {
+        m_connection_cut = true;
+        check_stop();
+        report_run_failure(tk_exception("Cannot connect to the MySQL server again: " + std::string(e.what()), 1));
+        throw tk_final_exception();
+    }
+}
+
 std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
     try {
         return std::make_unique<sql_counter>(sql_counter::login{
@@ -276,6 +293,8 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         m_next_entry = i;
         m_entry_incomplete = false;
         check_stop();
+        // The entry before left its stream cut.
+        reopen_after_cut(db);
         const std::wstring name = table_queries[i].first;
         const std::wstring query = table_queries[i].second;
         // The status names this entry from now on, also while a failure of
@@ -328,6 +347,8 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     std::unique_ptr<udb_recordset> rs =
         query.empty() ? db.get_table(name, udb_database::table_rows_only) : db.get_query(name, query, 1);
     if (!rs || rs->get_schema().size() == 0) return;
+    // However the entry ends, a stream still open is not read to its end.
+    scope_exit cut_open_stream([&] { abandon_stream(rs.get()); });
 
     // The file name: the entry's own name when it is fit for a file, else a
     // generated one. Either is kept from every later entry of the run, also

@@ -5,6 +5,7 @@
 #include "csv_format.h"
 #include "csv_lock.h"
 #include "sql_count.h"
+#include "sql_recs.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 
@@ -71,4 +72,17 @@ void kellvar_converter::on_stop_request() {
     tk_log(2, "kellvar_converter::on_stop_request - shutting the connection down");
     ::shutdown(m_cancel_socket, SHUT_RDWR);
     m_connection_cut = true;
+}
+
+void kellvar_converter::abandon_stream(udb_recordset* rs) noexcept {
+    try {
+        sql_recordset* streamed = dynamic_cast<sql_recordset*>(rs);
+        // Closing it as it is would receive and drop every row left.
+        if (streamed && streamed->cut_stream()) {
+            tk_log(2, "The stream left open was cut");
+            m_connection_cut = true;
+        }
+    } catch (const std::exception& e) {
+        tk_log(3, "ERROR: %s", e.what());
+    }
 }

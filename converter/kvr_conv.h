@@ -22,6 +22,7 @@ class sql_counter;
 class tk_exception;
 class udb_database;
 class udb_profile;
+class udb_recordset;
 
 inline constexpr const char* kellvar_registry_key = "Software\\Vantorel\\Fennrow";
 inline constexpr const wchar_t* kellvar_section_csv = L"CSV settings";
@@ -138,6 +139,12 @@ private:
     // last one is restored (as restore_connection does), so that the entry
     // is read on a live one.
     void restore_if_closed(std::unique_ptr<udb_database>& db, const std::wstring& name);
+    // A table left with its stream still open: the stream is cut rather
+    // than read to its end, and the connection with it.
+    void abandon_stream(udb_recordset* rs) noexcept;
+    // After such a cut: connects again and opens the source database anew
+    // before the next entry; a failure ends the run with one report.
+    void reopen_after_cut(std::unique_ptr<udb_database>& db);
     void convert_entry(udb_database& db, csv_engine& csv, csv_validator& validator, const wchar_t* delimiter,
                        const std::wstring& name, const std::wstring& query);
     // Reports through the error handler; lets the user's abort pass.
