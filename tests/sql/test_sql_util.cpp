@@ -118,6 +118,62 @@ TEST(Literal, TimesAreWrittenWithoutADate) {
     }
 }
 
+// A time value's literal comes from the value: its text form carries a zero
+// date, which servers with NO_ZERO_IN_DATE refuse.
+TEST(Literal, TimeFieldsAreWrittenWithoutADate) {
+    struct time_case {
+        const char* text;
+        const char* literal;
+    };
+    const time_case cases[] = {{"12:34:56.789012", "'12:34:56.789012'"},
+                               {"-838:59:59", "'-838:59:59'"},
+                               {"2024-02-29 23:59:59.5", "'2024-02-29 23:59:59.500000'"},
+                               {"2024-02-29", "'2024-02-29'"}};
+    for (const time_case& c : cases) {
+        ole_variant v;
+        v.set_date(ole_date(c.text));
+        ASSERT_TRUE(v.get_date().is_valid()) << c.text;
+        const udb_field f(L"t", 0, v);
+        EXPECT_EQ(to_mysql_str(&f), c.literal) << c.text;
+        const t_ftd d = column(L"t", VT_DATE, 0, 3);
+        EXPECT_EQ(get_fld_append_str(&f, &d, false), c.literal) << c.text;
+    }
+}
+
+// NaN and infinity have no literal: the field is refused, naming it, instead
+// of being written as 0 or as the word inf.
+TEST(Literal, NonFiniteFloatsAreRefused) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    for (bool single : {false, true}) {
+        for (double value : {nan, inf, -inf}) {
+            ole_variant v;
+            if (single)
+                v.set_r4(static_cast<float>(value));
+            else
+                v.set_r8(value);
+            const udb_field f(L"ratio", 8, v);
+            const t_ftd d = column(L"ratio", single ? VT_R4 : VT_R8, 8);
+            for (int call = 0; call < 2; ++call) {
+                try {
+                    if (call == 0)
+                        to_mysql_str(&f);
+                    else
+                        get_fld_append_str(&f, &d, false);
+                    ADD_FAILURE() << "no refusal of " << value << (single ? " as FLOAT" : " as DOUBLE");
+                } catch (const tk_exception& e) {
+                    EXPECT_EQ(e.level(), 0u);
+                    EXPECT_NE(std::string(e.what()).find("'ratio'"), std::string::npos) << e.what();
+                }
+            }
+        }
+    }
+    ole_variant fine;
+    fine.set_r8(1.5);
+    const udb_field f(L"ratio", 8, fine);
+    EXPECT_EQ(to_mysql_str(&f), "1.5");
+}
+
 // A single's literal reads back as that single and never beyond the largest
 // one (the server refuses such a number for a FLOAT column).
 TEST(Literal, FloatsReadBackAsTheSameSingle) {
