@@ -566,6 +566,13 @@ TEST(DefaultTextErrors, NullDescriptor) { expect_assertion([] { make_mysql_def_v
 
 std::string type_of(const t_ftd& d) { return u8(get_sql_native_type2(&d, false)); }
 
+// The checking session reads SQL text as the engine's session does (texts
+// built without a connection carry backslash escapes).
+void read_as_the_engine(fennrow_test::test_database& db) {
+    const std::string own = db.conn().scalar("SELECT @@SESSION.sql_mode").value_or("");
+    db.conn().exec("SET SESSION sql_mode = '" + sql_engine::session_sql_mode(own) + "'");
+}
+
 // The column as table creation gives it: through the schema that keeps the
 // row within the server's limits.
 t_ftd as_created(const t_ftd& d) {
@@ -577,6 +584,7 @@ t_ftd as_created(const t_ftd& d) {
 TEST(TypesOnServer, EveryColumnTypeAndDefaultIsAccepted) {
     engine_at e(new_server);
     fennrow_test::test_database db("types");
+    read_as_the_engine(db);
     int n = 0;
     for (const auto& c : type_cases()) {
         SCOPED_TRACE(c.what);
@@ -598,6 +606,7 @@ TEST(TypesOnServer, EveryColumnTypeAndDefaultIsAccepted) {
 TEST(TypesOnServer, DefaultsReadBack) {
     engine_at e(new_server);
     fennrow_test::test_database db("defaults");
+    read_as_the_engine(db);
     struct read_case {
         t_ftd column;
         std::string expected;
@@ -633,6 +642,7 @@ struct round_trip {
 TEST(LiteralsOnServer, ReadBackUnchanged) {
     engine_at e(new_server);
     fennrow_test::test_database db("literals");
+    read_as_the_engine(db);
     const udb_field bytes(L"b", 0, ole_variant(std::vector<uint8_t>{0, 171, '\'', '\\', 0}));
     std::vector<round_trip> cases = {
         {"quote", to_mysql_str("O'Brien", VT_BSTR), "VARCHAR(100)", "c", "O'Brien"},
@@ -682,6 +692,7 @@ TEST(LiteralsOnServer, ReadBackUnchanged) {
 
 TEST(LiteralsOnServer, TextForANumberIsRefusedNotRun) {
     fennrow_test::test_database db("inject");
+    read_as_the_engine(db);
     db.conn().exec("CREATE TABLE t (n INT)");
     const std::string literal = to_mysql_str("1); DROP TABLE t; --", VT_I4);
     const udb_field f(L"n", 0, ole_variant(L"2), (3"));
@@ -695,6 +706,7 @@ TEST(LiteralsOnServer, TextForANumberIsRefusedNotRun) {
 
 TEST(LiteralsOnServer, RowTextsOfAllFieldsInOneInsert) {
     fennrow_test::test_database db("append");
+    read_as_the_engine(db);
     db.conn().exec(
         "CREATE TABLE t (a INT NOT NULL, b VARCHAR(20), c DOUBLE NOT NULL DEFAULT 5, d DATETIME, e BLOB, f INT)");
     std::vector<t_ftd> columns = {not_null(column(L"a", VT_I4)), column(L"b", VT_BSTR, 20),
