@@ -53,7 +53,7 @@ public:
 
     // Sends the pending rows, if any. When the server refuses the batch its
     // rows are sent one by one: the good ones are stored and each refused one
-    // (and each one stored with a value the server rounded or cut) is reported to the process's error reporter ("Table 't', row n", the
+    // (and each one the server stored with a value rounded or cut) is reported to the process's error reporter ("Table 't', row n", the
     // server's text and the row's values shortened); without a reporter one
     // sql_exception names them all.
     void flush();

@@ -124,8 +124,9 @@ void sql_table::flush() {
         const size_t end = k + 1 < starts.size() ? starts[k + 1] - 2 : batch.size();
         return batch.substr(starts[k], end - starts[k]);
     };
-    // A value the server rounded or cut: the statement's row k (from 0 on,
-    // rows.size() when the warning names none) is reported like a refused one.
+    // A value the server rounded or cut (the row is stored so): the row the
+    // warning names, counted from first, is reported like a refused one; a
+    // warning that names no row of a batch is reported for the table.
     auto take_warnings = [&](size_t first, size_t count) {
         for (const sql_warning& w : changed_values()) {
             altered = true;
@@ -134,10 +135,10 @@ void sql_table::flush() {
                                 "The server changed a value: " + sql_warning_text(w), w.code});
         }
     };
+    bool sent = false;
     try {
         database().query_append(batch);
-        take_warnings(0, starts.size());
-        if (failures.empty()) return;
+        sent = true;
     } catch (const sql_exception& e) {
         if (starts.size() == 1) {
             failures.push_back({numbers[0], row_values(0), e.what(), e.error_number()});
@@ -148,15 +149,19 @@ void sql_table::flush() {
                    e.what());
         }
     }
-    if (failures.empty() && !altered) {
+    // The rows are stored: their warnings are read, nothing is sent again.
+    if (sent) take_warnings(0, starts.size());
+    if (!sent && failures.empty()) {
         for (size_t k = 0; k < starts.size(); ++k) {
             std::string values = row_values(k);
+            bool stored = false;
             try {
                 database().query_append(head + " VALUES" + values);
-                take_warnings(k, 1);
+                stored = true;
             } catch (const sql_exception& e) {
                 failures.push_back({numbers[k], std::move(values), e.what(), e.error_number()});
             }
+            if (stored) take_warnings(k, 1);
         }
     }
     if (failures.empty()) return;

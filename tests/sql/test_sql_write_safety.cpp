@@ -56,13 +56,17 @@ protected:
 TEST_P(safety_test, session_mode_is_set_and_escaping_follows_the_connection) {
     // The test's modes are added to the server's own, whatever that is.
     const std::string global = rows("SELECT @@GLOBAL.sql_mode")[0][0].value_or("");
-    if (mode() == server_mode::server_default) EXPECT_EQ(global, own_mode_);
+    if (mode() == server_mode::server_default) {
+        EXPECT_EQ(global, own_mode_);
+    }
     const std::string added = added_modes(mode());
     for (size_t from = 0; from < added.size();) {
         const size_t comma = std::min(added.find(',', from), added.size());
         const std::string name = added.substr(from, comma - from);
         // TRADITIONAL stands for modes the server lists one by one.
-        if (name != "TRADITIONAL") EXPECT_NE(("," + global + ",").find("," + name + ","), std::string::npos) << global;
+        if (name != "TRADITIONAL") {
+            EXPECT_NE(("," + global + ",").find("," + name + ","), std::string::npos) << global;
+        }
         from = comma + 1;
     }
     const std::string session = engine_scalar("SELECT @@SESSION.sql_mode");
