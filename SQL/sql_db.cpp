@@ -231,16 +231,20 @@ void sql_database::create_fk_index_if(const std::wstring& table, const std::vect
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_fk_index_if(%s)", table.c_str());
     std::unique_ptr<udb_recordset> rs = get_table(table, 0x61);
     if (!rs) throw tk_mail_assertion(db_source, 292);
+    // The table's indexes are on the target column names.
+    std::vector<std::wstring> columns;
+    columns.reserve(fields.size());
+    for (const std::wstring& f : fields) columns.push_back(names_map_.get_fn_mapped_name(table, f));
     tk_log(1, "udb_indexes::has_index_on_fields");
-    if (rs->get_indexes().has_index_on_fields(fields)) {
+    if (rs->get_indexes().has_index_on_fields(columns)) {
         if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' exists", table.c_str());
         return;
     }
     if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' does NOT exist", table.c_str());
     std::wstring statement = L"ALTER TABLE " + sql_engine::get_safe_name(rs->get_name()) + L" ADD INDEX (";
-    for (size_t i = 0; i < fields.size(); ++i) {
+    for (size_t i = 0; i < columns.size(); ++i) {
         if (i > 0) statement += L", ";
-        statement += sql_engine::get_safe_name(names_map_.get_fn_mapped_name(table, fields[i]));
+        statement += sql_engine::get_safe_name(columns[i]);
     }
     statement += L")";
     rs.reset();

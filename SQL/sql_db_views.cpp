@@ -19,36 +19,6 @@ namespace {
 
 sql_engine& engine() { return *tk_singleton<sql_engine>::instance(); }
 
-// Walks a statement text and tells which characters are SQL code: not inside
-// a string literal ('...' or "...", backslash escapes) or a quoted name (`...`).
-class code_scanner {
-public:
-    // Whether the character at the scanner's position is code; call once per
-    // character, in order.
-    bool step(wchar_t c) {
-        if (escaped_) {
-            escaped_ = false;
-            return false;
-        }
-        if (quote_) {
-            if (c == L'\\' && quote_ != L'`')
-                escaped_ = true;
-            else if (c == quote_)
-                quote_ = 0;
-            return false;
-        }
-        if (c == L'\'' || c == L'"' || c == L'`') {
-            quote_ = c;
-            return false;
-        }
-        return true;
-    }
-
-private:
-    wchar_t quote_ = 0;
-    bool escaped_ = false;
-};
-
 bool matches_nocase(const std::wstring& text, size_t pos, const std::wstring& word) {
     if (word.size() > text.size() - pos) return false;
     for (size_t i = 0; i < word.size(); ++i)
@@ -67,10 +37,10 @@ struct call_arguments {
 
 call_arguments find_arguments(const std::wstring& text, size_t pos) {
     call_arguments a;
-    code_scanner scanner;
+    sql_code_scanner scanner;
     int depth = 0;
     for (size_t i = pos; i < text.size(); ++i) {
-        if (!scanner.step(text[i])) continue;
+        if (!scanner.step(text, i)) continue;
         if (text[i] == L'(') {
             ++depth;
         } else if (text[i] == L')') {
@@ -98,9 +68,9 @@ std::wstring rewrite(const std::wstring& text, const std::wstring& word, const s
                      rewrite_rule rule) {
     std::wstring out;
     out.reserve(text.size() + 16);
-    code_scanner scanner;
+    sql_code_scanner scanner;
     for (size_t pos = 0; pos < text.size();) {
-        const bool code = scanner.step(text[pos]);
+        const bool code = scanner.step(text, pos);
         const bool word_start = pos == 0 || !udb_names_map::is_name_char(text[pos - 1]);
         if (!code || !word_start || !matches_nocase(text, pos, word) ||
             (rule == rewrite_rule::two_arguments &&
@@ -117,7 +87,7 @@ std::wstring rewrite(const std::wstring& text, const std::wstring& word, const s
         out += replacement;
         // The scanner has seen the first character, which is code; the rest
         // of the word holds no quote.
-        for (size_t i = pos + 1; i < end; ++i) scanner.step(text[i]);
+        for (size_t i = pos + 1; i < end; ++i) scanner.step(text, i);
         pos = end;
         if (rule == rewrite_rule::swap_date_arguments) {
             // datediff(unit, start, end) counts from start to end; MySQL's
@@ -129,7 +99,7 @@ std::wstring rewrite(const std::wstring& text, const std::wstring& word, const s
                 tk_log(1, "Erase at pos=%d, len=%d", static_cast<int>(out.size()),
                        static_cast<int>(a.commas[0] + 1 - pos));
                 out += finish + L", " + start;
-                for (size_t i = pos; i < a.close; ++i) scanner.step(text[i]);
+                for (size_t i = pos; i < a.close; ++i) scanner.step(text, i);
                 pos = a.close;
             }
         }
@@ -142,9 +112,10 @@ std::wstring rewrite(const std::wstring& text, const std::wstring& word, const s
 std::wstring brackets_to_backquotes(const std::wstring& text) {
     std::wstring out;
     out.reserve(text.size() + 8);
-    code_scanner scanner;
+    sql_code_scanner scanner;
     bool in_bracket = false;
-    for (wchar_t c : text) {
+    for (size_t pos = 0; pos < text.size(); ++pos) {
+        const wchar_t c = text[pos];
         if (in_bracket) {
             if (c == L']') {
                 out.push_back(L'`');
@@ -155,7 +126,7 @@ std::wstring brackets_to_backquotes(const std::wstring& text) {
             }
             continue;
         }
-        const bool code = scanner.step(c);
+        const bool code = scanner.step(text, pos);
         if (code && c == L'[') {
             out.push_back(L'`');
             in_bracket = true;

@@ -208,12 +208,12 @@ void sql_engine::setup_session(MYSQL* connection) {
 }
 
 std::string sql_engine::session_sql_mode(std::string_view server_mode) {
-    // Modes that make quotes or backslashes mean something else, and the
-    // combinations that switch them on.
-    static constexpr std::string_view dropped[] = {"NO_BACKSLASH_ESCAPES", "ANSI_QUOTES", "ANSI", "DB2",
-                                                   "MAXDB", "MSSQL", "ORACLE", "POSTGRESQL"};
+    // Modes that make quotes, backslashes or an empty text mean something
+    // else, and the combinations that switch them on.
+    static constexpr std::string_view dropped[] = {"NO_BACKSLASH_ESCAPES", "ANSI_QUOTES", "EMPTY_STRING_IS_NULL",
+                                                   "ANSI", "DB2", "MAXDB", "MSSQL", "ORACLE", "POSTGRESQL"};
     std::string mode;
-    bool strict = false;
+    bool strict = false, zero_kept = false;
     while (!server_mode.empty()) {
         const size_t comma = server_mode.find(',');
         std::string_view name = server_mode.substr(0, comma);
@@ -222,11 +222,14 @@ std::string sql_engine::session_sql_mode(std::string_view server_mode) {
         for (char c : name) plain = plain && ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_');
         if (!plain || std::find(std::begin(dropped), std::end(dropped), name) != std::end(dropped)) continue;
         if (name == "STRICT_ALL_TABLES") strict = true;
+        if (name == "NO_AUTO_VALUE_ON_ZERO") zero_kept = true;
         if (!mode.empty()) mode += ',';
         mode += name;
     }
     // Writes fail instead of storing altered values, whatever the table type.
     if (!strict) mode += mode.empty() ? "STRICT_ALL_TABLES" : ",STRICT_ALL_TABLES";
+    // A 0 written into an AUTO_INCREMENT column is stored as 0, not renumbered.
+    if (!zero_kept) mode += ",NO_AUTO_VALUE_ON_ZERO";
     return mode;
 }
 

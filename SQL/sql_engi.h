@@ -80,9 +80,10 @@ public:
     static std::wstring get_safe_name(const std::wstring& name);
 
     // The session's SQL mode for a server mode: the server's modes without
-    // NO_BACKSLASH_ESCAPES and ANSI_QUOTES (nor the combinations that hold
-    // them), with STRICT_ALL_TABLES, so that literals and quotes mean what
-    // this engine writes and no row is stored altered.
+    // NO_BACKSLASH_ESCAPES, ANSI_QUOTES and EMPTY_STRING_IS_NULL (nor the
+    // combinations that hold them), with STRICT_ALL_TABLES and
+    // NO_AUTO_VALUE_ON_ZERO, so that literals and quotes mean what this
+    // engine writes and no row is stored altered.
     static std::string session_sql_mode(std::string_view server_mode);
 
     void set_blob_to_text(bool on);

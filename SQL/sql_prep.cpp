@@ -77,7 +77,8 @@ void sql_prepared_statement::execute(const std::vector<const udb_field*>& fields
         tk_log(3, "QUERY=%s", statement_.c_str());
         tk_log(3, "mysql_stmt_execute failed: error=%s", mysql_stmt_error(stmt_.get()));
         tk_log(3, "row size=%u", total);
-        throw sql_prep_stmt_failed_exception();
+        // The server refused the row: its reason, like a plain statement's.
+        throw sql_exception(stmt_.get());
     }
 }
 

@@ -31,7 +31,9 @@ public:
     // statement's count and the number of large fields.
     void execute(const udb_record& record, uint32_t placeholders);
     // Binds the fields, in order, to the placeholders (as many as the
-    // statement has), sends their data and executes the statement.
+    // statement has), sends their data and executes the statement. A row
+    // the server refuses raises sql_exception with the server's reason;
+    // the other failures raise sql_prep_stmt_failed_exception.
     void execute(const std::vector<const udb_field*>& fields);
 
     // Rows the executed statement found (an UPDATE's matched rows).

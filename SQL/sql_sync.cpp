@@ -1,12 +1,15 @@
 #include "sql_sync.h"
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 
 #include "sql_db.h"
 #include "sql_engi.h"
 #include "sql_util.h"
+#include "numbers.h"
 #include "real_text.h"
+#include "tk_excep.h"
 #include "utf8.h"
 #include "tk_log.h"
 #include "udb_recordset.h"
@@ -87,12 +90,26 @@ std::wstring sql_sync::make_filter(const udb_schema& schema, const std::vector<k
         if (!result.empty()) result += L" and ";
         result += sql_engine::get_safe_name(part.name);
         const VARTYPE vt = schema.find_field(part.name) ? schema.get_field_type(part.name) : VT_BSTR;
-        const bool bare = (sql_is_numeric_type(vt) && sql_is_numeric_literal(std::wstring_view(part.value))) ||
-                          (sql_is_blob_type(vt) && (is_hex_literal(part.value) ||
-                                                    sql_is_numeric_literal(std::wstring_view(part.value))));
+        const bool number = sql_is_numeric_literal(std::wstring_view(part.value));
+        // The server would compare a numeric column with the text's numeric
+        // prefix (or 0), matching other rows.
+        if (sql_is_numeric_type(vt) && !number)
+            throw tk_exception("The key value of the numeric column '" + plat::utf8_encode(part.name) +
+                                   "' is not a number: '" + plat::utf8_encode(part.value) + "'",
+                               0);
+        if ((vt == VT_R4 || vt == VT_R8) && !plat::text_to_double(plat::utf8_encode(part.value)))
+            throw tk_exception("The key value of the column '" + plat::utf8_encode(part.name) +
+                                   "' lies beyond the range of a floating-point number",
+                               0);
+        const bool bare = (sql_is_numeric_type(vt) && number) ||
+                          (sql_is_blob_type(vt) && (is_hex_literal(part.value) || number));
         if (bare && vt == VT_R4) {
             // A FLOAT column holds a single: compared with that single's exact value.
             const float value = plat::parse_float_prefix(plat::utf8_encode(part.value));
+            if (!std::isfinite(value))
+                throw tk_exception("The key value of the column '" + plat::utf8_encode(part.name) +
+                                       "' lies beyond the range of its FLOAT column",
+                                   0);
             result += L"=" + plat::utf8_decode(sql_float_key_literal(value));
         } else if (bare) {
             tk_log(1, "No quotes for numeric or binary");

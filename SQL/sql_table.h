@@ -13,6 +13,7 @@
 class sql_database;
 class sql_exception;
 class tk_exception;
+struct sql_warning;
 
 class sql_table : public sql_recordset {
 public:
@@ -52,7 +53,7 @@ public:
 
     // Sends the pending rows, if any. When the server refuses the batch its
     // rows are sent one by one: the good ones are stored and each refused one
-    // is reported to the process's error reporter ("Table 't', row n", the
+    // (and each one the server stored with a value rounded or cut) is reported to the process's error reporter ("Table 't', row n", the
     // server's text and the row's values shortened); without a reporter one
     // sql_exception names them all.
     void flush();
@@ -98,6 +99,10 @@ private:
     void send_change(const std::wstring& statement, const std::vector<const udb_field*>& bound, bool update);
     void report_change_failure(const tk_exception& e) const;
     sql_database& database() const;
+    // The notes and warnings of the last write: values the server rounded or cut.
+    std::vector<sql_warning> changed_values();
+    // Raises sql_exception naming them when the last write left any.
+    void throw_if_altered();
 
     // Whether the table's type undoes a refused statement whole (read once).
     bool is_transactional();
@@ -107,7 +112,8 @@ private:
     std::string pending_head_;      // its column part: rows join it only with the same one
     size_t pending_rows_ = 0;
     std::vector<size_t> pending_starts_;     // where each pending row's "(...)" starts
-    std::vector<uint64_t> pending_numbers_;  // each pending row's number (1 = first appended)
+    std::vector<uint64_t> pending_numbers_;  // each pending row's number (1 = first given)
     uint64_t appended_ = 0;                  // rows appended through this object
+    uint64_t given_ = 0;                     // records given to append_record, refused ones too
     int transactional_ = -1;                 // -1 not read yet, else 0 or 1
 };

@@ -1,5 +1,6 @@
 // Writing rows of a MySQL table: appending (multi-row batches or one
 // statement per row), updating and deleting.
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "sql_sync.h"
 #include "sql_table.h"
 #include "sql_util.h"
+#include "sql_warnings.h"
 #include "text.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -40,8 +42,16 @@ std::wstring column_name(const std::wstring& name, bool quoted) {
 std::wstring condition(const t_ftd& column, const udb_field& field) {
     const std::wstring name = sql_engine::get_safe_name(column.name);
     if (field.get_type() == VT_EMPTY || field.get_type() == VT_NULL) return name + L" IS NULL";
-    if (column.vartype == VT_R4 && sql_is_numeric_type(field.get_type()))
-        return name + L"=" + tk_from_utf8(sql_float_key_literal(static_cast<float>(field.to_double())));
+    if (column.vartype == VT_R4 && sql_is_numeric_type(field.get_type())) {
+        // A double beyond the single's range matches no FLOAT value.
+        const double v = field.to_double();
+        sql_check_finite(v, field.get_name());
+        if (!std::isfinite(static_cast<float>(v)))
+            throw tk_exception("The value of field '" + tk_to_utf8(field.get_name()) +
+                                   "' lies beyond the range of its FLOAT column",
+                               0);
+        return name + L"=" + tk_from_utf8(sql_float_key_literal(static_cast<float>(v)));
+    }
     return name + L"=" + plat::utf8_decode(to_mysql_str(&field));  // zero characters kept
 }
 
@@ -109,13 +119,26 @@ void sql_table::flush() {
         unsigned int code;
     };
     std::vector<failed_row> failures;
+    bool altered = false;
     auto row_values = [&](size_t k) {
         const size_t end = k + 1 < starts.size() ? starts[k + 1] - 2 : batch.size();
         return batch.substr(starts[k], end - starts[k]);
     };
+    // A value the server rounded or cut (the row is stored so): the row the
+    // warning names, counted from first, is reported like a refused one; a
+    // warning that names no row of a batch is reported for the table.
+    auto take_warnings = [&](size_t first, size_t count) {
+        for (const sql_warning& w : changed_values()) {
+            altered = true;
+            const size_t k = w.row >= 1 && w.row <= count ? first + w.row - 1 : count == 1 ? first : starts.size();
+            failures.push_back({k < starts.size() ? numbers[k] : 0, k < starts.size() ? row_values(k) : std::string(),
+                                "The server changed a value: " + sql_warning_text(w), w.code});
+        }
+    };
+    bool sent = false;
     try {
         database().query_append(batch);
-        return;
+        sent = true;
     } catch (const sql_exception& e) {
         if (starts.size() == 1) {
             failures.push_back({numbers[0], row_values(0), e.what(), e.error_number()});
@@ -126,28 +149,41 @@ void sql_table::flush() {
                    e.what());
         }
     }
-    if (failures.empty()) {
+    // The rows are stored: their warnings are read, nothing is sent again.
+    if (sent) take_warnings(0, starts.size());
+    if (!sent && failures.empty()) {
         for (size_t k = 0; k < starts.size(); ++k) {
             std::string values = row_values(k);
+            bool stored = false;
             try {
                 database().query_append(head + " VALUES" + values);
+                stored = true;
             } catch (const sql_exception& e) {
                 failures.push_back({numbers[k], std::move(values), e.what(), e.error_number()});
             }
+            if (stored) take_warnings(k, 1);
         }
     }
     if (failures.empty()) return;
 
     const std::string table = tk_to_utf8(name_);
     if (sql_has_error_reporter()) {
-        for (const failed_row& f : failures)
+        for (const failed_row& f : failures) {
+            if (f.number == 0) {
+                sql_report_error(sql_exception(f.error, f.code), "Table '" + table + "'");
+                continue;
+            }
             sql_report_error(sql_exception(f.error + " (values " + shortened(f.values) + ")", f.code),
                              "Table '" + table + "', row " + std::to_string(f.number));
+        }
         return;
     }
-    std::string text = "Table '" + table + "': " + std::to_string(failures.size()) + " queued row(s) were not written:";
+    std::string text = "Table '" + table + "': " + std::to_string(failures.size()) +
+                       (altered ? " queued row(s) were not written as given:" : " queued row(s) were not written:");
     for (const failed_row& f : failures)
-        text += " row " + std::to_string(f.number) + " " + shortened(f.values) + ": " + f.error + ";";
+        text += (f.number == 0 ? std::string(" ")
+                               : " row " + std::to_string(f.number) + " " + shortened(f.values) + ": ") +
+                f.error + ";";
     text.pop_back();
     tk_log(3, "%s", text.c_str());
     throw sql_exception(text, failures.front().code);
@@ -237,6 +273,7 @@ void sql_table::append_record(const udb_record& record) {
     tk_log(2, "sql_table::append_record");
     const uint32_t size = record.get_total_size();
     tk_log(2, "record size=%u", size);
+    ++given_;
     sql_engine& eng = engine();
     // A failure of the rows queued before this one; reported after this row.
     std::unique_ptr<sql_exception> earlier;
@@ -305,7 +342,7 @@ void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_except
         ++pending_rows_;
     }
     pending_starts_.push_back(pending_batch_.size());
-    pending_numbers_.push_back(appended_ + 1);
+    pending_numbers_.push_back(given_);
     pending_batch_ += values;
     if (tk_log_wants(1)) tk_log(1, "sql_query=[%.4096s]", pending_batch_.c_str());
     if (!is_transactional()) {
@@ -335,6 +372,7 @@ void sql_table::slow_append(const udb_record& record) {
     if (tk_log_wants(1)) tk_log(1, "Run SQL query: %.4096s", statement.c_str());
     if (!big) {
         database().query_append(statement);
+        throw_if_altered();
         return;
     }
     const uint32_t max_packet = engine().get_max_allowed_packet();
@@ -344,6 +382,21 @@ void sql_table::slow_append(const udb_record& record) {
         throw tk_exception(std::string("Row size exceeds 'max_allowed_packet'"), 0);
     }
     database().prepared_statement(statement, bound);
+    throw_if_altered();
+}
+
+std::vector<sql_warning> sql_table::changed_values() {
+    MYSQL* connection = database().get_connection();
+    return sql_read_warnings(connection, mysql_warning_count(connection));
+}
+
+void sql_table::throw_if_altered() {
+    const std::vector<sql_warning> warnings = changed_values();
+    if (warnings.empty()) return;
+    std::string text = "The server changed a value:";
+    for (const sql_warning& w : warnings) text += " " + sql_warning_text(w) + ";";
+    text.pop_back();
+    throw sql_exception(text, warnings.front().code);
 }
 
 // Update and delete report a failure, or a statement that finds no row, to
@@ -364,6 +417,7 @@ void sql_table::send_change(const std::wstring& statement_text, const std::vecto
     } else {
         found = database().prepared_statement_rows(statement, bound);
     }
+    throw_if_altered();
     if (found == 0)
         throw tk_exception(std::string(update ? "No row matches the key of the update"
                                               : "No row matches the key of the delete"),

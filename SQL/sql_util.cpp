@@ -458,11 +458,25 @@ std::wstring to_mysql_wstr(const std::wstring& text, VARTYPE vt, bool guid_colum
     return to_literal(text, vt, guid_column, true);
 }
 
+void sql_check_finite(double v, const std::wstring& name) {
+    if (std::isfinite(v)) return;
+    throw tk_exception("The value of field '" + plat::utf8_encode(name) + "' is " +
+                           (std::isnan(v) ? "NaN" : v < 0 ? "-infinity" : "infinity") +
+                           ", which no floating-point column holds",
+                       0);
+}
+
 std::string to_mysql_str(const udb_field* field) {
     tk_log(2, "to_mysql_str");
     if (!field) throw tk_mail_assertion(util_source, 907);
     const VARTYPE type = field->get_type();
+    if (type == VT_R4 || type == VT_R8) sql_check_finite(field->to_double(), field->get_name());
     if (type == VT_R4) return to_mysql_str(float_literal(static_cast<float>(field->to_double())), type);
+    if (type == VT_DATE && field->get_date().is_valid()) {
+        // From the value itself: its text form gives a time alone a zero date.
+        const std::string t = date_text<char>(field->get_date());
+        return quoted<char>(std::string_view(t), false);
+    }
     if (type != VT_BYTE_ARRAY) return to_mysql_str(whole_text(*field), type);
 
     tk_log(1, "special processing for BLOBs");
@@ -526,6 +540,11 @@ std::string get_fld_append_str(const udb_field* field, const t_ftd* d, bool plac
 
     // The field holds no value.
     if (d->vartype == VT_BLOB || d->vartype == VT_BYTE_ARRAY) return s;
+    if (d->auto_increment) {
+        // The server numbers the row (a 0 would be stored as 0).
+        tk_log(1, "Put NULL-field");
+        return "NULL";
+    }
     if (!d->b_not_null) {
         tk_log(1, "Put NULL-field");
         return "NULL";

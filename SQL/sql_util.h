@@ -48,8 +48,13 @@ std::wstring sql_escape(std::wstring_view text);
 std::string to_mysql_str(const std::string& text, VARTYPE vt, bool guid_column = false);
 std::wstring to_mysql_wstr(const std::wstring& text, VARTYPE vt, bool guid_column = false);
 // The literal of a field: byte arrays as 0x and hexadecimal digits (NULL when
-// empty), other values through their text. A null field is an internal error.
+// empty), dates and times from the value, other values through their text;
+// a floating-point NaN or infinity is refused. A null field is an internal error.
 std::string to_mysql_str(const udb_field* field);
+
+// Refuses (tk_exception, level 0, naming the field) NaN and infinity, which
+// the server would store as some other number or read as a name.
+void sql_check_finite(double v, const std::wstring& name);
 
 // A single's exact value as a number literal: a FLOAT column that holds the
 // single compares equal with it (its shortest text may not).

@@ -108,14 +108,32 @@ inline udb_record record_of(std::vector<std::pair<std::wstring, ole_variant>> va
     return r;
 }
 
-// The server-wide SQL mode a writing-side test runs under: the server's own,
-// or the server's own with NO_BACKSLASH_ESCAPES and ANSI_QUOTES added (as on
-// servers set up for other databases). Tests of the second kind carry
-// "ansi_quotes" in their names; CTest runs them alone.
-enum class server_mode { server_default, no_backslash_ansi_quotes };
+// The server-wide SQL mode a writing-side test runs under: the server's own;
+// the server's own with NO_BACKSLASH_ESCAPES and ANSI_QUOTES added (as on
+// servers set up for other databases); or with MySQL 8's default modes and
+// TRADITIONAL added. Tests of the second and third kind carry "ansi_quotes"
+// or "traditional" in their names; CTest runs them alone.
+enum class server_mode { server_default, no_backslash_ansi_quotes, mysql8_traditional };
 
 inline std::string mode_name(server_mode m) {
-    return m == server_mode::server_default ? "server_default" : "no_backslash_escapes_ansi_quotes";
+    switch (m) {
+    case server_mode::server_default: return "server_default";
+    case server_mode::no_backslash_ansi_quotes: return "no_backslash_escapes_ansi_quotes";
+    case server_mode::mysql8_traditional: return "mysql8_default_traditional";
+    }
+    return "unknown";
+}
+
+// The modes a server mode adds to the server's own (empty for its own).
+inline std::string added_modes(server_mode m) {
+    switch (m) {
+    case server_mode::server_default: return "";
+    case server_mode::no_backslash_ansi_quotes: return "NO_BACKSLASH_ESCAPES,ANSI_QUOTES";
+    case server_mode::mysql8_traditional:
+        return "ONLY_FULL_GROUP_BY,STRICT_TRANS_TABLES,NO_ZERO_IN_DATE,NO_ZERO_DATE,ERROR_FOR_DIVISION_BY_ZERO,"
+               "NO_ENGINE_SUBSTITUTION,TRADITIONAL";
+    }
+    return "";
 }
 
 // Adds modes to the server's global sql_mode while it lives and puts the
@@ -143,8 +161,9 @@ protected:
     void SetUp() override {
         sql_test::use_empty_home();
         const auto srv = fennrow_test::require_test_server();
-        if (mode() == server_mode::no_backslash_ansi_quotes)
-            mode_scope_ = std::make_unique<global_sql_mode_scope>("NO_BACKSLASH_ESCAPES,ANSI_QUOTES");
+        own_mode_ = fennrow_test::global_setting("sql_mode");
+        if (mode() != server_mode::server_default)
+            mode_scope_ = std::make_unique<global_sql_mode_scope>(added_modes(mode()));
         engine_ = std::make_unique<sql_engine>();
         engine_->connect(srv.host, srv.user, srv.password, static_cast<int32_t>(srv.port));
         ASSERT_GE(engine_->get_server_version(), 0x50001u);
@@ -167,6 +186,7 @@ protected:
     std::vector<fennrow_test::test_sql_conn::row> rows(const std::string& sql) { return db_.conn().rows(sql); }
 
     fennrow_test::test_database db_{"sqlw"};
+    std::string own_mode_;  // the server's global mode before the test changed it
     std::unique_ptr<global_sql_mode_scope> mode_scope_;
     std::unique_ptr<sql_engine> engine_;
     std::unique_ptr<udb_database> db_obj_;
@@ -179,7 +199,8 @@ protected:
 };
 
 inline auto every_server_mode() {
-    return ::testing::Values(server_mode::server_default, server_mode::no_backslash_ansi_quotes);
+    return ::testing::Values(server_mode::server_default, server_mode::no_backslash_ansi_quotes,
+                             server_mode::mysql8_traditional);
 }
 
 inline std::string server_mode_param_name(const ::testing::TestParamInfo<server_mode>& info) {

@@ -30,7 +30,11 @@ protected:
     }
     std::vector<udb_relationship> parsed(const std::string& table) {
         std::vector<udb_relationship> out;
+        // Read with backquoted names, as the engine's session reads it,
+        // whatever the server's own mode.
+        db_.conn().exec("SET @saved_mode = @@SESSION.sql_mode, SESSION sql_mode = ''");
         const auto r = rows("SHOW CREATE TABLE " + table);
+        db_.conn().exec("SET SESSION sql_mode = @saved_mode");
         sql_fk_parser parser(w(table), *r.at(0).at(1));
         parser.do_parse(out);
         std::sort(out.begin(), out.end(),

@@ -31,7 +31,6 @@ TEST(sql_sync_filter, keys_become_escaped_conditions) {
         {L"<NAME>&lt;b&gt;</NAME>", L"`NAME`='<b>' "},
         {L"<name>&amp;lt;</name>", L"`name`='&lt;' "},
         {L"<amt>-1.5e3</amt><vi>7</vi>", L"`amt`=-1.5e3 and `vi`=7"},
-        {L"<id>5 OR 1=1</id>", L"`id`='5 OR 1=1' "},
         {L"<name>x' OR '1'='1</name>", L"`name`='x\\' OR \\'1\\'=\\'1' "},
         {L"<name>back\\slash</name>", L"`name`='back\\\\slash' "},
         {L"<bin>0xAB01</bin>", L"`bin`=0xAB01"},
@@ -44,6 +43,25 @@ TEST(sql_sync_filter, keys_become_escaped_conditions) {
     };
     for (const filter_case& c : cases)
         EXPECT_EQ(u(sql_sync::make_filter(schema, sql_sync::parse(c.key))), u(c.filter)) << u(c.key);
+}
+
+// A key that is no number for a numeric column, or beyond a floating-point
+// column's range, is refused: the server would match other rows.
+TEST(sql_sync_filter, keys_that_are_no_numbers_for_numeric_columns_are_refused) {
+    const udb_schema schema = schema_of({column(L"id", VT_I4, 4), column(L"f", VT_R4, 4), column(L"d", VT_R8, 8),
+                                         column(L"amt", VT_DECIMAL, 10)});
+    const wchar_t* keys[] = {L"<id>5 OR 1=1</id>", L"<id></id>", L"<id>0x10</id>", L"<f>nan</f>", L"<f>inf</f>",
+                             L"<f>1e39</f>", L"<d>1e999</d>", L"<d>-inf</d>", L"<amt>1,5</amt>", L"<id>1</id><f>x</f>"};
+    for (const wchar_t* key : keys) {
+        try {
+            sql_sync::make_filter(schema, sql_sync::parse(key));
+            ADD_FAILURE() << "no refusal of " << u(key);
+        } catch (const tk_exception& e) {
+            EXPECT_EQ(e.level(), 0u) << u(key);
+        }
+    }
+    EXPECT_EQ(u(sql_sync::make_filter(schema, sql_sync::parse(L"<f>3.4028235e+38</f><d>-1e308</d>"))),
+              "`f`=3.4028234663852886e+38 and `d`=-1e308");
 }
 
 TEST(sql_sync_filter, parse_gives_names_and_decoded_values) {
@@ -145,7 +163,7 @@ TEST_P(update_test, delete_by_key_text) {
     // A quote in a value stays inside the value: no row has that name.
     t->delete_key(L"<name>x' OR '1'='1</name>");
     EXPECT_EQ(people().size(), 3u);
-    // Compared as the text '9 OR 1=1' (the server reads the number 9 from it).
+    // No number for a numeric column: refused, not compared by its prefix.
     t->delete_key(L"<id>9 OR 1=1</id>");
     EXPECT_EQ(people().size(), 3u);
     // A key field that is no column is refused.
@@ -156,7 +174,8 @@ TEST_P(update_test, delete_by_key_text) {
     EXPECT_EQ(people().size(), 3u);
     EXPECT_EQ(reports.lines,
               (std::vector<std::string>{"Table 'people': No row matches the key of the delete",
-                                        "Table 'people': No row matches the key of the delete",
+                                        "Table 'people': The key value of the numeric column 'id' is not a "
+                                        "number: '9 OR 1=1'",
                                         "Table 'people': The key field 'nope' is not a column; nothing is deleted",
                                         "Table 'people': Missing key for delete"}));
 }

@@ -118,6 +118,62 @@ TEST(Literal, TimesAreWrittenWithoutADate) {
     }
 }
 
+// A time value's literal comes from the value: its text form carries a zero
+// date, which servers with NO_ZERO_IN_DATE refuse.
+TEST(Literal, TimeFieldsAreWrittenWithoutADate) {
+    struct time_case {
+        const char* text;
+        const char* literal;
+    };
+    const time_case cases[] = {{"12:34:56.789012", "'12:34:56.789012'"},
+                               {"-838:59:59", "'-838:59:59'"},
+                               {"2024-02-29 23:59:59.5", "'2024-02-29 23:59:59.500000'"},
+                               {"2024-02-29", "'2024-02-29'"}};
+    for (const time_case& c : cases) {
+        ole_variant v;
+        v.set_date(ole_date(c.text));
+        ASSERT_TRUE(v.get_date().is_valid()) << c.text;
+        const udb_field f(L"t", 0, v);
+        EXPECT_EQ(to_mysql_str(&f), c.literal) << c.text;
+        const t_ftd d = column(L"t", VT_DATE, 0, 3);
+        EXPECT_EQ(get_fld_append_str(&f, &d, false), c.literal) << c.text;
+    }
+}
+
+// NaN and infinity have no literal: the field is refused, naming it, instead
+// of being written as 0 or as the word inf.
+TEST(Literal, NonFiniteFloatsAreRefused) {
+    const double nan = std::nan("");
+    const double inf = HUGE_VAL;
+    for (bool single : {false, true}) {
+        for (double value : {nan, inf, -inf}) {
+            ole_variant v;
+            if (single)
+                v.set_r4(static_cast<float>(value));
+            else
+                v.set_r8(value);
+            const udb_field f(L"ratio", 8, v);
+            const t_ftd d = column(L"ratio", single ? VT_R4 : VT_R8, 8);
+            for (int call = 0; call < 2; ++call) {
+                try {
+                    if (call == 0)
+                        to_mysql_str(&f);
+                    else
+                        get_fld_append_str(&f, &d, false);
+                    ADD_FAILURE() << "no refusal of " << value << (single ? " as FLOAT" : " as DOUBLE");
+                } catch (const tk_exception& e) {
+                    EXPECT_EQ(e.level(), 0u);
+                    EXPECT_NE(std::string(e.what()).find("'ratio'"), std::string::npos) << e.what();
+                }
+            }
+        }
+    }
+    ole_variant fine;
+    fine.set_r8(1.5);
+    const udb_field f(L"ratio", 8, fine);
+    EXPECT_EQ(to_mysql_str(&f), "1.5");
+}
+
 // A single's literal reads back as that single and never beyond the largest
 // one (the server refuses such a number for a FLOAT column).
 TEST(Literal, FloatsReadBackAsTheSameSingle) {
@@ -510,6 +566,13 @@ TEST(DefaultTextErrors, NullDescriptor) { expect_assertion([] { make_mysql_def_v
 
 std::string type_of(const t_ftd& d) { return u8(get_sql_native_type2(&d, false)); }
 
+// The checking session reads SQL text as the engine's session does (texts
+// built without a connection carry backslash escapes).
+void read_as_the_engine(fennrow_test::test_database& db) {
+    const std::string own = db.conn().scalar("SELECT @@SESSION.sql_mode").value_or("");
+    db.conn().exec("SET SESSION sql_mode = '" + sql_engine::session_sql_mode(own) + "'");
+}
+
 // The column as table creation gives it: through the schema that keeps the
 // row within the server's limits.
 t_ftd as_created(const t_ftd& d) {
@@ -521,6 +584,7 @@ t_ftd as_created(const t_ftd& d) {
 TEST(TypesOnServer, EveryColumnTypeAndDefaultIsAccepted) {
     engine_at e(new_server);
     fennrow_test::test_database db("types");
+    read_as_the_engine(db);
     int n = 0;
     for (const auto& c : type_cases()) {
         SCOPED_TRACE(c.what);
@@ -542,6 +606,7 @@ TEST(TypesOnServer, EveryColumnTypeAndDefaultIsAccepted) {
 TEST(TypesOnServer, DefaultsReadBack) {
     engine_at e(new_server);
     fennrow_test::test_database db("defaults");
+    read_as_the_engine(db);
     struct read_case {
         t_ftd column;
         std::string expected;
@@ -577,6 +642,7 @@ struct round_trip {
 TEST(LiteralsOnServer, ReadBackUnchanged) {
     engine_at e(new_server);
     fennrow_test::test_database db("literals");
+    read_as_the_engine(db);
     const udb_field bytes(L"b", 0, ole_variant(std::vector<uint8_t>{0, 171, '\'', '\\', 0}));
     std::vector<round_trip> cases = {
         {"quote", to_mysql_str("O'Brien", VT_BSTR), "VARCHAR(100)", "c", "O'Brien"},
@@ -626,6 +692,7 @@ TEST(LiteralsOnServer, ReadBackUnchanged) {
 
 TEST(LiteralsOnServer, TextForANumberIsRefusedNotRun) {
     fennrow_test::test_database db("inject");
+    read_as_the_engine(db);
     db.conn().exec("CREATE TABLE t (n INT)");
     const std::string literal = to_mysql_str("1); DROP TABLE t; --", VT_I4);
     const udb_field f(L"n", 0, ole_variant(L"2), (3"));
@@ -639,6 +706,7 @@ TEST(LiteralsOnServer, TextForANumberIsRefusedNotRun) {
 
 TEST(LiteralsOnServer, RowTextsOfAllFieldsInOneInsert) {
     fennrow_test::test_database db("append");
+    read_as_the_engine(db);
     db.conn().exec(
         "CREATE TABLE t (a INT NOT NULL, b VARCHAR(20), c DOUBLE NOT NULL DEFAULT 5, d DATETIME, e BLOB, f INT)");
     std::vector<t_ftd> columns = {not_null(column(L"a", VT_I4)), column(L"b", VT_BSTR, 20),

@@ -35,7 +35,15 @@ INSTANTIATE_TEST_SUITE_P(
                       space_case{L"'a \"  b'  c", L"'a \"  b' c"},
                       space_case{L"", L""},
                       space_case{L"\r\n", L" "},
-                      space_case{L"a\u00A0\u00A0b", L"a\u00A0\u00A0b"}),
+                      space_case{L"a\u00A0\u00A0b", L"a\u00A0\u00A0b"},
+                      space_case{L"from t -- every row\n  where id = 2", L"from t -- every row\nwhere id = 2"},
+                      space_case{L"from t # it's\n\twhere id = 2", L"from t # it's\nwhere id = 2"},
+                      space_case{L"a /* it's   \n x */  b", L"a /* it's   \n x */ b"},
+                      space_case{L"a /*/ x   */  b", L"a /*/ x   */ b"},
+                      space_case{L"'a\\'b   c'  d", L"'a\\'b   c' d"},
+                      space_case{L"\"a\\\"b   c\"  d", L"\"a\\\"b   c\" d"},
+                      space_case{L"1--1   x", L"1--1 x"},
+                      space_case{L"x  --", L"x --"}),
     [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 struct isnull_case {

@@ -3,6 +3,7 @@
 // reported, and the values at the edges of their types.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cstdlib>
 #include <string>
@@ -27,15 +28,20 @@ TEST(session_sql_mode, drops_quote_modes_and_adds_strictness) {
         const char* session;
     };
     const mode_case cases[] = {
-        {"", "STRICT_ALL_TABLES"},
+        {"", "STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
         {"STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION",
-         "STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION,STRICT_ALL_TABLES"},
-        {"NO_BACKSLASH_ESCAPES,ANSI_QUOTES,STRICT_ALL_TABLES", "STRICT_ALL_TABLES"},
+         "STRICT_TRANS_TABLES,ERROR_FOR_DIVISION_BY_ZERO,NO_ENGINE_SUBSTITUTION,STRICT_ALL_TABLES,"
+         "NO_AUTO_VALUE_ON_ZERO"},
+        {"NO_BACKSLASH_ESCAPES,ANSI_QUOTES,STRICT_ALL_TABLES", "STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
         {"REAL_AS_FLOAT,PIPES_AS_CONCAT,ANSI_QUOTES,IGNORE_SPACE,ANSI",
-         "REAL_AS_FLOAT,PIPES_AS_CONCAT,IGNORE_SPACE,STRICT_ALL_TABLES"},
+         "REAL_AS_FLOAT,PIPES_AS_CONCAT,IGNORE_SPACE,STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
         {"PIPES_AS_CONCAT,ANSI_QUOTES,NO_KEY_OPTIONS,ORACLE,NO_BACKSLASH_ESCAPES",
-         "PIPES_AS_CONCAT,NO_KEY_OPTIONS,STRICT_ALL_TABLES"},
-        {"x'y,NO_ZERO_DATE,,", "NO_ZERO_DATE,STRICT_ALL_TABLES"},
+         "PIPES_AS_CONCAT,NO_KEY_OPTIONS,STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
+        {"x'y,NO_ZERO_DATE,,", "NO_ZERO_DATE,STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
+        {"EMPTY_STRING_IS_NULL,NO_AUTO_VALUE_ON_ZERO,STRICT_ALL_TABLES",
+         "NO_AUTO_VALUE_ON_ZERO,STRICT_ALL_TABLES"},
+        {"SIMULTANEOUS_ASSIGNMENT,EMPTY_STRING_IS_NULL,TIME_ROUND_FRACTIONAL",
+         "SIMULTANEOUS_ASSIGNMENT,TIME_ROUND_FRACTIONAL,STRICT_ALL_TABLES,NO_AUTO_VALUE_ON_ZERO"},
     };
     for (const mode_case& c : cases) EXPECT_EQ(sql_engine::session_sql_mode(c.server), c.session) << c.server;
 }
@@ -48,8 +54,21 @@ protected:
 };
 
 TEST_P(safety_test, session_mode_is_set_and_escaping_follows_the_connection) {
+    // The test's modes are added to the server's own, whatever that is.
     const std::string global = rows("SELECT @@GLOBAL.sql_mode")[0][0].value_or("");
-    EXPECT_EQ(global.find("ANSI_QUOTES") != std::string::npos, mode() != server_mode::server_default) << global;
+    if (mode() == server_mode::server_default) {
+        EXPECT_EQ(global, own_mode_);
+    }
+    const std::string added = added_modes(mode());
+    for (size_t from = 0; from < added.size();) {
+        const size_t comma = std::min(added.find(',', from), added.size());
+        const std::string name = added.substr(from, comma - from);
+        // TRADITIONAL stands for modes the server lists one by one.
+        if (name != "TRADITIONAL") {
+            EXPECT_NE(("," + global + ",").find("," + name + ","), std::string::npos) << global;
+        }
+        from = comma + 1;
+    }
     const std::string session = engine_scalar("SELECT @@SESSION.sql_mode");
     EXPECT_EQ(session.find("NO_BACKSLASH_ESCAPES"), std::string::npos) << session;
     EXPECT_EQ(session.find("ANSI_QUOTES"), std::string::npos) << session;
