@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "csv_lock.h"
 #include "csv_util.h"
@@ -13,6 +14,7 @@
 #include "kvr_conv.h"
 #include "sql_count.h"
 #include "sql_excep.h"
+#include "sql_kill.h"
 #include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
@@ -129,9 +131,12 @@ void kellvar_converter::operator()() {
             std::unique_ptr<sql_counter> counter = open_counter();
             set_cancel_counter(counter.get());
             m_counter = counter.get();
-            scope_exit counter_off([this] {
+            m_told_counting_on_main = false;
+            scope_exit counter_off([this, &counter] {
                 set_cancel_counter(nullptr);
                 m_counter = nullptr;
+                // A stopped run leaves nothing running on the server.
+                if (stop_requested()) end_cut_sessions(counter.get());
             });
 
             // BLOB and binary string cells reach the files as text.
@@ -216,14 +221,27 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
     tk_log(3, "Connected to the MySQL server again");
 }
 
+sql_login kellvar_converter::run_login() const {
+    return sql_login{host, user, password, static_cast<unsigned int>(parse_port(port)), tk_to_utf8(source)};
+}
+
 std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
+    // Without streams the counts run on the main connection.
+    if (definitions_only) return nullptr;
     try {
-        return std::make_unique<sql_counter>(sql_counter::login{
-            host, user, password, static_cast<unsigned int>(parse_port(port)), tk_to_utf8(source)});
+        return std::make_unique<sql_counter>(run_login());
     } catch (const std::exception& e) {
         tk_log(2, "No record counts in this run: %s", e.what());
         return nullptr;
     }
+}
+
+void kellvar_converter::end_cut_sessions(const sql_counter* counter) noexcept {
+    std::vector<unsigned long> sessions;
+    if (m_connection_cut) sessions.push_back(sql_session_id(engine.get_connection()));
+    if (counter) sessions.push_back(counter->connection_id());
+    const size_t ended = sql_end_sessions(run_login(), sessions);
+    tk_log(2, "Server sessions of the stopped run ended: %zu", ended);
 }
 
 void kellvar_converter::show_table_line(const std::wstring& name, const std::string& count_text) {
@@ -318,13 +336,20 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
     sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
-    if (counted && !m_counter) {
-        // No count connection in this run: counted before the stream.
+    std::string no_counter;
+    if (counted && (!m_counter || !m_counter->available(no_counter))) {
+        // No count connection: counted before the stream.
+        if (m_counter && !m_told_counting_on_main) {
+            m_told_counting_on_main = true;
+            tk_log(3, "The records are counted on the main connection: %s", no_counter.c_str());
+        }
         try {
             counted->count();
         } catch (const tk_exception& e) {
             tk_log(2, "The rows cannot be counted: %s", e.what());
         }
+        // A stop cuts a count that runs here.
+        check_stop();
         counted = nullptr;
     }
     if (!counted) show_line(rs->is_record_count_known(), rs->get_record_count());
@@ -340,7 +365,11 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (!counting) return;
         uint64_t count = 0;
         const sql_counter::outcome state = m_counter->result(count);
-        if (state != sql_counter::outcome::pending) show_line(state == sql_counter::outcome::known, count);
+        // Without a count connection the table's end tells the count.
+        if (state == sql_counter::outcome::no_connection)
+            counting = false;
+        else if (state != sql_counter::outcome::pending)
+            show_line(state == sql_counter::outcome::known, count);
     };
     // complete: the stream ended normally, its records are the exact count.
     auto show_at_end = [&](bool complete) {
@@ -354,13 +383,6 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     };
 
     if (definitions_only) {
-        if (!line_shown) {
-            m_counter->cancel_stale(engine.get_connection());
-            m_counter->start(tk_to_utf8(counted->count_statement()));
-            uint64_t count = 0;
-            const sql_counter::outcome state = m_counter->wait(count);
-            show_line(state == sql_counter::outcome::known, count);
-        }
         if (include_field_names) file->write_header(rs->get_schema());
         file->complete();
         return;
