@@ -132,11 +132,15 @@ void kellvar_converter::operator()() {
             set_cancel_counter(counter.get());
             m_counter = counter.get();
             m_told_counting_on_main = false;
+            // On every way out nothing the run started keeps running on the
+            // server: a stop cut the connections, else the main one is free.
             scope_exit counter_off([this, &counter] {
                 set_cancel_counter(nullptr);
                 m_counter = nullptr;
-                // A stopped run leaves nothing running on the server.
-                if (stop_requested()) end_cut_sessions(counter.get());
+                if (stop_requested())
+                    end_cut_sessions(counter.get());
+                else if (counter && !m_connection_cut)
+                    counter->finish(engine.get_connection());
             });
 
             // BLOB and binary string cells reach the files as text.
@@ -168,7 +172,6 @@ void kellvar_converter::operator()() {
             csv_validator validator(destination);
 
             run_entries(db, csv, validator, delimiter);
-            if (counter) counter->finish(engine.get_connection());
 
             error_handler::instance()->clear_context();
             progress.table_count = 0;
@@ -285,6 +288,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             if (sql_is_connection_lost(e)) restore_connection(db, e);
             report(e, false);
         }
+        // The entry's count is no longer wanted. Its stream is closed, so the
+        // main connection is free to cancel it.
+        if (m_counter) m_counter->cancel_stale(engine.get_connection());
         ++progress.tables_done;
     }
     m_next_entry = table_queries.size();
@@ -396,9 +402,6 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             tk_log(3, "The table's line cannot be shown");
         }
     });
-    // A count of an earlier table that is still running is cancelled while
-    // the main connection is free: once the stream is open it is the stream's.
-    if (counted) m_counter->cancel_stale(engine.get_connection());
     // The table ends at the end of its stream, whatever the count said.
     try {
         rs->reset();

@@ -84,6 +84,8 @@ struct stall_case {
     bool definitions_only;
 };
 
+void PrintTo(const stall_case& c, std::ostream* os) { *os << c.name; }
+
 class brennock_count_stall : public brennock_count, public ::testing::WithParamInterface<stall_case> {};
 
 TEST_P(brennock_count_stall, the_run_ends_with_every_count) {
@@ -110,6 +112,8 @@ struct break_case {
     const char* name;
     int broken;  // how many count connections break
 };
+
+void PrintTo(const break_case& c, std::ostream* os) { *os << c.name; }
 
 class brennock_count_break : public brennock_count, public ::testing::WithParamInterface<break_case> {};
 
