@@ -33,6 +33,27 @@ bool sql_call_cut::was_cut() const {
     return m_cut;
 }
 
+void sql_call_cut::cut_at(std::chrono::steady_clock::time_point when) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_deadline = when;
+}
+
+void sql_call_cut::no_deadline() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_deadline = std::chrono::steady_clock::time_point::max();
+}
+
+bool sql_call_cut::cut_if_late() {
+    {
+        std::lock_guard<std::mutex> lock(m_lock);
+        if (m_cut) return true;
+        if (std::chrono::steady_clock::now() < m_deadline) return false;
+    }
+    tk_log(2, "sql_call_cut: no answer in time");
+    cut();
+    return true;
+}
+
 void sql_call_cut::note_socket(int socket) {
     std::lock_guard<std::mutex> lock(m_lock);
     if (m_socket == socket) return;
@@ -62,7 +83,7 @@ int sql_call_cut::io_wait(int socket, char is_read, int timeout_ms) {
     for (;;) {
         int step = timeout_ms;
         if (current) {
-            if (current->was_cut()) return 0;
+            if (current->cut_if_late()) return 0;
             if (timeout_ms < 0 || timeout_ms > wait_step_ms) step = wait_step_ms;
         }
         const int rc = ::poll(&p, 1, step);

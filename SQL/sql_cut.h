@@ -1,6 +1,7 @@
 // Cutting a server call that hangs, from another thread: the call's socket is
 // shut down, and a connect that is still waiting for the server stops.
 #pragma once
+#include <chrono>
 #include <mutex>
 
 class sql_call_cut {
@@ -15,6 +16,11 @@ public:
     // Any thread: ends the call's waiting.
     void cut();
     bool was_cut() const;
+    // Any thread: the call is cut once that moment has passed without an
+    // answer (the wait checks it in its steps); a later moment replaces it.
+    void cut_at(std::chrono::steady_clock::time_point when);
+    // The call may wait again as long as it needs.
+    void no_deadline();
 
     // Held by the call's thread while the call runs.
     class scope {
@@ -37,7 +43,11 @@ private:
     void note_socket(int socket);
     void forget_socket();
 
+    // The moment has passed: cut now.
+    bool cut_if_late();
+
     mutable std::mutex m_lock;
     int m_socket;
     bool m_cut = false;
+    std::chrono::steady_clock::time_point m_deadline = std::chrono::steady_clock::time_point::max();
 };

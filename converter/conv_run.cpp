@@ -17,6 +17,7 @@
 #include "sql_alive.h"
 #include "sql_count.h"
 #include "sql_excep.h"
+#include "sql_kill.h"
 #include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
@@ -157,9 +158,16 @@ void kellvar_converter::operator()() {
             std::unique_ptr<sql_counter> counter = open_counter();
             set_cancel_counter(counter.get());
             m_counter = counter.get();
-            scope_exit counter_off([this] {
+            m_told_counting_on_main = false;
+            // On every way out nothing the run started keeps running on the
+            // server: a stop cut the connections, else the main one is free.
+            scope_exit counter_off([this, &counter] {
                 set_cancel_counter(nullptr);
                 m_counter = nullptr;
+                if (stop_requested())
+                    end_cut_sessions(counter.get());
+                else if (counter && !m_connection_cut)
+                    counter->finish(engine.get_connection());
             });
 
             // BLOB and binary string cells reach the files as text.
@@ -189,7 +197,6 @@ void kellvar_converter::operator()() {
             csv_validator validator(destination);
 
             run_entries(db, csv, validator, delimiter);
-            if (counter) counter->finish(engine.get_connection());
 
             error_handler::instance()->clear_context();
             progress.table_count = 0;
@@ -269,14 +276,27 @@ void kellvar_converter::reopen_after_cut(std::unique_ptr<udb_database>& db) {
     }
 }
 
+sql_login kellvar_converter::run_login() const {
+    return sql_login{host, user, password, static_cast<unsigned int>(parse_port(port)), tk_to_utf8(source)};
+}
+
 std::unique_ptr<sql_counter> kellvar_converter::open_counter() {
+    // Without streams the counts run on the main connection.
+    if (definitions_only) return nullptr;
     try {
-        return std::make_unique<sql_counter>(sql_counter::login{
-            host, user, password, static_cast<unsigned int>(parse_port(port)), tk_to_utf8(source)});
+        return std::make_unique<sql_counter>(run_login());
     } catch (const std::exception& e) {
         tk_log(2, "No record counts in this run: %s", e.what());
         return nullptr;
     }
+}
+
+void kellvar_converter::end_cut_sessions(const sql_counter* counter) noexcept {
+    std::vector<unsigned long> sessions;
+    if (m_connection_cut) sessions.push_back(sql_session_id(engine.get_connection()));
+    if (counter) sessions.push_back(counter->connection_id());
+    const size_t ended = sql_end_sessions(run_login(), sessions);
+    tk_log(2, "Server sessions of the stopped run ended: %zu", ended);
 }
 
 void kellvar_converter::show_table_line(const std::wstring& name, const std::string& count_text) {
@@ -335,6 +355,9 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             if (sql_is_connection_lost(e)) restore_connection(db, e);
             report(e, false);
         }
+        // The entry's count is no longer wanted. Its stream is closed, so the
+        // main connection is free to cancel it.
+        if (m_counter) m_counter->cancel_stale(engine.get_connection());
         ++progress.tables_done;
     }
     m_next_entry = table_queries.size();
@@ -413,13 +436,20 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
     sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
-    if (counted && !m_counter) {
-        // No count connection in this run: counted before the stream.
+    std::string no_counter;
+    if (counted && (!m_counter || !m_counter->available(no_counter))) {
+        // No count connection: counted before the stream.
+        if (m_counter && !m_told_counting_on_main) {
+            m_told_counting_on_main = true;
+            tk_log(3, "The records are counted on the main connection: %s", no_counter.c_str());
+        }
         try {
             counted->count();
         } catch (const tk_exception& e) {
             tk_log(2, "The rows cannot be counted: %s", e.what());
         }
+        // A stop cuts a count that runs here.
+        check_stop();
         counted = nullptr;
     }
     if (!counted) show_line(rs->is_record_count_known(), rs->get_record_count());
@@ -435,7 +465,11 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (!counting) return;
         uint64_t count = 0;
         const sql_counter::outcome state = m_counter->result(count);
-        if (state != sql_counter::outcome::pending) show_line(state == sql_counter::outcome::known, count);
+        // Without a count connection the table's end tells the count.
+        if (state == sql_counter::outcome::no_connection)
+            counting = false;
+        else if (state != sql_counter::outcome::pending)
+            show_line(state == sql_counter::outcome::known, count);
     };
     // complete: the stream ended normally, its records are the exact count.
     auto show_at_end = [&](bool complete) {
@@ -449,13 +483,6 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     };
 
     if (definitions_only) {
-        if (!line_shown) {
-            m_counter->cancel_stale(engine.get_connection());
-            m_counter->start(tk_to_utf8(counted->count_statement()));
-            uint64_t count = 0;
-            const sql_counter::outcome state = m_counter->wait(count);
-            show_line(state == sql_counter::outcome::known, count);
-        }
         if (include_field_names) file->write_header(rs->get_schema());
         finish_file();
         return;
@@ -469,9 +496,6 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             tk_log(3, "The table's line cannot be shown");
         }
     });
-    // A count of an earlier table that is still running is cancelled while
-    // the main connection is free: once the stream is open it is the stream's.
-    if (counted) m_counter->cancel_stale(engine.get_connection());
     // The table ends at the end of its stream, whatever the count said.
     rs->reset();
     if (include_field_names) file->write_header(rs->get_schema());

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "mysql_conv.h"
+#include "sql_login.h"
 #include "tk_atomic.h"
 #include "tk_regk.h"
 #include "tk_singl.h"
@@ -165,8 +166,13 @@ private:
     void set_cancel_socket(int fd);
     // The run's record counter, which a stop request cuts too (null: none).
     void set_cancel_counter(sql_counter* counter);
-    // The counter of a run (null when none can be made: counts unknown).
+    // The counter of a run (null when none can be made or none is needed:
+    // counted on the main connection).
     std::unique_ptr<sql_counter> open_counter();
+    // Where the run's further connections go.
+    sql_login run_login() const;
+    // A stopped run: ends the server sessions it cut, with what they run.
+    void end_cut_sessions(const sql_counter* counter) noexcept;
     // The table's line, console and log: its name and record count.
     void show_table_line(const std::wstring& name, const std::string& count_text);
 
@@ -183,6 +189,8 @@ private:
     sql_counter* m_cancel_counter = nullptr;
     // The run's record counter (the run's thread only).
     sql_counter* m_counter = nullptr;
+    // The log told why the run counts on the main connection.
+    bool m_told_counting_on_main = false;
     // The socket was shut down: the next run connects again.
     std::atomic<bool> m_connection_cut{false};
     // The destination folder's lock, from its cleanup to the end of the run.

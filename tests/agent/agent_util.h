@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -47,6 +49,9 @@ struct run_options {
     bool close_stdin = false;
     bool close_stdout = false;
     bool close_stderr = false;
+    // A program still running after this long is killed (status -SIGKILL)
+    // and the test fails; zero: no limit.
+    std::chrono::seconds limit{0};
 };
 
 // Runs BRENNOCK with the arguments (no shell); stdin is /dev/null. usage,
@@ -106,11 +111,27 @@ inline run_result run_brennock(const std::vector<std::string>& args, const run_o
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::string* sinks[2] = {&r.out, &r.err};
     int open_count = 2;
+    const auto deadline = std::chrono::steady_clock::now() + how.limit;
+    bool killed = false;
     while (open_count > 0) {
-        if (poll(fds, 2, -1) < 0) {
+        int wait_ms = -1;
+        if (how.limit.count() > 0 && !killed) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            wait_ms = static_cast<int>(std::max<long long>(0, left.count()));
+        }
+        const int ready = poll(fds, 2, wait_ms);
+        if (ready < 0) {
             if (errno == EINTR) continue;
             ADD_FAILURE() << "poll: " << std::strerror(errno);
             break;
+        }
+        if (ready == 0) {
+            // The program hangs: it is ended, and the test fails.
+            ADD_FAILURE() << "BRENNOCK did not end within " << how.limit.count() << " s";
+            kill(pid, SIGKILL);
+            killed = true;
+            continue;
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0) continue;

@@ -235,4 +235,38 @@ TEST_F(RecordCount, ASlowCountIsCancelledBeforeTheNextStreamOpens) {
     EXPECT_EQ(read_file(out.file("t2.csv")), rows);
 }
 
+// A stopped run ends what it started on the server, on either connection:
+// nothing of its login is left running, although counting or streaming the
+// query would take a minute. With definitions only the count runs on the
+// main connection.
+class StoppedRun : public RecordCount, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StoppedRun, LeavesNothingRunningOnTheServer) {
+    own_login login(db.name());
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY); INSERT INTO t SELECT seq FROM seq_1_to_3000");
+    use_login(login);
+    conv().console_run = false;
+    conv().definitions_only = GetParam();
+    // The first page comes at once; each later row waits: counting or
+    // streaming them all takes more than a minute.
+    conv().table_queries = {{L"q", L"SELECT id, REPEAT('x', 200) AS s FROM t WHERE id <= 1500 OR SLEEP(0.05) = 0"}};
+    std::thread worker([this] { conv()(); });
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "1") << "the count never ran";
+    conv().request_stop();
+    worker.join();
+    conv().reset_stop();
+    EXPECT_TRUE(conv().done.load());
+    EXPECT_TRUE(conv().run_stopped.load());
+    EXPECT_EQ(login.sessions_once("0"), "0");
+    EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, StoppedRun, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return std::string(info.param ? "DefinitionsOnly" : "WithRows");
+                         });
+
 }  // namespace

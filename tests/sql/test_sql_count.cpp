@@ -3,12 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "sql_count.h"
 #include "sql_test_util.h"
+#include "tcp_proxy.h"
 #include "test_server.h"
 
 namespace {
@@ -83,6 +85,81 @@ TEST_F(Counter, ACutEndsTheCount) {
     EXPECT_LT(steady_clock::now() - cut_at, std::chrono::seconds(3));
     counter->start("SELECT COUNT(*) FROM `t`");
     EXPECT_EQ(counter->wait(count), sql_counter::outcome::unknown);
+}
+
+// Killed on the server, the count connection is opened again once and the
+// count that lost it runs again there; killed once more, it cannot be had,
+// and the counter says why.
+TEST_F(Counter, AKilledConnectionIsOpenedAgainOnce) {
+    counter->start("SELECT COUNT(*) FROM `t`");
+    ASSERT_EQ(counter->wait(count), sql_counter::outcome::known);
+    const unsigned long first = counter->connection_id();
+    db.conn().exec("KILL " + std::to_string(first));
+    counter->start("SELECT COUNT(*) FROM `t` WHERE id > 1");
+    EXPECT_EQ(counter->wait(count), sql_counter::outcome::known);
+    EXPECT_EQ(count, 1u);
+    const unsigned long second = counter->connection_id();
+    EXPECT_NE(second, 0u);
+    EXPECT_NE(second, first);
+    std::string why;
+    EXPECT_TRUE(counter->available(why));
+    db.conn().exec("KILL " + std::to_string(second));
+    counter->start("SELECT COUNT(*) FROM `t`");
+    EXPECT_EQ(counter->wait(count), sql_counter::outcome::no_connection);
+    EXPECT_FALSE(counter->available(why));
+    EXPECT_FALSE(why.empty());
+    counter->finish(s.conn());
+}
+
+// A count connection that stops answering at its count (a local proxy holds
+// the server's replies back).
+class StalledCounter : public Counter {
+protected:
+    void SetUp() override {
+        Counter::SetUp();
+        proxy.add_rule(1, fennrow_test::tcp_proxy::action::stall, "COUNT(*)");
+        sql_counter::login via = login_of(s, db.name());
+        via.port = proxy.port();
+        stalled = std::make_unique<sql_counter>(via);
+        stalled->start("SELECT COUNT(*) FROM `t`");
+        const auto deadline = steady_clock::now() + std::chrono::seconds(20);
+        while (proxy.fired() == 0 && steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ASSERT_EQ(proxy.fired(), 1) << "the count never reached the proxy";
+    }
+
+    // The call, on a thread of its own; a call that hangs fails the test and
+    // is released by a cut.
+    template <class F>
+    auto bounded(F call) {
+        auto done = std::async(std::launch::async, call);
+        if (done.wait_for(std::chrono::seconds(30)) != std::future_status::ready) {
+            ADD_FAILURE() << "the call waits for the connection that does not answer";
+            stalled->cut();
+        }
+        return done.get();
+    }
+
+    fennrow_test::tcp_proxy proxy{s.server};
+    std::unique_ptr<sql_counter> stalled;
+};
+
+// The end of the run cancels the count on the server and cuts its
+// connection instead of waiting for it.
+TEST_F(StalledCounter, FinishDoesNotWait) {
+    bounded([&] { stalled->finish(s.conn()); });
+    EXPECT_EQ(stalled->result(count), sql_counter::outcome::unknown);
+}
+
+// A cancelled count that gets no answer has its connection cut after a
+// short grace; the connection is opened again and the next count is known.
+TEST_F(StalledCounter, ACancelledCountWithoutAnswerIsCut) {
+    stalled->cancel_stale(s.conn());
+    stalled->start("SELECT COUNT(*) FROM `t` WHERE id > 1");
+    EXPECT_EQ(bounded([&] { return stalled->wait(count); }), sql_counter::outcome::known);
+    EXPECT_EQ(count, 1u);
+    EXPECT_EQ(proxy.connections(), 2);
+    bounded([&] { stalled->finish(s.conn()); });
 }
 
 }  // namespace
