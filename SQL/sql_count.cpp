@@ -9,6 +9,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_read_only.h"
 #include "sql_run.h"
 #include "tk_log.h"
 
@@ -42,6 +43,9 @@ bool sql_counter::open_connection() {
         }
         if (cut_.was_cut()) return false;
         sql_engine::setup_session(mysql);
+        // Each count is one SELECT around the table or query: in a session
+        // that reads only, it is a read-only transaction of its own.
+        sql_make_session_read_only(mysql);
         connection_id_ = mysql_thread_id(mysql);
         tk_log(2, "The count connection is open (thread %lu)", connection_id_.load());
         return true;

@@ -9,6 +9,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_query_kind.h"
 #include "sql_types.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -188,6 +189,8 @@ void sql_describe_prepared(MYSQL* connection, const std::string& statement,
 }
 
 std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
+    std::string refusal = sql_reading_problem(statement);
+    if (!refusal.empty()) return refusal;
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
     if (!stmt) {
         const std::string text = mysql_error(connection);

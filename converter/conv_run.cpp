@@ -13,6 +13,7 @@
 #include "kvr_conv.h"
 #include "sql_count.h"
 #include "sql_excep.h"
+#include "sql_read_only.h"
 #include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
@@ -120,6 +121,11 @@ void kellvar_converter::operator()() {
             reconnect_if_cut();
 
             if (!engine.is_connected()) throw tk_exception(std::string("Not connected to the MySQL server"), 1);
+            // Nothing the run sends can change the source: the session reads
+            // only, until the run ends.
+            sql_read_only_session read_only(engine);
+            m_read_only = &read_only;
+            scope_exit read_only_off([this] { m_read_only = nullptr; });
             // From here a stop request may cut the connection.
             set_cancel_socket(engine.get_socket());
             scope_exit cancel_off([this] { set_cancel_socket(-1); });
@@ -260,6 +266,10 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         }
 
         try {
+            // Each entry is read in a transaction of its own in which the
+            // server refuses every change (also in a session opened since).
+            if (m_read_only) m_read_only->hold();
+            sql_read_only_transaction reading(engine.get_connection());
             convert_entry(*db, csv, validator, delimiter, name, query);
         } catch (const tk_exception& e) {
             check_stop();
@@ -318,6 +328,8 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
     sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    // "Definitions only" runs no stored query, also not to count its rows.
+    if (definitions_only && !query.empty()) counted = nullptr;
     if (counted && !m_counter) {
         // No count connection in this run: counted before the stream.
         try {
