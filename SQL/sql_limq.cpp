@@ -189,8 +189,6 @@ void sql_describe_prepared(MYSQL* connection, const std::string& statement,
 }
 
 std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
-    std::string refusal = sql_reading_problem(statement);
-    if (!refusal.empty()) return refusal;
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
     if (!stmt) {
         const std::string text = mysql_error(connection);
@@ -200,7 +198,7 @@ std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
         return mysql_stmt_error(stmt.get());
     if (mysql_stmt_param_count(stmt.get()) != 0) return "The query has parameter markers.";
     if (mysql_stmt_field_count(stmt.get()) == 0) return "The query returns no columns.";
-    return std::string();
+    return sql_reading_problem(statement);
 }
 
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {

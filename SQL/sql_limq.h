@@ -50,9 +50,9 @@ std::wstring sql_strip_query_end(const std::wstring& query);
 // Prepares a statement (never runs it) and throws sql_exception when the
 // server refuses it or it gives no rows.
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement);
-// Why a stored query cannot be converted (prepared, never run): a statement
-// that does more than read (sql_reading_problem), the server's reason,
-// parameter markers or no columns; empty when it can.
+// Why a stored query cannot be converted (prepared, never run): the server's
+// reason, parameter markers, no columns, or a statement that does more than
+// read (sql_reading_problem); empty when it can.
 std::string sql_query_problem(MYSQL* connection, const std::string& statement);
 // The same, then hands the columns the statement will give to `describe`
 // (valid only during the call).

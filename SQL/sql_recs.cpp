@@ -149,14 +149,14 @@ void sql_recordset::initialize() {
     if (is_query()) {
         // The query as written gives the columns when the server prepares
         // it; nothing runs before the first reset. A query that does more
-        // than read is never sent.
+        // than read is never run.
         const std::string statement = tk_to_utf8(sql_select_statement(query_, true));
-        const std::string refusal = sql_reading_problem(statement);
-        if (!refusal.empty()) throw tk_exception(refusal, 0);
         sql_describe_prepared(connection_, statement,
                               [&](const MYSQL_FIELD* fields, unsigned int n) {
                                   describe(fields, n, blob_to_text, select_list, has_geometry);
                               });
+        const std::string refusal = sql_reading_problem(statement);
+        if (!refusal.empty()) throw tk_exception(refusal, 0);
     } else if (known_) {
         // Named from what the database already knows: nothing is sent.
         describe_known(*known_, select_list, has_geometry);

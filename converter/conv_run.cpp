@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "csv_lock.h"
@@ -266,10 +267,13 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
         }
 
         try {
-            // Each entry is read in a transaction of its own in which the
-            // server refuses every change (also in a session opened since).
+            // The session reads only, also one opened since. A table is read
+            // by the run's own statements; a stored query, the user's text,
+            // runs in a read-only transaction of its own, which nothing the
+            // text says can switch off.
             if (m_read_only) m_read_only->hold();
-            sql_read_only_transaction reading(engine.get_connection());
+            std::optional<sql_read_only_transaction> reading;
+            if (!query.empty()) reading.emplace(engine.get_connection());
             convert_entry(*db, csv, validator, delimiter, name, query);
         } catch (const tk_exception& e) {
             check_stop();
