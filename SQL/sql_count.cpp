@@ -10,6 +10,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_read_only.h"
 #include "sql_run.h"
 #include "tk_log.h"
 
@@ -71,6 +72,9 @@ sql_counter::opening sql_counter::open_connection(bool again) {
         if (!cut.was_cut()) sql_engine::setup_session(mysql);
         // The set-up logs its own failures; a cut one leaves no session.
         if (cut.was_cut()) throw sql_exception(std::string("The count connection does not answer"), CR_SERVER_LOST);
+        // Each count is one SELECT around the table or query: in a session
+        // that reads only, it is a read-only transaction of its own.
+        sql_make_session_read_only(mysql);
         cut.no_deadline();
         connection_id_ = mysql_thread_id(mysql);
         tk_log(2, "The count connection is open (thread %lu)", connection_id_.load());

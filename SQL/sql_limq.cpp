@@ -12,6 +12,7 @@
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_stmt_kind.h"
+#include "sql_query_kind.h"
 #include "sql_types.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -215,7 +216,7 @@ std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
         return mysql_stmt_error(stmt.get());
     if (mysql_stmt_param_count(stmt.get()) != 0) return "The query has parameter markers.";
     if (mysql_stmt_field_count(stmt.get()) == 0) return "The query returns no columns.";
-    return std::string();
+    return sql_reading_problem(statement);
 }
 
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement) {

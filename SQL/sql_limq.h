@@ -51,7 +51,8 @@ std::wstring sql_strip_query_end(const std::wstring& query);
 // server refuses it or it gives no rows.
 void sql_check_gives_rows(MYSQL* connection, const std::string& statement);
 // Why a stored query cannot be converted (prepared, never run): the server's
-// reason, parameter markers or no columns; empty when it can.
+// reason, parameter markers, no columns, or a statement that does more than
+// read (sql_reading_problem); empty when it can.
 std::string sql_query_problem(MYSQL* connection, const std::string& statement);
 // The same, then hands the columns the statement will give to `describe`
 // (valid only during the call).

@@ -6,6 +6,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_query_kind.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -147,11 +148,15 @@ void sql_recordset::initialize() {
     bool has_geometry = false;
     if (is_query()) {
         // The query as written gives the columns when the server prepares
-        // it; nothing runs before the first reset.
-        sql_describe_prepared(connection_, tk_to_utf8(sql_select_statement(query_, true)),
+        // it; nothing runs before the first reset. A query that does more
+        // than read is never run.
+        const std::string statement = tk_to_utf8(sql_select_statement(query_, true));
+        sql_describe_prepared(connection_, statement,
                               [&](const MYSQL_FIELD* fields, unsigned int n) {
                                   describe(fields, n, blob_to_text, select_list, has_geometry);
                               });
+        const std::string refusal = sql_reading_problem(statement);
+        if (!refusal.empty()) throw tk_exception(refusal, 0);
     } else if (known_) {
         // Named from what the database already knows: nothing is sent.
         describe_known(*known_, select_list, has_geometry);

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -18,6 +19,7 @@
 #include "sql_count.h"
 #include "sql_excep.h"
 #include "sql_kill.h"
+#include "sql_read_only.h"
 #include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
@@ -149,6 +151,11 @@ void kellvar_converter::operator()() {
             reconnect_if_cut();
 
             if (!engine.is_connected()) throw tk_exception(std::string("Not connected to the MySQL server"), 1);
+            // Nothing the run sends can change the source: the session reads
+            // only, until the run ends.
+            sql_read_only_session read_only(engine);
+            m_read_only = &read_only;
+            scope_exit read_only_off([this] { m_read_only = nullptr; });
             // From here a stop request may cut the connection.
             set_cancel_socket(engine.get_socket());
             scope_exit cancel_off([this] { set_cancel_socket(-1); });
@@ -343,6 +350,13 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             // Nothing of the entry is read yet: a connection lost while idle
             // costs it nothing.
             restore_if_closed(db, name);
+            // The session reads only, also one opened since. A table is read
+            // by the run's own statements; a stored query, the user's text,
+            // runs in a read-only transaction of its own, which nothing the
+            // text says can switch off.
+            if (m_read_only) m_read_only->hold();
+            std::optional<sql_read_only_transaction> reading;
+            if (!query.empty()) reading.emplace(engine.get_connection());
             convert_entry(*db, csv, validator, delimiter, name, query);
             if (m_entry_incomplete) m_incomplete[i] = true;
         } catch (const tk_exception& e) {
@@ -436,6 +450,8 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
     sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    // "Definitions only" runs no stored query, also not to count its rows.
+    if (definitions_only && !query.empty()) counted = nullptr;
     std::string no_counter;
     if (counted && (!m_counter || !m_counter->available(no_counter))) {
         // No count connection: counted before the stream.

@@ -20,6 +20,7 @@ class csv_engine;
 class csv_folder_lock;
 class csv_validator;
 class sql_counter;
+class sql_read_only_session;
 class tk_exception;
 class udb_database;
 class udb_profile;
@@ -191,6 +192,8 @@ private:
     sql_counter* m_counter = nullptr;
     // The log told why the run counts on the main connection.
     bool m_told_counting_on_main = false;
+    // The run's read-only hold on the main session (the run's thread only).
+    sql_read_only_session* m_read_only = nullptr;
     // The socket was shut down: the next run connects again.
     std::atomic<bool> m_connection_cut{false};
     // The destination folder's lock, from its cleanup to the end of the run.

@@ -32,6 +32,9 @@ TEST_F(QueryCheck, StatementsThatChangeDataAreRefusedAndNeverRun) {
         L"SELECT 1; DELETE FROM t",
         L"SELECT * FROM t) AS x; DELETE FROM t; SELECT * FROM (SELECT 1",
         L"INSERT INTO t VALUES (9, 'z')",
+        L"ANALYZE DELETE FROM t",
+        L"ANALYZE TABLE t PERSISTENT FOR ALL",
+        L"SELECT GET_LOCK('query_check', 0)",
     };
     for (const wchar_t* s : statements) {
         EXPECT_FALSE(c.conv.check_query(s)) << tk_to_utf8(s);
