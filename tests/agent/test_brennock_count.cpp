@@ -58,7 +58,8 @@ protected:
         return run_brennock(join({"--profile=" + profile, "--logfile=" + log}, extra), how);
     }
 
-    // Every query's line with its true count, and its whole file.
+    // Every query's line with its true count, and its whole file. With
+    // definitions only no stored query runs, also not to be counted.
     void expect_converted(const run_result& r, bool definitions_only) {
         EXPECT_EQ(r.status, 0) << r;
         EXPECT_NE(r.out.find("Converting database " + db.name() + "(3 tables)\n"), std::string::npos) << r;
@@ -67,7 +68,8 @@ protected:
             for (int i = 1; i <= rows; ++i) records += std::to_string(i) + ";0\r\n";
         for (int i = 1; i <= 3; ++i) {
             const std::string name = "q" + std::to_string(i);
-            EXPECT_NE(r.out.find("Converting table " + name + "(" + std::to_string(rows) + " records)\n"),
+            const std::string count = definitions_only ? "?" : std::to_string(rows);
+            EXPECT_NE(r.out.find("Converting table " + name + "(" + count + " records)\n"),
                       std::string::npos)
                 << r;
             EXPECT_EQ(read_file(out + "/" + name + ".csv"), bom + "id;w\r\n" + records) << name;

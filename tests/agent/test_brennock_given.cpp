@@ -263,7 +263,7 @@ TEST_F(brennock_given, the_tables_line_comes_before_every_report_about_it) {
     const struct {
         std::string name, message;
     } reports[] = {
-        {"change", "change: The statement returned no rows"},
+        {"change", "change: Cannot execute statement in a READ ONLY transaction"},
         {"call", "call: A procedure call (CALL) is not converted: its rows are not the result of one statement"},
         {"comment", "comment: The query is empty: it holds only blanks and comments"},
         {"t1", "t1: Error opening CSV file " + out + "/t1.csv.part: Is a directory"},

@@ -237,8 +237,9 @@ TEST_F(RecordCount, ASlowCountIsCancelledBeforeTheNextStreamOpens) {
 
 // A stopped run ends what it started on the server, on either connection:
 // nothing of its login is left running, although counting or streaming the
-// query would take a minute. With definitions only the count runs on the
-// main connection.
+// query would take a minute. With definitions only a stored query is not
+// run at all; the count of a table runs on the main connection (here one
+// that waits for a table another session has locked).
 class StoppedRun : public RecordCount, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(StoppedRun, LeavesNothingRunningOnTheServer) {
@@ -250,6 +251,18 @@ TEST_P(StoppedRun, LeavesNothingRunningOnTheServer) {
     // The first page comes at once; each later row waits: counting or
     // streaming them all takes more than a minute.
     conv().table_queries = {{L"q", L"SELECT id, REPEAT('x', 200) AS s FROM t WHERE id <= 1500 OR SLEEP(0.05) = 0"}};
+    fennrow_test::test_sql_conn locker(db.name());
+    struct unlock_at_end {
+        fennrow_test::test_sql_conn& c;
+        ~unlock_at_end() { c.try_exec("UNLOCK TABLES"); }
+    } unlock{locker};
+    if (GetParam()) {
+        // The first table is described on its own; the locked one is only
+        // counted, and that waits.
+        db.conn().exec("CREATE TABLE a (id INT)");
+        locker.exec("LOCK TABLES t WRITE");
+        conv().table_queries = {{L"a", L""}, {L"t", L""}};
+    }
     std::thread worker([this] { conv()(); });
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
