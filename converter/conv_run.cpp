@@ -11,6 +11,7 @@
 
 #include "csv_lock.h"
 #include "csv_util.h"
+#include "conv_table_line.h"
 #include "csv_vali.h"
 #include "error_handler.h"
 #include "init_conv.h"
@@ -440,15 +441,11 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     };
 
     // The table's line is its first message: shown when the count is known,
-    // before any report about the table, or at its end. The count runs
-    // beside the stream; one that fails, or is still running when the table
-    // failed, shows as "?".
-    bool line_shown = false;
-    auto show_line = [&](bool known, uint64_t count) {
-        line_shown = true;
-        if (known) progress.record_count = count;
-        show_table_line(name, known ? std::to_string(count) : std::string("?"));
-    };
+    // before any report about the table, or at its end.
+    conv_table_line line([&](const std::string& count_text, bool exact, uint64_t count) {
+        if (exact) progress.record_count = count;
+        show_table_line(name, count_text);
+    });
     sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
     // "Definitions only" runs no stored query, also not to count its rows.
     if (definitions_only && !query.empty()) counted = nullptr;
@@ -468,35 +465,15 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         check_stop();
         counted = nullptr;
     }
-    if (!counted) show_line(rs->is_record_count_known(), rs->get_record_count());
+    if (!counted) line.counted_before(rs->is_record_count_known(), rs->get_record_count());
     // The count starts beside the stream once its first page is in: a table
     // whose rows all came with it needs none.
-    bool counting = false;
     auto start_count = [&] {
         if (counted->is_stream_done()) return;
         m_counter->start(tk_to_utf8(counted->count_statement()));
-        counting = true;
+        line.count_beside([this](uint64_t& count) { return m_counter->result(count); });
     };
-    auto show_when_counted = [&] {
-        if (!counting) return;
-        uint64_t count = 0;
-        const sql_counter::outcome state = m_counter->result(count);
-        // Without a count connection the table's end tells the count.
-        if (state == sql_counter::outcome::no_connection)
-            counting = false;
-        else if (state != sql_counter::outcome::pending)
-            show_line(state == sql_counter::outcome::known, count);
-    };
-    // complete: the stream ended normally, its records are the exact count.
-    auto show_at_end = [&](bool complete) {
-        if (line_shown) return;
-        show_when_counted();
-        if (line_shown) return;
-        line_shown = true;
-        // A table not counted has as many records as the file received.
-        if (complete && !counting) progress.record_count = progress.current_record.load();
-        show_table_line(name, complete ? std::to_string(progress.current_record.load()) : std::string("?"));
-    };
+    auto show_at_end = [&](bool complete) { line.at_end(complete, progress.current_record.load()); };
 
     if (definitions_only) {
         if (include_field_names) file->write_header(rs->get_schema());
@@ -524,7 +501,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
     };
     bool complete = true;
     while (!rs->is_eof()) {
-        if (!line_shown) show_when_counted();
+        line.poll();
         check_stop();
         const uint64_t number = progress.current_record.load() + 1;
         if (tk_log_wants(1)) tk_log(1, "Converting record #%" PRIu64, number);
