@@ -13,6 +13,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -220,5 +221,40 @@ inline std::vector<std::string> join(std::vector<std::string> a, const std::vect
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
+
+// How often `what` stands in `text`.
+inline size_t count_of(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+// In a build with AddressSanitizer, children started in this scope run with
+// one more sanitizer option (for example "detect_leaks=0"); elsewhere
+// nothing changes.
+class child_sanitizer_option {
+public:
+    explicit child_sanitizer_option([[maybe_unused]] const char* option) {
+#ifdef __SANITIZE_ADDRESS__
+        const char* old = std::getenv("ASAN_OPTIONS");
+        if (old) saved_ = old;
+        const std::string options = (old && *old ? std::string(old) + ":" : std::string()) + option;
+        setenv("ASAN_OPTIONS", options.c_str(), 1);
+#endif
+    }
+    ~child_sanitizer_option() {
+#ifdef __SANITIZE_ADDRESS__
+        if (saved_)
+            setenv("ASAN_OPTIONS", saved_->c_str(), 1);
+        else
+            unsetenv("ASAN_OPTIONS");
+#endif
+    }
+    child_sanitizer_option(const child_sanitizer_option&) = delete;
+    child_sanitizer_option& operator=(const child_sanitizer_option&) = delete;
+
+private:
+    std::optional<std::string> saved_;
+};
 
 }  // namespace agent_test

@@ -19,12 +19,6 @@ namespace {
 
 using namespace agent_test;
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
-
 class brennock_given : public ::testing::Test {
 protected:
     fennrow_test::test_server srv = fennrow_test::require_test_server();
@@ -191,9 +185,9 @@ TEST_F(brennock_given, a_table_list_of_the_largest_size_is_read_with_each_name_o
     const run_result r = run_brennock(args({"--tab_file=" + dir / "tables.txt"}));
     EXPECT_EQ(r.status, 255) << r.out.substr(0, 1000);
     EXPECT_EQ(r.out, db_line(static_cast<int>(distinct + 1)) + table_line("victim", "1"));
-    EXPECT_EQ(count(r.err, " not exists\n"), distinct);
+    EXPECT_EQ(count_of(r.err, " not exists\n"), distinct);
     EXPECT_EQ(r.err.substr(0, 46), "Table n00000000 not exists\nTable n00000001 not");
-    EXPECT_EQ(count(r.err, "Table n00000008 not exists\n"), 1u);
+    EXPECT_EQ(count_of(r.err, "Table n00000008 not exists\n"), 1u);
 }
 
 // A pipe whose writer is still there is read to its end, however long the

@@ -91,12 +91,6 @@ run_result run_brennock_unprivileged(const std::vector<std::string>& args) {
     return r;
 }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
-
 class brennock_inputs : public ::testing::Test {
 protected:
     fennrow_test::test_server srv = fennrow_test::require_test_server();
@@ -234,8 +228,8 @@ TEST_F(brennock_inputs, more_names_than_numbers_fail_one_by_one_and_the_run_goes
     EXPECT_EQ(r.err, "");
     const std::string reason =
         ": No file name is left for this entry: the names t___ and t___000 to t___999 are all taken\n";
-    EXPECT_EQ(count(r.out, "Error:\n"), 2u);
-    EXPECT_EQ(count(r.out, reason), 2u);
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 2u);
+    EXPECT_EQ(count_of(r.out, reason), 2u);
     EXPECT_EQ(r.out.find("Internal error"), std::string::npos);
     EXPECT_NE(r.out.find(table_line("zz", 1)), std::string::npos);
     const std::vector<std::string> files = list_dir(out);
@@ -337,7 +331,7 @@ TEST_F(brennock_lost_connection, the_run_connects_again_once_and_goes_on) {
     // the next table as usual.
     const std::string head = db_line(3) + table_line("t1", 2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
-    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;
     EXPECT_EQ(read_file(out + "/t1.csv"), bom + "id\r\n1\r\n2\r\n");
     EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
@@ -368,7 +362,7 @@ TEST_F(brennock_lost_connection, a_connection_lost_while_rows_stream_is_restored
     // The stream failed before the rows were counted.
     const std::string head = db_line(2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
-    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - table_line("t2", 1).size()), table_line("t2", 1)) << r;
     EXPECT_EQ(read_file(out + "/t2.csv"), bom + "id\r\n3\r\n");
 }
@@ -401,12 +395,12 @@ TEST_F(brennock_lost_connection, a_refused_reconnect_ends_the_run_with_one_error
     EXPECT_EQ(r.err, "");
     const std::string head = db_line(3) + table_line("t1", 2) + "Converting table q(? records)\nError:\nq: ";
     EXPECT_EQ(r.out.substr(0, head.size()), head) << r;
-    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
     EXPECT_NE(r.out.find("; connecting again failed: Access denied for user '" + login.user() + "'"),
               std::string::npos)
         << r;
     EXPECT_EQ(r.out.back(), '\n');
-    EXPECT_EQ(count(r.out, "\n"), 5u) << r;  // nothing after the report
+    EXPECT_EQ(count_of(r.out, "\n"), 5u) << r;  // nothing after the report
     // The entry whose stream was cut before its first record leaves no file.
     EXPECT_EQ(list_dir(out), (std::vector<std::string>{"t1.csv"}));
 }

@@ -16,32 +16,6 @@ namespace {
 using namespace agent_test;
 namespace fs = std::filesystem;
 
-// In a build with AddressSanitizer the leak check at the end of a child
-// needs a thread of its own, which the limit refuses: it is off for the child.
-class leak_check_off {
-public:
-    leak_check_off() {
-#ifdef __SANITIZE_ADDRESS__
-        const char* old = std::getenv("ASAN_OPTIONS");
-        if (old) saved_ = old;
-        const std::string options = (old && *old ? std::string(old) + ":" : std::string()) + "detect_leaks=0";
-        setenv("ASAN_OPTIONS", options.c_str(), 1);
-#endif
-    }
-    ~leak_check_off() {
-#ifdef __SANITIZE_ADDRESS__
-        if (saved_)
-            setenv("ASAN_OPTIONS", saved_->c_str(), 1);
-        else
-            unsetenv("ASAN_OPTIONS");
-#endif
-    }
-    leak_check_off(const leak_check_off&) = delete;
-    leak_check_off& operator=(const leak_check_off&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
 
 class brennock_limits : public ::testing::Test {
 protected:
@@ -49,12 +23,11 @@ protected:
     fennrow_test::test_database db{"agent_limits"};
     temp_dir dir;
     std::string out = dir / "out";
-    std::string program = dir / "bin/BRENNOCK";
+    // A copy the unprivileged user can reach wherever the build lies.
+    std::string program = fennrow_test::reachable_copy(BRENNOCK_PATH);
 
     void SetUp() override {
-        // A copy the unprivileged user can reach wherever the build lies.
-        fs::create_directories(dir / "bin");
-        fs::copy_file(BRENNOCK_PATH, program);
+        ASSERT_FALSE(program.empty()) << "cannot copy " << BRENNOCK_PATH;
         ASSERT_TRUE(fennrow_test::hand_to_unprivileged(dir.path()));
     }
 
@@ -79,7 +52,8 @@ TEST_F(brennock_limits, without_a_thread_of_its_own_every_page_arrives) {
     std::string forked;
     EXPECT_NE(fennrow_test::run_collecting(one_process({"sh", "-c", "true & wait"}), forked), 0) << forked;
 
-    const leak_check_off no_leak_check;
+    // The sanitizer's leak check needs a thread of its own, which the limit refuses.
+    const child_sanitizer_option no_leak_check("detect_leaks=0");
     brennock_child child(one_process(join({program}, join(server_args(srv), {"--src=" + db.name(), "--dest=" + out}))));
     const run_result r = child.wait(std::chrono::seconds(120));
     EXPECT_EQ(r.status, 0) << r;

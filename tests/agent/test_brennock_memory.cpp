@@ -59,32 +59,6 @@ size_t first_difference(const std::string& a, const std::string& b) {
     return a.size() == b.size() ? std::string::npos : n;
 }
 
-// In a build with AddressSanitizer, the children keep no freed blocks in
-// quarantine: the peak measured is then the program's, not the sanitizer's.
-class sanitizer_quarantine_off {
-public:
-    sanitizer_quarantine_off() {
-#ifdef __SANITIZE_ADDRESS__
-        const char* old = std::getenv("ASAN_OPTIONS");
-        if (old) saved_ = old;
-        const std::string options = (old && *old ? std::string(old) + ":" : std::string()) + "quarantine_size_mb=0";
-        setenv("ASAN_OPTIONS", options.c_str(), 1);
-#endif
-    }
-    ~sanitizer_quarantine_off() {
-#ifdef __SANITIZE_ADDRESS__
-        if (saved_)
-            setenv("ASAN_OPTIONS", saved_->c_str(), 1);
-        else
-            unsetenv("ASAN_OPTIONS");
-#endif
-    }
-    sanitizer_quarantine_off(const sanitizer_quarantine_off&) = delete;
-    sanitizer_quarantine_off& operator=(const sanitizer_quarantine_off&) = delete;
-
-private:
-    std::optional<std::string> saved_;
-};
 
 TEST(brennock_memory, huge_values_stay_within_twice_the_row_ServerWide) {
     const fennrow_test::test_server srv = fennrow_test::require_test_server();
@@ -106,7 +80,9 @@ TEST(brennock_memory, huge_values_stay_within_twice_the_row_ServerWide) {
                    std::to_string(huge_rows));
 
     temp_dir dir;
-    const sanitizer_quarantine_off quarantine_off;
+    // The children keep no freed blocks in a sanitizer's quarantine: the peak
+    // measured is the program's.
+    const child_sanitizer_option quarantine_off("quarantine_size_mb=0");
     const auto convert = [&](const std::string& table, struct rusage& ru) {
         write_file(dir / (table + ".txt"), table + "\n");
         return run_brennock(join(server_args(srv), {"--src=" + db.name(), "--dest=" + (dir / table),

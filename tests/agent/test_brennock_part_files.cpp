@@ -16,12 +16,6 @@ namespace {
 
 using namespace agent_test;
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
-
 // The id of the session that sleeps in a statement holding the text (not
 // one that counts rows), once it shows (30 seconds at most).
 std::optional<std::string> wait_for_sleeper(fennrow_test::test_sql_conn& conn, const std::string& text) {
@@ -162,7 +156,7 @@ TEST_P(brennock_mid_stream, mode_1_keeps_the_earlier_file) {
     const run_result r = run_q(GetParam().how);
     EXPECT_EQ(r.status, 255) << r;
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
     EXPECT_NE(r.out.find(part_note("q") + "\n"), std::string::npos) << r;
     EXPECT_EQ(list_dir(out), (std::vector<std::string>{"q.csv", "q.csv.part", "t2.csv"})) << r;
     EXPECT_EQ(csv("q.csv"), old_q);
@@ -182,7 +176,7 @@ TEST_F(brennock_cut, a_refused_login_after_the_loss_names_the_part_file) {
     fennrow_test::test_login login(admin, "brk_pf_", db.name());
     const run_result r = run_q(cut_by::killed_session, &login);
     EXPECT_EQ(r.status, 255) << r;
-    EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
     EXPECT_NE(r.out.find("Error:\nq: "), std::string::npos) << r;
     EXPECT_NE(r.out.find(part_note("q") + "; connecting again failed: Access denied for user '" + login.user()),
               std::string::npos)
@@ -224,7 +218,7 @@ TEST_P(brennock_early_failure, leaves_no_part_file) {
         write_file(out + "/q.csv", old_q);
         const run_result r = run_entry(mode);
         EXPECT_EQ(r.status, 255) << r;
-        EXPECT_EQ(count(r.out, "Error:\n"), 1u) << r;
+        EXPECT_EQ(count_of(r.out, "Error:\n"), 1u) << r;
         EXPECT_NE(r.out.find(std::string("Error:\nq: ") + c.error + "\n"), std::string::npos) << r;
         if (mode == 1) {
             EXPECT_EQ(list_dir(out), (std::vector<std::string>{"q.csv", "t2.csv"})) << r;

@@ -33,12 +33,6 @@ const signal_case signal_cases[] = {{"SIGINT", SIGINT}, {"SIGTERM", SIGTERM}, {"
 
 std::string case_name(const ::testing::TestParamInfo<signal_case>& i) { return i.param.name; }
 
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
-    return n;
-}
-
 // True once the process has taken the signal (it is no longer pending).
 bool delivered(pid_t pid, int sig) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -116,7 +110,7 @@ TEST_P(brennock_stop, ends_the_run_at_a_record) {
     const run_result r = child.wait(std::chrono::seconds(60));
     EXPECT_EQ(r.status, 255) << r;
     const std::string report = std::string("Error:\nThe conversion was stopped by ") + GetParam().name + "\n";
-    EXPECT_EQ(count(r.out, "Error:"), 1u) << r;
+    EXPECT_EQ(count_of(r.out, "Error:"), 1u) << r;
     ASSERT_GE(r.out.size(), report.size()) << r;
     EXPECT_EQ(r.out.substr(r.out.size() - report.size()), report) << r;
     EXPECT_EQ(r.out.rfind("Converting database " + db.name() + "(2 tables)\nConverting table slow(", 0), 0u) << r;
@@ -125,7 +119,7 @@ TEST_P(brennock_stop, ends_the_run_at_a_record) {
     // records written before the stop, under its part name.
     EXPECT_EQ(list_dir(out), (std::vector<std::string>{"slow.csv.part"}));
     const std::string part = read_file(out + "/slow.csv.part");
-    const size_t rows = count(part, "\r\n") - 1;
+    const size_t rows = count_of(part, "\r\n") - 1;
     EXPECT_GE(rows, 1000u);
     EXPECT_LT(rows, 2000u);
     EXPECT_TRUE(part == slow_rows(rows)) << "the file is not the rows 1.." << rows;
