@@ -51,8 +51,8 @@ protected:
     }
     void TearDown() override { locker.try_exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")"); }
 
-    answering_handler handler;  // before the converter: the registered handler
-    kellvar_converter conv{kellvar_program::console};
+    answering_handler handler;  // before the converter, which holds it
+    kellvar_converter conv{kellvar_program::console, handler};
     fennrow_test::test_database db{"abandon"};
     temp_dir out;
     // Row 2000 of the stream waits for this lock, which the test holds: the
@@ -60,6 +60,8 @@ protected:
     const std::string lock_name = "fn_abandon_" + std::to_string(::getpid());
     fennrow_test::test_sql_conn locker;
 };
+
+FENNROW_SERVER_TESTS(AbandonedStream);
 
 TEST_P(AbandonedStream, IsNotReadToItsEnd) {
     conv.console_run = false;

@@ -75,6 +75,9 @@ struct factory_scope {
     sql_engine::database_factory saved;
 };
 
+FENNROW_SERVER_TESTS(SqlEngine);
+FENNROW_SERVER_WIDE_TEST(SqlEngine, PacketLimitIsReadOnceServerWide);
+
 TEST(SqlEngine, ConnectSetsUpTheSession) {
     engine_session s;
     ASSERT_TRUE(s.engine.is_connected());
@@ -108,6 +111,8 @@ struct failure_case {
 };
 
 class SqlEngineFailure : public ::testing::TestWithParam<failure_case> {};
+
+FENNROW_SERVER_TESTS(SqlEngineFailure);
 
 TEST_P(SqlEngineFailure, BecomesSqlExceptionWithCodeAndText) {
     sql_test::use_empty_home();
