@@ -102,8 +102,11 @@ TEST(console_handler, levels_1_and_2_end_the_run_by_an_exception) {
         const run_result r = in_child([&] {
             console_error_handler handler;
             handler.suppress = c.quiet;
-            handler.set_context(L"ignored");
-            if (c.quiet) handler.handle(tk_exception(std::string("gone"), 0), false);
+            // Quiet: neither a level-0 report nor the context is shown.
+            if (c.quiet) {
+                handler.set_context(L"ignored");
+                handler.handle(tk_exception(std::string("gone"), 0), false);
+            }
             if (handler.ended()) std::printf("ended early\n");
             try {
                 handler.handle(c.report, false);
