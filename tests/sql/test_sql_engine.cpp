@@ -213,16 +213,17 @@ TEST(SqlEngine, ListsAndTestsDatabases) {
 }
 
 TEST(SqlEngine, PacketLimitIsReadOnceServerWide) {
-    engine_session s;
-    const std::string server_packet = fennrow_test::global_setting("max_allowed_packet");
-    EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
     {
+        engine_session s;
+        const std::string server_packet = fennrow_test::global_setting("max_allowed_packet");
+        EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
         // A value the server does not have, set after the engine connected.
         fennrow_test::global_setting_scope smaller("max_allowed_packet",
                                                    server_packet == "67108864" ? "33554432" : "67108864");
         EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
     }
 
+    // One engine at a time.
     sql_engine idle;
     EXPECT_EQ(idle.get_max_allowed_packet(), 0u);
 }
