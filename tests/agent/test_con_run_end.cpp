@@ -4,17 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "agent_util.h"
 #include "con_handler.h"
+#include "file_size_limit.h"
 #include "kvr_conv.h"
 #include "process_threads.h"
 #include "tk_utils.h"
@@ -39,8 +38,8 @@ size_t open_files_under(const std::string& folder) {
     }
     return n;
 }
-FENNROW_SERVER_TESTS(ConsoleRunEnd);
 
+FENNROW_SERVER_TESTS(ConsoleRunEnd);
 
 TEST(ConsoleRunEnd, ALevel1ReportUnwindsTheRunWithItsThreads) {
     const fennrow_test::test_server s = fennrow_test::require_test_server();
@@ -67,27 +66,24 @@ TEST(ConsoleRunEnd, ALevel1ReportUnwindsTheRunWithItsThreads) {
                                                  locker.literal(lock_name) + ", 600), 0) AS s FROM seq_1_to_3000")}};
     conv.selected_tables = {L"after_t"};
 
-    // Files may grow to a few KB only: the first block of records cannot be
-    // written, a level-1 failure, long before row 2000.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto old_signal = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-
+    // Files may grow to a few KB only (below): the first block of records
+    // cannot be written, a level-1 failure, long before row 2000.
+    bool ended_with_the_rest_withheld = false;
+    size_t files_open_at_the_end = 0;
     const size_t threads_before = fennrow_test::thread_count();
-    std::thread worker([&] { conv(); });
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!conv.done.load() && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const bool ended_with_the_rest_withheld = conv.done.load();
-    // Once the run is done nothing of it may still hold a file of the folder.
-    const size_t files_open_at_the_end = open_files_under(out);
-    locker.exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")");
-    worker.join();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_signal);
+    {
+        fennrow_test::file_size_limit small_files(4096);
+        ASSERT_TRUE(small_files.active());
+        std::thread worker([&] { conv(); });
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!conv.done.load() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ended_with_the_rest_withheld = conv.done.load();
+        // Once the run is done nothing of it may still hold a file of the folder.
+        files_open_at_the_end = open_files_under(out);
+        locker.exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")");
+        worker.join();
+    }
 
     EXPECT_TRUE(ended_with_the_rest_withheld) << "the run waited for the withheld rows";
     EXPECT_TRUE(handler.ended());
