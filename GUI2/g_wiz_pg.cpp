@@ -193,11 +193,6 @@ int gui_list_box::add_string(const QString& text) {
     return index;
 }
 
-void gui_list_box::insert_string(int index, const QString& text) {
-    if (index < 0 || index > count()) index = count();
-    insertItem(index, text);
-}
-
 bool gui_list_box::delete_string(int index) {
     if (index < 0 || index >= count()) return false;
     delete takeItem(index);

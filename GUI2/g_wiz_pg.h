@@ -90,8 +90,6 @@ public:
     void set_mark_suffix(const QString& suffix);
     void set_marked(int index, bool marked);
     bool is_marked(int index) const;
-    // Puts the text at that index whatever the sorting.
-    void insert_string(int index, const QString& text);
     // False when there is no entry at that index.
     bool delete_string(int index);
     // The entry's text; false when there is no entry at that index.

@@ -426,7 +426,6 @@ bool sql_is_numeric_type(VARTYPE vt) {
 
 bool sql_is_blob_type(VARTYPE vt) { return vt == VT_BLOB || vt == VT_BLOB_OBJECT || vt == VT_BYTE_ARRAY; }
 
-bool sql_is_numeric_literal(std::string_view text) { return numeric_literal(text); }
 bool sql_is_numeric_literal(std::wstring_view text) { return numeric_literal(text); }
 
 bool sql_is_guid_column(const t_ftd& d) { return d.vartype == VT_BSTR && plat::equal_nocase(d.native_type, L"uuid"); }

@@ -24,7 +24,6 @@ bool sql_is_blob_type(VARTYPE vt);
 
 // True when the whole text is a number the server reads as a literal:
 // [+-] digits [. digits] [e [+-] digits] (a point alone is no number).
-bool sql_is_numeric_literal(std::string_view text);
 bool sql_is_numeric_literal(std::wstring_view text);
 
 // A column that holds GUIDs: text with the server type "uuid". Only values

@@ -19,11 +19,13 @@ public:
     static T* peek() { return static_cast<T*>(s_object); }
 
 protected:
+    // A second object while one is registered is an internal error: it
+    // would never be reached.
     tk_singleton() {
-        if (!s_object) s_object = this;
+        if (s_object) throw tk_mail_assertion(tk_singl_source, 57);
+        s_object = this;
     }
     virtual ~tk_singleton() {
-        // Only the registered object clears the registration.
         if (s_object == this) s_object = nullptr;
     }
     tk_singleton(const tk_singleton&) = delete;

@@ -95,3 +95,34 @@ public:
 private:
     storage items_;
 };
+
+// The list face of a class that owns an ordered list of T: sizes, checked
+// indexing (std::out_of_range past the end), iteration, and adding, which
+// hands the element over to the owner.
+template <class T>
+class udb_list_owner {
+public:
+    using container = udb_owned_list<T>;
+    using const_iterator = typename container::const_iterator;
+
+    size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    T* operator[](size_t i) const { return items_.at(i); }
+    T* at(size_t i) const { return items_.at(i); }
+    const_iterator begin() const { return items_.begin(); }
+    const_iterator end() const { return items_.end(); }
+    void reserve(size_t n) { items_.reserve(n); }
+
+    void push_back(T* item) { items_.push_back(item); }
+    void push_back(std::unique_ptr<T> item) { items_.push_back(std::move(item)); }
+
+protected:
+    udb_list_owner() = default;
+    udb_list_owner(const udb_list_owner&) = default;
+    udb_list_owner& operator=(const udb_list_owner&) = default;
+    udb_list_owner(udb_list_owner&&) noexcept = default;
+    udb_list_owner& operator=(udb_list_owner&&) noexcept = default;
+    ~udb_list_owner() = default;
+
+    container items_;
+};

@@ -9,11 +9,10 @@
 #include "udb_field.h"
 #include "udb_owned_list.h"
 
-class udb_record {
+// List access: udb_list_owner (the record takes ownership of what it is
+// given; a null field is kept as a gap).
+class udb_record : public udb_list_owner<udb_field> {
 public:
-    using container = udb_owned_list<udb_field>;
-    using const_iterator = container::const_iterator;
-
     udb_record() = default;
     // Copies are deep: every field is copied (as a udb_field).
     udb_record(const udb_record& that);
@@ -23,22 +22,10 @@ public:
     // Deletes every field.
     virtual ~udb_record();
 
-    // List access. Indexing is checked (std::out_of_range past the end).
-    size_t size() const { return fields_.size(); }
-    bool empty() const { return fields_.empty(); }
-    udb_field* operator[](size_t i) const { return fields_.at(i); }
-    udb_field* at(size_t i) const { return fields_.at(i); }
-    const_iterator begin() const { return fields_.begin(); }
-    const_iterator end() const { return fields_.end(); }
-    void reserve(size_t n) { fields_.reserve(n); }
-
-    // The record takes ownership of the field (null is kept as a gap).
-    void push_back(udb_field* field) { fields_.push_back(field); }
-    void push_back(std::unique_ptr<udb_field> field) { fields_.push_back(std::move(field)); }
     // Deletes every field and empties the list.
     void reset();
     // Keeps the first n fields and deletes the others.
-    void truncate(size_t n) { fields_.truncate(n); }
+    void truncate(size_t n) { items_.truncate(n); }
 
     // Reuse row after row: keeps the first n fields (their values are the
     // caller's to overwrite), deletes the rest, and makes the missing ones
@@ -46,8 +33,8 @@ public:
     template <class Make>
     void reuse(size_t n, Make&& make) {
         truncate(n);
-        fields_.reserve(n);
-        for (size_t i = fields_.size(); i < n; ++i) push_back(make(i));
+        items_.reserve(n);
+        for (size_t i = items_.size(); i < n; ++i) push_back(make(i));
     }
 
     // Lookups by name ignore case; the first match wins.
@@ -59,7 +46,4 @@ public:
 
     // Sum of get_size over the fields that are not VT_EMPTY.
     uint32_t get_total_size() const;
-
-private:
-    container fields_;
 };

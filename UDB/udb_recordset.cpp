@@ -120,8 +120,6 @@ bool udb_recordset::is_eof() { return true; }
 
 bool udb_recordset::is_query() { return !query_.empty(); }
 
-void udb_recordset::move_to(int32_t position) { tk_log(1, "udb_recordset::move_to(%d)", position); }
-
 void udb_recordset::add_index(const udb_index& index) {
     if (tk_log_wants(2)) tk_wlog(2, L"udb_recordset::add_index(%s, %d)", index.name.c_str(), key_pos_);
     if (!indexes_.is_acceptable_name(index.name)) {

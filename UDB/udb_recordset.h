@@ -33,7 +33,6 @@ public:
     virtual udb_record* get_record();
     virtual bool is_eof();
     virtual bool is_query();
-    virtual void move_to(int32_t position);
     virtual void next() {}
     virtual void prev() {}
     virtual void reset() {}

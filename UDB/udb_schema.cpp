@@ -22,7 +22,7 @@ t_ftd::t_ftd(uint32_t size_, const std::wstring& name_, VARTYPE vartype_, bool b
 udb_schema::udb_schema(bool flag_) : flag(flag_) { tk_log(2, "udb_schema::ctor"); }
 
 udb_schema::udb_schema(const udb_schema& that)
-    : flag(that.flag), counter1(that.counter1), counter2(that.counter2), items_(that.items_) {}
+    : udb_list_owner(that), flag(that.flag), counter1(that.counter1), counter2(that.counter2) {}
 
 udb_schema& udb_schema::operator=(const udb_schema& that) {
     if (this != &that) {
@@ -33,7 +33,7 @@ udb_schema& udb_schema::operator=(const udb_schema& that) {
 }
 
 udb_schema::udb_schema(udb_schema&& that) noexcept
-    : flag(that.flag), counter1(that.counter1), counter2(that.counter2), items_(std::move(that.items_)) {}
+    : udb_list_owner(std::move(that)), flag(that.flag), counter1(that.counter1), counter2(that.counter2) {}
 
 udb_schema& udb_schema::operator=(udb_schema&& that) noexcept {
     if (this != &that) {

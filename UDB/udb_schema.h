@@ -29,11 +29,9 @@ struct t_ftd {
 };
 
 // The schema owns its descriptors: it deletes them, and its copies are deep.
-class udb_schema {
+// List access: udb_list_owner; null entries are kept as gaps.
+class udb_schema : public udb_list_owner<t_ftd> {
 public:
-    using container = udb_owned_list<t_ftd>;
-    using const_iterator = container::const_iterator;
-
     explicit udb_schema(bool flag = true);
     udb_schema(const udb_schema& that);
     udb_schema& operator=(const udb_schema& that);
@@ -41,18 +39,8 @@ public:
     udb_schema& operator=(udb_schema&& that) noexcept;
     virtual ~udb_schema();
 
-    // List access. Indexing is checked (std::out_of_range past the end).
-    size_t size() const { return items_.size(); }
-    bool empty() const { return items_.empty(); }
-    t_ftd* operator[](size_t i) const { return items_.at(i); }
-    t_ftd* at(size_t i) const { return items_.at(i); }
-    const_iterator begin() const { return items_.begin(); }
-    const_iterator end() const { return items_.end(); }
-    void reserve(size_t n) { items_.reserve(n); }
-
-    // The schema takes ownership of the descriptor.
-    void push_back(t_ftd* descriptor) { items_.push_back(descriptor); }
-    void push_back(std::unique_ptr<t_ftd> descriptor) { items_.push_back(std::move(descriptor)); }
+    // The schema takes ownership of the descriptor (or of a copy).
+    using udb_list_owner::push_back;
     void push_back(const t_ftd& descriptor) { push_back(std::make_unique<t_ftd>(descriptor)); }
     // Deletes every descriptor and empties the list.
     void clear() { items_.clear(); }
@@ -79,6 +67,5 @@ public:
 private:
     t_ftd& lookup(const std::wstring& name) const;
 
-    container items_;
     mutable t_ftd miss_;
 };

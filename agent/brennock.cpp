@@ -16,8 +16,8 @@ namespace {
 
 // Everything from the options to the end of the run; 0 when the run
 // converted everything.
-int run(int argc, char** argv) {
-    kellvar_converter converter(kellvar_program::console);
+int run(int argc, char** argv, console_error_handler& handler) {
+    kellvar_converter converter(kellvar_program::console, handler);
     converter.console_run = true;
     converter.include_field_names = true;
     converter.delimiter_index = 1;
@@ -30,6 +30,8 @@ int run(int argc, char** argv) {
     // A stop asked for before the run deletes nothing.
     if (!console_stop_signals::received()) converter.check_dest();
     converter();
+    // A report ended the run; it has unwound.
+    if (handler.ended()) return -1;
     if (const int sig = console_stop_signals::received(); sig != 0 && converter.run_stopped) {
         const std::string text = std::string("The conversion was stopped by ") + console_stop_signals::name(sig);
         tk_log(3, "%s", text.c_str());
@@ -56,13 +58,15 @@ int main(int argc, char** argv, char** /*envp*/) {
     int code = -1;
     try {
         try {
-            code = run(argc, argv);
+            code = run(argc, argv, handler);
         } catch (const tk_exception& e) {
-            // Levels 1 and 2 end the process in handle; a level-0 failure
+            // Levels 1 and 2 end the run in handle; a level-0 failure
             // outside the run (a refused connection) still means no run.
-            handler.handle(e, false);
             code = -1;
+            handler.handle(e, false);
         }
+    } catch (const console_run_end&) {
+        code = -1;
     } catch (const std::exception& e) {
         fatal_exit(e.what());
     } catch (...) {

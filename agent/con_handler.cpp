@@ -2,10 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 
-#include "csv_out.h"
 #include "tk_escape.h"
 #include "tk_log.h"
 
@@ -16,15 +14,14 @@ void write_line(FILE* to, const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), to);
     std::fputc('\n', to);
 }
+}  // namespace
 
-[[noreturn]] void end_process() {
-    // The table in work keeps the records written before the error.
-    csv_flush_open_files();
+void console_error_handler::end_run() {
     std::fflush(stdout);
     std::fflush(stderr);
-    std::exit(-1);
+    m_ended = true;
+    throw console_run_end();
 }
-}  // namespace
 
 uint32_t console_reported_errors() { return g_reported.load(); }
 
@@ -47,7 +44,7 @@ void console_error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
         tk_log(3, "Internal error:\n%s", e.what());
         // Shown even in silent mode.
         write_line(stdout, "Internal error: " + tk_escape_controls(e.what(), true));
-        end_process();
+        end_run();
     }
 
     std::string text = report_text(e);
@@ -64,7 +61,7 @@ void console_error_handler::handle(const tk_exception& e, bool /*no_abort*/) {
 
     if (e.level() != 0) {
         tk_log(1, "Got 1-level error");
-        end_process();
+        end_run();
     }
     tk_log(1, "Got 0-level error");
     ++g_reported;

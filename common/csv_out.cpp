@@ -6,49 +6,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
-#include <set>
 
 #include "csv_path.h"
 #include "last_error.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "utf8.h"
-
-namespace {
-
-// Every open output, so that a process that must end at once can still write
-// out what its files hold.
-std::mutex g_open_lock;
-std::set<csv_output*>& open_outputs() {
-    static std::set<csv_output*> outputs;
-    return outputs;
-}
-
-void register_open(csv_output* out) {
-    std::lock_guard<std::mutex> g(g_open_lock);
-    open_outputs().insert(out);
-}
-
-void register_closed(csv_output* out) {
-    std::lock_guard<std::mutex> g(g_open_lock);
-    open_outputs().erase(out);
-}
-
-}  // namespace
-
-void csv_flush_open_files() noexcept {
-    std::lock_guard<std::mutex> g(g_open_lock);
-    for (csv_output* out : open_outputs()) {
-        try {
-            out->flush();
-        } catch (const tk_exception& e) {
-            tk_log(3, "Writing CSV file: %s", e.what());
-        } catch (...) {
-            tk_log(3, "Writing CSV file: unknown failure");
-        }
-    }
-}
 
 csv_output::csv_output() = default;
 
@@ -105,7 +68,6 @@ bool csv_output::try_open_native(int flags) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     fd_.reset(fd);
-    register_open(this);
     buf_.reserve(block_size + block_size / 4);
     return true;
 }
@@ -155,7 +117,6 @@ void csv_output::flush() {
 }
 
 void csv_output::close_fd() {
-    register_closed(this);
     if (fd_.close() != 0) {
         plat::set_last_error_from_errno();
         failed_ = true;
@@ -169,7 +130,6 @@ void csv_output::close() {
         flush();
     } catch (...) {
         fd_.reset();
-        register_closed(this);
         throw;
     }
     close_fd();
@@ -188,10 +148,7 @@ void csv_output::complete() {
 
 void csv_output::discard() noexcept {
     buf_.clear();
-    if (fd_) {
-        register_closed(this);
-        fd_.reset();
-    }
+    fd_.reset();
     if (final_path_.empty()) return;
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
         tk_log(3, "Cannot delete %s: %s", path_.c_str(), std::strerror(errno));

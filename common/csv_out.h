@@ -68,8 +68,3 @@ private:
     bool failed_ = false;
     std::string buf_;
 };
-
-// Writes out what every open CSV file holds so far, for a process that ends
-// at once (the console program after a fatal error): the files keep every
-// whole record written before. Failures are only logged.
-void csv_flush_open_files() noexcept;

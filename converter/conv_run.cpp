@@ -90,18 +90,16 @@ public:
 
 void kellvar_converter::report(const tk_exception& e, bool no_abort) {
     ++errors_reported;
-    error_handler::instance()->handle(e, no_abort);
+    handler().handle(e, no_abort);
 }
 
 void kellvar_converter::report_run_failure(const tk_exception& e) noexcept {
     ++errors_reported;
     try {
-        if (error_handler* handler = error_handler::peek()) {
-            handler->handle(e, true);
-        } else {
-            tk_log(3, "ERROR:\n%s", e.what());
-            if (console_run && !silent) console_line(stderr, e.what());
-        }
+        handler().handle(e, true);
+    } catch (const tk_final_exception&) {
+        // The handler ends the run: it unwinds as a stop does.
+        note_stopped();
     } catch (const std::exception& again) {
         tk_log(3, "ERROR:\n%s", again.what());
     } catch (...) {
@@ -206,7 +204,7 @@ void kellvar_converter::operator()() {
 
             run_entries(db, csv, validator, delimiter);
 
-            error_handler::instance()->clear_context();
+            handler().clear_context();
             progress.table_count = 0;
             progress.tables_done = 0;
         } catch (const std::exception&) {
@@ -262,7 +260,7 @@ void kellvar_converter::restore_if_closed(std::unique_ptr<udb_database>& db, con
     } catch (const tk_exception& e) {
         check_stop();
         // A failed reconnect is reported for the entry.
-        error_handler::instance()->set_context(name);
+        handler().set_context(name);
         restore_connection(db, e);
     }
 }
@@ -339,7 +337,7 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
                 ++errors_reported;
                 if (!silent) console_line(stderr, "Table " + console_text(name) + " not exists");
             } else {
-                error_handler::instance()->clear_context();
+                handler().clear_context();
                 report(tk_exception(L"Table " + name + L" not exists", 0), false);
             }
             ++progress.tables_done;
@@ -366,7 +364,7 @@ void kellvar_converter::run_entries(std::unique_ptr<udb_database>& db, csv_engin
             // The table's line is the first message about it, also when the
             // table failed before its count was known.
             if (!m_table_line_shown) show_table_line(name, "?");
-            error_handler::instance()->set_context(name);
+            handler().set_context(name);
             if (sql_is_connection_lost(e)) restore_connection(db, e);
             report(e, false);
         }
@@ -514,7 +512,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         } catch (const tk_exception& e) {
             check_stop();
             if (sql_is_connection_lost(e)) pass_lost(e);
-            error_handler::instance()->set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
+            handler().set_context(plat::wformat(L"%s, record #%I64u", name.c_str(), number));
             // A level-0 failure ends the table (and the console program ends
             // at any other level); the part file keeps the records written
             // before it.
@@ -536,7 +534,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
             // The next record could not be read: the table ends here.
             check_stop();
             if (sql_is_connection_lost(e)) pass_lost(e);
-            error_handler::instance()->set_context(
+            handler().set_context(
                 plat::wformat(L"%s, record #%I64u", name.c_str(), progress.current_record.load() + 1));
             complete = false;
             show_at_end(false);

@@ -16,9 +16,10 @@ class error_handler : public tk_singleton<error_handler> {
 public:
     ~error_handler() override;
 
-    // Reports one exception by its level; may end the process (level 2, and
-    // level 1 in the console program). With no_abort false the wizard's
-    // level-0 dialog may raise tk_final_exception.
+    // Reports one exception by its level. A report may end the run by a
+    // tk_final_exception, which the converter lets unwind as a stop: the
+    // console program's levels 1 and 2, and with no_abort false the wizard's
+    // level-0 dialog (Abort). The wizard's level 2 ends the process.
     virtual void handle(const tk_exception& e, bool no_abort) = 0;
 
     // "%s, record #%d" with the table name and the 1-based record number.

@@ -9,8 +9,9 @@
 #include "tk_excep.h"
 #include "tk_log.h"
 
-kellvar_converter::kellvar_converter(kellvar_program program)
-    : tk_serializer(kellvar_registry_key),
+kellvar_converter::kellvar_converter(kellvar_program program, error_handler& handler)
+    : mysql_converter_impl(handler),
+      tk_serializer(kellvar_registry_key),
       console_run(program == kellvar_program::console),
       remember_settings(program == kellvar_program::gui) {
     tk_log(2, "kellvar_converter::ctor");

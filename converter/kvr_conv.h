@@ -19,6 +19,7 @@
 class csv_engine;
 class csv_folder_lock;
 class csv_validator;
+class error_handler;
 class sql_counter;
 class sql_read_only_session;
 class tk_exception;
@@ -40,7 +41,9 @@ class kellvar_converter : public udb_converter,
                           public tk_serializer,
                           public tk_singleton<kellvar_converter> {
 public:
-    explicit kellvar_converter(kellvar_program program);
+    // The handler reports every failure of the converter's runs; it is
+    // built before the converter and outlives it.
+    kellvar_converter(kellvar_program program, error_handler& handler);
     ~kellvar_converter() override;
 
     // The conversion run: every entry of table_queries (with selected_tables

@@ -30,14 +30,12 @@ constexpr dump_key dump_keys[] = {
 
 }  // namespace
 
-mysql_converter_impl::mysql_converter_impl() {
+mysql_converter_impl::mysql_converter_impl(error_handler& handler) : m_handler(handler) {
     tk_log(2, "mysql_converter_impl::ctor");
     // Failures the writing side goes on after reach the program's error handler.
-    sql_set_error_reporter([](const tk_exception& e, const std::string& context) {
-        error_handler* handler = error_handler::peek();
-        if (!handler) return;
-        handler->set_context(tk_from_utf8(context));
-        handler->handle(e, false);
+    sql_set_error_reporter([&handler](const tk_exception& e, const std::string& context) {
+        handler.set_context(tk_from_utf8(context));
+        handler.handle(e, false);
     });
 }
 

@@ -8,6 +8,7 @@
 #include "sql_engi.h"
 #include "udb_dump.h"
 
+class error_handler;
 class udb_profile;
 
 inline constexpr const wchar_t* mysql_section_settings = L"MySQL settings";
@@ -15,7 +16,9 @@ inline constexpr const char* mysql_default_port = "3306";
 
 class mysql_converter_impl {
 public:
-    mysql_converter_impl();
+    // Reports of the run and of the writing side go to the handler, which
+    // outlives the converter.
+    explicit mysql_converter_impl(error_handler& handler);
     virtual ~mysql_converter_impl();
     mysql_converter_impl(const mysql_converter_impl&) = delete;
     mysql_converter_impl& operator=(const mysql_converter_impl&) = delete;
@@ -38,6 +41,8 @@ public:
     bool load_profile(const udb_profile& profile);
     bool store_profile(udb_profile& profile) const;
 
+    error_handler& handler() const { return m_handler; }
+
     // The port number of a port text: leading blanks, then decimal digits
     // (what follows them is ignored); 0 when there is no number from 1 to
     // 65535.
@@ -49,4 +54,7 @@ public:
     std::string user;
     std::string password;
     std::string port = mysql_default_port;
+
+private:
+    error_handler& m_handler;
 };

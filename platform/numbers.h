@@ -19,6 +19,20 @@ std::string uint64_to_text(uint64_t v);
 void append_int64(std::string& out, int64_t v);
 void append_uint64(std::string& out, uint64_t v);
 
+// Writes v in at least width decimal digits, zeros first (no terminator);
+// returns the end of what was written.
+inline char* put_zero_padded(char* out, unsigned v, unsigned width) {
+    char digits[12];
+    unsigned n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    for (unsigned k = n; k < width; ++k) *out++ = '0';
+    while (n) *out++ = digits[--n];
+    return out;
+}
+
 // Whole text must be a number (leading/trailing blanks allowed).
 std::optional<double> text_to_double(std::string_view s);
 std::optional<int64_t> text_to_int64(std::string_view s);

@@ -10,9 +10,6 @@ namespace plat {
 
 constexpr wchar_t replacement_char = 0xFFFD;
 
-// Appends the UTF-8 form of one code point to out.
-void utf8_append(std::string& out, char32_t cp);
-
 // Appends the UTF-8 form of text to out (out is not cleared).
 void utf8_encode_append(std::string& out, std::wstring_view text);
 std::string utf8_encode(std::wstring_view text);

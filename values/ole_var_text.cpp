@@ -158,22 +158,9 @@ void ole_variant::append_hex_digits(std::string& out, size_t first, size_t count
 
 namespace {
 
-// v in at least width digits, zeros first; returns the end.
-char* put_padded(char* o, unsigned v, unsigned width) {
-    char buf[12];
-    unsigned n = 0;
-    do {
-        buf[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    for (unsigned k = n; k < width; ++k) *o++ = '0';
-    while (n) *o++ = buf[--n];
-    return o;
-}
-
 // Two digits of v below 100.
 char* put_two(char* o, unsigned v) {
-    if (v >= 100) return put_padded(o, v, 2);
+    if (v >= 100) return plat::put_zero_padded(o, v, 2);
     o[0] = static_cast<char>('0' + v / 10);
     o[1] = static_cast<char>('0' + v % 10);
     return o + 2;
@@ -194,7 +181,7 @@ char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
 }
 
 char* put_server_date(char* o, const ole_date& d) {
-    o = put_padded(o, d.time.year, 4);
+    o = plat::put_zero_padded(o, d.time.year, 4);
     *o++ = '-';
     o = put_two(o, d.time.month);
     *o++ = '-';

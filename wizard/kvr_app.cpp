@@ -95,7 +95,7 @@ int kellvar_main(const std::wstring& command_line, const kellvar_sheet_runner& r
     int result = 0;
     try {
         gui_install_clipboard_writer();
-        kellvar_converter converter(kellvar_program::gui);
+        kellvar_converter converter(kellvar_program::gui, handler);
         // The whole text names the profile: no options, no quote removal.
         if (!command_line.empty()) converter.load_profile_file(command_line);
         if (converter.remember_settings) gui_load_chosen_folder(kellvar_registry_key);

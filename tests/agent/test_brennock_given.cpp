@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "agent_util.h"
+#include "con_handler.h"
 #include "kvr_conv.h"
 #include "tk_bounded_read.h"
 #include "tk_utils.h"
@@ -39,7 +40,8 @@ protected:
     // with this run's connection, database and folder.
     std::string store_profile(const std::vector<udb_converter::name_query>& entries) {
         const std::string path = dir / "saved.kvr";
-        kellvar_converter conv(kellvar_program::console);
+        console_error_handler handler;
+        kellvar_converter conv(kellvar_program::console, handler);
         conv.table_queries = entries;
         conv.source = tk_from_utf8(db.name());
         conv.destination = tk_from_utf8(out);
@@ -57,6 +59,8 @@ struct saved_entry {
     std::string file;         // the file's name and text, when checked
     std::string text;
 };
+
+FENNROW_SERVER_TESTS(brennock_given);
 
 TEST_F(brennock_given, a_saved_profile_runs_every_table_and_query_as_written) {
     db.conn().exec(

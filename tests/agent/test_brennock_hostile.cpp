@@ -55,6 +55,8 @@ struct closed_case {
 
 class brennock_closed : public brennock_hostile, public ::testing::WithParamInterface<closed_case> {};
 
+FENNROW_SERVER_TESTS(brennock_closed);
+
 TEST_P(brennock_closed, the_files_get_only_their_records) {
     const run_result r = run({}, GetParam().how);
     EXPECT_EQ(r.status, 0) << r;
@@ -73,6 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
 // A link named like a CSV file: modes 0 and 1 replace the link itself, mode
 // 2 skips it; what it points to is never written.
 class brennock_link : public brennock_hostile, public ::testing::WithParamInterface<int> {};
+
+FENNROW_SERVER_TESTS(brennock_link);
 
 TEST_P(brennock_link, is_never_written_through) {
     const int mode = GetParam();
@@ -95,6 +99,8 @@ TEST_P(brennock_link, is_never_written_through) {
 
 INSTANTIATE_TEST_SUITE_P(modes, brennock_link, ::testing::Values(0, 1, 2),
                          [](const ::testing::TestParamInfo<int>& i) { return "mode_" + std::to_string(i.param); });
+
+FENNROW_SERVER_TESTS(brennock_hostile);
 
 // The destination the user names may itself be a link to a folder.
 TEST_F(brennock_hostile, a_destination_that_is_a_link_is_followed) {

@@ -136,6 +136,8 @@ void feed_fifo(const std::string& path, const std::string& bytes) {
     close(fd);
 }
 
+FENNROW_SERVER_TESTS(brennock_inputs);
+
 TEST_F(brennock_inputs, endless_or_silent_input_files_are_refused_naming_the_file) {
     const std::string fifo = dir / "tables.fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -321,6 +323,8 @@ protected:
         return r;
     }
 };
+
+FENNROW_SERVER_TESTS(brennock_lost_connection);
 
 TEST_F(brennock_lost_connection, the_run_connects_again_once_and_goes_on) {
     const std::string profile = write_profile(srv.user, srv.password, "t1\r\nq=" + sleeper + "\r\nt2\r\n");

@@ -41,6 +41,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_TESTS(brennock_limits);
+
 TEST_F(brennock_limits, without_a_thread_of_its_own_every_page_arrives) {
     constexpr int rows = 3000;  // several pages
     db.conn().exec(

@@ -60,6 +60,8 @@ size_t first_difference(const std::string& a, const std::string& b) {
 }
 
 
+FENNROW_SERVER_WIDE_TESTS(brennock_memory);
+
 TEST(brennock_memory, huge_values_stay_within_twice_the_row_ServerWide) {
     const fennrow_test::test_server srv = fennrow_test::require_test_server();
     // The server must send the row whole: its limit is raised only when too

@@ -130,6 +130,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_TESTS(server_errors);
+
 TEST_F(server_errors, bad_port) {
     for (const char* port : {"--port=abc", "--port=0", "--port=x1", "--port=70000"}) {
         const run_result r = run_brennock(join(args(srv.password), {port}));

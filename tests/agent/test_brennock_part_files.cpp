@@ -148,6 +148,8 @@ protected:
 
 class brennock_mid_stream : public brennock_cut, public ::testing::WithParamInterface<mid_case> {};
 
+FENNROW_SERVER_TESTS(brennock_mid_stream);
+
 // The new file replaces the complete file of an earlier run only when it is
 // whole: a table cut part-way leaves the earlier file as it was, beside the
 // part file, which the report names.
@@ -168,6 +170,8 @@ INSTANTIATE_TEST_SUITE_P(cases, brennock_mid_stream,
                          ::testing::Values(mid_case{"refused_row", cut_by::server_error},
                                            mid_case{"killed_session", cut_by::killed_session}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+FENNROW_SERVER_TESTS(brennock_cut);
 
 // The one report of a lost connection that cannot be restored names the part
 // file too.
@@ -211,6 +215,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_TESTS(brennock_early_failure);
+
 TEST_P(brennock_early_failure, leaves_no_part_file) {
     const early_case& c = GetParam();
     for (int mode : {0, 1}) {
@@ -239,6 +245,8 @@ INSTANTIATE_TEST_SUITE_P(
         early_case{"killed_before_its_first_row", "SELECT id, IF(id = 1, SLEEP(517), 0) AS v FROM t400 ORDER BY id",
                    "Lost connection to server during query", "SLEEP(517)"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+FENNROW_SERVER_TESTS(brennock_part_files);
 
 // The program's session is killed while it waits, idle, between two tables
 // (its line about a missing table is held on a full error stream): the next

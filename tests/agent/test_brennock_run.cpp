@@ -46,6 +46,8 @@ protected:
     std::string csv(const std::string& name) const { return read_file(out + "/" + name); }
 };
 
+FENNROW_SERVER_TESTS(brennock_run);
+
 TEST_F(brennock_run, all_tables_by_default) {
     // Without --logfile the default log beside the program is neither
     // written nor emptied.
@@ -127,6 +129,8 @@ struct mode_case {
 void PrintTo(const mode_case& c, std::ostream* os) { *os << "mode " << c.mode; }
 
 class brennock_mode : public brennock_run, public ::testing::WithParamInterface<mode_case> {};
+
+FENNROW_SERVER_TESTS(brennock_mode);
 
 TEST_P(brennock_mode, on_a_folder_with_old_files) {
     const mode_case& c = GetParam();

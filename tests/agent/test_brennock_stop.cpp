@@ -98,6 +98,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_TESTS(brennock_stop);
+
 TEST_P(brennock_stop, ends_the_run_at_a_record) {
     brennock_child child(join({BRENNOCK_PATH}, {profile()}));
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -153,6 +155,8 @@ protected:
     unsigned port = 0;
     temp_dir dir;
 };
+
+FENNROW_SERVER_TESTS(brennock_second_signal);
 
 TEST_P(brennock_second_signal, ends_the_program_at_once) {
     const int sig = GetParam().sig;

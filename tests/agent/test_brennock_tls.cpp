@@ -105,6 +105,8 @@ protected:
 };
 std::unique_ptr<brennock_tls::world> brennock_tls::world_;
 
+FENNROW_SERVER_TESTS(brennock_tls);
+
 TEST_F(brennock_tls, converts_over_encrypted_sessions_without_an_option_file) {
     tls_server& server = world_->server;
     const unsigned long denied = server.status("Access_denied_errors");
@@ -162,6 +164,8 @@ TEST_F(brennock_tls, option_files_verify_the_server) {
         }
     }
 }
+
+FENNROW_SERVER_TESTS(brennock_plain);
 
 // A server without TLS: the sessions go on in clear, unless the option files
 // ask to verify the server.

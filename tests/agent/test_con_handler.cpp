@@ -81,37 +81,44 @@ TEST(console_handler, level_0_prints_context_and_text_on_one_line_and_returns) {
     EXPECT_EQ(r.err, "");
 }
 
-TEST(console_handler, level_1_ends_the_process_with_255) {
-    const run_result r = in_child([] {
-        console_error_handler handler;
-        handler.handle(tk_exception(std::string("You should enter path to CSV folder, not a file name"), 1), false);
-        std::printf("not reached\n");
-    });
-    EXPECT_EQ(r.status, 255) << r;
-    EXPECT_EQ(r.out, "Error:\nYou should enter path to CSV folder, not a file name\n");
-}
+// What a report that ends the run leaves: its lines, and the exception
+// that unwinds the run; main turns it into the exit code.
+struct end_case {
+    const char* name;
+    bool quiet;
+    tk_exception report;
+    std::string out;
+};
 
-TEST(console_handler, quiet_prints_nothing_but_level_1_still_ends) {
-    const run_result r = in_child([] {
-        console_error_handler handler;
-        handler.suppress = true;
-        handler.handle(tk_exception(std::string("gone"), 0), false);
-        handler.handle(tk_exception(std::string("fatal"), 1), false);
-        std::printf("not reached\n");
-    });
-    EXPECT_EQ(r.status, 255) << r;
-    EXPECT_EQ(r.out + r.err, "");
-}
-
-TEST(console_handler, internal_error_is_printed_even_when_quiet) {
-    const run_result r = in_child([] {
-        console_error_handler handler;
-        handler.suppress = true;
-        handler.set_context(L"ignored");
-        handler.handle(tk_mail_assertion("tk_cmdli.cpp", 60), false);
-    });
-    EXPECT_EQ(r.status, 255) << r;
-    EXPECT_EQ(r.out, "Internal error: " + make_err_meggase("tk_cmdli.cpp", 60) + "\n");
+TEST(console_handler, levels_1_and_2_end_the_run_by_an_exception) {
+    const std::string folder_text = "You should enter path to CSV folder, not a file name";
+    const end_case cases[] = {
+        {"level 1", false, tk_exception(folder_text, 1), "Error:\n" + folder_text + "\n"},
+        {"level 1 quiet", true, tk_exception(std::string("fatal"), 1), ""},
+        {"level 2 quiet", true, tk_mail_assertion("tk_cmdli.cpp", 60),
+         "Internal error: " + make_err_meggase("tk_cmdli.cpp", 60) + "\n"},
+    };
+    for (const end_case& c : cases) {
+        const run_result r = in_child([&] {
+            console_error_handler handler;
+            handler.suppress = c.quiet;
+            // Quiet: neither a level-0 report nor the context is shown.
+            if (c.quiet) {
+                handler.set_context(L"ignored");
+                handler.handle(tk_exception(std::string("gone"), 0), false);
+            }
+            if (handler.ended()) std::printf("ended early\n");
+            try {
+                handler.handle(c.report, false);
+                std::printf("returned\n");
+            } catch (const console_run_end&) {
+                std::printf(handler.ended() ? "unwound\n" : "not marked\n");
+            }
+        });
+        EXPECT_EQ(r.status, 0) << c.name << r;
+        EXPECT_EQ(r.out, c.out + "unwound\n") << c.name;
+        EXPECT_EQ(r.err, "") << c.name;
+    }
 }
 
 TEST(console_exit, fatal_exit_writes_to_stderr_and_ends_with_255) {
@@ -127,7 +134,7 @@ TEST(console_exit, silent_after_the_converter_is_gone) {
     const run_result r = in_child([] {
         console_error_handler handler;
         {
-            kellvar_converter conv(kellvar_program::console);
+            kellvar_converter conv(kellvar_program::console, handler);
             conv.set_silent(true);
             handler.suppress = true;
         }
@@ -138,7 +145,10 @@ TEST(console_exit, silent_after_the_converter_is_gone) {
     EXPECT_EQ(r.out + r.err, "");
 
     const run_result loud = in_child([] {
-        { kellvar_converter conv(kellvar_program::console); }
+        {
+            console_error_handler handler;
+            kellvar_converter conv(kellvar_program::console, handler);
+        }
         fatal_exit("printed");
     });
     EXPECT_EQ(loud.status, 255) << loud;
@@ -174,10 +184,12 @@ TEST(console_handler, a_fatal_error_keeps_the_records_already_written) {
         rec.push_back(new udb_field(L"a", 0, ole_variant(std::wstring(L"one"))));
         file.append_record(rec);
         file.append_record(rec);
-        // A level-1 error ends the process while the records are still buffered.
+        // A level-1 error ends the run while the records are still buffered.
         handler.handle(tk_exception(std::string("broken"), 1), false);
     });
-    EXPECT_EQ(r.status, 255) << r;
+    // The child's body ended by the exception, which closed the file.
+    EXPECT_EQ(r.status, 99) << r;
+    EXPECT_EQ(r.out, "Error:\nbroken\n");
     std::ifstream in(path, std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
@@ -186,4 +198,3 @@ TEST(console_handler, a_fatal_error_keeps_the_records_already_written) {
 }
 
 }  // namespace
-

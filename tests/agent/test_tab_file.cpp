@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent_util.h"
+#include "con_handler.h"
 #include "con_tabfile.h"
 #include "kvr_conv.h"
 #include "tk_excep.h"
@@ -116,7 +117,8 @@ TEST(table_list, lines_up_to_64_KiB_and_files_up_to_16_MiB) {
 
 TEST(table_list, process_replaces_selected_tables_and_keeps_queries) {
     temp_dir dir;
-    kellvar_converter conv(kellvar_program::console);
+    console_error_handler handler;
+    kellvar_converter conv(kellvar_program::console, handler);
     conv.selected_tables = {L"old1", L"old2", L"old3"};
     conv.table_queries = {{L"q", L"SELECT 1"}};
     write_file(dir / "t.txt", agent_test::bom + "one\r\ntw\xC3\xB6\r\n");

@@ -113,7 +113,7 @@ inline void use_empty_home() {
 // The recording error handler and a console converter connected to the
 // test server; the recorded handler calls are cleared.
 struct connected {
-    connected() : conv(kellvar_program::console) {
+    connected() : conv(kellvar_program::console, handler) {
         use_empty_home();
         clear_handled_calls();
         const fennrow_test::test_server s = fennrow_test::require_test_server();

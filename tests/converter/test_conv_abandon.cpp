@@ -1,14 +1,12 @@
 // A table left in the middle of its stream, because a level-0 failure ends
 // it or because the user aborts after that failure: the rest of its rows is
 // not read, and the run does not wait for the server to send them.
-#include <sys/resource.h>
-
 #include <chrono>
-#include <csignal>
 #include <string>
 #include <thread>
 
 #include "conv_test_util.h"
+#include "file_size_limit.h"
 
 namespace {
 
@@ -54,8 +52,8 @@ protected:
     }
     void TearDown() override { locker.try_exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")"); }
 
-    answering_handler handler;  // before the converter: the registered handler
-    kellvar_converter conv{kellvar_program::console};
+    answering_handler handler;  // before the converter, which holds it
+    kellvar_converter conv{kellvar_program::console, handler};
     fennrow_test::test_database db{"abandon"};
     temp_dir out;
     // Row 2000 of the stream waits for this lock, which the test holds: the
@@ -63,6 +61,8 @@ protected:
     const std::string lock_name = "fn_abandon_" + std::to_string(::getpid());
     fennrow_test::test_sql_conn locker;
 };
+
+FENNROW_SERVER_TESTS(AbandonedStream);
 
 TEST_P(AbandonedStream, IsNotReadToItsEnd) {
     conv.console_run = false;
@@ -73,24 +73,20 @@ TEST_P(AbandonedStream, IsNotReadToItsEnd) {
     // Files may grow to a few KB only: the first block of about 1000 rows
     // cannot be written (level 1), and the record after it finds its file
     // incomplete (level 0), which ends the table long before row 2000.
-    rlimit saved{};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit limited = saved;
-    limited.rlim_cur = 4096;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
-
-    std::thread worker([this] { conv(); });
-    // Only a run that leaves the rest unread can end while the lock is held;
-    // the limit is there for a run that would wait for it.
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!conv.done.load() && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    const bool ended_with_the_rest_withheld = conv.done.load();
-    locker.exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")");
-    worker.join();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, old_handler);
+    bool ended_with_the_rest_withheld = false;
+    {
+        fennrow_test::file_size_limit small_files(4096);
+        ASSERT_TRUE(small_files.active());
+        std::thread worker([this] { conv(); });
+        // Only a run that leaves the rest unread can end while the lock is held;
+        // the limit is there for a run that would wait for it.
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+        while (!conv.done.load() && std::chrono::steady_clock::now() < limit)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ended_with_the_rest_withheld = conv.done.load();
+        locker.exec("DO RELEASE_LOCK(" + locker.literal(lock_name) + ")");
+        worker.join();
+    }
 
     EXPECT_TRUE(ended_with_the_rest_withheld) << "the run read the abandoned stream to its end";
     const auto calls = handled_calls();

@@ -41,6 +41,8 @@ protected:
     temp_dir out;
 };
 
+FENNROW_SERVER_TESTS(FileContents);
+
 TEST_F(FileContents, EachColumnInTheServersForm) {
     db.conn().exec(
         "CREATE TABLE t(id INT, tx TEXT, tm TIME(3), dt DATETIME, d DATE, b BLOB, dc DECIMAL(10,2));"

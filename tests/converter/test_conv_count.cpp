@@ -84,6 +84,9 @@ protected:
     temp_dir out;
 };
 
+FENNROW_SERVER_TESTS(RecordCount);
+FENNROW_SERVER_WIDE_TEST(RecordCount, OneCountConnectionPerRun);
+
 // The rows of the query arrive slowly (the first, a middle and the last one
 // wait), its count at once: the line and the progress show the count while
 // the rows still stream.

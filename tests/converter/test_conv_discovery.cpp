@@ -90,6 +90,8 @@ protected:
     conv_test::connected c;
 };
 
+FENNROW_SERVER_TESTS(Discovery);
+
 // Each table carries what discovery used to ask about: an auto-increment
 // key, an index and a foreign key.
 TEST_F(Discovery, ATableCostsItsStreamAndItsCountOnly) {

@@ -16,6 +16,8 @@ protected:
     conv_test::connected c;
 };
 
+FENNROW_SERVER_TESTS(QueryCheck);
+
 TEST_F(QueryCheck, AcceptsSelectsTheRunCanStream) {
     EXPECT_TRUE(c.conv.check_query(L"SELECT id, name FROM t WHERE id > 1"));
     EXPECT_TRUE(c.conv.check_query(L"SELECT * FROM t ORDER BY id;  "));

@@ -90,6 +90,8 @@ protected:
     conv_test::connected c;
 };
 
+FENNROW_SERVER_TESTS(ConversionRun);
+
 TEST_F(ConversionRun, EveryEntryBecomesItsFile) {
     select_all();
     conv()();
@@ -132,6 +134,8 @@ const format_case format_cases[] = {
 };
 
 class RunFormat : public ConversionRun, public ::testing::WithParamInterface<format_case> {};
+
+FENNROW_SERVER_TESTS(RunFormat);
 
 TEST_P(RunFormat, DelimiterHeaderAndDefinitionsOnly) {
     const format_case& f = GetParam();
@@ -210,6 +214,8 @@ const mode_case mode_cases[] = {
 };
 
 class RunMode : public ConversionRun, public ::testing::WithParamInterface<mode_case> {};
+
+FENNROW_SERVER_TESTS(RunMode);
 
 TEST_P(RunMode, ExistingFilesFollowTheMode) {
     put_old_files(out);
@@ -634,6 +640,8 @@ protected:
     sessions sessions_before;
 };
 
+FENNROW_SERVER_TESTS(StreamCut);
+
 // Stopped while its rows come at full speed (the receiver fills pages or
 // waits for one).
 TEST_F(StreamCut, StoppedAtFullSpeed) {
@@ -712,6 +720,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_TESTS(LostConnection);
+
 TEST_F(LostConnection, TheRunConnectsAgainAndGoesOn) {
     run_and_kill();
     EXPECT_TRUE(conv().done.load());
@@ -781,7 +791,7 @@ TEST(ConversionRunUnconnected, IsReportedAndEndsWithoutTouchingTheFolder) {
     conv_test::use_empty_home();
     conv_test::clear_handled_calls();
     conv_test::recording_handler handler;
-    kellvar_converter conv(kellvar_program::console);
+    kellvar_converter conv(kellvar_program::console, handler);
     conv_test::temp_dir out;
     conv.source = L"anything";
     conv.destination = out.wpath();

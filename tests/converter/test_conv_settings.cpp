@@ -36,10 +36,13 @@ private:
     std::optional<std::string> saved_;
 };
 
+FENNROW_SERVER_TESTS(ConverterSettings);
+
 TEST(ConverterSettings, FreshConverterHasTheDefaults) {
     temp_config_home home;  // no key: the wizard starts from the defaults too
     for (kellvar_program program : {kellvar_program::console, kellvar_program::gui}) {
-        kellvar_converter c(program);
+        conv_test::recording_handler c_handler;
+        kellvar_converter c(program, c_handler);
         EXPECT_EQ(c.mode, 0);
         EXPECT_TRUE(c.include_field_names);
         EXPECT_EQ(c.delimiter_index, 1u);
@@ -53,13 +56,15 @@ TEST(ConverterSettings, FreshConverterHasTheDefaults) {
     }
 }
 
-TEST(ConverterSettings, FirstConverterStaysTheSingleton) {
-    auto first = std::make_unique<kellvar_converter>(kellvar_program::console);
-    {
-        kellvar_converter second(kellvar_program::console);
-        EXPECT_EQ(kellvar_converter::peek(), first.get());
-    }
+TEST(ConverterSettings, SecondConverterOrHandlerIsRefused) {
+    conv_test::recording_handler handler;
+    auto first = std::make_unique<kellvar_converter>(kellvar_program::console, handler);
+    EXPECT_EQ(&first->handler(), &handler);
+    EXPECT_THROW(kellvar_converter(kellvar_program::console, handler), tk_mail_assertion);
     EXPECT_EQ(kellvar_converter::peek(), first.get());
+    // A second handler is no longer ignored in silence.
+    EXPECT_THROW(conv_test::recording_handler(), tk_mail_assertion);
+    EXPECT_EQ(error_handler::peek(), &handler);
     first.reset();
     EXPECT_EQ(kellvar_converter::peek(), nullptr);
 }
@@ -88,7 +93,8 @@ TEST_P(PortRule, ReadsLeadingDigitsFrom1To65535) {
 TEST(ConverterSettings, ConnectRefusesABadPortBeforeTryingTheServer) {
     for (const port_case& c : port_cases) {
         if (c.number != 0) continue;
-        kellvar_converter conv(kellvar_program::console);
+        conv_test::recording_handler conv_handler;
+        kellvar_converter conv(kellvar_program::console, conv_handler);
         conv.port = c.text;  // set as it stands: even a blank text reaches the rule
         try {
             conv.connect_mysql_server();
@@ -114,7 +120,8 @@ INSTANTIATE_TEST_SUITE_P(Table, PortRule, ::testing::ValuesIn(port_cases),
                          [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 TEST(ConverterSettings, StoreMysqlSettingsTrimsAndDefaultsThePort) {
-    kellvar_converter conv(kellvar_program::console);
+    conv_test::recording_handler conv_handler;
+    kellvar_converter conv(kellvar_program::console, conv_handler);
     conv.store_mysql_settings("  db.example ", " user  ", " pass word ", " 3307 ");
     EXPECT_EQ(conv.host, "db.example");
     EXPECT_EQ(conv.user, "user");
@@ -130,7 +137,8 @@ TEST(ConverterSettings, StoreMysqlSettingsTrimsAndDefaultsThePort) {
 TEST(ConverterSettings, RegistryRoundTrip) {
     temp_config_home home;
     {
-        kellvar_converter conv(kellvar_program::gui);
+        conv_test::recording_handler conv_handler;
+        kellvar_converter conv(kellvar_program::gui, conv_handler);
         conv.host = "db.example";
         conv.user = "Jörg";
         conv.password = "pw=1\\2";
@@ -142,7 +150,8 @@ TEST(ConverterSettings, RegistryRoundTrip) {
         conv.blob2text = true;
     }  // stored when destroyed
     ASSERT_TRUE(conv_test::exists(home.key_file()));
-    kellvar_converter again(kellvar_program::gui);
+    conv_test::recording_handler again_handler;
+    kellvar_converter again(kellvar_program::gui, again_handler);
     EXPECT_EQ(again.host, "db.example");
     EXPECT_EQ(again.user, "Jörg");
     EXPECT_EQ(again.password, "pw=1\\2");
@@ -162,7 +171,8 @@ TEST(ConverterSettings, RegistryDelimiterOutOfRangeReadsAsDefault) {
         ASSERT_EQ(key.set_value(7u, "n_comma"), 0u);
         ASSERT_EQ(key.set_value(0u, "inc_fnames"), 0u);
     }
-    kellvar_converter conv(kellvar_program::gui);
+    conv_test::recording_handler conv_handler;
+    kellvar_converter conv(kellvar_program::gui, conv_handler);
     EXPECT_EQ(conv.delimiter_index, 1u);
     EXPECT_FALSE(conv.include_field_names);  // the other values are read
     EXPECT_EQ(conv.port, "3306");            // missing: the default
@@ -171,7 +181,8 @@ TEST(ConverterSettings, RegistryDelimiterOutOfRangeReadsAsDefault) {
 TEST(ConverterSettings, ConsoleConverterLeavesTheRegistryAlone) {
     temp_config_home home;
     {
-        kellvar_converter conv(kellvar_program::console);
+        conv_test::recording_handler conv_handler;
+        kellvar_converter conv(kellvar_program::console, conv_handler);
         conv.host = "somewhere";
     }
     EXPECT_FALSE(conv_test::exists(home.key_file()));
@@ -186,7 +197,9 @@ std::string stored_profile(kellvar_converter& conv, const temp_dir& dir, const s
 
 TEST(ConverterProfile, StoreKeepsQueriesAndWritesEachOnOneLine) {
     temp_dir dir;
-    kellvar_converter conv(kellvar_program::console);
+    conv_test::recording_handler handler;
+    auto saved = std::make_unique<kellvar_converter>(kellvar_program::console, handler);
+    kellvar_converter& conv = *saved;
     const std::wstring query = L"SELECT a\r\nFROM b\nWHERE c\rAND d";
     conv.table_queries = {{L"q1", query}, {L"t1", L""}, {L"q2", L"SELECT 1"}};
     conv.source = L"src";
@@ -210,7 +223,9 @@ TEST(ConverterProfile, StoreKeepsQueriesAndWritesEachOnOneLine) {
         << first;
     EXPECT_NE(first.find("password=p w\r\n"), std::string::npos) << first;
 
-    kellvar_converter loaded(kellvar_program::console);
+    // One converter at a time.
+    saved.reset();
+    kellvar_converter loaded(kellvar_program::console, handler);
     ASSERT_TRUE(loaded.load_profile_file(tk_from_utf8(dir.file("a.prf"))));
     const std::vector<udb_converter::name_query> want = {
         {L"q1", query}, {L"q2", L"SELECT 1"}, {L"t1", L""}};
@@ -247,7 +262,8 @@ class ProfileDelimiter : public ::testing::TestWithParam<delimiter_case> {};
 
 TEST_P(ProfileDelimiter, SelectsTheTableEntryOrRefusesTheProfile) {
     const delimiter_case& c = GetParam();
-    kellvar_converter conv(kellvar_program::console);
+    conv_test::recording_handler conv_handler;
+    kellvar_converter conv(kellvar_program::console, conv_handler);
     conv.source = L"before";
     conv.delimiter_index = 1;
     const udb_profile p = profile_with({{L"CSV settings", L"CSV delimiter", c.text},
@@ -273,7 +289,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ProfileDelimiter, ::testing::ValuesIn(delimiter_
                          [](const auto& info) { return test_names::indexed(info.index, info.param.text); });
 
 TEST(ConverterProfile, MissingKeysKeepOrClearAsTheSectionsSay) {
-    kellvar_converter conv(kellvar_program::console);
+    conv_test::recording_handler conv_handler;
+    kellvar_converter conv(kellvar_program::console, conv_handler);
     conv.store_mysql_settings("oldhost", "olduser", "oldpw", "3311");
     conv.include_field_names = false;
     conv.delimiter_index = 2;
@@ -294,7 +311,8 @@ TEST(ConverterProfile, MissingKeysKeepOrClearAsTheSectionsSay) {
 }
 
 TEST(ConverterProfile, MissingProfileFileThrows) {
-    kellvar_converter conv(kellvar_program::console);
+    conv_test::recording_handler conv_handler;
+    kellvar_converter conv(kellvar_program::console, conv_handler);
     EXPECT_THROW(conv.load_profile_file(L"/tmp/fn-conv-no-such-dir/none.prf"), tk_exception);
 }
 
@@ -308,7 +326,8 @@ TEST(ConverterSettings, PasswordNeverReachesTheLog) {
     const fennrow_test::test_server s = fennrow_test::require_test_server();
     {
         tk_logger logger(log_path.c_str(), true, 1, false);
-        kellvar_converter conv(kellvar_program::gui);
+        conv_test::recording_handler conv_handler;
+        kellvar_converter conv(kellvar_program::gui, conv_handler);
         conv.store_mysql_settings(s.host, s.user, s.password, std::to_string(s.port));
         conv.connect_mysql_server();
         conv.serialize(true);

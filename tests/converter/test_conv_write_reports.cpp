@@ -5,6 +5,8 @@
 
 namespace {
 
+FENNROW_SERVER_TESTS(WriteReports);
+
 TEST(WriteReports, ViewFailureReachesTheErrorHandler) {
     fennrow_test::test_database db{"wreports"};
     conv_test::connected c;

@@ -5,6 +5,7 @@
 #include <QApplication>
 
 #include "g_clipb.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -21,6 +22,7 @@ void quiet_handler(QtMsgType type, const QMessageLogContext& context, const QStr
 int main(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
+    fennrow_test::apply_label_filter();
     // Death tests start the program again instead of forking its threads.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     previous_handler = qInstallMessageHandler(quiet_handler);

@@ -120,7 +120,7 @@ protected:
 
     script_seam seam;
     gui_error_handler handler{gui_error_table_size, gui_error_table};
-    kellvar_converter conv{kellvar_program::console};
+    kellvar_converter conv{kellvar_program::console, handler};
     std::vector<std::string> log;
     std::unique_ptr<wizard_shell> shell;
     std::vector<std::unique_ptr<QWidget>> pages;

@@ -162,6 +162,8 @@ void PrintTo(const alt_case& c, std::ostream* os) {
 
 class ErrorDialogKeys : public ::testing::TestWithParam<alt_case> {};
 
+FENNROW_SERVER_TESTS(ErrorDialogKeys);
+
 TEST_P(ErrorDialogKeys, AnAltKeyPressesItsButton) {
     const alt_case c = GetParam();
     script_seam seam;

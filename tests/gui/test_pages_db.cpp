@@ -53,6 +53,8 @@ protected:
     sel_file_page* page = nullptr;
 };
 
+FENNROW_SERVER_TESTS(DbPage);
+
 TEST_F(DbPage, ListsTheServersDatabasesSortedAndSelectsTheSource) {
     // Upper-case letters sort with their lower-case forms: this name comes
     // after the test database's "fn_pages_db_..." name.
@@ -192,6 +194,8 @@ struct overwrite_case {
 };
 
 class DbOverwrite : public DbPage, public ::testing::WithParamInterface<overwrite_case> {};
+
+FENNROW_SERVER_TESTS(DbOverwrite);
 
 TEST_P(DbOverwrite, TheChoiceSetsTheModeAndOnlyTheEntireFolderDeletesCsvFiles) {
     const overwrite_case c = GetParam();
@@ -390,6 +394,8 @@ struct mnemonic_case {
 };
 
 class DbOverwriteKeys : public DbPage, public ::testing::WithParamInterface<mnemonic_case> {};
+
+FENNROW_SERVER_TESTS(DbOverwriteKeys);
 
 TEST_P(DbOverwriteKeys, AMnemonicThenEnterActsOnTheChoiceItShows) {
     const mnemonic_case c = GetParam();

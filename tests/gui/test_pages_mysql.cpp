@@ -61,6 +61,8 @@ protected:
     mysql_page* page = nullptr;
 };
 
+FENNROW_SERVER_TESTS(MysqlPage);
+
 TEST_F(MysqlPage, WithoutAHostThePageOpensOnLocal) {
     conv.user = "report";
     conv.password = "pw";
@@ -195,6 +197,8 @@ protected:
     int saved_limit = kvr_server_call_limit_ms;
 };
 
+FENNROW_SERVER_TESTS(SilentServer);
+
 TEST_F(SilentServer, WhileConnectingTheWindowIsResponsiveAndCancelCutsTheCall) {
     bool ticked = false, busy_cursor = false, page_blocked = false, next_blocked = false;
     bool cancel_enabled = false;
@@ -242,6 +246,8 @@ TEST_F(SilentServer, NoAnswerWithinTheTimeLimitShowsTheFriendlyText) {
 }
 
 class MysqlPorts : public MysqlPage, public ::testing::WithParamInterface<const char*> {};
+
+FENNROW_SERVER_TESTS(MysqlPorts);
 
 TEST_P(MysqlPorts, APortOutsideOneTo65535IsRefusedBeforeConnecting) {
     open_page();

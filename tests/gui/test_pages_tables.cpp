@@ -74,6 +74,8 @@ protected:
     kvr_sel_tables_page* page = nullptr;
 };
 
+FENNROW_SERVER_TESTS(TablesPage);
+
 TEST_F(TablesPage, OffersTheDatabasesTablesSortedWithTheFirstHighlighted) {
     open_page();
     EXPECT_EQ(available(), (QStringList{"alpha", "Beta", "delta", "gamma"}));
@@ -354,6 +356,8 @@ protected:
     int saved_limit = kvr_server_call_limit_ms;
 };
 
+FENNROW_SERVER_TESTS(TablesCut);
+
 TEST_P(TablesCut, ACutListingKeepsThePreviousPageAndTheProfilesSelection) {
     const bool by_cancel = GetParam();
     const fennrow_test::test_server server = fennrow_test::require_test_server();
@@ -437,6 +441,8 @@ struct dialog_case {
 };
 
 class QueryDialog : public TablesPage, public ::testing::WithParamInterface<dialog_case> {};
+
+FENNROW_SERVER_TESTS(QueryDialog);
 
 TEST_P(QueryDialog, ChecksAndTests) {
     const dialog_case c = GetParam();

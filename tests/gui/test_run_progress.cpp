@@ -202,6 +202,8 @@ const std::string customers_csv = bom + "id;name\r\n1;Anna\r\n2;Zo\xc3\xab\r\n3;
 const std::string empty_csv = bom + "id;note\r\n";
 const std::string locked_csv = bom + "id\r\n7\r\n";
 
+FENNROW_SERVER_TESTS(ProgressRun);
+
 TEST_F(ProgressRun, ConvertsOnTheWorkerPollsTheCountersAndMovesToTheFinishPage) {
     fennrow_test::test_sql_conn locker(db->name());
     locker.exec("LOCK TABLES locked_t WRITE");

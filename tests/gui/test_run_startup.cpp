@@ -75,6 +75,8 @@ protected:
     std::string saved_config;
 };
 
+FENNROW_SERVER_TESTS(StartUp);
+
 TEST_F(StartUp, AMissingProfileIsReportedOnceAndNoWizardIsShown) {
     int sheets = 0;
     const int rc = kellvar_main(files.wsub("missing.kvr"), [&](kellvar_wizard&) { return ++sheets; });
@@ -303,7 +305,8 @@ TEST_F(StartUp, ClosingDuringARunStopsItAndStillStoresTheSettings) {
     locker.exec("UNLOCK TABLES");
     EXPECT_TRUE(waited);
     EXPECT_FALSE(exists(files.sub("out/locked_t.csv")));
-    kellvar_converter probe(kellvar_program::gui);
+    gui_error_handler handler(gui_error_table_size, gui_error_table);
+    kellvar_converter probe(kellvar_program::gui, handler);
     EXPECT_EQ(probe.host, s.host);
     EXPECT_EQ(probe.port, std::to_string(s.port));
     EXPECT_EQ(probe.source, tk_from_utf8(db.name()));

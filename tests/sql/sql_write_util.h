@@ -111,8 +111,9 @@ inline udb_record record_of(std::vector<std::pair<std::wstring, ole_variant>> va
 // The server-wide SQL mode a writing-side test runs under: the server's own;
 // the server's own with NO_BACKSLASH_ESCAPES and ANSI_QUOTES added (as on
 // servers set up for other databases); or with MySQL 8's default modes and
-// TRADITIONAL added. Tests of the second and third kind carry "ansi_quotes"
-// or "traditional" in their names; CTest runs them alone.
+// TRADITIONAL added. Tests of the second and third kind change the global
+// mode: FENNROW_SERVER_MODE_TESTS marks them server-wide, so CTest runs them
+// alone.
 enum class server_mode { server_default, no_backslash_ansi_quotes, mysql8_traditional };
 
 inline std::string mode_name(server_mode m) {
@@ -123,6 +124,13 @@ inline std::string mode_name(server_mode m) {
     }
     return "unknown";
 }
+
+// The marks of a fixture run once per server mode (its parameter names end
+// in the mode's name).
+#define FENNROW_SERVER_MODE_TESTS(fixture)                                                       \
+    FENNROW_SERVER_TESTS(fixture);                                                               \
+    FENNROW_SERVER_WIDE_PARAMS(fixture, mode_name(server_mode::no_backslash_ansi_quotes));       \
+    FENNROW_SERVER_WIDE_PARAMS(fixture, mode_name(server_mode::mysql8_traditional))
 
 // The modes a server mode adds to the server's own (empty for its own).
 inline std::string added_modes(server_mode m) {

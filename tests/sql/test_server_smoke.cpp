@@ -9,6 +9,8 @@ using fennrow_test::quote_name;
 using fennrow_test::test_database;
 using fennrow_test::test_sql_conn;
 
+FENNROW_SERVER_TESTS(TestServer);
+
 TEST(TestServer, AnswersVersionAsTestUser) {
     test_sql_conn c;
     const auto version = c.scalar("SELECT VERSION()");

@@ -106,6 +106,8 @@ protected:
     road the_road() const { return std::get<1>(GetParam()); }
 };
 
+FENNROW_SERVER_MODE_TESTS(every_type_test);
+
 // Rows written on either road read back equal, field by field.
 TEST_P(every_type_test, values_round_trip) {
     const bool fast = the_road().fast;
@@ -161,6 +163,8 @@ INSTANTIATE_TEST_SUITE_P(roads, every_type_test,
                              return std::string(r.fast ? "fast" : "slow") + (r.german ? "_de" : "") + "_" +
                                     mode_name(std::get<0>(info.param));
                          });
+
+FENNROW_SERVER_MODE_TESTS(append_test);
 
 TEST_P(append_test, batches_join_only_rows_of_the_same_column_list) {
     db_.conn().exec("CREATE TABLE t (a INT, b VARCHAR(10), c VARCHAR(10))");

@@ -97,6 +97,8 @@ const char* const exact_rows[] = {
     " '-838:59:59.000000', 'abcde', 'short', x'41', x'00', 'z', x'', 'a', 'p', 'null', '1::', NULL)",
 };
 
+FENNROW_SERVER_TESTS(BinaryStream);
+
 TEST(BinaryStream, GivesTheValuesOfTheTextStream) {
     test_database db("binary_exact");
     db.conn().exec("SET SESSION sql_mode = 'ALLOW_INVALID_DATES'");

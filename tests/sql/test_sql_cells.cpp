@@ -82,6 +82,8 @@ std::vector<std::string> read_cells(MYSQL* conn, bool text_only, bool& binary) {
     return cells;
 }
 
+FENNROW_SERVER_TESTS(FileCells);
+
 TEST(FileCells, TheServersTextOnBothProtocols) {
     test_database db("cells");
     db.conn().exec("SET SESSION sql_mode = ''");

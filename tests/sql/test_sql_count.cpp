@@ -37,6 +37,8 @@ protected:
     uint64_t count = 0;
 };
 
+FENNROW_SERVER_TESTS(Counter);
+
 TEST_F(Counter, CountsOnAConnectionOfItsOwn) {
     db.conn().exec("INSERT INTO t VALUES (3)");
     counter->start("SELECT COUNT(*) FROM `t`");

@@ -300,6 +300,8 @@ TEST_F(offline_engine_test, column_character_sets_come_from_the_properties) {
 
 class create_test : public mode_fixture {};
 
+FENNROW_SERVER_MODE_TESTS(create_test);
+
 TEST_P(create_test, statement_text_and_result) {
     auto& d = open();
     t_ftd note = column(L"note", VT_BSTR, 10);

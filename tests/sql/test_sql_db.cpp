@@ -87,6 +87,8 @@ void expect_assertion(F&& f, uint32_t line) {
     }
 }
 
+FENNROW_SERVER_TESTS(sql_db_test);
+
 TEST_F(sql_db_test, lists_base_tables_and_views) {
     db_.conn().exec(
         "CREATE TABLE orders (id INT PRIMARY KEY, total DECIMAL(10,2));"

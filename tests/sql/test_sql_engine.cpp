@@ -75,6 +75,9 @@ struct factory_scope {
     sql_engine::database_factory saved;
 };
 
+FENNROW_SERVER_TESTS(SqlEngine);
+FENNROW_SERVER_WIDE_TEST(SqlEngine, PacketLimitIsReadOnceServerWide);
+
 TEST(SqlEngine, ConnectSetsUpTheSession) {
     engine_session s;
     ASSERT_TRUE(s.engine.is_connected());
@@ -108,6 +111,8 @@ struct failure_case {
 };
 
 class SqlEngineFailure : public ::testing::TestWithParam<failure_case> {};
+
+FENNROW_SERVER_TESTS(SqlEngineFailure);
 
 TEST_P(SqlEngineFailure, BecomesSqlExceptionWithCodeAndText) {
     sql_test::use_empty_home();
@@ -208,16 +213,17 @@ TEST(SqlEngine, ListsAndTestsDatabases) {
 }
 
 TEST(SqlEngine, PacketLimitIsReadOnceServerWide) {
-    engine_session s;
-    const std::string server_packet = fennrow_test::global_setting("max_allowed_packet");
-    EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
     {
+        engine_session s;
+        const std::string server_packet = fennrow_test::global_setting("max_allowed_packet");
+        EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
         // A value the server does not have, set after the engine connected.
         fennrow_test::global_setting_scope smaller("max_allowed_packet",
                                                    server_packet == "67108864" ? "33554432" : "67108864");
         EXPECT_EQ(std::to_string(s.engine.get_max_allowed_packet()), server_packet);
     }
 
+    // One engine at a time.
     sql_engine idle;
     EXPECT_EQ(idle.get_max_allowed_packet(), 0u);
 }

@@ -151,6 +151,8 @@ std::vector<expected_cell> all_types_expected() {
 
 class AllTypes : public ::testing::TestWithParam<bool> {};
 
+FENNROW_SERVER_TESTS(AllTypes);
+
 TEST_P(AllTypes, EveryColumnGivesItsExactValue) {
     const bool blob_to_text = GetParam();
     test_database db("all_types");
@@ -232,6 +234,8 @@ INSTANTIATE_TEST_SUITE_P(BlobToText, AllTypes, ::testing::Bool(), [](const auto&
 
 class Pages : public ::testing::TestWithParam<unsigned> {};
 
+FENNROW_SERVER_TESTS(Pages);
+
 TEST_P(Pages, EveryRowOnceInOrder) {
     const unsigned n = GetParam();
     test_database db("pages");
@@ -306,6 +310,8 @@ TEST(Pages, TableIsStreamedOncePerPass) {
     EXPECT_GE(after_read - after_open, 1000);
 }
 
+FENNROW_SERVER_TESTS(ChangingRows);
+
 // --- Rows that change between the count and the stream ---------------------------
 
 TEST(ChangingRows, TheStreamDecidesTheEnd) {
@@ -335,6 +341,8 @@ TEST(ChangingRows, TheStreamDecidesTheEnd) {
 // --- Stored queries -------------------------------------------------------------
 
 class StoredQuery : public ::testing::TestWithParam<std::wstring> {};
+
+FENNROW_SERVER_TESTS(StoredQuery);
 
 TEST_P(StoredQuery, IsWrappedAndStreamed) {
     test_database db("queries");
@@ -381,6 +389,8 @@ struct refused_case {
 
 class Refused : public ::testing::TestWithParam<refused_case> {};
 
+FENNROW_SERVER_TESTS(Refused);
+
 TEST_P(Refused, ServerErrorBecomesSqlExceptionAndTheConnectionStaysUsable) {
     test_database db("refused");
     db.conn().exec("CREATE TABLE a (id INT); CREATE TABLE b (id INT)");
@@ -408,6 +418,8 @@ INSTANTIATE_TEST_SUITE_P(All, Refused,
                              return (c.query ? "query_" : "table_") + std::to_string(c.number);
                          });
 
+FENNROW_SERVER_TESTS(TableNames);
+
 TEST(TableNames, AreQuotedInEveryStatement) {
     test_database db("names");
     const std::string name = "we`ird; name";
@@ -426,6 +438,8 @@ TEST(TableNames, AreQuotedInEveryStatement) {
 // --- Broken streams ---------------------------------------------------------------
 
 class BrokenStream : public ::testing::TestWithParam<const char*> {};
+
+FENNROW_SERVER_TESTS(BrokenStream);
 
 TEST_P(BrokenStream, KilledMidStreamRaisesSqlException) {
     const std::string kill = GetParam();
@@ -470,6 +484,8 @@ TEST_P(BrokenStream, KilledMidStreamRaisesSqlException) {
 INSTANTIATE_TEST_SUITE_P(Kill, BrokenStream, ::testing::Values("KILL CONNECTION", "KILL QUERY"),
                          [](const auto& info) { return test_names::ident(info.param); });
 
+FENNROW_SERVER_TESTS(TmpRecordset);
+
 // --- Small results and internal checks --------------------------------------------
 
 TEST(TmpRecordset, ReadsForwardInCachesOf1000) {
@@ -509,6 +525,8 @@ void expect_assertion(const std::function<void()>& action, const char* file, uin
         EXPECT_EQ(std::string(e.what()), make_err_meggase(file, line));
     }
 }
+
+FENNROW_SERVER_TESTS(InternalChecks);
 
 TEST(InternalChecks, AssertAtTheirSites) {
     test_database db("checks");

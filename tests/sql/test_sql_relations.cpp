@@ -51,6 +51,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_MODE_TESTS(relation_test);
+
 TEST_P(relation_test, empty_list_switches_checks_off_and_on) {
     auto& d = open();
     statement_log log(write_prefixes());

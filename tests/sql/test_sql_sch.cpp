@@ -176,6 +176,8 @@ t_ftd decimal(int32_t precision, int32_t scale) {
     return d;
 }
 
+FENNROW_SERVER_TESTS(SqlSchemaOnServer);
+
 TEST(SqlSchemaOnServer, EveryTableIsAccepted) {
     engine_at e(new_server);
     fennrow_test::test_database db("schema");

@@ -14,6 +14,8 @@
 
 namespace {
 
+FENNROW_SERVER_TESTS(TlsSessions);
+
 TEST(TlsSessions, EngineAndCountConnectionsAreEncrypted) {
     sql_test::use_empty_home();
     fennrow_test::temp_folder dir;

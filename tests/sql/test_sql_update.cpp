@@ -87,6 +87,8 @@ protected:
     std::vector<row> people() { return rows("SELECT id, name, amount FROM people ORDER BY id"); }
 };
 
+FENNROW_SERVER_MODE_TESTS(update_test);
+
 TEST_P(update_test, update_by_record_sets_the_other_columns) {
     auto& d = open();
     auto t = d.get_table(L"people", 1);

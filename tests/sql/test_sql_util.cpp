@@ -581,6 +581,8 @@ t_ftd as_created(const t_ftd& d) {
     return *schema[0];
 }
 
+FENNROW_SERVER_TESTS(TypesOnServer);
+
 TEST(TypesOnServer, EveryColumnTypeAndDefaultIsAccepted) {
     engine_at e(new_server);
     fennrow_test::test_database db("types");
@@ -638,6 +640,8 @@ struct round_trip {
     std::string read;  // the SELECT expression of column c
     std::optional<std::string> expected;
 };
+
+FENNROW_SERVER_TESTS(LiteralsOnServer);
 
 TEST(LiteralsOnServer, ReadBackUnchanged) {
     engine_at e(new_server);

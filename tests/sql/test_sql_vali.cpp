@@ -256,6 +256,8 @@ TEST(FileNameBytes, FollowTheServersEncoding) {
     EXPECT_EQ(sql_names::file_name_bytes(L"\uFF21\uFF3B"), 8u);
 }
 
+FENNROW_SERVER_TESTS(ValidatorsOnServer);
+
 // --- The server takes what the validators let through ----------------------------
 
 TEST(ValidatorsOnServer, SafeNamesAndAcceptedNamesAreTaken) {

@@ -21,6 +21,8 @@ struct rewrite_case {
     const wchar_t* out;
 };
 
+FENNROW_SERVER_MODE_TESTS(view_test);
+
 TEST_P(view_test, queries_are_rewritten_for_mysql) {
     auto& d = open();
     d.get_names_map().add_tn_mapping(L"Orders", L"orders_2");

@@ -53,6 +53,8 @@ protected:
     }
 };
 
+FENNROW_SERVER_MODE_TESTS(safety_test);
+
 TEST_P(safety_test, session_mode_is_set_and_escaping_follows_the_connection) {
     // The test's modes are added to the server's own, whatever that is.
     const std::string global = rows("SELECT @@GLOBAL.sql_mode")[0][0].value_or("");

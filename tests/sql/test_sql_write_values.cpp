@@ -27,6 +27,8 @@ bool has(const std::string& text, const std::string& part) { return text.find(pa
 
 class value_test : public mode_fixture {};
 
+FENNROW_SERVER_MODE_TESTS(value_test);
+
 // NaN and infinity have no literal: appending, deleting and updating with
 // them are refused and reported, and no row changes. A FLOAT key beyond the
 // single's range is refused too (it used to become the name inf).
@@ -226,6 +228,8 @@ protected:
     }
     std::unique_ptr<global_sql_mode_scope> scope_;
 };
+
+FENNROW_SERVER_WIDE_TESTS(empty_string_fixture);
 
 TEST_F(empty_string_fixture, ServerWide_empty_texts_stay_empty) {
     db_.conn().exec("CREATE TABLE e (id INT PRIMARY KEY, s VARCHAR(5) NOT NULL)");

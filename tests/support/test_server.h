@@ -31,6 +31,8 @@
 
 #include <unistd.h>
 
+#include "test_labels.h"
+
 namespace fennrow_test {
 
 struct test_server {
@@ -118,8 +120,13 @@ inline bool load_test_server(test_server& out, std::string& why) {
     return load_test_server_from(dir, out, why);
 }
 
-// The connection settings, or a failure of the current test.
+// The connection settings, or a failure of the current test. A test needs
+// a server mark beside its fixture (test_labels.h) to reach the server.
 inline test_server require_test_server() {
+    const ::testing::TestInfo* running = ::testing::UnitTest::GetInstance()->current_test_info();
+    if (running && current_test_label() == test_label::unit)
+        fail_test(std::string("the test needs the server, but its fixture has no server mark: ") +
+                  running->test_suite_name() + "." + running->name());
     test_server s;
     std::string why;
     if (!load_test_server(s, why))
@@ -399,6 +406,10 @@ private:
 class global_setting_scope {
 public:
     global_setting_scope(const std::string& name, const std::string& value) : name_(name) {
+        // Only tests that CTest runs alone may change what every session sees.
+        if (current_test_label() != test_label::server_wide)
+            fail_test("the test changes the server-wide setting " + name +
+                      ", but its fixture has no server-wide mark");
         saved_ = conn_.scalar("SELECT @@GLOBAL." + name_).value_or("");
         conn_.exec("SET GLOBAL " + name_ + " = " + sql_value(value));
     }

@@ -9,19 +9,28 @@ struct widget : tk_singleton<widget> {
     int value;
 };
 
-TEST(Singleton, FirstRegisteredWinsAndOnlyItClearsRegistration) {
+TEST(Singleton, SecondRegistrationIsAnInternalError) {
     EXPECT_THROW(widget::ptr(), tk_mail_assertion);
     {
         widget first(1);
         EXPECT_EQ(widget::ptr(), &first);
-        {
+        try {
             widget second(2);
-            EXPECT_EQ(widget::instance(), &first);
+            FAIL() << "a second object was registered silently";
+        } catch (const tk_mail_assertion& e) {
+            EXPECT_EQ(e.level(), 2u);
+            EXPECT_STREQ(e.what(), make_err_meggase("..\\TK/tk_singl", 57).c_str());
         }
-        // Destroying the unregistered second object leaves the first reachable.
-        EXPECT_EQ(widget::ptr(), &first);
+        // The refused object leaves the first one registered.
+        EXPECT_EQ(widget::instance(), &first);
+        EXPECT_EQ(widget::instance()->value, 1);
     }
     EXPECT_EQ(widget::peek(), nullptr);
+    // Once the first is gone, a new one registers.
+    {
+        widget again(3);
+        EXPECT_EQ(widget::ptr(), &again);
+    }
     try {
         widget::instance();
         FAIL() << "no assertion";
