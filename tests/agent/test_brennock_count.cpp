@@ -10,6 +10,7 @@
 
 #include "agent_util.h"
 #include "tcp_proxy.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -77,6 +78,8 @@ protected:
         EXPECT_EQ(list_dir(out), (std::vector<std::string>{"q1.csv", "q2.csv", "q3.csv"}));
     }
 };
+FENNROW_SERVER_TESTS(brennock_count);
+FENNROW_SERVER_WIDE_TEST(brennock_count, ServerWide_a_full_server_counts_on_the_main_connection);
 
 // The count connection (the second one) stops answering after its login or
 // at its first count: the run neither hangs nor loses a count.
@@ -89,6 +92,7 @@ struct stall_case {
 void PrintTo(const stall_case& c, std::ostream* os) { *os << c.name; }
 
 class brennock_count_stall : public brennock_count, public ::testing::WithParamInterface<stall_case> {};
+FENNROW_SERVER_TESTS(brennock_count_stall);
 
 TEST_P(brennock_count_stall, the_run_ends_with_every_count) {
     tcp_proxy proxy(srv);
@@ -118,6 +122,7 @@ struct break_case {
 void PrintTo(const break_case& c, std::ostream* os) { *os << c.name; }
 
 class brennock_count_break : public brennock_count, public ::testing::WithParamInterface<break_case> {};
+FENNROW_SERVER_TESTS(brennock_count_break);
 
 TEST_P(brennock_count_break, every_count_is_still_known) {
     tcp_proxy proxy(srv);

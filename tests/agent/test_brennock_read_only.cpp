@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent_util.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -69,6 +70,7 @@ protected:
 
     std::string before_;
 };
+FENNROW_SERVER_TESTS(brennock_read_only);
 
 // A query that would change something; the error the run reports for it.
 struct hostile_case {
@@ -81,6 +83,7 @@ const char* const read_only_error = "Cannot execute statement in a READ ONLY tra
 const char* const kind_error = "only a statement that reads is run";
 
 class brennock_hostile_query : public brennock_read_only, public ::testing::WithParamInterface<hostile_case> {};
+FENNROW_SERVER_TESTS(brennock_hostile_query);
 
 TEST_P(brennock_hostile_query, is_refused_and_the_run_goes_on) {
     const hostile_case& c = GetParam();

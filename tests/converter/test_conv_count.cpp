@@ -11,6 +11,7 @@
 
 #include "conv_test_util.h"
 #include "sql_run.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -244,6 +245,7 @@ TEST_F(RecordCount, ASlowCountIsCancelledBeforeTheNextStreamOpens) {
 // run at all; the count of a table runs on the main connection (here one
 // that waits for a table another session has locked).
 class StoppedRun : public RecordCount, public ::testing::WithParamInterface<bool> {};
+FENNROW_SERVER_TESTS(StoppedRun);
 
 TEST_P(StoppedRun, LeavesNothingRunningOnTheServer) {
     own_login login(db.name());

@@ -6,6 +6,7 @@
 
 #include "conv_test_util.h"
 #include "sql_run.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -37,6 +38,7 @@ protected:
     conv_test::connected c;
     temp_dir out;
 };
+FENNROW_SERVER_TESTS(ReadOnlyRun);
 
 TEST_F(ReadOnlyRun, TheSessionReadsOnlyAndAQueryRunsInAReadOnlyTransaction) {
     db.conn().exec("CREATE TABLE t (id INT); INSERT INTO t VALUES (1), (2)");

@@ -12,6 +12,7 @@
 #include "sql_test_util.h"
 #include "tcp_proxy.h"
 #include "test_server.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -145,6 +146,7 @@ protected:
     fennrow_test::tcp_proxy proxy{s.server};
     std::unique_ptr<sql_counter> stalled;
 };
+FENNROW_SERVER_TESTS(StalledCounter);
 
 // The end of the run cancels the count on the server and cuts its
 // connection instead of waiting for it.

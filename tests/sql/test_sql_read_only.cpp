@@ -16,6 +16,7 @@
 #include "sql_test_util.h"
 #include "test_server.h"
 #include "tk_excep.h"
+#include "test_labels.h"
 
 namespace {
 
@@ -108,6 +109,7 @@ protected:
     fennrow_test::test_database db{"read_only"};
     engine_session s;
 };
+FENNROW_SERVER_TESTS(ReadOnly);
 
 TEST_F(ReadOnly, ASessionMadeReadOnlyChangesNothingUntilItWritesAgain) {
     sql_make_session_read_only(s.conn());
