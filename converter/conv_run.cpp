@@ -17,7 +17,6 @@
 #include "sql_alive.h"
 #include "sql_count.h"
 #include "sql_excep.h"
-#include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -412,7 +411,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (known) progress.record_count = count;
         show_table_line(name, known ? std::to_string(count) : std::string("?"));
     };
-    sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    udb_recordset* counted = rs->is_counted_apart() ? rs.get() : nullptr;
     if (counted && !m_counter) {
         // No count connection in this run: counted before the stream.
         try {
