@@ -414,7 +414,11 @@ void sql_write_table::throw_if_altered() {
     const std::vector<sql_warning> warnings = changed_values();
     if (warnings.empty()) return;
     std::string text = "The server changed a value:";
-    for (const sql_warning& w : warnings) text += " " + sql_warning_text(w) + ";";
+    for (const sql_warning& w : warnings) {
+        text += ' ';
+        text += sql_warning_text(w);
+        text += ';';
+    }
     text.pop_back();
     throw sql_exception(text, warnings.front().code);
 }

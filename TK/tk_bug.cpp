@@ -46,7 +46,7 @@ std::string tk_find_program(const std::string& name) {
         size_t end = dirs.find(':', start);
         // Appended in place: g++ 12 at -O3 warns falsely of dir + "/" + name.
         std::string candidate = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (candidate.empty()) candidate = ".";
+        if (candidate.empty()) candidate.push_back('.');
         candidate += '/';
         candidate += name;
         struct stat st {};
