@@ -1,7 +1,5 @@
 #include "g_err_tab.h"
 
-#include <errmsg.h>
-
 #include "sql_excep.h"
 #include "tk_excep.h"
 
@@ -55,18 +53,7 @@ const char* const gui_no_answer_text =
     "The MySQL server does not answer. Check to verify that MySQL server\n"
     "is launched and working and the correct host/port values were given.";
 
-namespace {
-
-bool is_mysql_error(const tk_exception& e, uint32_t number) {
-    return (e.code() & sql_error_code_bit) && (e.code() & 0xFFFFu) == number;
-}
-
-}  // namespace
-
-bool gui_is_no_answer(const tk_exception& e) {
-    return is_mysql_error(e, CR_SERVER_LOST) || is_mysql_error(e, CR_SERVER_GONE_ERROR) ||
-           is_mysql_error(e, CR_SERVER_LOST_EXTENDED);
-}
+bool gui_is_no_answer(const tk_exception& e) { return sql_is_no_answer(e); }
 
 std::string gui_server_failure_text(const tk_exception& e) {
     if (gui_is_no_answer(e)) return gui_no_answer_text;
@@ -75,8 +62,6 @@ std::string gui_server_failure_text(const tk_exception& e) {
 }
 
 std::string gui_connection_failure_text(const tk_exception& e) {
-    const bool cannot_connect = is_mysql_error(e, CR_CONNECTION_ERROR) || is_mysql_error(e, CR_CONN_HOST_ERROR) ||
-                                is_mysql_error(e, CR_UNKNOWN_HOST);
-    if (!gui_is_no_answer(e) && !cannot_connect) return std::string();
+    if (!gui_is_no_answer(e) && !sql_is_unreachable(e)) return std::string();
     return gui_server_failure_text(e) + "\n" + e.what();
 }

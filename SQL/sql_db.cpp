@@ -140,6 +140,12 @@ void sql_database::empty_table(const std::wstring& name) {
     udb_database::empty_table(sql_engine::get_safe_name(listed ? *listed : name));
 }
 
+std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& name, const udb_schema&,
+                                                          const udb_indexes&) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_table(%s)", name.c_str());
+    throw tk_mail_assertion(db_source, 336);
+}
+
 std::unique_ptr<udb_recordset> sql_database::get_query(const std::wstring& name, const std::wstring& text,
                                                        uint32_t) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::get_query(%s,%s)", name.c_str(), text.c_str());
@@ -162,7 +168,12 @@ std::unique_ptr<udb_recordset> sql_database::get_table(const std::wstring& name,
         throw tk_exception(L"The table name " + name + L" is ambiguous: it matches the tables " + matches, 0);
     }
     const sql_catalog_columns* known = (mode & table_rows_only) ? known_columns(*listed) : nullptr;
-    return std::make_unique<sql_table>(this, connection_, *listed, &relationships_, mode, known);
+    return open_table(*listed, mode, known);
+}
+
+std::unique_ptr<udb_recordset> sql_database::open_table(const std::wstring& listed, uint32_t mode,
+                                                        const sql_catalog_columns* known) {
+    return std::make_unique<sql_table>(this, connection_, listed, &relationships_, mode, known);
 }
 
 const sql_catalog_columns* sql_database::known_columns(const std::wstring& table) {
@@ -215,42 +226,21 @@ bool sql_database::try_query(const std::wstring& text) {
     return true;
 }
 
-void sql_database::query_append(const std::string& text) {
-    tk_log(2, "sql_database::query_append(q_len=%d)", static_cast<int>(text.size()));
-    tk_log(2, "(%s)", text.c_str());
-    tk_log(1, "sql_database::do_query1(%s)", text.c_str());
-    try {
-        sql_execute(connection_, std::string_view(text));
-    } catch (const sql_exception&) {
-        tk_log(3, "QUERY=%s", text.c_str());
-        throw;
-    }
-}
+std::wstring sql_database::refine_view_out(const std::wstring& definition) const {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::refine_view_out(%s)", definition.c_str());
+    std::wstring text = definition;
 
-void sql_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& fields) {
-    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_fk_index_if(%s)", table.c_str());
-    std::unique_ptr<udb_recordset> rs = get_table(table, 0x61);
-    if (!rs) throw tk_mail_assertion(db_source, 292);
-    // The table's indexes are on the target column names.
-    std::vector<std::wstring> columns;
-    columns.reserve(fields.size());
-    for (const std::wstring& f : fields) columns.push_back(names_map_.get_fn_mapped_name(table, f));
-    tk_log(1, "udb_indexes::has_index_on_fields");
-    if (rs->get_indexes().has_index_on_fields(columns)) {
-        if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' exists", table.c_str());
-        return;
+    // The first comment only.
+    const size_t open = text.find(L"/*");
+    const size_t close = open == std::wstring::npos ? open : text.find(L"*/", open + 2);
+    if (close != std::wstring::npos)
+        text.erase(open, close - open + 2);
+
+    // This database's qualifier, as the server quotes it (`db`.).
+    const std::wstring qualifier = sql_engine::get_safe_name(name_) + L".";
+    for (size_t pos; (pos = text.find(qualifier)) != std::wstring::npos;) {
+        tk_log(1, "Remove template found at pos=%d", static_cast<int>(pos));
+        text.erase(pos, qualifier.size());
     }
-    if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' does NOT exist", table.c_str());
-    std::wstring statement = L"ALTER TABLE " + sql_engine::get_safe_name(rs->get_name()) + L" ADD INDEX (";
-    for (size_t i = 0; i < columns.size(); ++i) {
-        if (i > 0) statement += L", ";
-        statement += sql_engine::get_safe_name(columns[i]);
-    }
-    statement += L")";
-    rs.reset();
-    try {
-        query(statement);
-    } catch (const sql_exception& e) {
-        tk_log(2, "Error while creating index for FK:\n%s\n", e.what());
-    }
+    return text;
 }

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "sql_db.h"
+#include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_report.h"
 #include "sql_view_text.h"
@@ -143,26 +143,7 @@ std::wstring brackets_to_backquotes(const std::wstring& text) {
 
 }  // namespace
 
-std::wstring sql_database::refine_view_out(const std::wstring& definition) const {
-    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::refine_view_out(%s)", definition.c_str());
-    std::wstring text = definition;
-
-    // The first comment only.
-    const size_t open = text.find(L"/*");
-    const size_t close = open == std::wstring::npos ? open : text.find(L"*/", open + 2);
-    if (close != std::wstring::npos)
-        text.erase(open, close - open + 2);
-
-    // This database's qualifier, as the server quotes it (`db`.).
-    const std::wstring qualifier = sql_engine::get_safe_name(name_) + L".";
-    for (size_t pos; (pos = text.find(qualifier)) != std::wstring::npos;) {
-        tk_log(1, "Remove template found at pos=%d", static_cast<int>(pos));
-        text.erase(pos, qualifier.size());
-    }
-    return text;
-}
-
-std::wstring sql_database::refine_view_in(const std::wstring& query) const {
+std::wstring sql_write_database::refine_view_in(const std::wstring& query) const {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::refine_view_in(%s)", query.c_str());
     std::wstring text = sql_collapse_white_space(query);
     // Brackets first, so that a mapped name in brackets is quoted once.
@@ -181,7 +162,7 @@ std::wstring sql_database::refine_view_in(const std::wstring& query) const {
     return text;
 }
 
-void sql_database::create_views(const name_pairs& views) {
+void sql_write_database::create_views(const name_pairs& views) {
     tk_log(2, "sql_database::create_views");
     failed_views_.clear();
     std::vector<std::wstring> names;

@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "sql_db.h"
+#include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_idx_init.h"
 #include "sql_init.h"
 #include "sql_prep.h"
 #include "sql_run.h"
+#include "sql_table_write.h"
 #include "text.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -24,6 +25,12 @@ namespace {
 constexpr const char* db_source = "sql_db";
 
 sql_engine& engine() { return *tk_singleton<sql_engine>::instance(); }
+
+// Linking the writing library makes open_db build databases that write.
+const bool factory_registered = [] {
+    sql_engine::set_database_factory(&sql_write_database::create);
+    return true;
+}();
 
 // A referential rule goes into the statement as it stands: words of letters
 // separated by blanks ("ON DELETE SET NULL ON UPDATE CASCADE").
@@ -80,7 +87,22 @@ private:
 
 }  // namespace
 
-std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& name, const udb_schema& schema,
+sql_write_database::sql_write_database(const std::wstring& name, MYSQL* connection, uint32_t mode)
+    : sql_database(name, connection, mode) {}
+
+sql_write_database::~sql_write_database() = default;
+
+std::unique_ptr<udb_database> sql_write_database::create(const std::wstring& name, MYSQL* connection,
+                                                         uint32_t mode) {
+    return std::make_unique<sql_write_database>(name, connection, mode);
+}
+
+std::unique_ptr<udb_recordset> sql_write_database::open_table(const std::wstring& listed, uint32_t mode,
+                                                              const sql_catalog_columns* known) {
+    return std::make_unique<sql_write_table>(this, get_connection(), listed, &relationships_, mode, known);
+}
+
+std::unique_ptr<udb_recordset> sql_write_database::create_table(const std::wstring& name, const udb_schema& schema,
                                                           const udb_indexes& indexes) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_table(%s)", name.c_str());
     if (mode_ & mode_read) throw tk_mail_assertion(db_source, 336);
@@ -119,7 +141,7 @@ std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& na
     if (!table_type.empty()) text += (version < 0x40017 ? L" TYPE=" : L" ENGINE=") + table_type;
 
     if (tk_log_wants(2)) tk_wlog(2, L"Run SQL-query: %s\n", text.c_str());
-    sql_execute(connection_, text);
+    sql_execute(get_connection(), text);
 
     tables_.push_back(name);
     tk_log(1, "Step #1");
@@ -128,11 +150,11 @@ std::unique_ptr<udb_recordset> sql_database::create_table(const std::wstring& na
     return get_table(name, 2);
 }
 
-void sql_database::create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) {
+void sql_write_database::create_indexes(const std::wstring& table, uint32_t flags, const udb_indexes& indexes) {
     udb_database::create_indexes(table, flags, indexes);
 }
 
-void sql_database::create_relationships(const std::vector<udb_relationship>& relationships) {
+void sql_write_database::create_relationships(const std::vector<udb_relationship>& relationships) {
     tk_log(2, "sql_database::create_relationships");
     tk_log(3, "Converting foreign keys");
     if (engine().get_server_version() < 0x3172C) {
@@ -143,8 +165,8 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& rel
         tk_log(3, "Foreign keys are not converted in append mode");
         return;
     }
-    sql_execute(connection_, std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
-    relationship_scope scope(connection_);
+    sql_execute(get_connection(), std::string_view("SET FOREIGN_KEY_CHECKS = 0"));
+    relationship_scope scope(get_connection());
     std::unique_ptr<udb_validator> validator = engine().create_in_validator(udb_indexes());
 
     // The target table of a source name, as the server lists it.
@@ -199,23 +221,63 @@ void sql_database::create_relationships(const std::vector<udb_relationship>& rel
     scope.finish();
 }
 
-void sql_database::prepared_statement(const std::string& statement, const udb_record& record,
+void sql_write_database::prepared_statement(const std::string& statement, const udb_record& record,
                                       uint32_t placeholders) {
     tk_log(1, "sql_database::prepared_statement(%s, %d)", statement.c_str(), static_cast<int>(placeholders));
-    sql_prepared_statement prepared(connection_, statement);
+    sql_prepared_statement prepared(get_connection(), statement);
     prepared.execute(record, placeholders);
 }
 
-void sql_database::prepared_statement(const std::string& statement, const std::vector<const udb_field*>& fields) {
+void sql_write_database::prepared_statement(const std::string& statement, const std::vector<const udb_field*>& fields) {
     tk_log(1, "sql_database::prepared_statement(%s, %d)", statement.c_str(), static_cast<int>(fields.size()));
-    sql_prepared_statement prepared(connection_, statement);
+    sql_prepared_statement prepared(get_connection(), statement);
     prepared.execute(fields);
 }
 
-uint64_t sql_database::prepared_statement_rows(const std::string& statement,
+uint64_t sql_write_database::prepared_statement_rows(const std::string& statement,
                                                const std::vector<const udb_field*>& fields) {
     tk_log(1, "sql_database::prepared_statement(%s, %d)", statement.c_str(), static_cast<int>(fields.size()));
-    sql_prepared_statement prepared(connection_, statement);
+    sql_prepared_statement prepared(get_connection(), statement);
     prepared.execute(fields);
     return prepared.affected_rows();
+}
+
+void sql_write_database::query_append(const std::string& text) {
+    tk_log(2, "sql_database::query_append(q_len=%d)", static_cast<int>(text.size()));
+    tk_log(2, "(%s)", text.c_str());
+    tk_log(1, "sql_database::do_query1(%s)", text.c_str());
+    try {
+        sql_execute(get_connection(), std::string_view(text));
+    } catch (const sql_exception&) {
+        tk_log(3, "QUERY=%s", text.c_str());
+        throw;
+    }
+}
+
+void sql_write_database::create_fk_index_if(const std::wstring& table, const std::vector<std::wstring>& fields) {
+    if (tk_log_wants(2)) tk_wlog(2, L"sql_database::create_fk_index_if(%s)", table.c_str());
+    std::unique_ptr<udb_recordset> rs = get_table(table, 0x61);
+    if (!rs) throw tk_mail_assertion(db_source, 292);
+    // The table's indexes are on the target column names.
+    std::vector<std::wstring> columns;
+    columns.reserve(fields.size());
+    for (const std::wstring& f : fields) columns.push_back(names_map_.get_fn_mapped_name(table, f));
+    tk_log(1, "udb_indexes::has_index_on_fields");
+    if (rs->get_indexes().has_index_on_fields(columns)) {
+        if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' exists", table.c_str());
+        return;
+    }
+    if (tk_log_wants(2)) tk_wlog(2, L"Index for table '%s' does NOT exist", table.c_str());
+    std::wstring statement = L"ALTER TABLE " + sql_engine::get_safe_name(rs->get_name()) + L" ADD INDEX (";
+    for (size_t i = 0; i < columns.size(); ++i) {
+        if (i > 0) statement += L", ";
+        statement += sql_engine::get_safe_name(columns[i]);
+    }
+    statement += L")";
+    rs.reset();
+    try {
+        query(statement);
+    } catch (const sql_exception& e) {
+        tk_log(2, "Error while creating index for FK:\n%s\n", e.what());
+    }
 }

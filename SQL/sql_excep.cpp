@@ -4,6 +4,8 @@
 #include <mysql.h>
 #include <mysqld_error.h>
 
+#include <initializer_list>
+
 #include "tk_log.h"
 
 // sql_exception() takes the engine's connection; it is defined beside the
@@ -46,6 +48,26 @@ bool sql_is_connection_lost(const tk_exception& e) {
     default:
         return false;
     }
+}
+
+namespace {
+
+bool has_client_error(const tk_exception& e, std::initializer_list<unsigned> numbers) {
+    if (!(e.code() & sql_error_code_bit)) return false;
+    const unsigned number = e.code() & 0xFFFFu;
+    for (unsigned n : numbers)
+        if (n == number) return true;
+    return false;
+}
+
+}  // namespace
+
+bool sql_is_no_answer(const tk_exception& e) {
+    return has_client_error(e, {CR_SERVER_LOST, CR_SERVER_GONE_ERROR, CR_SERVER_LOST_EXTENDED});
+}
+
+bool sql_is_unreachable(const tk_exception& e) {
+    return has_client_error(e, {CR_CONNECTION_ERROR, CR_CONN_HOST_ERROR, CR_UNKNOWN_HOST});
 }
 
 sql_auth_not_supported_exception::sql_auth_not_supported_exception()

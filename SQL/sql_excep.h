@@ -35,6 +35,12 @@ private:
 // away, the connection was lost or killed, the server shut down): nothing
 // more can be done on it until it is opened again.
 bool sql_is_connection_lost(const tk_exception& e);
+// The server gave no answer or the connection to it broke: it went away,
+// the connection was lost, or no greeting came within the time limit.
+bool sql_is_no_answer(const tk_exception& e);
+// No connection could be made: nothing listens at the socket or the port,
+// or the host is not known.
+bool sql_is_unreachable(const tk_exception& e);
 
 // The one login the system refuses itself (a 4.1.0 server with a password).
 class sql_auth_not_supported_exception : public tk_exception {

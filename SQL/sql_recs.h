@@ -53,22 +53,24 @@ public:
 
     // The statement that counts the rows (UTF-16; a query is counted as a
     // derived table).
-    std::wstring count_statement();
+    std::wstring count_statement() override;
+    // Counted apart from the stream, on the count connection.
+    bool is_counted_apart() const override { return true; }
     // Runs the count statement on the recordset's connection.
     uint64_t get_rec_count();
     // Runs it and keeps the result as the record count (unknown until then);
     // a query that cannot be counted leaves the count unknown (0).
-    void count();
+    void count() override;
     // 0-based number of the current record since the last reset.
     uint64_t get_position() const { return position_; }
     // Rows held in the current page.
     size_t get_page_rows() const { return page_.count; }
     // Every row of the stream has been received (nothing left to count).
-    bool is_stream_done() const { return !limited_query_ || limited_query_->at_end(); }
+    bool is_stream_done() const override { return !limited_query_ || limited_query_->at_end(); }
     // Ends a stream that the server may still be sending without reading
     // the rest (sql_limited_query::cut): true when it did, and the
     // connection is lost then.
-    bool cut_stream() { return limited_query_ && limited_query_->cut(); }
+    bool cut_stream() override { return limited_query_ && limited_query_->cut(); }
     MYSQL* get_connection() const { return connection_; }
     std::vector<udb_relationship>* get_relationships() const { return relationships_; }
     // The auto-increment column (empty when there is none).

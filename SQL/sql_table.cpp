@@ -5,7 +5,6 @@
 
 #include "sql_blob_scope.h"
 #include "sql_engi.h"
-#include "sql_fk_parser.h"
 #include "sql_types.h"
 #include "text.h"
 #include "tk_excep.h"
@@ -63,6 +62,12 @@ sql_table::sql_table(udb_database* database, MYSQL* connection, const std::wstri
     initialize(mode);
 }
 
+sql_table::~sql_table() { tk_log(2, "sql_table::dtor"); }
+
+bool sql_table::reads_indexes(uint32_t mode) {
+    return !(mode & udb_database::table_rows_only) && (mode | no_indexes_bits) != no_indexes_bits;
+}
+
 bool sql_table::is_current_timestamp(const std::wstring& text) {
     static const std::wstring word = L"current_timestamp";
     std::wstring t = tk_trim(text);
@@ -93,12 +98,11 @@ void sql_table::initialize(uint32_t mode) {
         sql_blob_to_text_scope text_scope;
         refine_columns();
     }
-    if ((mode | no_indexes_bits) == no_indexes_bits) {
+    if (!reads_indexes(mode)) {
         tk_log(2, "Mode=no_indexes, nothing to do");
         return;
     }
     read_indexes();
-    if (engine().get_server_version() >= 0x3172C) read_foreign_keys();
 }
 
 void sql_table::refine_columns() {
@@ -184,21 +188,6 @@ void sql_table::read_indexes() {
             // An expression part of an index has no column name.
             indexes_.get_index(key).fields.push_back(field);
         }
-        rs->next();
-    }
-}
-
-void sql_table::read_foreign_keys() {
-    tk_log(2, "Extracting foreign keys");
-    std::vector<udb_relationship>* list = get_relationships();
-    std::unique_ptr<udb_recordset> rs = run(L"SHOW CREATE TABLE " + sql_engine::get_safe_name(name_));
-    if (!rs || !list) return;
-    rs->reset();
-    while (!rs->is_eof()) {
-        const size_t n = column_count(*rs);
-        if (n == 0) throw std::out_of_range("invalid vector subscript");
-        sql_fk_parser parser(name_, column(*rs, n - 1).to_string());
-        parser.do_parse(*list);
         rs->next();
     }
 }

@@ -2,17 +2,19 @@
 // statement per row), updating and deleting.
 #include <cmath>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "sql_db.h"
+#include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_report.h"
 #include "sql_run.h"
 #include "sql_sch.h"
 #include "sql_sync.h"
-#include "sql_table.h"
+#include "sql_fk_parser.h"
+#include "sql_table_write.h"
 #include "sql_util.h"
 #include "sql_warnings.h"
 #include "text.h"
@@ -73,10 +75,28 @@ void add_assignment(std::wstring& assignments, std::vector<const udb_field*>& bo
     assignments += sql_engine::get_safe_name(column.name) + L"=" + plat::utf8_decode(value);
 }
 
+// Field i of the current record (out of range throws).
+const udb_field& record_field(udb_recordset& rs, size_t i) {
+    udb_record* record = rs.get_record();
+    if (!record) throw std::out_of_range("invalid vector subscript");
+    return *record->at(i);
+}
+
+size_t record_size(udb_recordset& rs) {
+    udb_record* record = rs.get_record();
+    return record ? record->size() : 0;
+}
+
 }  // namespace
 
-sql_table::~sql_table() {
-    tk_log(2, "sql_table::dtor");
+sql_write_table::sql_write_table(udb_database* database, MYSQL* connection, const std::wstring& table,
+                                 std::vector<udb_relationship>* relationships, uint32_t mode,
+                                 const sql_catalog_columns* known)
+    : sql_table(database, connection, table, relationships, mode, known) {
+    if (reads_indexes(mode) && engine().get_server_version() >= 0x3172C) read_foreign_keys();
+}
+
+sql_write_table::~sql_write_table() {
     try {
         flush();
     } catch (const std::exception& e) {
@@ -86,20 +106,20 @@ sql_table::~sql_table() {
     }
 }
 
-sql_database& sql_table::database() const {
-    auto* db = dynamic_cast<sql_database*>(owner_);
+sql_write_database& sql_write_table::database() const {
+    auto* db = dynamic_cast<sql_write_database*>(owner_);
     if (!db) throw tk_exception(std::string("The table belongs to no MySQL database"), 2);
     return *db;
 }
 
-uint64_t sql_table::get_max_buffer_size() {
+uint64_t sql_write_table::get_max_buffer_size() {
     tk_log(1, "sql_table::get_max_buffer_size");
     static uint64_t size = 0;
     if (size == 0) size = 1000000;
     return size;
 }
 
-void sql_table::flush() {
+void sql_write_table::flush() {
     if (pending_batch_.empty()) return;
     std::string batch, head;
     std::vector<size_t> starts;
@@ -189,7 +209,7 @@ void sql_table::flush() {
     throw sql_exception(text, failures.front().code);
 }
 
-bool sql_table::is_transactional() {
+bool sql_write_table::is_transactional() {
     if (transactional_ >= 0) return transactional_ == 1;
     transactional_ = 0;
     try {
@@ -212,7 +232,7 @@ bool sql_table::is_transactional() {
     return transactional_ == 1;
 }
 
-std::vector<const t_ftd*> sql_table::columns_of(const udb_record& record) const {
+std::vector<const t_ftd*> sql_write_table::columns_of(const udb_record& record) const {
     std::vector<const t_ftd*> out(record.size(), nullptr);
     const sql_field_finder finder(name_, record, &owner_->get_names_map());
     for (const t_ftd* column : schema_) {
@@ -225,7 +245,7 @@ std::vector<const t_ftd*> sql_table::columns_of(const udb_record& record) const 
     return out;
 }
 
-std::vector<sql_table::column_field> sql_table::pair_fields(const udb_record& record) const {
+std::vector<sql_write_table::column_field> sql_write_table::pair_fields(const udb_record& record) const {
     const std::vector<const t_ftd*> columns = columns_of(record);
     std::vector<column_field> pairs;
     if (record.size() < schema_.size()) {
@@ -255,7 +275,7 @@ std::vector<sql_table::column_field> sql_table::pair_fields(const udb_record& re
     return pairs;
 }
 
-std::string sql_table::column_part(const std::vector<column_field>& pairs) const {
+std::string sql_write_table::column_part(const std::vector<column_field>& pairs) const {
     const bool quoted = !engine().is_old_version();
     std::wstring text;
     // Never IGNORE: a row the server would alter or drop must fail.
@@ -269,7 +289,7 @@ std::string sql_table::column_part(const std::vector<column_field>& pairs) const
     return tk_to_utf8(text);
 }
 
-void sql_table::append_record(const udb_record& record) {
+void sql_write_table::append_record(const udb_record& record) {
     tk_log(2, "sql_table::append_record");
     const uint32_t size = record.get_total_size();
     tk_log(2, "record size=%u", size);
@@ -308,7 +328,7 @@ void sql_table::append_record(const udb_record& record) {
     if (earlier) throw *earlier;
 }
 
-void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier) {
+void sql_write_table::fast_append(const udb_record& record, std::unique_ptr<sql_exception>& earlier) {
     tk_log(2, "sql_table::fast_append");
     tk_log(1, "that.size=%d", static_cast<int>(record.size()));
     const std::vector<column_field> pairs = pair_fields(record);
@@ -354,7 +374,7 @@ void sql_table::fast_append(const udb_record& record, std::unique_ptr<sql_except
     }
 }
 
-void sql_table::slow_append(const udb_record& record) {
+void sql_write_table::slow_append(const udb_record& record) {
     tk_log(2, "sql_table::slow_append");
     tk_log(2, "mysql_db.get_mode()=%d", static_cast<int>(owner_->get_mode()));
     const uint32_t size = record.get_total_size();
@@ -385,27 +405,31 @@ void sql_table::slow_append(const udb_record& record) {
     throw_if_altered();
 }
 
-std::vector<sql_warning> sql_table::changed_values() {
+std::vector<sql_warning> sql_write_table::changed_values() {
     MYSQL* connection = database().get_connection();
     return sql_read_warnings(connection, mysql_warning_count(connection));
 }
 
-void sql_table::throw_if_altered() {
+void sql_write_table::throw_if_altered() {
     const std::vector<sql_warning> warnings = changed_values();
     if (warnings.empty()) return;
     std::string text = "The server changed a value:";
-    for (const sql_warning& w : warnings) text += " " + sql_warning_text(w) + ";";
+    for (const sql_warning& w : warnings) {
+        text += ' ';
+        text += sql_warning_text(w);
+        text += ';';
+    }
     text.pop_back();
     throw sql_exception(text, warnings.front().code);
 }
 
 // Update and delete report a failure, or a statement that finds no row, to
 // the process's error reporter and return: the caller goes on.
-void sql_table::report_change_failure(const tk_exception& e) const {
+void sql_write_table::report_change_failure(const tk_exception& e) const {
     sql_report_error(e, "Table '" + tk_to_utf8(name_) + "'");
 }
 
-void sql_table::send_change(const std::wstring& statement_text, const std::vector<const udb_field*>& bound,
+void sql_write_table::send_change(const std::wstring& statement_text, const std::vector<const udb_field*>& bound,
                             bool update) {
     const std::string statement = plat::utf8_encode(statement_text);  // zero characters kept
     tk_log(2, update ? "UPDATE QUERY: %s" : "DELETE QUERY: %s", statement.c_str());
@@ -424,7 +448,7 @@ void sql_table::send_change(const std::wstring& statement_text, const std::vecto
                            0);
 }
 
-void sql_table::update(const udb_record& record) {
+void sql_write_table::update(const udb_record& record) {
     tk_log(2, "sql_table::update");
     try {
         flush();
@@ -478,7 +502,7 @@ void sql_table::update(const udb_record& record) {
     }
 }
 
-void sql_table::update(const udb_record& record, const std::wstring& key) {
+void sql_write_table::update(const udb_record& record, const std::wstring& key) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_table::update(key=%s)", key.c_str());
     try {
         flush();
@@ -512,7 +536,7 @@ void sql_table::update(const udb_record& record, const std::wstring& key) {
     }
 }
 
-void sql_table::delete_key(const std::wstring& key) {
+void sql_write_table::delete_key(const std::wstring& key) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_table::delete_key(%s)", key.c_str());
     try {
         flush();
@@ -534,7 +558,7 @@ void sql_table::delete_key(const std::wstring& key) {
     }
 }
 
-void sql_table::delete_key(const udb_record& record) {
+void sql_write_table::delete_key(const udb_record& record) {
     tk_log(2, "sql_table::delete_key");
     try {
         flush();
@@ -556,5 +580,20 @@ void sql_table::delete_key(const udb_record& record) {
     } catch (const tk_exception& e) {
         tk_log(2, "ERROR on DELETE: %s", e.what());
         report_change_failure(e);
+    }
+}
+
+void sql_write_table::read_foreign_keys() {
+    tk_log(2, "Extracting foreign keys");
+    std::vector<udb_relationship>* list = get_relationships();
+    std::unique_ptr<udb_recordset> rs = run(L"SHOW CREATE TABLE " + sql_engine::get_safe_name(name_));
+    if (!rs || !list) return;
+    rs->reset();
+    while (!rs->is_eof()) {
+        const size_t n = record_size(*rs);
+        if (n == 0) throw std::out_of_range("invalid vector subscript");
+        sql_fk_parser parser(name_, record_field(*rs, n - 1).to_string());
+        parser.do_parse(*list);
+        rs->next();
     }
 }

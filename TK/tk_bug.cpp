@@ -44,9 +44,11 @@ std::string tk_find_program(const std::string& name) {
     size_t start = 0;
     for (;;) {
         size_t end = dirs.find(':', start);
-        std::string dir = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (dir.empty()) dir = ".";
-        std::string candidate = dir + "/" + name;
+        // Appended in place: g++ 12 at -O3 warns falsely of dir + "/" + name.
+        std::string candidate = dirs.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        if (candidate.empty()) candidate.push_back('.');
+        candidate += '/';
+        candidate += name;
         struct stat st {};
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0)
             return candidate;

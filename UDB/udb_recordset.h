@@ -44,6 +44,19 @@ public:
     // A where-clause condition from a tagged key text
     // ("<name>value</name>..."): names in double quotes, values escaped.
     virtual std::wstring get_filter_subquery(const std::wstring& key);
+    // Whether the rows can be counted apart from their stream, by
+    // count_statement() on a connection of its own. False here.
+    virtual bool is_counted_apart() const { return false; }
+    // The statement that counts the rows (empty here).
+    virtual std::wstring count_statement() { return std::wstring(); }
+    // Counts the rows now and keeps the result as the record count (nothing
+    // here).
+    virtual void count() {}
+    // Every row of the stream has been received (true here: nothing streams).
+    virtual bool is_stream_done() const { return true; }
+    // Ends a stream that may still be arriving without reading the rest:
+    // true when it did, and the connection is lost then. False here.
+    virtual bool cut_stream() { return false; }
 
     // Chooses the record key: a primary key always, a unique index only
     // while no key was chosen. An index whose name is taken is not added.

@@ -21,7 +21,6 @@
 #include "sql_excep.h"
 #include "sql_kill.h"
 #include "sql_read_only.h"
-#include "sql_recs.h"
 #include "tk_escape.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -444,7 +443,7 @@ void kellvar_converter::convert_entry(udb_database& db, csv_engine& csv, csv_val
         if (exact) progress.record_count = count;
         show_table_line(name, count_text);
     });
-    sql_recordset* counted = dynamic_cast<sql_recordset*>(rs.get());
+    udb_recordset* counted = rs->is_counted_apart() ? rs.get() : nullptr;
     // "Definitions only" runs no stored query, also not to count its rows.
     if (definitions_only && !query.empty()) counted = nullptr;
     std::string no_counter;

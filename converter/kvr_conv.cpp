@@ -5,9 +5,9 @@
 #include "csv_format.h"
 #include "csv_lock.h"
 #include "sql_count.h"
-#include "sql_recs.h"
 #include "tk_excep.h"
 #include "tk_log.h"
+#include "udb_recordset.h"
 
 kellvar_converter::kellvar_converter(kellvar_program program, error_handler& handler)
     : mysql_converter_impl(handler),
@@ -77,9 +77,8 @@ void kellvar_converter::on_stop_request() {
 
 void kellvar_converter::abandon_stream(udb_recordset* rs) noexcept {
     try {
-        sql_recordset* streamed = dynamic_cast<sql_recordset*>(rs);
         // Closing it as it is would receive and drop every row left.
-        if (streamed && streamed->cut_stream()) {
+        if (rs && rs->cut_stream()) {
             tk_log(2, "The stream left open was cut");
             m_connection_cut = true;
         }

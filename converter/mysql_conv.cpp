@@ -4,9 +4,8 @@
 
 #include "error_handler.h"
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_query_check.h"
 #include "sql_report.h"
-#include "sql_run.h"
 #include "tk_excep.h"
 #include "tk_log.h"
 #include "tk_utils.h"
@@ -92,12 +91,8 @@ bool mysql_converter_impl::check_query(const std::wstring& database, const std::
         std::unique_ptr<udb_database> db = engine.open_db(database, 1, std::wstring());
         // The statement the conversion would stream is prepared but never
         // executed: nothing the text says is done.
-        const std::string statement = tk_to_utf8(sql_select_statement(query, true));
-        reason = sql_query_problem(engine.get_connection(), statement);
+        reason = sql_stored_query_problem(engine, query);
         if (!reason.empty()) {
-            // The connection broke on the way: the server has not judged it.
-            sql_exception state(engine.get_connection());
-            if (sql_is_connection_lost(state)) throw state;
             tk_log(2, "Query check failed: %s", reason.c_str());
             return false;
         }

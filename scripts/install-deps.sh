@@ -11,6 +11,7 @@ PACKAGES=(
   build-essential
   cmake
   pkg-config
+  jq
   libgtest-dev
   libmariadb-dev
   mariadb-server

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "sql_db.h"
+#include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_report.h"
 #include "sql_run.h"
-#include "sql_table.h"
+#include "sql_table_write.h"
 #include "sql_test_util.h"
 #include "test_server.h"
 #include "tk_excep.h"
@@ -182,13 +182,13 @@ protected:
         mode_scope_.reset();
     }
 
-    sql_database& open(uint32_t mode = 0) {
+    sql_write_database& open(uint32_t mode = 0) {
         db_obj_.reset();
         db_obj_ = engine_->open_db(w(db_.name()), mode, std::wstring());
-        return dynamic_cast<sql_database&>(*db_obj_);
+        return dynamic_cast<sql_write_database&>(*db_obj_);
     }
-    sql_database& database() { return dynamic_cast<sql_database&>(*db_obj_); }
-    static sql_table& as_table(udb_recordset& rs) { return dynamic_cast<sql_table&>(rs); }
+    sql_write_database& database() { return dynamic_cast<sql_write_database&>(*db_obj_); }
+    static sql_write_table& as_table(udb_recordset& rs) { return dynamic_cast<sql_write_table&>(rs); }
 
     // Every row of the table on the server, NULL cells as std::nullopt.
     std::vector<fennrow_test::test_sql_conn::row> rows(const std::string& sql) { return db_.conn().rows(sql); }

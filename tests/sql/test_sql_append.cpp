@@ -221,7 +221,7 @@ TEST_P(append_test, batches_stay_below_the_buffer_size) {
         for (int i = 0; i < 4; ++i) t->append_record(record_of({{L"a", i4(i)}, {L"b", text(std::wstring(300000, L'x'))}}));
     }
     ASSERT_EQ(log.lines.size(), 2u);
-    for (const std::string& s : log.lines) EXPECT_LE(s.size(), sql_table::get_max_buffer_size());
+    for (const std::string& s : log.lines) EXPECT_LE(s.size(), sql_write_table::get_max_buffer_size());
     EXPECT_EQ(rows("SELECT COUNT(*), SUM(LENGTH(b)) FROM t")[0], (fennrow_test::test_sql_conn::row{"4", "1200000"}));
 }
 

@@ -8,11 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "sql_db.h"
+#include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_recs.h"
 #include "sql_table.h"
+#include "sql_table_write.h"
 #include "sql_test_util.h"
 #include "test_server.h"
 #include "tk_excep.h"
@@ -49,7 +50,7 @@ protected:
     std::unique_ptr<udb_database> open(const std::string& name, uint32_t mode) {
         return engine_->open_db(w(name), mode, std::wstring());
     }
-    static sql_database& as_sql(udb_database& d) { return dynamic_cast<sql_database&>(d); }
+    static sql_write_database& as_sql(udb_database& d) { return dynamic_cast<sql_write_database&>(d); }
 
     std::vector<std::string> server_tables() {
         std::vector<std::string> out;
@@ -88,6 +89,33 @@ void expect_assertion(F&& f, uint32_t line) {
 }
 
 FENNROW_SERVER_TESTS(sql_db_test);
+
+// With the writing library linked the engine's databases and tables write;
+// the reading side alone reads the same table and refuses to create one.
+TEST_F(sql_db_test, reading_side_alone_reads_and_does_not_write) {
+    db_.conn().exec(
+        "CREATE TABLE parent (id INT PRIMARY KEY);"
+        "CREATE TABLE child (id INT PRIMARY KEY, pid INT, KEY k_pid (pid),"
+        " CONSTRAINT fk_parent FOREIGN KEY (pid) REFERENCES parent (id))");
+    auto writing = open(1);
+    ASSERT_NE(dynamic_cast<sql_write_database*>(writing.get()), nullptr);
+    auto written = writing->get_table(L"child", 1);
+    EXPECT_NE(dynamic_cast<sql_write_table*>(written.get()), nullptr);
+    EXPECT_EQ(writing->get_relationships().size(), 1u);
+
+    auto reading = sql_database::create(w(db_.name()), engine_->get_connection(), 1);
+    EXPECT_EQ(dynamic_cast<sql_write_database*>(reading.get()), nullptr);
+    auto table = reading->get_table(L"child", 1);
+    ASSERT_NE(dynamic_cast<sql_table*>(table.get()), nullptr);
+    EXPECT_EQ(dynamic_cast<sql_write_table*>(table.get()), nullptr);
+    // The same columns and indexes; the foreign keys are the writing side's.
+    EXPECT_EQ(table->get_schema().size(), written->get_schema().size());
+    EXPECT_EQ(table->get_indexes().size(), written->get_indexes().size());
+    EXPECT_TRUE(reading->get_relationships().empty());
+    EXPECT_EQ(first_column(*table), (names{}));
+    expect_assertion([&] { reading->create_table(L"fresh", udb_schema(), udb_indexes()); }, 336);
+    EXPECT_EQ(server_tables(), (std::vector<std::string>{"child", "parent"}));
+}
 
 TEST_F(sql_db_test, lists_base_tables_and_views) {
     db_.conn().exec(

@@ -18,7 +18,7 @@ using namespace sql_write_test;
 class relation_test : public mode_fixture {
 protected:
     // parent(id PK), child(id PK, parent+id -> parent_id, up), other(a).
-    void make_tables(sql_database& d) {
+    void make_tables(sql_write_database& d) {
         d.create_table(L"parent", schema_of({column(L"id", VT_I4, 4, true)}),
                        indexes_of({udb_index(L"PRIMARY", true, true, false, {L"id"})}));
         d.create_table(L"child",

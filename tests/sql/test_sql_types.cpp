@@ -2,6 +2,9 @@
 // names, the version reader and the wrapping of stored queries: no server.
 #include <gtest/gtest.h>
 
+#include <errmsg.h>
+#include <mysqld_error.h>
+
 #include <clocale>
 #include <cstring>
 #include <string>
@@ -456,6 +459,46 @@ TEST(SqlExceptions, FixedTextsLevelsAndCodes) {
     const sql_exception copy = sql_exception(std::string("boom"), 0x12345);
     EXPECT_EQ(copy.code(), 0x400000u | 0x2345u);
     EXPECT_EQ(copy.level(), 0u);
+}
+
+// Which failures mean that the server gave no answer, could not be reached,
+// or that the connection is gone.
+struct failure_kind_case {
+    uint32_t number;
+    bool mysql;  // carried as a MySQL error number
+    bool no_answer;
+    bool unreachable;
+    bool lost;
+};
+
+// A failure of another part with the same code as a client error.
+class coded_failure : public tk_exception {
+public:
+    explicit coded_failure(uint32_t code) : tk_exception(std::string("failure"), 0) { code_ = code; }
+};
+
+TEST(SqlExceptions, FailureKindsByNumber) {
+    const failure_kind_case cases[] = {
+        {CR_SERVER_LOST, true, true, false, true},
+        {CR_SERVER_GONE_ERROR, true, true, false, true},
+        {CR_SERVER_LOST_EXTENDED, true, true, false, true},
+        {CR_CONNECTION_ERROR, true, false, true, false},
+        {CR_CONN_HOST_ERROR, true, false, true, false},
+        {CR_UNKNOWN_HOST, true, false, true, false},
+        {ER_CONNECTION_KILLED, true, false, false, true},
+        {ER_SERVER_SHUTDOWN, true, false, false, true},
+        {ER_ACCESS_DENIED_ERROR, true, false, false, false},
+        {CR_SERVER_LOST, false, false, false, false},
+        {CR_CONNECTION_ERROR, false, false, false, false},
+    };
+    for (const failure_kind_case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.number << (c.mysql ? " (MySQL)" : ""));
+        const tk_exception e = c.mysql ? tk_exception(sql_exception(std::string("failure"), c.number))
+                                       : tk_exception(coded_failure(c.number));
+        EXPECT_EQ(sql_is_no_answer(e), c.no_answer);
+        EXPECT_EQ(sql_is_unreachable(e), c.unreachable);
+        EXPECT_EQ(sql_is_connection_lost(e), c.lost);
+    }
 }
 
 TEST(SqlExceptions, WithoutEngineTheAccessorAsserts) {
