@@ -1,5 +1,7 @@
 #include "sql_read_only.h"
 
+#include <mysql.h>
+
 #include <optional>
 #include <string>
 #include <string_view>

@@ -1,7 +1,7 @@
 // Sessions and transactions in which the server refuses every change of
 // data: a conversion run reads its tables and stored queries in them.
 #pragma once
-#include <mysql.h>
+typedef struct st_mysql MYSQL;
 
 class sql_engine;
 
