@@ -4,7 +4,8 @@
 
 #include "error_handler.h"
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_query_check.h"
+#include "sql_query_text.h"
 #include "sql_report.h"
 #include "sql_run.h"
 #include "tk_excep.h"

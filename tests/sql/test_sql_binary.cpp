@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_recs.h"
 #include "sql_run.h"
 #include "sql_test_util.h"
@@ -33,10 +33,10 @@ std::string describe(const udb_field& f) {
 
 std::vector<std::vector<std::string>> read_all(MYSQL* conn, const std::wstring& source, bool is_query,
                                                bool blob_to_text, bool text_only, bool* binary = nullptr) {
-    sql_limited_query q(conn, source, is_query, blob_to_text, text_only);
+    sql_row_stream q(conn, source, is_query, blob_to_text, text_only);
     if (binary) *binary = q.is_binary();
     std::vector<std::vector<std::string>> rows;
-    sql_page page;
+    sql_record_page page;
     while (q.store_to(&page) > 0) {
         for (size_t r = 0; r < page.count; ++r) {
             std::vector<std::string> row;
@@ -142,7 +142,7 @@ TEST(BinaryStream, TextForColumnsItCannotGiveExactly) {
     }
     // A fixed-decimal double of an expression, and a query with a placeholder.
     expect_same_both_ways(s.conn(), L"SELECT ROUND(d, 1) AS r FROM dd ORDER BY id", true, false, 2);
-    EXPECT_THROW(sql_limited_query(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
+    EXPECT_THROW(sql_row_stream(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
     EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
 }
 
@@ -156,9 +156,9 @@ TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
     const std::wstring query = L"SELECT id, (SELECT v FROM multi WHERE multi.k = t.id) AS v FROM t ORDER BY id";
     std::vector<std::string> errors;
     for (bool text_only : {true, false}) {
-        sql_limited_query q(s.conn(), query, true, false, text_only);
+        sql_row_stream q(s.conn(), query, true, false, text_only);
         EXPECT_EQ(q.is_binary(), !text_only);
-        sql_page page;
+        sql_record_page page;
         size_t read = 0;
         try {
             while (size_t n = q.store_to(&page)) read += n;
@@ -183,10 +183,10 @@ TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
     engine_session s;
     s.use(db.name());
     {
-        sql_limited_query q(s.conn(), L"t", false, false);
+        sql_row_stream q(s.conn(), L"t", false, false);
         ASSERT_TRUE(q.is_binary());
-        sql_page page;
-        EXPECT_EQ(q.store_to(&page), sql_page::max_rows);
+        sql_record_page page;
+        EXPECT_EQ(q.store_to(&page), sql_record_page::max_rows);
         EXPECT_FALSE(q.at_end());
     }
     EXPECT_EQ(scalar(s.conn(), "SELECT COUNT(*) FROM t"), "20000");

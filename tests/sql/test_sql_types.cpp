@@ -9,7 +9,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_query_text.h"
 #include "sql_rec.h"
 #include "sql_types.h"
 
