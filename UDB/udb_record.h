@@ -15,7 +15,7 @@ public:
     using const_iterator = container::const_iterator;
 
     udb_record() = default;
-    // Copies are deep: every field is copied (as a udb_field).
+    // Copies are deep: every field is copied by its clone (of its own kind).
     udb_record(const udb_record& that);
     udb_record& operator=(const udb_record& that);
     udb_record(udb_record&& that) noexcept;
