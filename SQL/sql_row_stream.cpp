@@ -3,7 +3,9 @@
 #include <errmsg.h>
 #include <sys/socket.h>
 
+#include <iterator>
 #include <system_error>
+#include <vector>
 #include <utility>
 
 #include "sql_binary_reader.h"
@@ -16,6 +18,38 @@
 
 namespace {
 constexpr const char* stream_source = "sql_row_stream";
+// The caller keeps a page of converted rows unreleased while it waits for
+// the next rows: the queue's budget must leave room beyond it.
+static_assert(sql_row_queue::default_budget > sql_record_page::max_bytes);
+
+// Copies of the column descriptions with texts of their own: the client
+// library's live only as long as the result or statement (which the
+// receiving thread closes at the end of the stream).
+void copy_fields(const MYSQL_FIELD* fields, unsigned int n, std::vector<MYSQL_FIELD>& copies, std::string& texts) {
+    constexpr char* MYSQL_FIELD::*text_of[] = {&MYSQL_FIELD::name, &MYSQL_FIELD::org_name, &MYSQL_FIELD::table,
+                                               &MYSQL_FIELD::org_table, &MYSQL_FIELD::db, &MYSQL_FIELD::catalog,
+                                               &MYSQL_FIELD::def};
+    constexpr unsigned int MYSQL_FIELD::*length_of[] = {
+        &MYSQL_FIELD::name_length, &MYSQL_FIELD::org_name_length, &MYSQL_FIELD::table_length,
+        &MYSQL_FIELD::org_table_length, &MYSQL_FIELD::db_length, &MYSQL_FIELD::catalog_length,
+        &MYSQL_FIELD::def_length};
+    copies.assign(fields, fields + n);
+    texts.clear();
+    std::vector<size_t> at;  // where each text starts in texts (npos: none)
+    at.reserve(n * std::size(text_of));
+    for (MYSQL_FIELD& f : copies) {
+        f.extension = nullptr;
+        for (size_t k = 0; k < std::size(text_of); ++k) {
+            const char* text = f.*text_of[k];
+            at.push_back(text ? texts.size() : std::string::npos);
+            if (text) texts.append(text, f.*length_of[k]).push_back('\0');
+        }
+    }
+    size_t next = 0;
+    for (MYSQL_FIELD& f : copies)
+        for (size_t k = 0; k < std::size(text_of); ++k, ++next)
+            f.*text_of[k] = at[next] == std::string::npos ? nullptr : texts.data() + at[next];
+}
 }  // namespace
 
 sql_row_stream::sql_row_stream(MYSQL* connection, const std::wstring& name_or_query, bool is_query,
@@ -31,16 +65,14 @@ sql_row_stream::sql_row_stream(MYSQL* connection, const std::wstring& name_or_qu
     if (!text_only) reader_ = sql_binary_reader::open(connection_, utf8, checked);
     if (reader_) {
         binary_ = true;
-        fields_ = reader_->fields();
-        field_count_ = reader_->field_count();
-        columns_ = sql_describe_columns(fields_, field_count_, blob_to_text);
+        columns_ = sql_describe_columns(reader_->fields(), reader_->field_count(), blob_to_text);
+        copy_fields(reader_->fields(), reader_->field_count(), fields_, field_texts_);
     } else {
         if (!checked) sql_check_gives_rows(connection_, utf8);
         result_ = sql_open_stream(connection_, std::string_view(utf8));
         if (!result_) throw sql_exception(std::string("The statement returned no rows"), CR_UNKNOWN_ERROR);
         columns_ = sql_describe_columns(result_.get(), blob_to_text);
-        fields_ = mysql_fetch_fields(result_.get());
-        field_count_ = mysql_num_fields(result_.get());
+        copy_fields(mysql_fetch_fields(result_.get()), mysql_num_fields(result_.get()), fields_, field_texts_);
     }
     names_serial_ = sql_record::new_names_serial();
     tk_log(1, "sql_row_stream - at the end");
@@ -210,8 +242,7 @@ void sql_row_stream::receive(sql_row_queue& queue) {
         for (;;) {
             if (queue.stopping()) return;  // the reader closes the stream
             if (!page && !(page = queue.fill_page())) return;
-            if (page->rows() >= sql_row_queue::page_rows || page->bytes() >= sql_row_queue::page_bytes ||
-                (page->rows() > 0 && !queue.has_room(*page))) {
+            if (queue.must_hand_over(*page)) {
                 queue.hand_over(std::exchange(page, nullptr));
                 continue;
             }

@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <mysql.h>
 
@@ -53,9 +54,10 @@ public:
     // is not open.
     bool cut();
     const sql_columns& columns() const { return columns_; }
-    // The column descriptions of the result (valid while the stream is open).
-    const MYSQL_FIELD* fields() const { return fields_; }
-    unsigned int field_count() const { return field_count_; }
+    // The column descriptions of the result: copies made when the stream
+    // opened, valid while this object lives (also once the stream closed).
+    const MYSQL_FIELD* fields() const { return fields_.empty() ? nullptr : fields_.data(); }
+    unsigned int field_count() const { return static_cast<unsigned int>(fields_.size()); }
     // The text stream (null while the rows come by the binary protocol).
     MYSQL_RES* result() const { return result_.get(); }
     bool is_binary() const { return binary_; }
@@ -87,15 +89,15 @@ private:
     int socket_ = -1;  // the connection's, taken before any thread reads from it
     sql_result_ptr result_;
     std::unique_ptr<sql_binary_reader> reader_;  // the binary stream
-    const MYSQL_FIELD* fields_ = nullptr;
-    unsigned int field_count_ = 0;
+    std::vector<MYSQL_FIELD> fields_;
+    std::string field_texts_;  // the texts the copies in fields_ point to
     bool binary_ = false;
     sql_columns columns_;
     uint64_t names_serial_ = 0;  // the names of columns_ (see sql_record::assign_row)
     std::exception_ptr failure_;  // a break not yet reported (rows came before it)
 
     // Receiving on a thread of its own (after the first page).
-    sql_row_queue queue_;
+    sql_row_queue queue_{sql_row_queue::default_budget, sql_record_page::max_bytes};
     bool receiving_ = false;        // the thread's stream has not been seen to end
     bool on_caller_thread_ = false; // no thread could be started: store_to reads the stream
     sql_row_page* raw_ = nullptr;   // the page of received rows being read

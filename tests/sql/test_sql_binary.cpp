@@ -175,6 +175,36 @@ TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
     EXPECT_NE(errors[0].find("Subquery returns more than 1 row"), std::string::npos) << errors[0];
 }
 
+// The column descriptions stay readable once the receiving thread has
+// read the stream to its end and closed it, by either protocol.
+TEST(BinaryStream, ColumnDescriptionsOutliveTheStream) {
+    test_database db("binary_fields");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY, naam VARCHAR(20));"
+                   "INSERT INTO t SELECT seq, 'x' FROM seq_1_to_2000");
+    engine_session s;
+    s.use(db.name());
+    for (bool text_only : {true, false}) {
+        SCOPED_TRACE(text_only ? "text" : "binary");
+        sql_row_stream q(s.conn(), L"t", false, false, text_only);
+        sql_record_page page;
+        size_t read = 0;
+        while (size_t n = q.store_to(&page)) read += n;
+        EXPECT_EQ(read, 2000u);
+        ASSERT_TRUE(q.at_end());
+        // Statements after the end reuse what the stream's result had.
+        EXPECT_EQ(scalar(s.conn(), "SELECT 'other', 'names', 'here'"), "other");
+        ASSERT_EQ(q.field_count(), 2u);
+        const MYSQL_FIELD* f = q.fields();
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(std::string(f[0].name, f[0].name_length), "id");
+        EXPECT_EQ(std::string(f[1].name, f[1].name_length), "naam");
+        EXPECT_STREQ(f[1].org_table, "t");
+        EXPECT_EQ(f[0].type, MYSQL_TYPE_LONG);
+        EXPECT_EQ(f[1].type, MYSQL_TYPE_VAR_STRING);
+        EXPECT_NE(f[0].flags & PRI_KEY_FLAG, 0u);
+    }
+}
+
 // A stream closed half-way leaves the connection ready for the next statement.
 TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
     test_database db("binary_close");
