@@ -27,6 +27,7 @@ std::string sql_query_problem(MYSQL* connection, const std::string& statement) {
         const std::string text = mysql_error(connection);
         return text.empty() ? std::string("The query cannot be prepared.") : text;
     }
+    sql_notify_statement(statement);
     if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0)
         return mysql_stmt_error(stmt.get());
     if (mysql_stmt_param_count(stmt.get()) != 0) return "The query has parameter markers.";
