@@ -132,13 +132,22 @@ uint64_t sql_binary_reader::unsigned_integer(const column& c) {
 }
 
 bool sql_binary_reader::huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length) {
-    MYSQL_STMT* stmt = stmt_.get();
-    return sql_huge_reads_as_text(length, [&](char* buffer, size_t n, size_t offset) {
-        bind.buffer = buffer;
-        bind.buffer_length = static_cast<unsigned long>(n);
-        if (mysql_stmt_fetch_column(stmt, &bind, static_cast<unsigned int>(i), static_cast<unsigned long>(offset)) != 0)
-            throw stream_failure(stmt, connection_);
-    });
+    // The pieces come from the statement's current row, column i.
+    struct pieces final : sql_value_pieces {
+        pieces(MYSQL_STMT* s, MYSQL* c, MYSQL_BIND& b, size_t column) : stmt(s), connection(c), bind(b), i(column) {}
+        void read(char* buffer, size_t n, size_t offset) override {
+            bind.buffer = buffer;
+            bind.buffer_length = static_cast<unsigned long>(n);
+            const unsigned long from = static_cast<unsigned long>(offset);
+            if (mysql_stmt_fetch_column(stmt, &bind, static_cast<unsigned int>(i), from) != 0)
+                throw stream_failure(stmt, connection);
+        }
+        MYSQL_STMT* stmt;
+        MYSQL* connection;
+        MYSQL_BIND& bind;
+        size_t i;
+    } from_row(stmt_.get(), connection_, bind, i);
+    return sql_huge_reads_as_text(length, from_row);
 }
 
 bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {

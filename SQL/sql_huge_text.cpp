@@ -7,14 +7,14 @@
 
 #include "utf8.h"
 
-bool sql_huge_reads_as_text(size_t length, const std::function<void(char* buffer, size_t n, size_t offset)>& read) {
+bool sql_huge_reads_as_text(size_t length, sql_value_pieces& pieces) {
     constexpr size_t piece = sql_huge_text_piece;
     std::vector<char> buf(piece + 4);
     size_t carry = 0;  // bytes of a character cut by the last piece
     bool hex = length >= 2;
     for (size_t offset = 0; offset < length;) {
         const size_t n = std::min<size_t>(piece, length - offset);
-        read(buf.data() + carry, n, offset);
+        pieces.read(buf.data() + carry, n, offset);
         if (std::memchr(buf.data() + carry, 0, n)) return false;
         const size_t total = carry + n;
         offset += n;

@@ -131,7 +131,8 @@ void sql_row_stream::close_stream() {
 }
 
 size_t sql_row_stream::store_to(sql_record_page* page) {
-    if (tk_log_wants(1)) tk_log(1, "sql_row_stream::store_to(n_max_records=%d)", static_cast<int>(sql_record_page::max_rows));
+    if (tk_log_wants(1))
+        tk_log(1, "sql_row_stream::store_to(n_max_records=%d)", static_cast<int>(sql_record_page::max_rows));
     if (!page) throw tk_mail_assertion(stream_source, 66);
     const size_t held = page->count;
     if (failure_) {
