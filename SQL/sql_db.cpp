@@ -206,6 +206,7 @@ std::unique_ptr<udb_recordset> sql_database::query(const std::wstring& text) {
 bool sql_database::try_query(const std::wstring& text) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::query(%s)", text.c_str());
     const std::string statement = tk_to_utf8(text);
+    sql_notify_statement(statement);
     const bool ok = mysql_real_query(connection_, statement.data(), statement.size()) == 0;
     if (!ok) {
         tk_log(2, "Query failed: %s", mysql_error(connection_));

@@ -1,6 +1,7 @@
 // One fetched MySQL row as a record of typed field values.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@ public:
     explicit sql_field(const std::wstring& name);
     sql_field(const sql_column& column, const char* cell, unsigned long length);
     ~sql_field() override = default;
+    std::unique_ptr<udb_field> clone() const override { return std::make_unique<sql_field>(*this); }
 
     // Reads a cell into this field (buffers are reused).
     void assign(const sql_column_rule& rule, const char* cell, unsigned long length);

@@ -6,6 +6,8 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_query_check.h"
+#include "sql_query_text.h"
 #include "sql_query_kind.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -78,7 +80,7 @@ sql_recordset::sql_recordset(udb_database* database, MYSQL* connection, const st
 sql_recordset::~sql_recordset() {
     tk_log(1, "sql_recordset::dtor");
     tk_log(2, "sql_recordset::clean");
-    limited_query_.reset();
+    stream_.reset();
 }
 
 void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text,
@@ -237,7 +239,7 @@ void sql_recordset::append_record(const udb_record&) {
 
 void sql_recordset::open_stream() {
     const bool blob_to_text = sql_blob_to_text();
-    limited_query_ = std::make_unique<sql_limited_query>(connection_, source(), is_query(), blob_to_text);
+    stream_ = std::make_unique<sql_row_stream>(connection_, source(), is_query(), blob_to_text);
     follow_result(blob_to_text);
 }
 
@@ -245,25 +247,25 @@ void sql_recordset::follow_result(bool blob_to_text) {
     // The rows are read by the result's own columns; the schema (and with it
     // a file's header) follows them when the columns changed since they were
     // described. Same names keep the schema with what was learnt about it.
-    const sql_columns& columns = limited_query_->columns();
+    const sql_columns& columns = stream_->columns();
     bool same = columns.size() == schema_.size();
     for (size_t i = 0; same && i < columns.size(); ++i) {
         const t_ftd* d = schema_[i];
         same = d && d->name == columns[i].name;
     }
     // A table read for its rows only takes the stream's description as it is.
-    if ((same && !rows_only_) || !limited_query_->fields()) return;
+    if ((same && !rows_only_) || !stream_->fields()) return;
     if (!same) tk_log(2, "The result's columns differ from the description: the schema follows the result");
     std::wstring select_list;
     bool has_geometry = false;
-    describe(limited_query_->fields(), limited_query_->field_count(), blob_to_text, select_list, has_geometry);
+    describe(stream_->fields(), stream_->field_count(), blob_to_text, select_list, has_geometry);
     if (rows_only_ && has_geometry && !is_query()) {
         // A geometry column the table did not have when its columns were
         // named: the table is read again with it as text.
         tk_log(2, "A geometry column came as bytes: reading it as text");
-        limited_query_.reset();
+        stream_.reset();
         query_ = select_list + L" FROM " + sql_engine::get_safe_name(name_);
-        limited_query_ = std::make_unique<sql_limited_query>(connection_, query_, true, blob_to_text);
+        stream_ = std::make_unique<sql_row_stream>(connection_, query_, true, blob_to_text);
         follow_result(blob_to_text);
     }
 }
@@ -274,9 +276,9 @@ void sql_recordset::reset() {
     position_ = 0;
     page_index_ = 0;
     // The old stream is closed before anything else is sent.
-    limited_query_.reset();
+    stream_.reset();
     open_stream();
-    limited_query_->store_to(&page_);
+    stream_->store_to(&page_);
 }
 
 udb_record* sql_recordset::get_record() {
@@ -287,14 +289,14 @@ bool sql_recordset::is_eof() { return page_index_ >= page_.count; }
 
 void sql_recordset::next() {
     if (tk_log_wants(1)) tk_log(1, "sql_recordset::next");
-    if (!limited_query_) throw tk_mail_assertion(recs_source, 292);
+    if (!stream_) throw tk_mail_assertion(recs_source, 292);
     if (page_index_ >= page_.count) return;
     ++position_;
     ++page_index_;
-    if (page_index_ >= page_.count && !limited_query_->at_end()) {
+    if (page_index_ >= page_.count && !stream_->at_end()) {
         tk_log(2, "sql_recordset::clean");
         page_index_ = 0;
-        limited_query_->store_to(&page_);
+        stream_->store_to(&page_);
     }
 }
 

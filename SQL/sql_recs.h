@@ -11,7 +11,7 @@
 #include <mysql.h>
 
 #include "sql_catalog.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_rec.h"
 #include "sql_run.h"
 #include "udb_recordset.h"
@@ -66,11 +66,11 @@ public:
     // Rows held in the current page.
     size_t get_page_rows() const { return page_.count; }
     // Every row of the stream has been received (nothing left to count).
-    bool is_stream_done() const override { return !limited_query_ || limited_query_->at_end(); }
+    bool is_stream_done() const override { return !stream_ || stream_->at_end(); }
     // Ends a stream that the server may still be sending without reading
-    // the rest (sql_limited_query::cut): true when it did, and the
+    // the rest (sql_row_stream::cut): true when it did, and the
     // connection is lost then.
-    bool cut_stream() override { return limited_query_ && limited_query_->cut(); }
+    bool cut_stream() override { return stream_ && stream_->cut(); }
     MYSQL* get_connection() const { return connection_; }
     std::vector<udb_relationship>* get_relationships() const { return relationships_; }
     // The auto-increment column (empty when there is none).
@@ -94,13 +94,13 @@ private:
 
     MYSQL* connection_;
     std::vector<udb_relationship>* relationships_;
-    std::unique_ptr<sql_limited_query> limited_query_;
+    std::unique_ptr<sql_row_stream> stream_;
     uint64_t position_ = 0;
     size_t page_index_ = 0;
     bool rows_only_ = false;
     const sql_catalog_columns* known_ = nullptr;  // during construction only
     std::wstring auto_number_;
-    sql_page page_;
+    sql_record_page page_;
 };
 
 class sql_tmp_recordset : public udb_recordset {

@@ -2,6 +2,16 @@
 
 #include <utility>
 
+#include "tk_excep.h"
+
+namespace {
+constexpr const char* queue_source = "sql_row_queue";
+}  // namespace
+
+sql_row_queue::sql_row_queue(size_t budget, size_t reader_holds) : budget_(budget) {
+    if (budget <= reader_holds) throw tk_mail_assertion(queue_source, 14);
+}
+
 void sql_row_queue::start(std::function<void(sql_row_queue&)> receive, size_t held) {
     stop();
     stop_.store(false);
@@ -100,6 +110,7 @@ void sql_row_queue::stop() {
     free_.clear();
     for (sql_row_page& page : pages_) page.clear();
     failure_ = nullptr;
+    finished_ = true;  // nothing more comes: take() answers the end
 }
 
 bool sql_row_queue::ended() const {

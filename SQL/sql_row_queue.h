@@ -24,7 +24,10 @@ public:
     // yet released hold fewer bytes than this (so at most one row beyond).
     static constexpr size_t default_budget = 16u << 20;
 
-    explicit sql_row_queue(size_t budget = default_budget) : budget_(budget) {}
+    // reader_holds: the most bytes of rows the reader keeps unreleased while
+    // it waits for more (its own page of converted rows). The budget must
+    // exceed it, or both sides would wait for each other; else it asserts.
+    explicit sql_row_queue(size_t budget = default_budget, size_t reader_holds = 0);
     ~sql_row_queue() { stop(); }
     sql_row_queue(const sql_row_queue&) = delete;
     sql_row_queue& operator=(const sql_row_queue&) = delete;
@@ -38,9 +41,12 @@ public:
     // An empty page to fill, once one is free and the budget has room; null
     // once the reader stopped the queue.
     sql_row_page* fill_page();
-    // Whether another row may be received into the page being filled.
-    bool has_room(const sql_row_page& filling) const {
-        return held_.load(std::memory_order_relaxed) + filling.bytes() < budget_;
+    // Whether the page being filled goes to the reader before another row
+    // is received into it: it holds page_rows rows or page_bytes bytes, or
+    // it has rows and the budget has no room for another.
+    bool must_hand_over(const sql_row_page& filling) const {
+        return filling.rows() >= page_rows || filling.bytes() >= page_bytes ||
+               (filling.rows() > 0 && held_.load(std::memory_order_relaxed) + filling.bytes() >= budget_);
     }
     // A stop was asked for: the receiver ends at once.
     bool stopping() const { return stop_.load(std::memory_order_relaxed); }
@@ -52,8 +58,9 @@ public:
 
     // --- the reader
     // The next filled page, in stream order; null once the stream ended and
-    // every page was taken (the thread has ended then). A break is thrown
-    // once the pages before it were taken; the stream has ended then.
+    // every page was taken (the thread has ended then), and also before a
+    // start and after a stop. A break is thrown once the pages before it
+    // were taken; the stream has ended then.
     sql_row_page* take();
     // A page whose rows were all read.
     void give_back(sql_row_page* page);
@@ -79,7 +86,7 @@ private:
     std::atomic<size_t> held_{0};       // bytes handed over (or held) and not released
     std::deque<sql_row_page*> ready_;
     std::deque<sql_row_page*> free_;
-    bool finished_ = false;             // the receiver handed its last page
+    bool finished_ = true;              // the receiver handed its last page (or none runs)
     bool reader_waiting_ = false;
     bool receiver_waiting_ = false;
     std::exception_ptr failure_;

@@ -36,16 +36,14 @@ namespace {
 
 // The first failure of the log file is told once; later lines are dropped.
 void log_failed(tk_logger* lg, int err) {
-    if (lg->failed) return;
-    lg->failed = true;
+    if (lg->failed.exchange(true)) return;
     if (lg->on_failure) lg->on_failure("Cannot write the log file " + lg->path + ": " + std::strerror(err));
 }
 
 }  // namespace
 
 void tk_logger::truncate_once() {
-    if (enabled && !truncated && !failed) {
-        truncated = true;
+    if (enabled && !failed && !truncated.exchange(true)) {
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) {
             log_failed(this, errno);

@@ -19,13 +19,14 @@ public:
     // Called once, with a text naming the file, when the log file cannot be
     // opened or written; from then on nothing more is written to it.
     std::function<void(const std::string&)> on_failure;
-    bool failed = false;
+    // Set by whichever thread meets the failure or empties the file first.
+    std::atomic<bool> failed{false};
 
     std::string path;
     int min_level = 3;
     bool line_end = true;
     bool enabled = false;
-    bool truncated = false;
+    std::atomic<bool> truncated{false};
     bool timestamps = false;
 };
 

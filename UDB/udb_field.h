@@ -1,6 +1,7 @@
 // One named value of one row.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "ole_var.h"
@@ -15,6 +16,8 @@ public:
     udb_field& operator=(const udb_field& that) = default;
     udb_field& operator=(udb_field&& that) noexcept = default;
     ~udb_field() override;
+    // A copy of the same kind (a derived field copies itself).
+    virtual std::unique_ptr<udb_field> clone() const { return std::make_unique<udb_field>(*this); }
 
     // The variant type of the held value.
     virtual VARTYPE get_type() const;

@@ -1,8 +1,10 @@
 // An ordered list that owns its elements; a null entry is kept as a gap.
-// Copies are deep (each element copied as a T); a copy that fails part way
-// frees what it had copied. Iterating and indexing give T*.
+// Copies are deep (each element by its clone() when T has one, so that a
+// derived element stays of its own type, else copied as a T); a copy that
+// fails part way frees what it had copied. Iterating and indexing give T*.
 #pragma once
 #include <compare>
+#include <concepts>
 #include <cstddef>
 #include <iterator>
 #include <memory>
@@ -49,7 +51,7 @@ public:
     udb_owned_list() = default;
     udb_owned_list(const udb_owned_list& that) {
         items_.reserve(that.items_.size());
-        for (const auto& item : that.items_) items_.push_back(item ? std::make_unique<T>(*item) : nullptr);
+        for (const auto& item : that.items_) items_.push_back(item ? copy_of(*item) : nullptr);
     }
     udb_owned_list& operator=(const udb_owned_list& that) {
         if (this != &that) {
@@ -93,6 +95,13 @@ public:
     }
 
 private:
+    static std::unique_ptr<T> copy_of(const T& item) {
+        if constexpr (requires { { item.clone() } -> std::convertible_to<std::unique_ptr<T>>; })
+            return item.clone();
+        else
+            return std::make_unique<T>(item);
+    }
+
     storage items_;
 };
 

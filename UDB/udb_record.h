@@ -14,7 +14,7 @@
 class udb_record : public udb_list_owner<udb_field> {
 public:
     udb_record() = default;
-    // Copies are deep: every field is copied (as a udb_field).
+    // Copies are deep: every field is copied by its clone (of its own kind).
     udb_record(const udb_record& that);
     udb_record& operator=(const udb_record& that);
     udb_record(udb_record&& that) noexcept;

@@ -4,7 +4,7 @@
 
 #include "error_handler.h"
 #include "sql_excep.h"
-#include "sql_query_check.h"
+#include "sql_stored_query.h"
 #include "sql_report.h"
 #include "tk_excep.h"
 #include "tk_log.h"

@@ -8,7 +8,7 @@
 
 #include "conv_test_util.h"
 #include "csv_util.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_run.h"
 #include "udb_db.h"
 #include "udb_recordset.h"
@@ -78,8 +78,8 @@ protected:
     uint64_t stream_commands(const std::vector<std::wstring>& tables) {
         const uint64_t before = session_commands(connection());
         for (const std::wstring& t : tables) {
-            sql_limited_query q(connection(), t, false, true);
-            sql_page page;
+            sql_row_stream q(connection(), t, false, true);
+            sql_record_page page;
             while (q.store_to(&page) > 0) {
             }
         }

@@ -12,7 +12,7 @@
 #include "conv_test_util.h"
 #include "csv_lock.h"
 #include "process_threads.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_recs.h"
 #include "sql_run.h"
 #include "sql_test_util.h"
@@ -33,10 +33,10 @@ std::string describe(const udb_field& f) {
 
 std::vector<std::vector<std::string>> read_all(MYSQL* conn, const std::wstring& source, bool is_query,
                                                bool blob_to_text, bool text_only, bool* binary = nullptr) {
-    sql_limited_query q(conn, source, is_query, blob_to_text, text_only);
+    sql_row_stream q(conn, source, is_query, blob_to_text, text_only);
     if (binary) *binary = q.is_binary();
     std::vector<std::vector<std::string>> rows;
-    sql_page page;
+    sql_record_page page;
     while (q.store_to(&page) > 0) {
         for (size_t r = 0; r < page.count; ++r) {
             std::vector<std::string> row;
@@ -144,7 +144,7 @@ TEST(BinaryStream, TextForColumnsItCannotGiveExactly) {
     }
     // A fixed-decimal double of an expression, and a query with a placeholder.
     expect_same_both_ways(s.conn(), L"SELECT ROUND(d, 1) AS r FROM dd ORDER BY id", true, false, 2);
-    EXPECT_THROW(sql_limited_query(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
+    EXPECT_THROW(sql_row_stream(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
     EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
 }
 
@@ -158,9 +158,9 @@ TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
     const std::wstring query = L"SELECT id, (SELECT v FROM multi WHERE multi.k = t.id) AS v FROM t ORDER BY id";
     std::vector<std::string> errors;
     for (bool text_only : {true, false}) {
-        sql_limited_query q(s.conn(), query, true, false, text_only);
+        sql_row_stream q(s.conn(), query, true, false, text_only);
         EXPECT_EQ(q.is_binary(), !text_only);
-        sql_page page;
+        sql_record_page page;
         size_t read = 0;
         try {
             while (size_t n = q.store_to(&page)) read += n;
@@ -177,6 +177,36 @@ TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
     EXPECT_NE(errors[0].find("Subquery returns more than 1 row"), std::string::npos) << errors[0];
 }
 
+// The column descriptions stay readable once the receiving thread has
+// read the stream to its end and closed it, by either protocol.
+TEST(BinaryStream, ColumnDescriptionsOutliveTheStream) {
+    test_database db("binary_fields");
+    db.conn().exec("CREATE TABLE t (id INT PRIMARY KEY, naam VARCHAR(20));"
+                   "INSERT INTO t SELECT seq, 'x' FROM seq_1_to_2000");
+    engine_session s;
+    s.use(db.name());
+    for (bool text_only : {true, false}) {
+        SCOPED_TRACE(text_only ? "text" : "binary");
+        sql_row_stream q(s.conn(), L"t", false, false, text_only);
+        sql_record_page page;
+        size_t read = 0;
+        while (size_t n = q.store_to(&page)) read += n;
+        EXPECT_EQ(read, 2000u);
+        ASSERT_TRUE(q.at_end());
+        // Statements after the end reuse what the stream's result had.
+        EXPECT_EQ(scalar(s.conn(), "SELECT 'other', 'names', 'here'"), "other");
+        ASSERT_EQ(q.field_count(), 2u);
+        const MYSQL_FIELD* f = q.fields();
+        ASSERT_NE(f, nullptr);
+        EXPECT_EQ(std::string(f[0].name, f[0].name_length), "id");
+        EXPECT_EQ(std::string(f[1].name, f[1].name_length), "naam");
+        EXPECT_STREQ(f[1].org_table, "t");
+        EXPECT_EQ(f[0].type, MYSQL_TYPE_LONG);
+        EXPECT_EQ(f[1].type, MYSQL_TYPE_VAR_STRING);
+        EXPECT_NE(f[0].flags & PRI_KEY_FLAG, 0u);
+    }
+}
+
 // A stream closed half-way leaves the connection ready for the next statement.
 TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
     test_database db("binary_close");
@@ -185,10 +215,10 @@ TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
     engine_session s;
     s.use(db.name());
     {
-        sql_limited_query q(s.conn(), L"t", false, false);
+        sql_row_stream q(s.conn(), L"t", false, false);
         ASSERT_TRUE(q.is_binary());
-        sql_page page;
-        EXPECT_EQ(q.store_to(&page), sql_page::max_rows);
+        sql_record_page page;
+        EXPECT_EQ(q.store_to(&page), sql_record_page::max_rows);
         EXPECT_FALSE(q.at_end());
     }
     EXPECT_EQ(scalar(s.conn(), "SELECT COUNT(*) FROM t"), "20000");

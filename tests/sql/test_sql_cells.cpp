@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_test_util.h"
 #include "utf8.h"
 
@@ -67,9 +67,9 @@ const std::vector<cell_case> cell_cases = {
 };
 
 std::vector<std::string> read_cells(MYSQL* conn, bool text_only, bool& binary) {
-    sql_limited_query q(conn, L"cells", false, true, text_only);
+    sql_row_stream q(conn, L"cells", false, true, text_only);
     binary = q.is_binary();
-    sql_page page;
+    sql_record_page page;
     std::vector<std::string> cells;
     EXPECT_EQ(q.store_to(&page), 1u);
     if (page.count != 1) return cells;

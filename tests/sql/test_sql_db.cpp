@@ -11,10 +11,12 @@
 #include "sql_db_write.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
+#include "sql_query_check.h"
 #include "sql_recs.h"
 #include "sql_table.h"
 #include "sql_table_write.h"
 #include "sql_test_util.h"
+#include "sql_write_util.h"
 #include "test_server.h"
 #include "tk_excep.h"
 #include "tk_utils.h"
@@ -444,6 +446,25 @@ TEST_F(sql_db_test, stored_queries_and_statements_run) {
     EXPECT_EQ(db_.conn().scalar("SELECT s FROM t WHERE id = 4"), "\xc3\xa4");
     EXPECT_THROW(s.query_append("INSERT INTO nowhere VALUES (1)"), sql_exception);
     EXPECT_EQ(first_column(*d->query(L"SELECT COUNT(*) FROM t")), names{L"4"});
+}
+
+// The statement hook sees the statements that only try a query or ask the
+// server whether a query can be converted, whether they succeed or not.
+TEST_F(sql_db_test, tried_and_checked_statements_pass_the_hook) {
+    db_.conn().exec("CREATE TABLE t (id INT)");
+    auto d = open(1);
+    std::vector<std::string> sent;
+    {
+        sql_write_test::statement_log log;
+        EXPECT_TRUE(d->try_query(L"SELECT id FROM t"));
+        EXPECT_FALSE(d->try_query(L"SELECT id FROM no_such_table"));
+        EXPECT_EQ(sql_query_problem(engine_->get_connection(), "SELECT id + 1 FROM t"), "");
+        EXPECT_NE(sql_query_problem(engine_->get_connection(), "SELECT id FROM no_such_table"), "");
+        sent = log.lines;
+    }
+    for (const char* statement : {"SELECT id FROM t", "SELECT id FROM no_such_table", "SELECT id + 1 FROM t"})
+        EXPECT_NE(std::find(sent.begin(), sent.end(), statement), sent.end()) << statement;
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "SELECT id FROM no_such_table"), 2);
 }
 
 TEST_F(sql_db_test, fk_index_is_added_only_when_missing) {

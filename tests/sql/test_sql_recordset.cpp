@@ -8,7 +8,7 @@
 
 #include "param_names.h"
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_row_stream.h"
 #include "sql_recs.h"
 #include "sql_run.h"
 #include "sql_test_util.h"
@@ -270,7 +270,7 @@ TEST(Pages, LargeRowsMakeSmallerPages) {
     rs.reset();
     // 200 kB rows: a page holds far fewer than 256 of them (8 MiB at most).
     EXPECT_GT(rs.get_page_rows(), 0u);
-    EXPECT_LE(rs.get_page_rows(), (sql_page::max_bytes / 200000) + 1);
+    EXPECT_LE(rs.get_page_rows(), (sql_record_page::max_bytes / 200000) + 1);
     long count = 0;
     while (!rs.is_eof()) {
         const udb_record* r = rs.get_record();
@@ -281,7 +281,7 @@ TEST(Pages, LargeRowsMakeSmallerPages) {
         ASSERT_EQ(text.size(), 200000u);
         EXPECT_EQ(text.front(), static_cast<wchar_t>(L'A' + count % 26));
         EXPECT_EQ(text.back(), text.front());
-        EXPECT_LE(rs.get_page_rows(), (sql_page::max_bytes / 200000) + 1);
+        EXPECT_LE(rs.get_page_rows(), (sql_record_page::max_bytes / 200000) + 1);
         rs.next();
     }
     EXPECT_EQ(count, 120);
@@ -544,8 +544,8 @@ TEST(InternalChecks, AssertAtTheirSites) {
     expect_assertion([&] { sql_tmp_recordset tmp(s.conn(), sql_result_ptr()); }, "sql_recs", 409);
     expect_assertion([&] { sql_tmp_recordset tmp(s.conn(), std::string("SET @y = 2")); }, "sql_recs", 409);
     {
-        sql_limited_query q(s.conn(), L"t", false, false);
-        expect_assertion([&] { q.store_to(nullptr); }, "sql_limq", 66);
+        sql_row_stream q(s.conn(), L"t", false, false);
+        expect_assertion([&] { q.store_to(nullptr); }, "sql_row_stream", 66);
     }
     EXPECT_EQ(scalar(s.conn(), "SELECT 5"), "5");
 }

@@ -9,14 +9,18 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "sql_row_queue.h"
+#include "sql_write_test_util.h"
 
 namespace {
 
-// A stream of rows numbered from 1, each of row_size bytes, handed over as
-// the receiver of a real stream does; it breaks after fail_after rows.
+using sql_write_test::expect_assertion;
+
+// A stream of rows numbered from 1, each of row_size bytes, handed over by
+// the queue's rule; it breaks after fail_after rows.
 std::function<void(sql_row_queue&)> numbered_rows(size_t rows, size_t row_size, std::atomic<size_t>* produced,
                                                   size_t fail_after = SIZE_MAX) {
     return [=](sql_row_queue& queue) {
@@ -25,8 +29,7 @@ std::function<void(sql_row_queue&)> numbered_rows(size_t rows, size_t row_size, 
         for (;;) {
             if (queue.stopping()) return;
             if (!page && !(page = queue.fill_page())) return;
-            if (page->rows() >= sql_row_queue::page_rows || page->bytes() >= sql_row_queue::page_bytes ||
-                (page->rows() > 0 && !queue.has_room(*page))) {
+            if (queue.must_hand_over(*page)) {
                 queue.hand_over(page);
                 page = nullptr;
                 continue;
@@ -155,6 +158,80 @@ TEST(RowQueue, StopEndsTheReceiverWhereverItIs) {
         queue.start(numbered_rows(SIZE_MAX, 16, &produced), 0);
         read_rows(queue, 1);
     }  // the destructor stops it
+}
+
+// Before a start and after a stop nothing comes: take answers the end at
+// once, however often it is asked.
+TEST(RowQueue, TakeAnswersTheEndBeforeAStartAndAfterAStop) {
+    sql_row_queue queue;
+    EXPECT_EQ(queue.take(), nullptr);
+    std::atomic<size_t> produced{0};
+    queue.start(numbered_rows(SIZE_MAX, 16, &produced), 0);
+    EXPECT_TRUE(is_one_to(read_rows(queue, 2), 2 * sql_row_queue::page_rows));
+    queue.stop();
+    EXPECT_TRUE(queue.ended());
+    EXPECT_EQ(queue.take(), nullptr);
+    EXPECT_EQ(queue.take(), nullptr);
+    // Started again, the next stream comes whole.
+    queue.start(numbered_rows(7, 16, &produced), 0);
+    EXPECT_TRUE(is_one_to(read_rows(queue), 7));
+}
+
+// A page is handed over at its row or byte limit, or once the budget has no
+// room for another row; an empty page is never handed over.
+TEST(RowQueue, HandOverRule) {
+    constexpr size_t budget = 4096;
+    sql_row_queue queue(budget);
+    sql_row_page page;
+    auto add = [&](size_t size) {
+        std::string text(size, 'x');
+        char* row[1] = {text.data()};
+        const unsigned long length[1] = {static_cast<unsigned long>(size)};
+        page.add_text(row, length, 1, size);
+    };
+    EXPECT_FALSE(queue.must_hand_over(page));
+    add(budget - 1);
+    EXPECT_FALSE(queue.must_hand_over(page));
+    add(1);
+    EXPECT_TRUE(queue.must_hand_over(page));
+    page.clear();
+    sql_row_queue roomy(SIZE_MAX);
+    for (size_t i = 0; i + 1 < sql_row_queue::page_rows; ++i) add(0);
+    EXPECT_FALSE(roomy.must_hand_over(page));
+    add(0);
+    EXPECT_TRUE(roomy.must_hand_over(page));
+    page.clear();
+    add(sql_row_queue::page_bytes - 1);
+    EXPECT_FALSE(roomy.must_hand_over(page));
+    add(1);
+    EXPECT_TRUE(roomy.must_hand_over(page));
+}
+
+// The budget must exceed what the reader keeps while it waits for rows;
+// one byte beyond is enough for a reader that releases its rows only once
+// they reach that many bytes.
+TEST(RowQueue, TheBudgetExceedsWhatTheReaderKeeps) {
+    constexpr size_t keeps = 8000, row = 1000, rows = 100;
+    for (size_t budget : {size_t{0}, keeps - 1, keeps}) {
+        SCOPED_TRACE("budget " + std::to_string(budget));
+        expect_assertion([&] { sql_row_queue queue(budget, keeps); }, "sql_row_queue", 14);
+    }
+    sql_row_queue queue(keeps + 1, keeps);
+    std::atomic<size_t> produced{0};
+    queue.start(numbered_rows(rows, row, &produced), 0);
+    std::vector<size_t> numbers;
+    size_t kept = 0;
+    while (sql_row_page* page = queue.take()) {
+        while (!page->read_all()) {
+            char* cell[1];
+            unsigned long length[1];
+            kept += page->read_text(cell, length, 1);
+            numbers.push_back(std::stoul(std::string(cell[0], length[0])));
+            if (kept >= keeps) queue.release(std::exchange(kept, 0));
+        }
+        queue.give_back(page);
+    }
+    EXPECT_TRUE(is_one_to(numbers, rows)) << numbers.size() << " rows";
 }
 
 }  // namespace

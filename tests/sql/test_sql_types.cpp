@@ -12,7 +12,7 @@
 
 #include "sql_engi.h"
 #include "sql_excep.h"
-#include "sql_limq.h"
+#include "sql_query_text.h"
 #include "sql_rec.h"
 #include "sql_types.h"
 
@@ -353,6 +353,42 @@ TEST(SqlRecord, NamesFollowTheColumnsOfEachSerial) {
     r.assign_row(abc, lengths, cells, s1);
     EXPECT_EQ(names(r), (std::vector<std::wstring>{L"a", L"b", L"c"}));
     EXPECT_EQ(r[2]->to_wstring(), L"3");
+}
+
+// A copied record, by its own type or through its base, keeps fields of
+// the MySQL kind with the same values, and reads later rows like the
+// record it came from.
+TEST(SqlRecord, CopiesKeepTheirFieldsKind) {
+    sql_columns columns(2);
+    columns[0].name = L"id";
+    columns[0].rule = sql_column_rule_for(column(MYSQL_TYPE_LONG, 0, 63), false);
+    columns[1].name = L"n";
+    columns[1].rule = sql_column_rule_for(column(MYSQL_TYPE_VAR_STRING, 0, 33), false);
+    char c0[] = "7", c1[] = "seven", d0[] = "8", d1[] = "eight";
+    char* row[] = {c0, c1};
+    char* next[] = {d0, d1};
+    unsigned long lengths[] = {1, 5};
+    const sql_record original(columns, lengths, row);
+    sql_record copied(original);
+    sql_record assigned;
+    assigned.assign_row(columns, lengths, next);
+    static_cast<udb_record&>(assigned) = original;
+    for (sql_record* r : {&copied, &assigned}) {
+        ASSERT_EQ(r->size(), 2u);
+        for (size_t i = 0; i < r->size(); ++i) {
+            EXPECT_NE(dynamic_cast<sql_field*>((*r)[i]), nullptr) << "field " << i;
+            EXPECT_NE((*r)[i], original[i]);
+            EXPECT_EQ((*r)[i]->get_name(), original[i]->get_name());
+            EXPECT_EQ((*r)[i]->to_wstring(), original[i]->to_wstring());
+            EXPECT_EQ((*r)[i]->get_type(), original[i]->get_type());
+            EXPECT_EQ((*r)[i]->get_declared_size(), original[i]->get_declared_size());
+        }
+        unsigned long next_lengths[] = {1, 5};
+        r->assign_row(columns, next_lengths, next);
+        EXPECT_EQ((*r)[0]->to_wstring(), L"8");
+        EXPECT_EQ((*r)[1]->to_wstring(), L"eight");
+    }
+    EXPECT_EQ(original[1]->to_wstring(), L"seven");
 }
 
 TEST(SqlRecord, NullDescriptionsAssert) {

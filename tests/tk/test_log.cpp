@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cinttypes>
 
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
+#include <vector>
 #include <unistd.h>
 
 #include "test_files.h"
@@ -77,6 +80,30 @@ TEST_F(LogTest, UnopenableFileDropsLineSilently) {
     std::string bad = dir + "/missing/run.log";
     tk_logger logger(bad.c_str(), true, 1, false);
     EXPECT_NO_THROW(tk_log(3, "lost"));
+}
+
+// Lines logged from several threads at once to a file that cannot be
+// opened tell the failure once, whichever thread meets it first.
+TEST_F(LogTest, AFailureMetByManyThreadsIsToldOnce) {
+    const std::string bad = dir + "/missing/run.log";
+    constexpr int threads = 8, rounds = 50;
+    for (int round = 0; round < rounds; ++round) {
+        tk_logger logger(bad.c_str(), true, 1, false);
+        std::atomic<int> told{0};
+        logger.on_failure = [&](const std::string&) { ++told; };
+        std::atomic<int> waiting{threads};
+        std::vector<std::thread> pool;
+        for (int t = 0; t < threads; ++t)
+            pool.emplace_back([&] {
+                --waiting;
+                while (waiting.load() > 0) {
+                }
+                for (int i = 0; i < 20; ++i) tk_log(3, "line %d", i);
+            });
+        for (std::thread& t : pool) t.join();
+        ASSERT_EQ(told.load(), 1) << "round " << round;
+        EXPECT_TRUE(logger.failed);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,259 @@
+#include "sql_binary_reader.h"
+
+#include <utility>
+
+#include "sql_excep.h"
+#include "sql_huge_text.h"
+#include "tk_log.h"
+
+namespace {
+// Buffers of string and BLOB columns: their first size, and the size beyond
+// which a buffer is given back once its value has gone.
+constexpr size_t initial_bytes = 256;
+constexpr size_t large_bytes = 1u << 20;
+// The first server version whose text of a double is its shortest exact text.
+constexpr unsigned long binary_min_version = 50500;
+
+// A failed read of the binary stream: the statement's error, or the
+// connection's when the failure was the connection's (a broken stream).
+sql_exception stream_failure(MYSQL_STMT* stmt, MYSQL* connection) {
+    if (mysql_stmt_errno(stmt) != 0) return sql_exception(stmt);
+    return sql_exception(connection);
+}
+
+}  // namespace
+
+std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, const std::string& statement,
+                                                           bool& checked) {
+    // Older servers wrote doubles with fewer digits than read back the same.
+    if (mysql_get_server_version(connection) < binary_min_version) return nullptr;
+    sql_stmt_ptr stmt(mysql_stmt_init(connection));
+    if (!stmt) return nullptr;
+    sql_notify_statement(statement);
+    // Anything unusual goes the text way, which reports any real fault.
+    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0) {
+        tk_log(2, "Prepare failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+        return nullptr;
+    }
+    if (mysql_stmt_param_count(stmt.get()) != 0) return nullptr;
+    sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
+    if (!meta) return nullptr;
+    checked = true;
+    const unsigned int n = mysql_num_fields(meta.get());
+    const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
+    for (unsigned int i = 0; i < n; ++i)
+        if (!sql_binary_protocol_fits(fields[i])) return nullptr;
+
+    std::unique_ptr<sql_binary_reader> reader(new sql_binary_reader(connection));
+    reader->columns_.assign(n, column());
+    for (unsigned int i = 0; i < n; ++i) {
+        const MYSQL_FIELD& f = fields[i];
+        column& c = reader->columns_[i];
+        c.type = f.type;
+        c.decimals = f.decimals;
+        if (const sql_integer_type* integer = sql_integer_type_of(f.type)) {
+            c.kind = (f.flags & UNSIGNED_FLAG) ? sql_cell::uint64 : sql_cell::int64;
+            c.buffer_type = integer->buffer_type;
+            continue;
+        }
+        switch (f.type) {
+        case MYSQL_TYPE_DOUBLE:
+            c.kind = sql_cell::real8;
+            break;
+        case MYSQL_TYPE_DATE:
+        case MYSQL_TYPE_DATETIME:
+        case MYSQL_TYPE_TIMESTAMP:
+        case MYSQL_TYPE_TIME:
+            c.temporal = true;
+            break;
+        default:
+            c.bytes.resize(initial_bytes);
+            break;
+        }
+    }
+    reader->bind_buffers();
+    if (mysql_stmt_bind_result(stmt.get(), reader->binds_.data()) != 0) {
+        tk_log(2, "Binding failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+        return nullptr;
+    }
+    if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection);
+    reader->fields_ = fields;
+    reader->field_count_ = n;
+    reader->meta_ = std::move(meta);
+    reader->cells_.assign(n, sql_cell());
+    reader->stmt_ = std::move(stmt);
+    tk_log(1, "Reading by the binary protocol");
+    return reader;
+}
+
+void sql_binary_reader::bind_buffers() {
+    binds_.assign(columns_.size(), MYSQL_BIND{});
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        column& c = columns_[i];
+        MYSQL_BIND& b = binds_[i];
+        b.is_null = &c.is_null;
+        b.error = &c.error;
+        b.length = &c.length;
+        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
+            // The column's own width: the library then copies the value as it is.
+            b.buffer_type = c.buffer_type;
+            b.buffer = &c.integer;
+            b.is_unsigned = c.kind == sql_cell::uint64;
+        } else if (c.kind == sql_cell::real8) {
+            b.buffer_type = MYSQL_TYPE_DOUBLE;
+            b.buffer = &c.real;
+        } else if (c.temporal) {
+            b.buffer_type = c.type;
+            b.buffer = &c.time;
+        } else {
+            b.buffer_type = MYSQL_TYPE_BLOB;
+            b.buffer = c.bytes.data();
+            b.buffer_length = static_cast<unsigned long>(c.bytes.size());
+        }
+    }
+}
+
+int64_t sql_binary_reader::signed_integer(const column& c) {
+    switch (c.buffer_type) {
+    case MYSQL_TYPE_TINY: return c.int8;
+    case MYSQL_TYPE_SHORT: return c.int16;
+    case MYSQL_TYPE_LONG: return c.int32;
+    default: return c.integer;
+    }
+}
+
+uint64_t sql_binary_reader::unsigned_integer(const column& c) {
+    switch (c.buffer_type) {
+    case MYSQL_TYPE_TINY: return static_cast<uint8_t>(c.int8);
+    case MYSQL_TYPE_SHORT: return static_cast<uint16_t>(c.int16);
+    case MYSQL_TYPE_LONG: return static_cast<uint32_t>(c.int32);
+    default: return static_cast<uint64_t>(c.integer);
+    }
+}
+
+bool sql_binary_reader::huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length) {
+    // The pieces come from the statement's current row, column i.
+    struct pieces final : sql_value_pieces {
+        pieces(MYSQL_STMT* s, MYSQL* c, MYSQL_BIND& b, size_t column) : stmt(s), connection(c), bind(b), i(column) {}
+        void read(char* buffer, size_t n, size_t offset) override {
+            bind.buffer = buffer;
+            bind.buffer_length = static_cast<unsigned long>(n);
+            const unsigned long from = static_cast<unsigned long>(offset);
+            if (mysql_stmt_fetch_column(stmt, &bind, static_cast<unsigned int>(i), from) != 0)
+                throw stream_failure(stmt, connection);
+        }
+        MYSQL_STMT* stmt;
+        MYSQL* connection;
+        MYSQL_BIND& bind;
+        size_t i;
+    } from_row(stmt_.get(), connection_, bind, i);
+    return sql_huge_reads_as_text(length, from_row);
+}
+
+bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
+    MYSQL_STMT* stmt = stmt_.get();
+    // A large buffer that the last row hardly used goes back (rows of
+    // large values keep theirs).
+    if (large_held_) {
+        large_held_ = false;
+        for (column& c : columns_) {
+            if (c.bytes.size() <= large_bytes) continue;
+            if (c.is_null || c.length < c.bytes.size() / 4) {
+                std::vector<char>(initial_bytes).swap(c.bytes);
+                rebind_ = true;
+            } else {
+                large_held_ = true;
+            }
+        }
+    }
+    if (rebind_) {
+        bind_buffers();
+        if (mysql_stmt_bind_result(stmt, binds_.data()) != 0) throw sql_exception(stmt);
+        rebind_ = false;
+    }
+    const int rc = mysql_stmt_fetch(stmt);
+    if (rc == MYSQL_NO_DATA) return false;
+    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt, connection_);
+    row_bytes = 0;
+    for (size_t i = 0; i < columns_.size(); ++i) {
+        column& c = columns_[i];
+        sql_cell& cell = cells_[i];
+        // What a record did not take of the last huge value goes.
+        if (!c.huge_text.empty()) std::string().swap(c.huge_text);
+        if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
+        if (c.is_null) {
+            cell.kind = sql_cell::null;
+            continue;
+        }
+        switch (c.kind) {
+        case sql_cell::int64:
+            cell.kind = sql_cell::int64;
+            cell.i = signed_integer(c);
+            row_bytes += 8;
+            continue;
+        case sql_cell::uint64:
+            cell.kind = sql_cell::uint64;
+            cell.u = unsigned_integer(c);
+            row_bytes += 8;
+            continue;
+        case sql_cell::real8:
+            cell.kind = sql_cell::real8;
+            cell.d = c.real;
+            row_bytes += 8;
+            continue;
+        default:
+            break;
+        }
+        if (c.temporal) {
+            cell.kind = sql_cell::temporal;
+            cell.time = &c.time;
+            cell.time_type = c.type;
+            cell.decimals = c.decimals;
+            row_bytes += 8;
+            continue;
+        }
+        cell.kind = sql_cell::bytes;
+        cell.text_owner = nullptr;
+        cell.bytes_owner = nullptr;
+        if (c.length > large_bytes && c.length > c.bytes.size()) {
+            // A huge value: fetched once into a buffer of its own that the
+            // record takes over; the bound buffer stays as it is.
+            MYSQL_BIND b = binds_[i];
+            char* data = nullptr;
+            const sql_cell_kind kind = columns[i].rule.kind;
+            if (kind == sql_cell_kind::text ||
+                (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(b, i, c.length))) {
+                c.huge_text.resize(c.length);
+                data = c.huge_text.data();
+                cell.text_owner = &c.huge_text;
+            } else {
+                c.huge_bytes.resize(c.length);
+                data = reinterpret_cast<char*>(c.huge_bytes.data());
+                cell.bytes_owner = &c.huge_bytes;
+            }
+            b.buffer = data;
+            b.buffer_length = c.length;
+            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
+                throw stream_failure(stmt, connection_);
+            cell.data = data;
+            cell.length = c.length;
+            row_bytes += cell.length;
+            continue;
+        }
+        if (c.length > c.bytes.size()) {
+            // Cut short: the whole value into a buffer of its size.
+            c.bytes.resize(c.length);
+            MYSQL_BIND& b = binds_[i];
+            b.buffer = c.bytes.data();
+            b.buffer_length = c.length;
+            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
+                throw stream_failure(stmt, connection_);
+            rebind_ = true;
+            if (c.bytes.size() > large_bytes) large_held_ = true;
+        }
+        cell.data = c.bytes.data();
+        cell.length = c.length;
+        row_bytes += cell.length;
+    }
+    return true;
+}

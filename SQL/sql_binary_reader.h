@@ -1,0 +1,87 @@
+// The rows of a prepared statement by the binary protocol: its columns bound
+// to buffers of their own, each row fetched into one cell per column.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <mysql.h>
+
+#include "sql_lone_array.h"
+#include "sql_rec.h"
+#include "sql_run.h"
+#include "sql_types.h"
+
+class sql_binary_reader {
+public:
+    // Prepares, binds and runs the statement when the server and every
+    // column allow (sql_binary_protocol_fits); null, with nothing run, to use
+    // the text protocol instead. checked: set once the prepared statement
+    // was seen to give rows. A failed run throws sql_exception.
+    static std::unique_ptr<sql_binary_reader> open(MYSQL* connection, const std::string& statement, bool& checked);
+    sql_binary_reader(const sql_binary_reader&) = delete;
+    sql_binary_reader& operator=(const sql_binary_reader&) = delete;
+
+    // The column descriptions (valid while the reader lives).
+    const MYSQL_FIELD* fields() const { return fields_; }
+    unsigned int field_count() const { return field_count_; }
+
+    // The next row into cells() (columns: the described ones, whose rules
+    // tell how a huge value is kept); false at the end. A broken stream
+    // throws sql_exception.
+    bool fetch(const sql_columns& columns, size_t& row_bytes);
+    sql_cell* cells() { return cells_.data(); }
+    size_t size() const { return cells_.size(); }
+
+    // The statement has not been closed.
+    bool is_open() const { return stmt_ != nullptr; }
+    // Closes the statement (unread rows are read and dropped).
+    void close() { stmt_.reset(); }
+
+private:
+    // One column and the buffers it is read into.
+    struct column {
+        enum_field_types type = MYSQL_TYPE_NULL;
+        enum_field_types buffer_type = MYSQL_TYPE_NULL;  // integers: the buffer of their own width
+        unsigned int decimals = 0;
+        sql_cell::kind_t kind = sql_cell::bytes;
+        bool temporal = false;
+        union {  // an integer in the column's own width
+            long long integer = 0;
+            int32_t int32;
+            int16_t int16;
+            int8_t int8;
+        };
+        double real = 0;
+        MYSQL_TIME time{};
+        std::vector<char> bytes;
+        // A value beyond large_bytes, fetched whole for the record to take.
+        std::string huge_text;
+        std::vector<uint8_t> huge_bytes;
+        unsigned long length = 0;
+        my_bool is_null = 0;
+        my_bool error = 0;
+    };
+
+    explicit sql_binary_reader(MYSQL* connection) : connection_(connection) {}
+    static int64_t signed_integer(const column& c);
+    static uint64_t unsigned_integer(const column& c);
+    void bind_buffers();
+    // Whether the huge value of column i reads as text (bind: its binding).
+    bool huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length);
+
+    MYSQL* connection_;
+    sql_stmt_ptr stmt_;
+    sql_result_ptr meta_;  // the column descriptions
+    const MYSQL_FIELD* fields_ = nullptr;
+    unsigned int field_count_ = 0;
+    bool rebind_ = false;      // a byte buffer changed: bind again before the next row
+    bool large_held_ = false;  // a byte buffer is beyond large_bytes
+    // Written for every row on the receiving thread: kept off the lines of
+    // what the caller writes beside it.
+    sql_lone_array<column> columns_;
+    sql_lone_array<MYSQL_BIND> binds_;
+    sql_lone_array<sql_cell> cells_;
+};
