@@ -5,7 +5,6 @@
 #include "sql_excep.h"
 #include "sql_query_kind.h"
 #include "sql_run.h"
-#include "sql_stmt_kind.h"
 
 void sql_describe_prepared(MYSQL* connection, const std::string& statement,
                            const std::function<void(const MYSQL_FIELD*, unsigned int)>& describe) {

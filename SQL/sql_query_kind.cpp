@@ -136,3 +136,14 @@ std::string sql_reading_problem(std::string_view query) {
     }
     return std::string();
 }
+
+std::string sql_no_rows_reason(std::string_view statement) {
+    lexer lex(statement);
+    token t = lex.next();
+    // Semicolons alone end no statement either.
+    while (t.kind == token::other && t.text == ";") t = lex.next();
+    if (t.kind == token::end) return "The query is empty: it holds only blanks and comments";
+    if (t.kind == token::word && t.text == "CALL")
+        return "A procedure call (CALL) is not converted: its rows are not the result of one statement";
+    return "The statement returned no rows";
+}

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "sql_stmt_kind.h"
+#include "sql_query_kind.h"
 
 namespace {
 
@@ -25,7 +25,8 @@ TEST(NoRowsReason, TellsTheKindOfStatement) {
         {"# one\n-- two\n/* three */ ;", empty},
         {"/* unclosed", empty},
         // Text the server runs is no comment.
-        {"/*!50000 CALL p() */", other},
+        {"/*!50000 CALL p() */", call},
+        {"/*M! SELECT 1 */", other},
         {"--x", other},
     };
     for (const auto& [text, reason] : cases) EXPECT_EQ(sql_no_rows_reason(text), reason) << text;
