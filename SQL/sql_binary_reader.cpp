@@ -58,7 +58,15 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         }
         switch (f.type) {
         case MYSQL_TYPE_DOUBLE:
-            c.kind = sql_cell::real8;
+        case MYSQL_TYPE_FLOAT:
+            if (f.decimals >= sql_no_fixed_decimals && f.type == MYSQL_TYPE_DOUBLE) {
+                c.kind = sql_cell::real8;
+                break;
+            }
+            // The server's text of the value, as the text protocol sends it.
+            c.text = f.decimals >= sql_no_fixed_decimals ? column::float_text : column::fixed_text;
+            if (f.flags & ZEROFILL_FLAG) c.zero_width = f.length;
+            c.bytes.resize(sql_fixed_text_bytes + c.zero_width);
             break;
         case MYSQL_TYPE_DATE:
         case MYSQL_TYPE_DATETIME:
@@ -100,6 +108,12 @@ void sql_binary_reader::bind_buffers() {
             b.buffer = &c.integer;
             b.is_unsigned = c.kind == sql_cell::uint64;
         } else if (c.kind == sql_cell::real8) {
+            b.buffer_type = MYSQL_TYPE_DOUBLE;
+            b.buffer = &c.real;
+        } else if (c.text != column::no_text && c.type == MYSQL_TYPE_FLOAT) {
+            b.buffer_type = MYSQL_TYPE_FLOAT;
+            b.buffer = &c.real4;
+        } else if (c.text != column::no_text) {
             b.buffer_type = MYSQL_TYPE_DOUBLE;
             b.buffer = &c.real;
         } else if (c.temporal) {
@@ -215,6 +229,15 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         cell.kind = sql_cell::bytes;
         cell.text_owner = nullptr;
         cell.bytes_owner = nullptr;
+        if (c.text != column::no_text) {
+            cell.data = c.bytes.data();
+            const double value = c.type == MYSQL_TYPE_FLOAT ? c.real4 : c.real;
+            const size_t n = c.text == column::float_text ? sql_float_text(c.real4, c.bytes.data())
+                                                          : sql_fixed_text(value, c.decimals, c.bytes.data());
+            cell.length = static_cast<unsigned long>(sql_zero_fill(c.bytes.data(), n, c.zero_width));
+            row_bytes += cell.length;
+            continue;
+        }
         if (c.length > large_bytes && c.length > c.bytes.size()) {
             // A huge value: fetched once into a buffer of its own that the
             // record takes over; the bound buffer stays as it is.

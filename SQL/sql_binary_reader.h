@@ -48,6 +48,9 @@ private:
         unsigned int decimals = 0;
         sql_cell::kind_t kind = sql_cell::bytes;
         bool temporal = false;
+        // Numbers read as a value and handed on as the server's text of it.
+        enum text_t : uint8_t { no_text, float_text, fixed_text } text = no_text;
+        unsigned long zero_width = 0;  // ZEROFILL: the width the text is padded to
         union {  // an integer in the column's own width
             long long integer = 0;
             int32_t int32;
@@ -55,6 +58,7 @@ private:
             int8_t int8;
         };
         double real = 0;
+        float real4 = 0;
         MYSQL_TIME time{};
         std::vector<char> bytes;
         // A value beyond large_bytes, fetched whole for the record to take.

@@ -127,7 +127,9 @@ bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
     case MYSQL_TYPE_NULL:
         return true;
     case MYSQL_TYPE_DOUBLE:
-        return field.decimals >= sql_no_fixed_decimals;
+    case MYSQL_TYPE_FLOAT:
+        // Written as the server writes them (sql_float_text, sql_fixed_text).
+        return true;
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
         return (field.flags & ZEROFILL_FLAG) == 0;

@@ -102,10 +102,12 @@ void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_va
 
 // True when the binary protocol gives a column's cells exactly as the text
 // rules read them: integers, DOUBLE without fixed decimals (the server's
-// text is the shortest text that reads back the same), DECIMAL without
+// text is the shortest text that reads back the same), FLOAT and
+// fixed-decimal DOUBLE (their text rebuilt by sql_float_text and
+// sql_fixed_text), DECIMAL without
 // ZEROFILL (both protocols send the digits), strings and BLOBs, dates and
 // times with up to 6 fraction digits (rebuilt as the server writes them),
-// and NULL. Not FLOAT (its text has 6 digits), fixed-decimal doubles, BIT,
+// and NULL. Not BIT,
 // GEOMETRY or anything else.
 bool sql_binary_protocol_fits(const MYSQL_FIELD& field);
 
@@ -114,6 +116,24 @@ bool sql_binary_protocol_fits(const MYSQL_FIELD& field);
 // "[-]HH:MM:SS[.f]" (hours may have more digits). out holds 48 bytes; the
 // length is returned.
 size_t sql_temporal_text(enum_field_types type, unsigned int decimals, const MYSQL_TIME& time, char* out);
+
+// The server's text of a FLOAT value: six significant digits, without
+// trailing zeros, in fixed form while the point stays within 15 places of
+// the first digit ("1e15", "1.4013e-45" beyond). out holds 32 bytes; the
+// length is returned.
+size_t sql_float_text(float value, char* out);
+
+// The server's text of a DOUBLE or FLOAT value with fixed decimals (0 to
+// 30): the shortest text that reads back the same, padded with zeros to the
+// decimals, or the value rounded to them when that text has more. A zero
+// has no sign. out holds sql_fixed_text_bytes; the length is returned.
+inline constexpr size_t sql_fixed_text_bytes = 400;
+size_t sql_fixed_text(double value, unsigned int decimals, char* out);
+
+// A ZEROFILL column's text: zeros put before the text of that length until it
+// is width long (longer texts stay). The buffer holds width bytes; the new
+// length is returned.
+size_t sql_zero_fill(char* text, size_t length, size_t width);
 
 // The value of a text of a known variant type (defaults from SHOW COLUMNS and
 // the like): VT_BOOL is true when the first character is not zero (or the

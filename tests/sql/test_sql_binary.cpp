@@ -2,7 +2,9 @@
 // protocol gives, row for row; results it cannot give exactly go the text way.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -127,8 +129,6 @@ TEST(BinaryStream, GivesTheValuesOfTheTextStream) {
 TEST(BinaryStream, TextForColumnsItCannotGiveExactly) {
     test_database db("binary_text");
     db.conn().exec(
-        "CREATE TABLE f (id INT PRIMARY KEY, f FLOAT); INSERT INTO f VALUES (1, 0.1), (2, 16777217), (3, NULL);"
-        "CREATE TABLE dd (id INT PRIMARY KEY, d DOUBLE(10,2)); INSERT INTO dd VALUES (1, 2.675), (2, -0.5);"
         "CREATE TABLE z (id INT PRIMARY KEY, d DECIMAL(40,2) ZEROFILL); INSERT INTO z VALUES (1, 12.5);"
         "CREATE TABLE b (id INT PRIMARY KEY, b BIT(3)); INSERT INTO b VALUES (1, b'101');"
         "CREATE TABLE g (id INT PRIMARY KEY, g POINT); INSERT INTO g VALUES (1, POINT(1, 2))");
@@ -137,15 +137,237 @@ TEST(BinaryStream, TextForColumnsItCannotGiveExactly) {
     const struct {
         const wchar_t* table;
         size_t rows;
-    } tables[] = {{L"f", 3}, {L"dd", 2}, {L"z", 1}, {L"b", 1}, {L"g", 1}};
+    } tables[] = {{L"z", 1}, {L"b", 1}, {L"g", 1}};
     for (const auto& t : tables) {
         SCOPED_TRACE(plat::utf8_encode(t.table));
         expect_same_both_ways(s.conn(), t.table, false, false, t.rows);
     }
-    // A fixed-decimal double of an expression, and a query with a placeholder.
-    expect_same_both_ways(s.conn(), L"SELECT ROUND(d, 1) AS r FROM dd ORDER BY id", true, false, 2);
-    EXPECT_THROW(sql_row_stream(s.conn(), L"SELECT id FROM f WHERE id = ?", true, false), sql_exception);
+    // A query with a placeholder.
+    EXPECT_THROW(sql_row_stream(s.conn(), L"SELECT id FROM z WHERE id = ?", true, false), sql_exception);
     EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
+}
+
+// Floats of every exponent, the edges and a fixed sample of bit patterns.
+std::vector<float> float_sweep() {
+    auto of_bits = [](uint32_t bits) {
+        float f;
+        std::memcpy(&f, &bits, sizeof f);
+        return f;
+    };
+    std::vector<float> v;
+    for (uint32_t sign : {0u, 1u})
+        for (uint32_t exponent = 0; exponent < 255; ++exponent)
+            for (uint32_t mantissa : {0u, 1u, 0x400000u, 0x123456u, 0x7fffffu})
+                v.push_back(of_bits(sign << 31 | exponent << 23 | mantissa));
+    // Near powers of ten and where six digits round up to the next power.
+    for (int k = -45; k <= 38; ++k) {
+        for (double m : {1.0, 0.999995, 0.9999995, 9.999995, 1.000005, 5.0}) {
+            const float f = static_cast<float>(std::pow(10.0, k) * m);
+            if (!std::isfinite(f) || f == 0) continue;
+            for (float g : {f, std::nextafter(f, 0.0f), std::nextafter(f, 1e38f)}) {
+                v.push_back(g);
+                v.push_back(-g);
+            }
+        }
+    }
+    // Exact ties at the sixth digit.
+    for (uint32_t i = 1000000; i < 1000100; ++i) {
+        v.push_back(static_cast<float>(i * 10 + 5));
+        v.push_back(static_cast<float>(i) + 0.5f);
+    }
+    std::mt19937 rng(20240611);
+    for (size_t n = 0; n < 4000;) {
+        const uint32_t bits = static_cast<uint32_t>(rng());
+        if ((bits >> 23 & 0xff) == 0xff) continue;  // no infinities or NaN
+        v.push_back(of_bits(bits));
+        ++n;
+    }
+    return v;
+}
+
+// Inserts values[i] with id i into table (id, f, fz), 500 rows a statement.
+void insert_floats(MYSQL* conn, const std::vector<float>& values) {
+    for (size_t at = 0; at < values.size(); at += 500) {
+        const size_t n = std::min<size_t>(500, values.size() - at);
+        std::string sql = "INSERT INTO f (id, f, fz) VALUES ";
+        for (size_t i = 0; i < n; ++i) sql += i ? ",(?,?,?)" : "(?,?,?)";
+        MYSQL_STMT* stmt = mysql_stmt_init(conn);
+        ASSERT_NE(stmt, nullptr);
+        std::vector<MYSQL_BIND> binds(3 * n);
+        std::vector<int32_t> ids(n);
+        std::vector<float> magnitudes(n);
+        for (size_t i = 0; i < n; ++i) {
+            ids[i] = static_cast<int32_t>(at + i);
+            magnitudes[i] = std::fabs(values[at + i]);
+            MYSQL_BIND* b = &binds[3 * i];
+            std::memset(b, 0, 3 * sizeof *b);
+            b[0].buffer_type = MYSQL_TYPE_LONG;
+            b[0].buffer = &ids[i];
+            b[1].buffer_type = MYSQL_TYPE_FLOAT;
+            b[1].buffer = const_cast<float*>(&values[at + i]);
+            b[2].buffer_type = MYSQL_TYPE_FLOAT;
+            b[2].buffer = &magnitudes[i];
+        }
+        const bool ok = mysql_stmt_prepare(stmt, sql.data(), static_cast<unsigned long>(sql.size())) == 0 &&
+                        mysql_stmt_bind_param(stmt, binds.data()) == 0 && mysql_stmt_execute(stmt) == 0;
+        const std::string error = mysql_stmt_error(stmt);
+        mysql_stmt_close(stmt);
+        ASSERT_TRUE(ok) << error;
+    }
+}
+
+// The server's own text of every swept float, and of its ZEROFILL column,
+// is the text written from the binary value; both streams give the same rows.
+TEST(BinaryStream, FloatsAreWrittenAsTheServerWritesThem) {
+    test_database db("binary_float");
+    db.conn().exec("CREATE TABLE f (id INT PRIMARY KEY, f FLOAT, fz FLOAT ZEROFILL, n INT)");
+    const std::vector<float> values = float_sweep();
+    insert_floats(db.conn().get(), values);
+    if (HasFatalFailure()) return;
+    db.conn().exec("INSERT INTO f (id, n) VALUES (-1, 1)");  // NULLs
+
+    MYSQL* conn = db.conn().get();
+    ASSERT_EQ(mysql_query(conn, "SELECT id, f, fz FROM f WHERE id >= 0 ORDER BY id"), 0) << mysql_error(conn);
+    MYSQL_RES* res = mysql_use_result(conn);
+    ASSERT_NE(res, nullptr) << mysql_error(conn);
+    const unsigned long zero_width = mysql_fetch_field_direct(res, 2)->length;
+    size_t rows = 0;
+    while (MYSQL_ROW row = mysql_fetch_row(res)) {
+        const unsigned long* lengths = mysql_fetch_lengths(res);
+        const size_t id = std::stoul(row[0]);
+        ASSERT_LT(id, values.size());
+        char text[64];
+        const size_t n = sql_float_text(values[id], text);
+        EXPECT_EQ(std::string(row[1], lengths[1]), std::string(text, n)) << "float bits of row " << id;
+        const size_t nz = sql_zero_fill(text, sql_float_text(std::fabs(values[id]), text), zero_width);
+        EXPECT_EQ(std::string(row[2], lengths[2]), std::string(text, nz)) << "zero-filled row " << id;
+        ++rows;
+    }
+    const bool complete = mysql_errno(conn) == 0;
+    mysql_free_result(res);
+    ASSERT_TRUE(complete);
+    EXPECT_EQ(rows, values.size());
+
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"f", false, true, values.size() + 1);
+    // FLOAT results of expressions.
+    expect_same_both_ways(s.conn(),
+                          L"SELECT id, MAX(f) AS m, IFNULL(fz, f) AS i, CAST(f AS FLOAT) AS c FROM f GROUP BY id",
+                          true, true, values.size() + 1);
+}
+
+// Doubles of fixed decimals in several columns: random values of a fixed
+// seed, ties, zeros of both signs. The text rebuilt from each binary value
+// is the server's text of it, for columns and for computed results.
+TEST(BinaryStream, FixedDecimalsAreWrittenAsTheServerWritesThem) {
+    test_database db("binary_fixed");
+    db.conn().exec("CREATE TABLE fx (id INT PRIMARY KEY, a DOUBLE(10,3), b DOUBLE(30,10), c DOUBLE(255,30),"
+                   " e FLOAT(8,2), g FLOAT(30,20), z DOUBLE(12,4) UNSIGNED ZEROFILL)");
+    std::mt19937_64 rng(424242);
+    std::vector<double> values = {0.0, -0.0, 0.5, 2.675, -2.675, 0.0005, -0.0049, 1e-6, 99999.995};
+    while (values.size() < 4000) {
+        const double magnitude = std::pow(10.0, static_cast<double>(rng() % 1100) / 100.0 - 6);
+        double x = static_cast<double>(rng() >> 11) / 9007199254740992.0 * magnitude;
+        if (rng() & 1) x = -x;
+        values.push_back(x);
+    }
+    MYSQL* conn = db.conn().get();
+    for (size_t at = 0; at < values.size(); at += 500) {
+        std::string sql = "INSERT INTO fx VALUES ";
+        std::vector<MYSQL_BIND> binds;
+        std::vector<int32_t> ids(500);
+        std::vector<double> magnitudes(500);
+        for (size_t i = at; i < at + 500 && i < values.size(); ++i) {
+            sql += i > at ? ",(?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?)";
+            ids[i - at] = static_cast<int32_t>(i);
+            magnitudes[i - at] = std::fabs(values[i]);
+            MYSQL_BIND b[7];
+            std::memset(b, 0, sizeof b);
+            b[0].buffer_type = MYSQL_TYPE_LONG;
+            b[0].buffer = &ids[i - at];
+            for (int k = 1; k < 6; ++k) {
+                b[k].buffer_type = MYSQL_TYPE_DOUBLE;
+                b[k].buffer = &values[i];
+            }
+            b[6].buffer_type = MYSQL_TYPE_DOUBLE;
+            b[6].buffer = &magnitudes[i - at];
+            binds.insert(binds.end(), b, b + 7);
+        }
+        MYSQL_STMT* stmt = mysql_stmt_init(conn);
+        ASSERT_NE(stmt, nullptr);
+        const bool ok = mysql_stmt_prepare(stmt, sql.data(), static_cast<unsigned long>(sql.size())) == 0 &&
+                        mysql_stmt_bind_param(stmt, binds.data()) == 0 && mysql_stmt_execute(stmt) == 0;
+        const std::string error = mysql_stmt_error(stmt);
+        mysql_stmt_close(stmt);
+        ASSERT_TRUE(ok) << error;
+    }
+    db.conn().exec("INSERT INTO fx (id) VALUES (-1)");  // NULLs
+    const char* const query = "SELECT id, a, b, c, e, g, z, a * 1.5, a * 0.4, b / 3, -a, e * 0.4 FROM fx ORDER BY id";
+
+    // The binary values, by the client library.
+    const unsigned columns = 11;
+    std::vector<std::vector<double>> binary;
+    {
+        MYSQL_STMT* stmt = mysql_stmt_init(conn);
+        ASSERT_NE(stmt, nullptr);
+        ASSERT_EQ(mysql_stmt_prepare(stmt, query, static_cast<unsigned long>(std::strlen(query))), 0);
+        ASSERT_EQ(mysql_stmt_execute(stmt), 0) << mysql_stmt_error(stmt);
+        MYSQL_RES* meta = mysql_stmt_result_metadata(stmt);
+        ASSERT_NE(meta, nullptr);
+        int32_t id = 0;
+        double d[columns];
+        float f[columns];
+        my_bool is_null[columns];
+        MYSQL_BIND b[columns + 1];
+        std::memset(b, 0, sizeof b);
+        b[0].buffer_type = MYSQL_TYPE_LONG;
+        b[0].buffer = &id;
+        for (unsigned k = 0; k < columns; ++k) {
+            const bool is_float = mysql_fetch_field_direct(meta, k + 1)->type == MYSQL_TYPE_FLOAT;
+            EXPECT_LT(mysql_fetch_field_direct(meta, k + 1)->decimals, sql_no_fixed_decimals) << k;
+            b[k + 1].buffer_type = is_float ? MYSQL_TYPE_FLOAT : MYSQL_TYPE_DOUBLE;
+            b[k + 1].buffer = is_float ? static_cast<void*>(&f[k]) : &d[k];
+            b[k + 1].is_null = &is_null[k];
+        }
+        mysql_free_result(meta);
+        ASSERT_EQ(mysql_stmt_bind_result(stmt, b), 0);
+        while (mysql_stmt_fetch(stmt) == 0) {
+            std::vector<double> row;
+            for (unsigned k = 0; k < columns; ++k)
+                row.push_back(is_null[k] ? NAN : b[k + 1].buffer_type == MYSQL_TYPE_FLOAT ? f[k] : d[k]);
+            binary.push_back(row);
+        }
+        mysql_stmt_close(stmt);
+    }
+    ASSERT_EQ(binary.size(), values.size() + 1);
+
+    ASSERT_EQ(mysql_query(conn, query), 0) << mysql_error(conn);
+    MYSQL_RES* res = mysql_use_result(conn);
+    ASSERT_NE(res, nullptr);
+    size_t r = 0;
+    for (MYSQL_ROW row; (row = mysql_fetch_row(res)) != nullptr && r < binary.size(); ++r) {
+        const unsigned long* lengths = mysql_fetch_lengths(res);
+        for (unsigned k = 0; k < columns; ++k) {
+            const MYSQL_FIELD* field = mysql_fetch_field_direct(res, k + 1);
+            if (!row[k + 1]) {
+                EXPECT_TRUE(std::isnan(binary[r][k]));
+                continue;
+            }
+            char text[sql_fixed_text_bytes + 256];
+            size_t n = sql_fixed_text(binary[r][k], field->decimals, text);
+            if (field->flags & ZEROFILL_FLAG) n = sql_zero_fill(text, n, field->length);
+            EXPECT_EQ(std::string(row[k + 1], lengths[k + 1]), std::string(text, n))
+                << "row " << r << " column " << k + 1 << " value " << binary[r][k];
+        }
+    }
+    mysql_free_result(res);
+    EXPECT_EQ(r, binary.size());
+
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"fx", false, true, values.size() + 1);
+    expect_same_both_ways(s.conn(), plat::utf8_decode(query), true, true, values.size() + 1);
 }
 
 // A row the server cannot make ends the stream with the same error either way.
@@ -250,8 +472,10 @@ TEST(BinaryColumns, FitsOnlyWhereTheTextIsExact) {
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_LONGLONG, UNSIGNED_FLAG | ZEROFILL_FLAG)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_YEAR)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 31)));
-    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 2)));
-    EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, 0, 31)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DOUBLE, 0, 2)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, 0, 2)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, 0, 31)));
+    EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_FLOAT, UNSIGNED_FLAG | ZEROFILL_FLAG, 31)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, 0, 2)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NEWDECIMAL, ZEROFILL_FLAG, 2)));
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_DATETIME, 0, 6)));
@@ -260,6 +484,53 @@ TEST(BinaryColumns, FitsOnlyWhereTheTextIsExact) {
     EXPECT_TRUE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_NULL)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_BIT)));
     EXPECT_FALSE(sql_binary_protocol_fits(field_of(MYSQL_TYPE_GEOMETRY)));
+}
+
+TEST(BinaryColumns, FloatsAreWrittenAsTheServerWritesThem) {
+    const struct {
+        float value;
+        const char* text;
+    } cases[] = {
+        {0.1f, "0.1"},
+        {16777217.0f, "16777200"},
+        {-0.0f, "0"},
+        {0.0f, "0"},
+        {1e14f, "100000000000000"},
+        {1e15f, "1e15"},
+        {-1.234567e16f, "-1.23457e16"},
+        {1.5e-15f, "0.0000000000000015"},
+        {1.5e-16f, "1.5e-16"},
+        {1.4e-45f, "1.4013e-45"},
+        {3.4028235e38f, "3.40282e38"},
+        {1.17549435e-38f, "1.17549e-38"},
+        {1234565.0f, "1234560"},  // ties to even
+        {1234575.0f, "1234580"},
+        {999999.5f, "1000000"},
+        {-1.25e-10f, "-0.000000000125"},
+        {2.5f, "2.5"},
+    };
+    for (const auto& c : cases) {
+        char out[32];
+        EXPECT_EQ(std::string(out, sql_float_text(c.value, out)), c.text) << c.text;
+    }
+    const struct {
+        double value;
+        unsigned decimals;
+        const char* text;
+    } fixed[] = {
+        {2.675, 3, "2.675"},           {-0.0, 2, "0.00"},
+        {-0.004, 2, "-0.00"},         
+        {-551150.28766373405, 10, "-551150.2876637340"},  // shortest digits, then zeros
+        {0.1, 30, "0.100000000000000000000000000000"},
+        {1.851749999, 2, "1.85"},      {12.0, 0, "12"},
+    };
+    for (const auto& c : fixed) {
+        char out[sql_fixed_text_bytes];
+        EXPECT_EQ(std::string(out, sql_fixed_text(c.value, c.decimals, out)), c.text) << c.text;
+    }
+    char padded[16] = "1e20";
+    EXPECT_EQ(std::string(padded, sql_zero_fill(padded, 4, 12)), "000000001e20");
+    EXPECT_EQ(std::string(padded, sql_zero_fill(padded, 12, 3)), "000000001e20");
 }
 
 TEST(BinaryColumns, DatesAndTimesAreWrittenAsTheServerWritesThem) {

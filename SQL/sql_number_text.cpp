@@ -1,0 +1,81 @@
+#include <charconv>
+#include <cstring>
+
+#include "sql_types.h"
+
+size_t sql_float_text(float value, char* out) {
+    // Six significant digits, rounded half to even from the exact value.
+    char sci[32];
+    const std::to_chars_result r =
+        std::to_chars(sci, sci + sizeof sci, static_cast<double>(value), std::chars_format::scientific, 5);
+    const char* p = sci;
+    char* o = out;
+    // Zero of either sign is "0".
+    if (value == 0) {
+        *o++ = '0';
+        return 1;
+    }
+    if (*p == '-') *o++ = *p++;
+    char digits[6];
+    digits[0] = *p++;
+    ++p;  // the point
+    for (int i = 1; i < 6; ++i) digits[i] = *p++;
+    ++p;  // 'e'
+    int exponent = 0;
+    std::from_chars(p + (*p == '+' ? 1 : 0), r.ptr, exponent);
+    int count = 6;
+    while (count > 1 && digits[count - 1] == '0') --count;
+    // The place of the point after the first digit's place.
+    const int point = exponent + 1;
+    if (point < -14 || point > 15) {
+        *o++ = digits[0];
+        if (count > 1) {
+            *o++ = '.';
+            std::memcpy(o, digits + 1, static_cast<size_t>(count - 1));
+            o += count - 1;
+        }
+        *o++ = 'e';
+        o = std::to_chars(o, o + 8, exponent).ptr;
+    } else if (point <= 0) {
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = point; i < 0; ++i) *o++ = '0';
+        std::memcpy(o, digits, static_cast<size_t>(count));
+        o += count;
+    } else if (point >= count) {
+        std::memcpy(o, digits, static_cast<size_t>(count));
+        o += count;
+        for (int i = count; i < point; ++i) *o++ = '0';
+    } else {
+        std::memcpy(o, digits, static_cast<size_t>(point));
+        o += point;
+        *o++ = '.';
+        std::memcpy(o, digits + point, static_cast<size_t>(count - point));
+        o += count - point;
+    }
+    return static_cast<size_t>(o - out);
+}
+
+size_t sql_zero_fill(char* text, size_t length, size_t width) {
+    if (length >= width) return length;
+    std::memmove(text + (width - length), text, length);
+    std::memset(text, '0', width - length);
+    return width;
+}
+
+size_t sql_fixed_text(double value, unsigned int decimals, char* out) {
+    // The shortest text that reads back the same, when it has no more
+    // decimals than the column; else the value rounded half to even.
+    char* const end = out + sql_fixed_text_bytes;
+    if (value == 0) value = 0;  // no sign on zero
+    char* o = std::to_chars(out, end, value, std::chars_format::fixed).ptr;
+    const char* point = static_cast<const char*>(std::memchr(out, '.', static_cast<size_t>(o - out)));
+    const size_t shown = point ? static_cast<size_t>(o - point - 1) : 0;
+    if (shown > decimals) return static_cast<size_t>(std::to_chars(out, end, value, std::chars_format::fixed,
+                                                                   static_cast<int>(decimals)).ptr - out);
+    if (decimals > 0) {
+        if (!point) *o++ = '.';
+        for (size_t i = shown; i < decimals; ++i) *o++ = '0';
+    }
+    return static_cast<size_t>(o - out);
+}
