@@ -132,14 +132,14 @@ bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {
         return true;
     case MYSQL_TYPE_DECIMAL:
     case MYSQL_TYPE_NEWDECIMAL:
-        return (field.flags & ZEROFILL_FLAG) == 0;
+    case MYSQL_TYPE_BIT:
+        // The bytes of the text protocol (ZEROFILL digits, the bits).
+        return true;
     case MYSQL_TYPE_DATE:
     case MYSQL_TYPE_DATETIME:
     case MYSQL_TYPE_TIMESTAMP:
     case MYSQL_TYPE_TIME:
         return field.decimals <= 6;
-    case MYSQL_TYPE_GEOMETRY:
-        return false;
     default:
         return sql_is_string_type(field.type);
     }

@@ -104,11 +104,10 @@ void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_va
 // rules read them: integers, DOUBLE without fixed decimals (the server's
 // text is the shortest text that reads back the same), FLOAT and
 // fixed-decimal DOUBLE (their text rebuilt by sql_float_text and
-// sql_fixed_text), DECIMAL without
-// ZEROFILL (both protocols send the digits), strings and BLOBs, dates and
-// times with up to 6 fraction digits (rebuilt as the server writes them),
-// and NULL. Not BIT,
-// GEOMETRY or anything else.
+// sql_fixed_text), DECIMAL and BIT (both protocols send the same bytes,
+// ZEROFILL digits too), strings, BLOBs and GEOMETRY, dates and times with up
+// to 6 fraction digits (rebuilt as the server writes them), and NULL. Not
+// dates or times of other fraction digits, nor types not known here.
 bool sql_binary_protocol_fits(const MYSQL_FIELD& field);
 
 // The server's text of a DATE, DATETIME, TIMESTAMP or TIME value with that
