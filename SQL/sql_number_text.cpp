@@ -64,18 +64,47 @@ size_t sql_zero_fill(char* text, size_t length, size_t width) {
 }
 
 size_t sql_fixed_text(double value, unsigned int decimals, char* out) {
-    // The shortest text that reads back the same, when it has no more
-    // decimals than the column; else the value rounded half to even.
-    char* const end = out + sql_fixed_text_bytes;
-    if (value == 0) value = 0;  // no sign on zero
-    char* o = std::to_chars(out, end, value, std::chars_format::fixed).ptr;
-    const char* point = static_cast<const char*>(std::memchr(out, '.', static_cast<size_t>(o - out)));
-    const size_t shown = point ? static_cast<size_t>(o - point - 1) : 0;
-    if (shown > decimals) return static_cast<size_t>(std::to_chars(out, end, value, std::chars_format::fixed,
-                                                                   static_cast<int>(decimals)).ptr - out);
+    // The shortest digits that read back the same, placed by their exponent
+    // and padded with zeros, when they have no more decimals than the
+    // column; else the value rounded half to even.
+    char* o = out;
+    if (value == 0) {  // no sign on zero
+        *o++ = '0';
+    } else {
+        char sci[40];
+        const std::to_chars_result r = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific);
+        const char* p = sci;
+        const bool negative = *p == '-';
+        if (negative) ++p;
+        char digits[20];
+        int count = 0;
+        for (; *p != 'e'; ++p)
+            if (*p != '.') digits[count++] = *p;
+        int exponent = 0;
+        ++p;
+        std::from_chars(p + (*p == '+' ? 1 : 0), r.ptr, exponent);
+        const int point = exponent + 1;  // digits before the point
+        if (count - point > static_cast<int>(decimals))
+            return static_cast<size_t>(std::to_chars(out, out + sql_fixed_text_bytes, value, std::chars_format::fixed,
+                                                     static_cast<int>(decimals)).ptr - out);
+        if (negative) *o++ = '-';
+        if (point <= 0) {
+            *o++ = '0';
+        } else {
+            for (int i = 0; i < point; ++i) *o++ = i < count ? digits[i] : '0';
+        }
+        if (decimals > 0) {
+            *o++ = '.';
+            int placed = 0;
+            for (int i = point; i < 0; ++i, ++placed) *o++ = '0';
+            for (int i = point > 0 ? point : 0; i < count; ++i, ++placed) *o++ = digits[i];
+            for (; placed < static_cast<int>(decimals); ++placed) *o++ = '0';
+        }
+        return static_cast<size_t>(o - out);
+    }
     if (decimals > 0) {
-        if (!point) *o++ = '.';
-        for (size_t i = shown; i < decimals; ++i) *o++ = '0';
+        *o++ = '.';
+        for (unsigned int i = 0; i < decimals; ++i) *o++ = '0';
     }
     return static_cast<size_t>(o - out);
 }

@@ -347,14 +347,22 @@ TEST(BinaryStream, FloatsAreWrittenAsTheServerWritesThem) {
 TEST(BinaryStream, FixedDecimalsAreWrittenAsTheServerWritesThem) {
     test_database db("binary_fixed");
     db.conn().exec("CREATE TABLE fx (id INT PRIMARY KEY, a DOUBLE(10,3), b DOUBLE(30,10), c DOUBLE(255,30),"
-                   " e FLOAT(8,2), g FLOAT(30,20), z DOUBLE(12,4) UNSIGNED ZEROFILL)");
+                   " e FLOAT(8,2), g FLOAT(30,20), z DOUBLE(12,4) UNSIGNED ZEROFILL,"
+                   " h DOUBLE(255,5), k DOUBLE(40,0), m FLOAT(255,5))");
     std::mt19937_64 rng(424242);
+    // A random value below 10 to the power of one from low to high.
+    auto random_value = [&rng](int low, int high) {
+        const double power = low + static_cast<double>(rng() % 10000) / 10000.0 * (high - low);
+        const double x = static_cast<double>(rng() >> 11) / 9007199254740992.0 * std::pow(10.0, power);
+        return (rng() & 1) ? -x : x;
+    };
     std::vector<double> values = {0.0, -0.0, 0.5, 2.675, -2.675, 0.0005, -0.0049, 1e-6, 99999.995};
-    while (values.size() < 4000) {
-        const double magnitude = std::pow(10.0, static_cast<double>(rng() % 1100) / 100.0 - 6);
-        double x = static_cast<double>(rng() >> 11) / 9007199254740992.0 * magnitude;
-        if (rng() & 1) x = -x;
-        values.push_back(x);
+    while (values.size() < 4000) values.push_back(random_value(-6, 5));
+    // Large values, where the shortest digits are followed by zeros.
+    std::vector<double> large = values, middle = values;
+    for (size_t i = 9; i < values.size(); ++i) {
+        large[i] = random_value(-20, 240);
+        middle[i] = random_value(0, 38);
     }
     MYSQL* conn = db.conn().get();
     for (size_t at = 0; at < values.size(); at += 500) {
@@ -363,20 +371,20 @@ TEST(BinaryStream, FixedDecimalsAreWrittenAsTheServerWritesThem) {
         std::vector<int32_t> ids(500);
         std::vector<double> magnitudes(500);
         for (size_t i = at; i < at + 500 && i < values.size(); ++i) {
-            sql += i > at ? ",(?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?)";
+            sql += i > at ? ",(?,?,?,?,?,?,?,?,?,?)" : "(?,?,?,?,?,?,?,?,?,?)";
             ids[i - at] = static_cast<int32_t>(i);
             magnitudes[i - at] = std::fabs(values[i]);
-            MYSQL_BIND b[7];
+            MYSQL_BIND b[10];
             std::memset(b, 0, sizeof b);
             b[0].buffer_type = MYSQL_TYPE_LONG;
             b[0].buffer = &ids[i - at];
-            for (int k = 1; k < 6; ++k) {
+            double* sources[] = {&values[i], &values[i], &values[i], &values[i], &values[i],
+                                 &magnitudes[i - at], &large[i], &middle[i], &middle[i]};
+            for (int k = 1; k < 10; ++k) {
                 b[k].buffer_type = MYSQL_TYPE_DOUBLE;
-                b[k].buffer = &values[i];
+                b[k].buffer = sources[k - 1];
             }
-            b[6].buffer_type = MYSQL_TYPE_DOUBLE;
-            b[6].buffer = &magnitudes[i - at];
-            binds.insert(binds.end(), b, b + 7);
+            binds.insert(binds.end(), b, b + 10);
         }
         MYSQL_STMT* stmt = mysql_stmt_init(conn);
         ASSERT_NE(stmt, nullptr);
@@ -387,10 +395,12 @@ TEST(BinaryStream, FixedDecimalsAreWrittenAsTheServerWritesThem) {
         ASSERT_TRUE(ok) << error;
     }
     db.conn().exec("INSERT INTO fx (id) VALUES (-1)");  // NULLs
-    const char* const query = "SELECT id, a, b, c, e, g, z, a * 1.5, a * 0.4, b / 3, -a, e * 0.4 FROM fx ORDER BY id";
+    const char* const query =
+        "SELECT id, a, b, c, e, g, z, h, k, m, a * 1.5, a * 0.4, b / 3, -a, e * 0.4, h * 1.5, k / 3, m * 0.4"
+        " FROM fx ORDER BY id";
 
     // The binary values, by the client library.
-    const unsigned columns = 11;
+    const unsigned columns = 17;
     std::vector<std::vector<double>> binary;
     {
         MYSQL_STMT* stmt = mysql_stmt_init(conn);
@@ -607,6 +617,8 @@ TEST(BinaryColumns, FloatsAreWrittenAsTheServerWritesThem) {
         {-0.004, 2, "-0.00"},         
         {-551150.28766373405, 10, "-551150.2876637340"},  // shortest digits, then zeros
         {0.1, 30, "0.100000000000000000000000000000"},
+        {1.1217895897818615e+18, 10, "1121789589781861500.0000000000"},
+        {-75985612203688704.0, 0, "-75985612203688700"},
         {1.851749999, 2, "1.85"},      {12.0, 0, "12"},
     };
     for (const auto& c : fixed) {
