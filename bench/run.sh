@@ -8,6 +8,8 @@
 #               with quotes, delimiters, line breaks and non-ASCII characters,
 #               DATETIME(6), DATE, NULLs and a small BLOB
 #   wide_small  the first 100,000 rows of wide (for the memory comparison)
+#   wide_float  the rows of wide with three more columns: a FLOAT, a BIT(5)
+#               and a DOUBLE(10,3)
 #   narrow      5,000,000 rows of two INT columns
 # and converts each table with
 #   floor       bench/floor.c: receives the rows by the text protocol
@@ -198,7 +200,7 @@ FROM (SELECT seq AS id, CRC32(seq) AS h1, CRC32(CONCAT('fennrow', seq)) AS h2
 SQL
 }
 
-say "generating $DB: wide $WIDE_ROWS rows, wide_small $SMALL_ROWS rows, narrow $NARROW_ROWS rows"
+say "generating $DB: wide and wide_float $WIDE_ROWS rows, wide_small $SMALL_ROWS rows, narrow $NARROW_ROWS rows"
 gen_start=$(date +%s)
 sql <<SQL || die "generating the data failed"
 DROP DATABASE IF EXISTS $DB;
@@ -217,17 +219,28 @@ CREATE TABLE wide (
   data BLOB NULL
 ) ENGINE=InnoDB;
 CREATE TABLE wide_small LIKE wide;
+CREATE TABLE wide_float LIKE wide;
+ALTER TABLE wide_float ADD COLUMN f_val FLOAT NULL, ADD COLUMN flags BIT(5) NULL,
+  ADD COLUMN measure DOUBLE(10,3) NULL;
 CREATE TABLE narrow (
   id INT NOT NULL PRIMARY KEY,
   val INT NOT NULL
 ) ENGINE=InnoDB;
 INSERT INTO wide $(wide_select "$WIDE_ROWS");
 INSERT INTO wide_small $(wide_select "$SMALL_ROWS");
+INSERT INTO wide_float
+SELECT w.*,
+  IF(h1 % 17 = 0, NULL, (CAST(h2 AS SIGNED) - 2147483648) / 4096 * EXP(CAST(h1 % 31 AS SIGNED) - 15)),
+  IF(h2 % 13 = 0, NULL, h1 % 32),
+  IF(h2 % 37 = 0, NULL, (CAST(h1 % 2000000000 AS SIGNED) - 1000000000) / 1000 / 7)
+FROM wide AS w
+JOIN (SELECT seq AS id, CRC32(CONCAT('float', seq)) AS h1, CRC32(CONCAT('bits', seq)) AS h2
+      FROM seq_1_to_$WIDE_ROWS) AS g ON g.id = w.id;
 INSERT INTO narrow
 SELECT seq, CAST(CRC32(seq) AS SIGNED) - 2147483648 FROM seq_1_to_$NARROW_ROWS;
 SQL
 say "data generated in $(( $(date +%s) - gen_start )) s; checksums:"
-sql -e "CHECKSUM TABLE $DB.wide, $DB.wide_small, $DB.narrow" | sed 's/^/bench:   /' >&2
+sql -e "CHECKSUM TABLE $DB.wide, $DB.wide_small, $DB.narrow, $DB.wide_float" | sed 's/^/bench:   /' >&2
 
 # The many small tables: t00001, t00002, ... of $TABLE_ROWS rows each, every
 # value a function of the table and row numbers. Creating a table costs far
@@ -463,8 +476,8 @@ run_many() {
   keep_run "$key" "$log"
 }
 
-declare -A ROWS=([wide]=$WIDE_ROWS [narrow]=$NARROW_ROWS [wide_small]=$SMALL_ROWS)
-TABLES=(wide narrow wide_small)
+declare -A ROWS=([wide]=$WIDE_ROWS [narrow]=$NARROW_ROWS [wide_small]=$SMALL_ROWS [wide_float]=$WIDE_ROWS)
+TABLES=(wide narrow wide_small wide_float)
 MANY_ROWS=$(( SMALL_TABLES * TABLE_ROWS ))
 bench_start=$(date +%s)
 for table in "${TABLES[@]}"; do
@@ -551,7 +564,7 @@ label() {
   echo "$SMALL_TABLES tables of $TABLE_ROWS rows (INT key, VARCHAR, DECIMAL, DATETIME). BRENNOCK converts the whole database (no --tab_file); each floor lists the tables (SHOW TABLES) and streams SELECT * of each in turn on one connection (the binary floor prepares one statement per table). ms per table: wall time / tables."
   echo
   echo "Goals (for information):"
-  for table in wide narrow; do
+  for table in wide narrow wide_float; do
     echo "- $table: BRENNOCK $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor_bin/$table]:-}") the binary-protocol floor's time (goal: BRENNOCK within 1.10× of the binary-protocol floor), $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor/$table]:-}") the text-protocol floor's, $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[mysql/$table]:-}") the mysql client's (goal below 1.00×)"
   done
   awk -v s="${PEAK_KB[BRENNOCK/wide_small]:-0}" -v w="${PEAK_KB[BRENNOCK/wide]:-0}" \
