@@ -63,11 +63,52 @@ size_t sql_zero_fill(char* text, size_t length, size_t width) {
     return width;
 }
 
+namespace {
+
+constexpr double powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                    1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The common case at once: a value below 10^(15 - decimals) that is the
+// double nearest to a number of that many decimals. No other number of that
+// many decimals reads back as the same double then, so that number, padded,
+// is the text of the shortest digits. False for any other value.
+bool fixed_text_of_scaled(double value, unsigned int decimals, char* out, size_t& length) {
+    if (decimals > 15) return false;
+    const double scale = powers_of_ten[decimals];
+    const double limit = powers_of_ten[15 - decimals];
+    if (!(value > -limit && value < limit)) return false;
+    const double scaled = value * scale;
+    const long long units = static_cast<long long>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+    if (static_cast<double>(units) / scale != value) return false;
+    char* o = out;
+    unsigned long long magnitude = units < 0 ? 0ULL - static_cast<unsigned long long>(units)
+                                             : static_cast<unsigned long long>(units);
+    if (units < 0) *o++ = '-';
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    // At least one digit before the point.
+    while (count <= static_cast<int>(decimals)) digits[count++] = '0';
+    for (int i = count - 1; i >= 0; --i) {
+        *o++ = digits[i];
+        if (i == static_cast<int>(decimals) && decimals > 0) *o++ = '.';
+    }
+    length = static_cast<size_t>(o - out);
+    return true;
+}
+
+}  // namespace
+
 size_t sql_fixed_text(double value, unsigned int decimals, char* out) {
     // The shortest digits that read back the same, placed by their exponent
     // and padded with zeros, when they have no more decimals than the
     // column; else the value rounded half to even.
     char* o = out;
+    size_t length = 0;
+    if (value != 0 && fixed_text_of_scaled(value, decimals, out, length)) return length;
     if (value == 0) {  // no sign on zero
         *o++ = '0';
     } else {

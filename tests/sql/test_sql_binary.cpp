@@ -620,6 +620,7 @@ TEST(BinaryColumns, FloatsAreWrittenAsTheServerWritesThem) {
         {1.1217895897818615e+18, 10, "1121789589781861500.0000000000"},
         {-75985612203688704.0, 0, "-75985612203688700"},
         {1.851749999, 2, "1.85"},      {12.0, 0, "12"},
+        {0.001, 3, "0.001"},           {-0.05, 4, "-0.0500"},
     };
     for (const auto& c : fixed) {
         char out[sql_fixed_text_bytes];
