@@ -75,12 +75,12 @@ public:
     }
 };
 
-// A connection that could not be restored: both reasons, and the code of
-// the failed connect, by which the front end names the cause.
+// A connection that could not be restored: what came before it, the failed
+// connect's reason, and its code, by which the front end names the cause.
 class reconnect_failure : public tk_exception {
 public:
-    reconnect_failure(const tk_exception& lost, const tk_exception& again) : tk_exception(again) {
-        message_ = std::string(lost.what()) + "; connecting again failed: " + again.what();
+    reconnect_failure(const std::string& lead, const tk_exception& again) : tk_exception(again) {
+        message_ = lead + again.what();
         level_ = 1;
     }
 };
@@ -232,13 +232,13 @@ void kellvar_converter::report_caught() {
     }
 }
 
-void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost) {
-    tk_log(3, "The connection to the MySQL server was lost: %s", lost.what());
+void kellvar_converter::reopen_source(std::unique_ptr<udb_database>& db, const std::string& failure_lead) {
     set_cancel_socket(-1);
     // Nothing of the old session is used again.
     db.reset();
     try {
         connect_mysql_server();
+        m_connection_cut = false;
         set_cancel_socket(engine.get_socket());
         check_stop();
         db = engine.open_db(source, 1, std::wstring());
@@ -247,10 +247,15 @@ void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, co
         m_connection_cut = true;
         check_stop();
         // One report, then the run ends as an Abort would end it.
-        report_run_failure(reconnect_failure(lost, again));
+        report_run_failure(reconnect_failure(failure_lead, again));
         throw tk_final_exception();
     }
     tk_log(3, "Connected to the MySQL server again");
+}
+
+void kellvar_converter::restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost) {
+    tk_log(3, "The connection to the MySQL server was lost: %s", lost.what());
+    reopen_source(db, std::string(lost.what()) + "; connecting again failed: ");
 }
 
 void kellvar_converter::restore_if_closed(std::unique_ptr<udb_database>& db, const std::wstring& name) {
@@ -266,19 +271,8 @@ void kellvar_converter::restore_if_closed(std::unique_ptr<udb_database>& db, con
 
 void kellvar_converter::reopen_after_cut(std::unique_ptr<udb_database>& db) {
     if (!m_connection_cut.load()) return;
-    set_cancel_socket(-1);
-    db.reset();
-    try {
-        reconnect_if_cut();
-        set_cancel_socket(engine.get_socket());
-        check_stop();
-        db = engine.open_db(source, 1, std::wstring());
-    } catch (const tk_exception& e) {
-        m_connection_cut = true;
-        check_stop();
-        report_run_failure(tk_exception("Cannot connect to the MySQL server again: " + std::string(e.what()), 1));
-        throw tk_final_exception();
-    }
+    tk_log(2, "The connection was cut: connecting again");
+    reopen_source(db, "Cannot connect to the MySQL server again: ");
 }
 
 sql_login kellvar_converter::run_login() const {

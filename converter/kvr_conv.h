@@ -136,9 +136,11 @@ private:
     // next entry; when that fails the run ends with one level-1 report.
     void run_entries(std::unique_ptr<udb_database>& db, csv_engine& csv, csv_validator& validator,
                      const wchar_t* delimiter);
-    // Connects again after the connection was lost and opens the source
-    // database anew; throws tk_exception (level 1) with both reasons when
-    // that fails.
+    // Connects again and opens the source database anew; a failure is
+    // reported once (failure_lead, then the connect's reason) and ends the
+    // run as an Abort would.
+    void reopen_source(std::unique_ptr<udb_database>& db, const std::string& failure_lead);
+    // The same after the connection was lost; the report names both reasons.
     void restore_connection(std::unique_ptr<udb_database>& db, const tk_exception& lost);
     // Before an entry: the idle connection that the server closed since the
     // last one is restored (as restore_connection does), so that the entry

@@ -18,6 +18,7 @@ PACKAGES=(
   mariadb-client
   qt6-base-dev
   locales
+  openssl
 )
 LOCALE_NAME="de_DE.UTF-8"
 
