@@ -222,6 +222,37 @@ inline std::vector<std::string> join(std::vector<std::string> a, const std::vect
     return a;
 }
 
+// What a settings profile for a run holds.
+struct profile_spec {
+    std::string database;
+    std::string dest;
+    int mode = 0;  // below 0: no mode line
+    std::string host;
+    unsigned port = 0;
+    std::string user;
+    std::string password;
+    std::string entries;  // the lines of [Selected Tables], each ended by CR LF
+};
+
+// A profile for the test server's login; the caller fills in the rest.
+inline profile_spec profile_for(const fennrow_test::test_server& srv) {
+    profile_spec p;
+    p.host = srv.host;
+    p.port = srv.port;
+    p.user = srv.user;
+    p.password = srv.password;
+    return p;
+}
+
+// The profile's text, as the wizard writes it.
+inline std::string profile_text(const profile_spec& p) {
+    std::string text = "[Generic settings]\r\nsrc=" + p.database + "\r\ndest=" + p.dest + "\r\n";
+    if (p.mode >= 0) text += "mode=" + std::to_string(p.mode) + "\r\n";
+    text += "\r\n[MySQL settings]\r\nhost=" + p.host + "\r\nuser=" + p.user + "\r\npassword=" + p.password +
+            "\r\nport=" + std::to_string(p.port) + "\r\n\r\n[Selected Tables]\r\n" + p.entries + "\r\n";
+    return text;
+}
+
 // How often `what` stands in `text`.
 inline size_t count_of(const std::string& text, const std::string& what) {
     size_t n = 0;

@@ -49,11 +49,14 @@ protected:
     // Runs the queries as the test's login, connecting to the port.
     run_result run(unsigned port, const std::vector<std::string>& extra = {}) {
         const std::string profile = dir / "p.ini";
-        write_file(profile, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out +
-                                "\r\nmode=0\r\n\r\n[MySQL settings]\r\nhost=" + srv.host + "\r\nuser=" +
-                                login.user() + "\r\npassword=" + login.password() +
-                                "\r\nport=" + std::to_string(port) + "\r\n\r\n[Selected Tables]\r\n" +
-                                entries());
+        profile_spec p = profile_for(srv);
+        p.database = db.name();
+        p.dest = out;
+        p.port = port;
+        p.user = login.user();
+        p.password = login.password();
+        p.entries = entries();
+        write_file(profile, profile_text(p));
         run_options how;
         how.limit = hang_limit;
         return run_brennock(join({"--profile=" + profile, "--logfile=" + log}, extra), how);

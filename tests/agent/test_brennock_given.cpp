@@ -107,11 +107,11 @@ TEST_F(brennock_given, a_profile_written_before_escapes_runs_as_it_always_did) {
     db.conn().exec("CREATE TABLE victim (id INT); INSERT INTO victim VALUES (1), (2)");
     // A backslash of such a profile is the query's own.
     const std::string profile = dir / "old.kvr";
-    write_file(profile, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out +
-                            "\r\nmode=0\r\n\r\n[MySQL settings]\r\nhost=" + srv.host + "\r\nuser=" + srv.user +
-                            "\r\npassword=" + srv.password + "\r\nport=" + std::to_string(srv.port) +
-                            "\r\n\r\n[Selected Tables]\r\nq=SELECT 'a\\nb' AS s, id FROM victim WHERE id = 2\r\n"
-                            "victim\r\n\r\n");
+    profile_spec p = profile_for(srv);
+    p.database = db.name();
+    p.dest = out;
+    p.entries = "q=SELECT 'a\\nb' AS s, id FROM victim WHERE id = 2\r\nvictim\r\n";
+    write_file(profile, profile_text(p));
     const run_result r = run_brennock({"--profile=" + profile});
     EXPECT_EQ(r.status, 0) << r;
     EXPECT_EQ(r.out, db_line(2) + table_line("q", "1") + table_line("victim", "2"));
@@ -238,11 +238,12 @@ TEST_F(brennock_given, the_tables_line_comes_before_every_report_about_it) {
     ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
     ASSERT_EQ(mkdir((out + "/t1.csv.part").c_str(), 0755), 0);
     const std::string profile = dir / "p.kvr";
-    write_file(profile, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out +
-                            "\r\nmode=1\r\n\r\n[MySQL settings]\r\nhost=" + srv.host + "\r\nuser=" + srv.user +
-                            "\r\npassword=" + srv.password + "\r\nport=" + std::to_string(srv.port) +
-                            "\r\n\r\n[Selected Tables]\r\nchange=UPDATE t2 SET id = 3\r\ncall=CALL rows_out()\r\n"
-                            "comment=-- nothing but a comment\r\nt2\r\nt1\r\n\r\n");
+    profile_spec p = profile_for(srv);
+    p.database = db.name();
+    p.dest = out;
+    p.mode = 1;
+    p.entries = "change=UPDATE t2 SET id = 3\r\ncall=CALL rows_out()\r\ncomment=-- nothing but a comment\r\nt2\r\nt1\r\n";
+    write_file(profile, profile_text(p));
     const run_result r = run_brennock({"--profile=" + profile});
     // A file that cannot be created ends the console program.
     EXPECT_EQ(r.status, 255) << r;

@@ -64,11 +64,14 @@ protected:
     std::string profile(int mode, const std::string& entries, const std::string& user,
                         const std::string& password) {
         const std::string path = dir / "run.ini";
-        write_file(path, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out + "\r\nmode=" +
-                             std::to_string(mode) + "\r\n\r\n[MySQL settings]\r\nhost=" + srv.host +
-                             "\r\nuser=" + user + "\r\npassword=" + password +
-                             "\r\nport=" + std::to_string(srv.port) + "\r\n\r\n[Selected Tables]\r\n" + entries +
-                             "\r\n");
+        profile_spec p = profile_for(srv);
+        p.database = db.name();
+        p.dest = out;
+        p.mode = mode;
+        p.user = user;
+        p.password = password;
+        p.entries = entries;
+        write_file(path, profile_text(p));
         return "--profile=" + path;
     }
     std::string profile(int mode, const std::string& entries) {

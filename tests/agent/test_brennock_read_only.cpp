@@ -59,10 +59,11 @@ protected:
 
     std::string profile(const std::string& entries) {
         const std::string path = dir / "p.ini";
-        write_file(path, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out +
-                             "\r\nmode=0\r\n\r\n[MySQL settings]\r\nhost=" + srv.host + "\r\nuser=" + srv.user +
-                             "\r\npassword=" + srv.password + "\r\nport=" + std::to_string(srv.port) +
-                             "\r\n\r\n[Selected Tables]\r\n" + entries + "\r\n");
+        profile_spec p = profile_for(srv);
+        p.database = db.name();
+        p.dest = out;
+        p.entries = entries;
+        write_file(path, profile_text(p));
         return "--profile=" + path;
     }
 

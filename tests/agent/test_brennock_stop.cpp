@@ -76,12 +76,13 @@ protected:
 
     std::string profile() {
         const std::string path = dir / "p.ini";
-        write_file(path, "[Generic settings]\r\nsrc=" + db.name() + "\r\ndest=" + out +
-                             "\r\n\r\n[MySQL settings]\r\nhost=" + srv.host + "\r\nuser=" + srv.user +
-                             "\r\npassword=" + srv.password + "\r\nport=" + std::to_string(srv.port) +
-                             "\r\n\r\n[Selected Tables]\r\nslow=SELECT seq AS id, REPEAT('x', 1000) AS pad FROM "
-                             "seq_1_to_3000 WHERE IF(seq = 2000, wait_lock(" +
-                             locker.literal(lock_name) + "), 1)\r\nt2\r\n");
+        profile_spec p = profile_for(srv);
+        p.database = db.name();
+        p.dest = out;
+        p.mode = -1;
+        p.entries = "slow=SELECT seq AS id, REPEAT('x', 1000) AS pad FROM seq_1_to_3000 WHERE IF(seq = 2000, wait_lock(" +
+                    locker.literal(lock_name) + "), 1)\r\nt2\r\n";
+        write_file(path, profile_text(p));
         return "--profile=" + path;
     }
 

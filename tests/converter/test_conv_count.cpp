@@ -80,6 +80,23 @@ protected:
         conv().connect_mysql_server();
     }
 
+    // Runs the converter on a thread of its own, stops it once the login's
+    // count runs on the server, and checks that the run ended stopped with
+    // no session of the login left.
+    void stop_while_counting(own_login& login, std::chrono::seconds limit) {
+        std::thread worker([this] { conv()(); });
+        const auto give_up = std::chrono::steady_clock::now() + limit;
+        while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "1") << "the count never ran";
+        conv().request_stop();
+        worker.join();
+        conv().reset_stop();
+        EXPECT_TRUE(conv().done.load());
+        EXPECT_TRUE(conv().run_stopped.load());
+        EXPECT_EQ(login.sessions_once("0"), "0");
+    }
+
     fennrow_test::test_database db{"count"};
     conv_test::connected c;
     temp_dir out;
@@ -190,17 +207,7 @@ TEST_F(RecordCount, AStoppedRunClosesTheCountConnection) {
     // Stream and count both wait on every row; the rows are long enough that
     // the server sends them before the last one.
     conv().table_queries = {{L"q", L"SELECT id, REPEAT('x', 200) AS s FROM t WHERE SLEEP(0.005) = 0"}};
-    std::thread worker([this] { conv()(); });
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "1") << "the count never ran";
-    conv().request_stop();
-    worker.join();
-    conv().reset_stop();
-    EXPECT_TRUE(conv().done.load());
-    EXPECT_TRUE(conv().run_stopped.load());
-    EXPECT_EQ(login.sessions_once("0"), "0");
+    stop_while_counting(login, std::chrono::seconds(60));
 }
 
 // A count still running when the next table begins is cancelled while the
@@ -268,17 +275,7 @@ TEST_P(StoppedRun, LeavesNothingRunningOnTheServer) {
         locker.exec("LOCK TABLES t WRITE");
         conv().table_queries = {{L"a", L""}, {L"t", L""}};
     }
-    std::thread worker([this] { conv()(); });
-    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (login.sessions("SELECT COUNT(*)%") != "1" && std::chrono::steady_clock::now() < give_up)
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "1") << "the count never ran";
-    conv().request_stop();
-    worker.join();
-    conv().reset_stop();
-    EXPECT_TRUE(conv().done.load());
-    EXPECT_TRUE(conv().run_stopped.load());
-    EXPECT_EQ(login.sessions_once("0"), "0");
+    stop_while_counting(login, std::chrono::seconds(20));
     EXPECT_EQ(login.sessions("SELECT COUNT(*)%"), "0");
 }
 
