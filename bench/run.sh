@@ -11,6 +11,10 @@
 #   wide_float  the rows of wide with three more columns: a FLOAT, a BIT(5)
 #               and a DOUBLE(10,3)
 #   narrow      5,000,000 rows of two INT columns
+#   lineitem    6,000,000 rows of 16 columns shaped like the order lines of
+#               a well-known decision-support benchmark: 4 integers, 4
+#               DECIMAL(15,2), 2 CHAR(1), 3 DATE, CHAR(25), CHAR(10) and a
+#               VARCHAR(44) comment
 # and converts each table with
 #   floor       bench/floor.c: receives the rows by the text protocol
 #               (mysql_use_result + mysql_fetch_row) and throws them away
@@ -30,7 +34,8 @@
 # Settings (environment):
 #   BENCH_SCALE=0.1        scale every row count and the number of small
 #                          tables (default 1)
-#   BENCH_WIDE_ROWS, BENCH_SMALL_ROWS, BENCH_NARROW_ROWS   exact row counts
+#   BENCH_WIDE_ROWS, BENCH_SMALL_ROWS, BENCH_NARROW_ROWS, BENCH_LINEITEM_ROWS
+#                          exact row counts
 #   BENCH_SMALL_TABLES     exact number of tables of fennrow_bench_tables
 #   BENCH_RUNS=3           runs per tool and table; the fastest run is shown
 #                          (default 3; the peak memory is the highest of all)
@@ -68,8 +73,9 @@ scaled() { # rows
 WIDE_ROWS=${BENCH_WIDE_ROWS:-$(scaled 1000000)}
 SMALL_ROWS=${BENCH_SMALL_ROWS:-$(scaled 100000)}
 NARROW_ROWS=${BENCH_NARROW_ROWS:-$(scaled 5000000)}
+LINEITEM_ROWS=${BENCH_LINEITEM_ROWS:-$(scaled 6000000)}
 SMALL_TABLES=${BENCH_SMALL_TABLES:-$(scaled 2000)}
-for n in "$WIDE_ROWS" "$SMALL_ROWS" "$NARROW_ROWS" "$SMALL_TABLES" "$RUNS" "$JOBS"; do
+for n in "$WIDE_ROWS" "$SMALL_ROWS" "$NARROW_ROWS" "$LINEITEM_ROWS" "$SMALL_TABLES" "$RUNS" "$JOBS"; do
   [[ $n =~ ^[1-9][0-9]*$ ]] || die "row and table counts, BENCH_RUNS and JOBS must be positive whole numbers (got '$n')"
 done
 case "$PROFILE" in ''|callgrind|perf) ;; *) die "BENCH_PROFILE must be callgrind or perf" ;; esac
@@ -200,7 +206,7 @@ FROM (SELECT seq AS id, CRC32(seq) AS h1, CRC32(CONCAT('fennrow', seq)) AS h2
 SQL
 }
 
-say "generating $DB: wide and wide_float $WIDE_ROWS rows, wide_small $SMALL_ROWS rows, narrow $NARROW_ROWS rows"
+say "generating $DB: wide and wide_float $WIDE_ROWS rows, wide_small $SMALL_ROWS rows, narrow $NARROW_ROWS rows, lineitem $LINEITEM_ROWS rows"
 gen_start=$(date +%s)
 sql <<SQL || die "generating the data failed"
 DROP DATABASE IF EXISTS $DB;
@@ -226,6 +232,25 @@ CREATE TABLE narrow (
   id INT NOT NULL PRIMARY KEY,
   val INT NOT NULL
 ) ENGINE=InnoDB;
+CREATE TABLE lineitem (
+  l_orderkey INT NOT NULL,
+  l_partkey INT NOT NULL,
+  l_suppkey INT NOT NULL,
+  l_linenumber INT NOT NULL,
+  l_quantity DECIMAL(15,2) NOT NULL,
+  l_extendedprice DECIMAL(15,2) NOT NULL,
+  l_discount DECIMAL(15,2) NOT NULL,
+  l_tax DECIMAL(15,2) NOT NULL,
+  l_returnflag CHAR(1) NOT NULL,
+  l_linestatus CHAR(1) NOT NULL,
+  l_shipdate DATE NOT NULL,
+  l_commitdate DATE NOT NULL,
+  l_receiptdate DATE NOT NULL,
+  l_shipinstruct CHAR(25) NOT NULL,
+  l_shipmode CHAR(10) NOT NULL,
+  l_comment VARCHAR(44) NOT NULL,
+  PRIMARY KEY (l_orderkey, l_linenumber)
+) ENGINE=InnoDB;
 INSERT INTO wide $(wide_select "$WIDE_ROWS");
 INSERT INTO wide_small $(wide_select "$SMALL_ROWS");
 INSERT INTO wide_float
@@ -238,9 +263,21 @@ JOIN (SELECT seq AS id, CRC32(CONCAT('float', seq)) AS h1, CRC32(CONCAT('bits', 
       FROM seq_1_to_$WIDE_ROWS) AS g ON g.id = w.id;
 INSERT INTO narrow
 SELECT seq, CAST(CRC32(seq) AS SIGNED) - 2147483648 FROM seq_1_to_$NARROW_ROWS;
+INSERT INTO lineitem
+SELECT (seq + 3) DIV 4, 1 + h1 % 200000, 1 + h2 % 10000, 1 + (seq + 3) % 4,
+  q, q * (900 + (h1 DIV 7) % 100000 / 100), (h1 DIV 50) % 11 / 100, (h2 DIV 7) % 9 / 100,
+  ELT(1 + h1 % 3, 'R', 'A', 'N'), ELT(1 + h2 % 2, 'O', 'F'),
+  ship, ship + INTERVAL (CAST(h2 % 61 AS SIGNED) - 30) DAY, ship + INTERVAL 1 + h2 % 30 DAY,
+  ELT(1 + h2 % 4, 'DELIVER IN PERSON', 'COLLECT COD', 'NONE', 'TAKE BACK RETURN'),
+  ELT(1 + h1 % 7, 'REG AIR', 'AIR', 'RAIL', 'SHIP', 'TRUCK', 'MAIL', 'FOB'),
+  SUBSTRING('carefully final deposits detect slyly against the furiously ironic requests; quickly even accounts sleep',
+            1 + h1 % 60, 10 + h2 % 35)
+FROM (SELECT seq, h1, h2, 1 + h1 % 50 AS q, DATE('1992-01-02') + INTERVAL (h2 % 2526) DAY AS ship
+      FROM (SELECT seq, CRC32(CONCAT('line', seq)) AS h1, CRC32(CONCAT('item', seq)) AS h2
+            FROM seq_1_to_$LINEITEM_ROWS) AS h) AS g;
 SQL
 say "data generated in $(( $(date +%s) - gen_start )) s; checksums:"
-sql -e "CHECKSUM TABLE $DB.wide, $DB.wide_small, $DB.narrow, $DB.wide_float" | sed 's/^/bench:   /' >&2
+sql -e "CHECKSUM TABLE $DB.wide, $DB.wide_small, $DB.narrow, $DB.wide_float, $DB.lineitem" | sed 's/^/bench:   /' >&2
 
 # The many small tables: t00001, t00002, ... of $TABLE_ROWS rows each, every
 # value a function of the table and row numbers. Creating a table costs far
@@ -476,8 +513,9 @@ run_many() {
   keep_run "$key" "$log"
 }
 
-declare -A ROWS=([wide]=$WIDE_ROWS [narrow]=$NARROW_ROWS [wide_small]=$SMALL_ROWS [wide_float]=$WIDE_ROWS)
-TABLES=(wide narrow wide_small wide_float)
+declare -A ROWS=([wide]=$WIDE_ROWS [narrow]=$NARROW_ROWS [wide_small]=$SMALL_ROWS [wide_float]=$WIDE_ROWS
+                 [lineitem]=$LINEITEM_ROWS)
+TABLES=(wide narrow wide_small wide_float lineitem)
 MANY_ROWS=$(( SMALL_TABLES * TABLE_ROWS ))
 bench_start=$(date +%s)
 for table in "${TABLES[@]}"; do
@@ -564,7 +602,7 @@ label() {
   echo "$SMALL_TABLES tables of $TABLE_ROWS rows (INT key, VARCHAR, DECIMAL, DATETIME). BRENNOCK converts the whole database (no --tab_file); each floor lists the tables (SHOW TABLES) and streams SELECT * of each in turn on one connection (the binary floor prepares one statement per table). ms per table: wall time / tables."
   echo
   echo "Goals (for information):"
-  for table in wide narrow wide_float; do
+  for table in wide narrow wide_float lineitem; do
     echo "- $table: BRENNOCK $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor_bin/$table]:-}") the binary-protocol floor's time (goal: BRENNOCK within 1.10× of the binary-protocol floor), $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[floor/$table]:-}") the text-protocol floor's, $(ratio "${BEST_WALL[BRENNOCK/$table]:-}" "${BEST_WALL[mysql/$table]:-}") the mysql client's (goal below 1.00×)"
   done
   awk -v s="${PEAK_KB[BRENNOCK/wide_small]:-0}" -v w="${PEAK_KB[BRENNOCK/wide]:-0}" \
