@@ -105,8 +105,7 @@ void sql_database::init_views() {
 }
 
 const std::wstring* sql_database::find_listed_table(const std::wstring& name) const {
-    for (const std::wstring& t : tables_)
-        if (t == name) return &t;
+    if (const std::wstring* exact = find_exact_table(name)) return exact;
     const std::wstring* found = nullptr;
     int matches = 0;
     for (const std::wstring& t : tables_) {
