@@ -121,6 +121,12 @@ const std::wstring* sql_database::find_listed_table(const std::wstring& name) co
     return found;
 }
 
+std::shared_ptr<sql_record_page> sql_database::lend_record_page() {
+    if (!spare_page_) spare_page_ = std::make_shared<sql_record_page>();
+    if (spare_page_.use_count() == 1) return spare_page_;
+    return std::make_shared<sql_record_page>();
+}
+
 bool sql_database::delete_tab(const std::wstring& name) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::delete_tab (%s)", name.c_str());
     if (mode_ & mode_read) throw tk_mail_assertion(db_source, 446);
