@@ -105,8 +105,7 @@ void sql_database::init_views() {
 }
 
 const std::wstring* sql_database::find_listed_table(const std::wstring& name) const {
-    for (const std::wstring& t : tables_)
-        if (t == name) return &t;
+    if (const std::wstring* exact = find_exact_table(name)) return exact;
     const std::wstring* found = nullptr;
     int matches = 0;
     for (const std::wstring& t : tables_) {
@@ -120,6 +119,12 @@ const std::wstring* sql_database::find_listed_table(const std::wstring& name) co
         return nullptr;
     }
     return found;
+}
+
+std::shared_ptr<sql_record_page> sql_database::lend_record_page() {
+    if (!spare_page_) spare_page_ = std::make_shared<sql_record_page>();
+    if (spare_page_.use_count() == 1) return spare_page_;
+    return std::make_shared<sql_record_page>();
 }
 
 bool sql_database::delete_tab(const std::wstring& name) {

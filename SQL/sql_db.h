@@ -10,6 +10,7 @@
 #include <mysql.h>
 
 #include "sql_catalog.h"
+#include "sql_record_page.h"
 #include "udb_db.h"
 
 class sql_database : public udb_database {
@@ -69,6 +70,10 @@ public:
 
     MYSQL* get_connection() const { return connection_; }
 
+    // The database's record page while no recordset holds it, else a new
+    // one: records and their buffers are kept from table to table.
+    std::shared_ptr<sql_record_page> lend_record_page();
+
 protected:
     // The recordset of a listed table, opened by get_table.
     virtual std::unique_ptr<udb_recordset> open_table(const std::wstring& listed, uint32_t mode,
@@ -82,6 +87,7 @@ private:
 
     MYSQL* connection_;
     sql_catalog catalog_;
+    std::shared_ptr<sql_record_page> spare_page_;
     unsigned rows_only_opened_ = 0;
     bool catalog_read_ = false;
 };

@@ -1,5 +1,7 @@
 #include "sql_recs.h"
 
+#include "sql_db.h"
+
 #include <cinttypes>
 
 #include <errmsg.h>
@@ -140,7 +142,9 @@ void sql_recordset::initialize() {
     tk_log(2, "sql_recordset::initialize");
     const bool blob_to_text = sql_blob_to_text();
     tk_log(2, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
-    page_.clear();
+    auto* lender = dynamic_cast<sql_database*>(get_owner());
+    page_ = lender ? lender->lend_record_page() : std::make_shared<sql_record_page>();
+    page_->clear();
 
     // Not counted here: the run counts beside the stream (count_statement).
     rec_count_ = 0;
@@ -272,31 +276,31 @@ void sql_recordset::follow_result(bool blob_to_text) {
 
 void sql_recordset::reset() {
     tk_log(2, "sql_recordset::reset");
-    page_.clear();
+    page_->clear();
     position_ = 0;
     page_index_ = 0;
     // The old stream is closed before anything else is sent.
     stream_.reset();
     open_stream();
-    stream_->store_to(&page_);
+    stream_->store_to(page_.get());
 }
 
 udb_record* sql_recordset::get_record() {
-    return page_index_ < page_.count ? page_.slots[page_index_].get() : nullptr;
+    return page_index_ < page_->count ? page_->slots[page_index_].get() : nullptr;
 }
 
-bool sql_recordset::is_eof() { return page_index_ >= page_.count; }
+bool sql_recordset::is_eof() { return page_index_ >= page_->count; }
 
 void sql_recordset::next() {
     if (tk_log_wants(1)) tk_log(1, "sql_recordset::next");
     if (!stream_) throw tk_mail_assertion(recs_source, 292);
-    if (page_index_ >= page_.count) return;
+    if (page_index_ >= page_->count) return;
     ++position_;
     ++page_index_;
-    if (page_index_ >= page_.count && !stream_->at_end()) {
+    if (page_index_ >= page_->count && !stream_->at_end()) {
         tk_log(2, "sql_recordset::clean");
         page_index_ = 0;
-        stream_->store_to(&page_);
+        stream_->store_to(page_.get());
     }
 }
 

@@ -64,7 +64,7 @@ public:
     // 0-based number of the current record since the last reset.
     uint64_t get_position() const { return position_; }
     // Rows held in the current page.
-    size_t get_page_rows() const { return page_.count; }
+    size_t get_page_rows() const { return page_->count; }
     // Every row of the stream has been received (nothing left to count).
     bool is_stream_done() const override { return !stream_ || stream_->at_end(); }
     // Ends a stream that the server may still be sending without reading
@@ -100,7 +100,8 @@ private:
     bool rows_only_ = false;
     const sql_catalog_columns* known_ = nullptr;  // during construction only
     std::wstring auto_number_;
-    sql_record_page page_;
+    // Lent by the database when no other recordset holds its page, else own.
+    std::shared_ptr<sql_record_page> page_;
 };
 
 class sql_tmp_recordset : public udb_recordset {

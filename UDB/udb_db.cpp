@@ -37,6 +37,24 @@ bool udb_database::same_table_name(const std::wstring& a, const std::wstring& b)
     return case_sensitive_ ? a == b : plat::equal_nocase(a, b);
 }
 
+const std::wstring* udb_database::find_exact_table(const std::wstring& name) const {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (attempt > 0 || indexed_count_ != tables_.size() || (exact_index_.empty() && !tables_.empty())) {
+            exact_index_.clear();
+            exact_index_.reserve(tables_.size());
+            for (size_t i = 0; i < tables_.size(); ++i) exact_index_.emplace(tables_[i], i);
+            indexed_count_ = tables_.size();
+        }
+        const auto it = exact_index_.find(name);
+        if (it == exact_index_.end()) break;
+        if (it->second < tables_.size() && tables_[it->second] == name) return &tables_[it->second];
+    }
+    // The list may have been changed in place: a miss is confirmed by a scan.
+    for (const std::wstring& t : tables_)
+        if (t == name) return &t;
+    return nullptr;
+}
+
 bool udb_database::delete_tab(const std::wstring& name) {
     if (tk_log_wants(2)) tk_wlog(2, L"udb_database::delete_tab(%s)", name.c_str());
     for (auto it = tables_.begin(); it != tables_.end(); ++it) {
@@ -66,12 +84,10 @@ bool udb_database::is_table_exist(const std::wstring& name) {
         tk_wlog(2, L"udb_database::is_table_exist(%s,case_sensitive=%d)", name.c_str(), case_sensitive_ ? 1 : 0);
     if (tables_.empty()) tk_log(2, "Tables list is EMPTY!");
     // The name as listed is the common case: found without folding case.
-    if (!logging)
-        for (const std::wstring& t : tables_)
-            if (t == name) {
-                tk_log(1, "table exists");
-                return true;
-            }
+    if (!logging && find_exact_table(name)) {
+        tk_log(1, "table exists");
+        return true;
+    }
     for (const std::wstring& t : tables_) {
         if (logging) tk_wlog(2, L"Compare with %s", t.c_str());
         if (same_table_name(t, name)) {

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -77,6 +78,9 @@ public:
 
 protected:
     bool same_table_name(const std::wstring& a, const std::wstring& b) const;
+    // The listed table spelled exactly as name, or null; looked up by an
+    // index of the list that is rebuilt whenever the list has changed.
+    const std::wstring* find_exact_table(const std::wstring& name) const;
 
     uint32_t mode_ = 0;
     std::wstring name_;
@@ -84,6 +88,8 @@ protected:
     bool case_sensitive_ = false;
     name_pairs views_;
     std::vector<std::wstring> tables_;
+    mutable std::unordered_map<std::wstring, size_t> exact_index_;
+    mutable size_t indexed_count_ = 0;
     udb_names_map names_map_;
     std::vector<udb_relationship> relationships_;
 };

@@ -498,3 +498,41 @@ TEST_F(sql_db_test, creating_a_table_in_a_database_read_from_asserts) {
 }
 
 }  // namespace
+
+// Tables opened one after another, and two open at once, each read their own
+// rows and columns, whatever the records of the one before held.
+TEST_F(sql_db_test, recordsets_open_together_or_in_turn_read_their_own_rows) {
+    db_.conn().exec("CREATE TABLE wide3 (a VARCHAR(20), b INT, c VARCHAR(20))");
+    db_.conn().exec("INSERT INTO wide3 VALUES ('w1', 1, 'x1'), ('w2', 2, 'x2'), ('w3', 3, NULL)");
+    db_.conn().exec("CREATE TABLE one (n INT)");
+    db_.conn().exec("INSERT INTO one VALUES (7), (8)");
+    auto d = open();
+    const auto row_text = [](udb_recordset& rs) {
+        std::wstring out;
+        udb_record* r = rs.get_record();
+        for (size_t i = 0; i < r->size(); ++i) out += (i ? L"|" : L"") + r->at(i)->to_wstring();
+        return out;
+    };
+    {
+        auto a = d->get_table(L"wide3", 1);
+        auto b = d->get_table(L"one", 1);
+        a->reset();
+        b->reset();
+        EXPECT_EQ(row_text(*a), L"w1|1|x1");
+        EXPECT_EQ(row_text(*b), L"7");
+        a->next();
+        b->next();
+        EXPECT_EQ(row_text(*a), L"w2|2|x2");
+        EXPECT_EQ(row_text(*b), L"8");
+    }
+    for (const auto& [table, rows] : std::vector<std::pair<std::wstring, names>>{
+             {L"wide3", {L"w1|1|x1", L"w2|2|x2", L"w3|3|"}},
+             {L"one", {L"7", L"8"}},
+             {L"wide3", {L"w1|1|x1", L"w2|2|x2", L"w3|3|"}}}) {
+        auto rs = d->get_table(table, 1);
+        names got;
+        for (rs->reset(); !rs->is_eof(); rs->next()) got.push_back(row_text(*rs));
+        EXPECT_EQ(got, rows) << std::string(table.begin(), table.end());
+        EXPECT_EQ(rs->get_record(), nullptr);
+    }
+}

@@ -77,6 +77,25 @@ TEST(udb_database, table_existence_by_case_rule) {
     EXPECT_FALSE(empty.is_table_exist(L"x"));
 }
 
+TEST(udb_database, table_existence_follows_every_change_of_the_list) {
+    test_db exact(true, {L"a", L"b", L"c"});
+    std::vector<std::wstring>& names = exact.get_table_names();
+    EXPECT_TRUE(exact.is_table_exist(L"b"));
+    names.push_back(L"d");  // grown
+    EXPECT_TRUE(exact.is_table_exist(L"d"));
+    names[1] = L"x";  // renamed in place, same size
+    EXPECT_FALSE(exact.is_table_exist(L"b"));
+    EXPECT_TRUE(exact.is_table_exist(L"x"));
+    EXPECT_TRUE(exact.delete_tab(L"a"));  // shifted
+    EXPECT_FALSE(exact.is_table_exist(L"a"));
+    EXPECT_TRUE(exact.is_table_exist(L"c"));
+    EXPECT_TRUE(exact.is_table_exist(L"d"));
+    names.clear();
+    EXPECT_FALSE(exact.is_table_exist(L"c"));
+    names.push_back(L"c");
+    EXPECT_TRUE(exact.is_table_exist(L"c"));
+}
+
 TEST(udb_database, delete_tab_removes_only_the_first_match) {
     test_db db(false, {L"a", L"T", L"b", L"t"});
     EXPECT_TRUE(db.delete_tab(L"t"));
