@@ -78,6 +78,46 @@ void dec_append_text(std::string& out, const decimal& v) {
     }
 }
 
+void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
+    // A 64-bit mantissa with no more decimals than asked for: its digits with
+    // the point put in and the zeros added, which is what dropping trailing
+    // zeros and padding again gives.
+    if (v.hi32 == 0 && v.scale <= DECIMAL_MAX_SCALE && v.scale <= places && places <= 40) {
+        char buf[80];
+        char digits[20];
+        const int n = static_cast<int>(std::to_chars(digits, digits + 20, v.lo64).ptr - digits);
+        const int scale = v.scale;
+        char* o = buf;
+        if (v.lo64 != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
+        if (n > scale) {
+            std::memcpy(o, digits, static_cast<size_t>(n - scale));
+            o += n - scale;
+            if (places > 0) *o++ = '.';
+            std::memcpy(o, digits + (n - scale), static_cast<size_t>(scale));
+            o += scale;
+        } else {
+            *o++ = '0';
+            *o++ = '.';
+            std::memset(o, '0', static_cast<size_t>(scale - n));
+            o += scale - n;
+            std::memcpy(o, digits, static_cast<size_t>(n));
+            o += n;
+        }
+        std::memset(o, '0', places - static_cast<unsigned>(scale));
+        o += places - static_cast<unsigned>(scale);
+        out.append(buf, static_cast<size_t>(o - buf));
+        return;
+    }
+    const size_t start = out.size();
+    dec_append_text(out, v);
+    const size_t point = out.find('.', start);
+    const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
+    if (have < places) {
+        if (point == std::string::npos) out += '.';
+        out.append(places - have, '0');
+    }
+}
+
 std::string dec_to_text(const decimal& v) {
     std::string s;
     dec_append_text(s, v);

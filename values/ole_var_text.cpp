@@ -239,14 +239,7 @@ void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
     case VT_DECIMAL:
         if (form.kind == ole_text_form::decimal) {
             // The exact digits, then the column's scale in full.
-            const size_t start = out.size();
-            plat::dec_append_text(out, var_.decVal);
-            const size_t point = out.find('.', start);
-            const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
-            if (have < form.digits) {
-                if (point == std::string::npos) out += '.';
-                out.append(form.digits - have, '0');
-            }
+            plat::dec_append_fixed(out, var_.decVal, form.digits);
             return;
         }
         break;
