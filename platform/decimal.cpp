@@ -78,6 +78,44 @@ void dec_append_text(std::string& out, const decimal& v) {
     }
 }
 
+namespace {
+
+// Digits of v two at a time (32-bit arithmetic when it fits) into buf (20
+// bytes); returns the count.
+int u64_digits(uint64_t v, char* buf) {
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char tmp[20];
+    char* const end = tmp + 20;
+    char* p = end;
+    while (v > UINT32_MAX) {
+        const unsigned i = static_cast<unsigned>(v % 100) * 2;
+        v /= 100;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    }
+    uint32_t u = static_cast<uint32_t>(v);
+    while (u >= 100) {
+        const unsigned i = (u % 100) * 2;
+        u /= 100;
+        *--p = pairs[i + 1];
+        *--p = pairs[i];
+    }
+    if (u >= 10) {
+        *--p = pairs[u * 2 + 1];
+        *--p = pairs[u * 2];
+    } else {
+        *--p = static_cast<char>('0' + u);
+    }
+    const int n = static_cast<int>(end - p);
+    std::memcpy(buf, p, static_cast<size_t>(n));
+    return n;
+}
+
+}  // namespace
+
 void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
     // A 64-bit mantissa with no more decimals than asked for: its digits with
     // the point put in and the zeros added, which is what dropping trailing
@@ -85,7 +123,7 @@ void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
     if (v.hi32 == 0 && v.scale <= DECIMAL_MAX_SCALE && v.scale <= places && places <= 40) {
         char buf[80];
         char digits[20];
-        const int n = static_cast<int>(std::to_chars(digits, digits + 20, v.lo64).ptr - digits);
+        const int n = u64_digits(v.lo64, digits);
         const int scale = v.scale;
         char* o = buf;
         if (v.lo64 != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
