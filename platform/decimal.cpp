@@ -78,72 +78,54 @@ void dec_append_text(std::string& out, const decimal& v) {
     }
 }
 
-namespace {
-
-// Digits of v two at a time (32-bit arithmetic when it fits) into buf (20
-// bytes); returns the count.
-int u64_digits(uint64_t v, char* buf) {
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    char tmp[20];
-    char* const end = tmp + 20;
-    char* p = end;
-    while (v > UINT32_MAX) {
-        const unsigned i = static_cast<unsigned>(v % 100) * 2;
-        v /= 100;
-        *--p = pairs[i + 1];
-        *--p = pairs[i];
-    }
-    uint32_t u = static_cast<uint32_t>(v);
-    while (u >= 100) {
-        const unsigned i = (u % 100) * 2;
-        u /= 100;
-        *--p = pairs[i + 1];
-        *--p = pairs[i];
-    }
-    if (u >= 10) {
-        *--p = pairs[u * 2 + 1];
-        *--p = pairs[u * 2];
-    } else {
-        *--p = static_cast<char>('0' + u);
-    }
-    const int n = static_cast<int>(end - p);
-    std::memcpy(buf, p, static_cast<size_t>(n));
-    return n;
-}
-
-}  // namespace
-
 void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
     // A 64-bit mantissa with no more decimals than asked for: its digits with
     // the point put in and the zeros added, which is what dropping trailing
     // zeros and padding again gives.
     if (v.hi32 == 0 && v.scale <= DECIMAL_MAX_SCALE && v.scale <= places && places <= 40) {
-        char buf[80];
-        char digits[20];
-        const int n = u64_digits(v.lo64, digits);
-        const int scale = v.scale;
-        char* o = buf;
-        if (v.lo64 != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
-        if (n > scale) {
-            std::memcpy(o, digits, static_cast<size_t>(n - scale));
-            o += n - scale;
-            if (places > 0) *o++ = '.';
-            std::memcpy(o, digits + (n - scale), static_cast<size_t>(scale));
-            o += scale;
-        } else {
-            *o++ = '0';
-            *o++ = '.';
-            std::memset(o, '0', static_cast<size_t>(scale - n));
-            o += scale - n;
-            std::memcpy(o, digits, static_cast<size_t>(n));
-            o += n;
+        static constexpr char pairs[] =
+            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+            "8081828384858687888990919293949596979899";
+        // Digits end at `end` (two at a time, 32-bit arithmetic when it fits),
+        // the added zeros follow it.
+        char buf[96];
+        char* const end = buf + 48;
+        char* p = end;
+        uint64_t m = v.lo64;
+        while (m > UINT32_MAX) {
+            const unsigned i = static_cast<unsigned>(m % 100) * 2;
+            m /= 100;
+            *--p = pairs[i + 1];
+            *--p = pairs[i];
         }
-        std::memset(o, '0', places - static_cast<unsigned>(scale));
-        o += places - static_cast<unsigned>(scale);
-        out.append(buf, static_cast<size_t>(o - buf));
+        uint32_t u = static_cast<uint32_t>(m);
+        while (u >= 100) {
+            const unsigned i = (u % 100) * 2;
+            u /= 100;
+            *--p = pairs[i + 1];
+            *--p = pairs[i];
+        }
+        if (u >= 10) {
+            *--p = pairs[u * 2 + 1];
+            *--p = pairs[u * 2];
+        } else {
+            *--p = static_cast<char>('0' + u);
+        }
+        const int scale = v.scale;
+        // A zero before the point when all digits are decimals.
+        while (end - p <= scale) *--p = '0';
+        if (places > 0) {
+            // The whole part one to the left, the point after it.
+            char* const point = end - scale - 1;
+            for (char* q = p; q <= point; ++q) q[-1] = q[0];
+            *point = '.';
+            --p;
+        }
+        if (v.lo64 != 0 && (v.sign & DECIMAL_NEG)) *--p = '-';
+        char* o = end;
+        for (unsigned k = static_cast<unsigned>(scale); k < places; ++k) *o++ = '0';
+        out.append(p, static_cast<size_t>(o - p));
         return;
     }
     const size_t start = out.size();
