@@ -221,6 +221,41 @@ bool reads_as_hex(std::string_view s) {
     return true;
 }
 
+// The server's DECIMAL text ("-123.45") of at most 19 digits: the value the
+// general reader gives, read with 64-bit arithmetic. False for anything else.
+bool plain_decimal(const char* cell, unsigned long length, plat::decimal& out) {
+    const char* p = cell;
+    const char* const end = cell + length;
+    const bool neg = p != end && *p == '-';
+    if (neg) ++p;
+    const char* const body = p;
+    if (end - body > 20) return false;
+    uint64_t m = 0;
+    const char* point = nullptr;
+    bool any = false;
+    for (; p != end; ++p) {
+        const unsigned d = static_cast<unsigned char>(*p) - unsigned('0');
+        if (d <= 9) {
+            m = m * 10 + d;
+            any = true;
+        } else if (*p == '.' && !point) {
+            point = p;
+        } else {
+            return false;
+        }
+    }
+    // 19 digits fit 64 bits.
+    if (!any || end - body - (point ? 1 : 0) > 19) return false;
+    plat::decimal d;
+    if (m != 0) {
+        d.lo64 = m;
+        d.scale = point ? static_cast<uint8_t>(end - point - 1) : 0;
+        d.sign = neg ? plat::DECIMAL_NEG : 0;
+    }
+    out = d;
+    return true;
+}
+
 void set_text(ole_variant& out, const char* cell, unsigned long length) {
     out.set_utf8_text(std::string_view(cell, length));
 }
@@ -288,6 +323,10 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     }
     case sql_cell_kind::decimal: {
         plat::decimal d;
+        if (plain_decimal(cell, length, d)) {
+            out.set_decimal(d);
+            return;
+        }
         bool inexact = false;
         if (SUCCEEDED(plat::dec_from_text(std::string_view(cell, length), d, &inexact)) &&
             !inexact) {

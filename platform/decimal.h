@@ -26,6 +26,9 @@ struct decimal {
 // ("12.345", "-0.5", "0").
 void dec_append_text(std::string& out, const decimal& v);
 std::string dec_to_text(const decimal& v);
+// The exact text with at least `places` digits after the point, zeros added
+// ("12.50" for 12.5 and 2 places; a point only when a digit follows it).
+void dec_append_fixed(std::string& out, const decimal& v, unsigned places);
 
 // Plain decimal text (blanks around, sign, digits with an optional point,
 // optional exponent). Digits that do not fit are rounded half to even and

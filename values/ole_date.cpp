@@ -339,8 +339,9 @@ int ole_date::days_in_month(int year, int month) {
 }
 
 // Zero parts are allowed ("2020-05-00"), as MySQL keeps them.
-bool ole_date::date_part_valid() const {
-    const bool log1 = tk_log_wants(1);
+bool ole_date::date_part_valid() const { return date_part_valid(tk_log_wants(1)); }
+
+bool ole_date::date_part_valid(bool log1) const {
     if (time.month > 12) {
         if (log1) tk_log(1, "Invalid month");
         return false;
@@ -364,7 +365,7 @@ bool ole_date::is_valid() const {
         if (log1) tk_log(1, "DATETIME is a pute time");
         return time.minute < 61 && time.second < 61;
     }
-    if (!date_part_valid()) return false;
+    if (!date_part_valid(log1)) return false;
     if (time.minute >= 61 || time.second >= 61 || (kind == date_time && time.hour > 23)) {
         if (tk_log_wants(2)) tk_log(2, "Invalid time");
         return false;

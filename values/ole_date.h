@@ -65,4 +65,5 @@ private:
     void carry_second();
     void set_seconds(int sec, uint32_t micro);
     bool date_part_valid() const;
+    bool date_part_valid(bool log1) const;
 };

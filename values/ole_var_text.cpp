@@ -181,7 +181,16 @@ char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
 }
 
 char* put_server_date(char* o, const ole_date& d) {
-    o = plat::put_zero_padded(o, d.time.year, 4);
+    const unsigned y = d.time.year;
+    if (y < 10000) {
+        o[0] = static_cast<char>('0' + y / 1000);
+        o[1] = static_cast<char>('0' + y / 100 % 10);
+        o[2] = static_cast<char>('0' + y / 10 % 10);
+        o[3] = static_cast<char>('0' + y % 10);
+        o += 4;
+    } else {
+        o = plat::put_zero_padded(o, y, 4);
+    }
     *o++ = '-';
     o = put_two(o, d.time.month);
     *o++ = '-';
@@ -239,14 +248,7 @@ void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
     case VT_DECIMAL:
         if (form.kind == ole_text_form::decimal) {
             // The exact digits, then the column's scale in full.
-            const size_t start = out.size();
-            plat::dec_append_text(out, var_.decVal);
-            const size_t point = out.find('.', start);
-            const size_t have = point == std::string::npos ? 0 : out.size() - point - 1;
-            if (have < form.digits) {
-                if (point == std::string::npos) out += '.';
-                out.append(form.digits - have, '0');
-            }
+            plat::dec_append_fixed(out, var_.decVal, form.digits);
             return;
         }
         break;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "decimal.h"
 #include "real_text.h"
@@ -195,6 +196,67 @@ TEST(DecimalTextFast, PrintsMantissasOnBothSidesOf64Bits) {
         plat::decimal d;
         ASSERT_EQ(plat::dec_from_text(t, d), S_OK) << t;
         EXPECT_EQ(plat::dec_to_text(d), t);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The column form as the exact text padded with zeros: what the quick path
+// of dec_append_fixed must give.
+std::string fixed_by_plain_text(const plat::decimal& v, unsigned places) {
+    std::string s = plat::dec_to_text(v);
+    const size_t point = s.find('.');
+    const size_t have = point == std::string::npos ? 0 : s.size() - point - 1;
+    if (have < places) {
+        if (point == std::string::npos) s += '.';
+        s.append(places - have, '0');
+    }
+    return s;
+}
+
+TEST(DecimalTextFast, ColumnFormLikeThePaddedText) {
+    const uint64_t mantissas[] = {0, 1, 5, 9, 10, 11, 99, 100, 101, 1000, 12345, 1234500, 999999999999999,
+                                  1000000000000000, 9999999999999999999ull, 10000000000000000000ull,
+                                  18446744073709551615ull};
+    std::mt19937_64 rng(77);
+    std::vector<plat::decimal> values;
+    for (int round = 0; round < 2; ++round) {
+        for (uint64_t m : mantissas) {
+            for (uint32_t hi : {0u, 1u, 0xFFFFFFFFu}) {
+                for (int scale = 0; scale <= 30; ++scale) {
+                    for (uint8_t sign : {uint8_t(0), plat::DECIMAL_NEG}) {
+                        plat::decimal d;
+                        d.lo64 = round ? rng() >> (rng() % 64) : m;
+                        d.hi32 = hi;
+                        d.scale = static_cast<uint8_t>(scale);
+                        d.sign = sign;
+                        values.push_back(d);
+                    }
+                }
+            }
+        }
+    }
+    for (const plat::decimal& d : values) {
+        for (unsigned places = 0; places <= 42; ++places) {
+            std::string fast = "x";
+            plat::dec_append_fixed(fast, d, places);
+            ASSERT_EQ(fast, "x" + fixed_by_plain_text(d, places))
+                << "mantissa " << d.lo64 << " hi " << d.hi32 << " scale " << int(d.scale) << " sign "
+                << int(d.sign) << " places " << places;
+        }
+    }
+    // Server texts of DECIMAL(15,2) and the like come back as they were.
+    for (const char* t : {"0.00", "-0.00", "12.50", "-12.05", "0.01", "9999999999999.99", "100", "-1"}) {
+        plat::decimal d;
+        ASSERT_EQ(plat::dec_from_text(t, d), S_OK) << t;
+        const std::string text(t);
+        const size_t point = text.find('.');
+        const unsigned places = point == std::string::npos ? 0 : static_cast<unsigned>(text.size() - point - 1);
+        std::string out;
+        plat::dec_append_fixed(out, d, places);
+        EXPECT_EQ(out, text == "-0.00" ? "0.00" : text);
     }
 }
 

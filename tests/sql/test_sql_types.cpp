@@ -8,7 +8,9 @@
 #include <clocale>
 #include <cstring>
 #include <string>
+#include <random>
 #include <vector>
+#include "decimal.h"
 
 #include "sql_engi.h"
 #include "sql_excep.h"
@@ -230,6 +232,46 @@ const cell_case cell_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(All, CellValue, ::testing::ValuesIn(cell_cases),
                          [](const auto& info) { return test_names::ident(info.param.what); });
+
+// Decimal texts of every shape the server sends and some it does not: the
+// value is the general reader's (or the text when that is not exact).
+TEST(CellValue, DecimalTextsReadLikeTheGeneralReader) {
+    std::vector<std::string> texts = {"0", "-0", "0.00", "-0.00", "00012.50", "-.5", "5.", ".", "-", "",
+                                      "1..2", "+1.5", " 1.5", "1e2", "9999999999999999999", "-9999999999999999999",
+                                      "18446744073709551615", "1844674407370955161.5", "0.0000000000000000001",
+                                      "999999999999999999.9", "99999999999999999999.0",
+                                      "79228162514264337593543950335", "79228162514264337593543950336",
+                                      "0.000000000000000000000000000001", "12345678901234567890123456789.5"};
+    std::mt19937 rng(515);
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = rng() % 3 == 0 ? "-" : "";
+        const int whole = static_cast<int>(rng() % 24), frac = static_cast<int>(rng() % 32);
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + (rng() % 4 ? rng() % 10 : 0));
+        if (frac > 0 || rng() % 8 == 0) t += '.';
+        for (int k = 0; k < frac; ++k) t += static_cast<char>('0' + (rng() % 3 ? rng() % 10 : 0));
+        texts.push_back(t);
+    }
+    sql_column_rule rule;
+    rule.vartype = VT_DECIMAL;
+    rule.kind = sql_cell_kind::decimal;
+    for (const std::string& t : texts) {
+        ole_variant v;
+        sql_cell_to_value(rule, t.data(), static_cast<unsigned long>(t.size()), v);
+        plat::decimal want;
+        bool inexact = false;
+        if (SUCCEEDED(plat::dec_from_text(t, want, &inexact)) && !inexact) {
+            ASSERT_EQ(v.type(), VT_DECIMAL) << t;
+            const plat::decimal got = v.get_decimal();
+            ASSERT_EQ(got.lo64, want.lo64) << t;
+            ASSERT_EQ(got.hi32, want.hi32) << t;
+            ASSERT_EQ(got.scale, want.scale) << t;
+            ASSERT_EQ(got.sign, want.sign) << t;
+        } else {
+            ASSERT_EQ(v.type(), VT_BSTR) << t;
+            ASSERT_EQ(v.to_string(), t);
+        }
+    }
+}
 
 TEST(CellValue, NullCellIsEmptyForEveryKind) {
     const MYSQL_FIELD fields[] = {
