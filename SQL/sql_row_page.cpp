@@ -61,37 +61,53 @@ void sql_row_page::put_text(const char* data, size_t length) {
 }
 
 void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
+    // Room for the whole row at once: each cell takes at most a tag, eight
+    // bytes (or a packed time) and its bytes, unless a huge value's buffer
+    // moves over.
+    constexpr size_t cell_most = 1 + std::max(sizeof(uint64_t), sizeof(packed_time));
+    size_t most = n * cell_most;
+    for (size_t i = 0; i < n; ++i) {
+        const sql_cell& c = cells[i];
+        if (c.kind == sql_cell::bytes && !c.text_owner && !c.bytes_owner) most += c.length;
+    }
+    room(most);
+    char* const base = data_.get();
+    size_t at = used_;
+    auto put = [&](const auto& v) {
+        std::memcpy(base + at, &v, sizeof v);
+        at += sizeof v;
+    };
     for (size_t i = 0; i < n; ++i) {
         sql_cell& c = cells[i];
         switch (c.kind) {
         case sql_cell::null:
-            put<uint8_t>(t_null);
+            put(static_cast<uint8_t>(t_null));
             break;
         case sql_cell::int64:
             if (c.i >= std::numeric_limits<int32_t>::min() && c.i <= std::numeric_limits<int32_t>::max()) {
-                put<uint8_t>(t_int32);
-                put<int32_t>(static_cast<int32_t>(c.i));
+                put(static_cast<uint8_t>(t_int32));
+                put(static_cast<int32_t>(c.i));
             } else {
-                put<uint8_t>(t_int64);
-                put<int64_t>(c.i);
+                put(static_cast<uint8_t>(t_int64));
+                put(static_cast<int64_t>(c.i));
             }
             break;
         case sql_cell::uint64:
             if (c.u <= std::numeric_limits<uint32_t>::max()) {
-                put<uint8_t>(t_uint32);
-                put<uint32_t>(static_cast<uint32_t>(c.u));
+                put(static_cast<uint8_t>(t_uint32));
+                put(static_cast<uint32_t>(c.u));
             } else {
-                put<uint8_t>(t_uint64);
-                put<uint64_t>(c.u);
+                put(static_cast<uint8_t>(t_uint64));
+                put(static_cast<uint64_t>(c.u));
             }
             break;
         case sql_cell::real8:
-            put<uint8_t>(t_real8);
-            put<double>(c.d);
+            put(static_cast<uint8_t>(t_real8));
+            put(c.d);
             break;
         case sql_cell::temporal: {
             const MYSQL_TIME& t = *c.time;
-            put<uint8_t>(t_temporal);
+            put(static_cast<uint8_t>(t_temporal));
             put(packed_time{static_cast<uint16_t>(t.year), static_cast<uint8_t>(t.month),
                             static_cast<uint8_t>(t.day), t.hour, static_cast<uint8_t>(t.minute),
                             static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.neg),
@@ -101,30 +117,31 @@ void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
         }
         case sql_cell::bytes:
             if (c.text_owner) {
-                put<uint8_t>(t_huge_text);
-                put<uint32_t>(static_cast<uint32_t>(huge_texts_.size()));
+                put(static_cast<uint8_t>(t_huge_text));
+                put(static_cast<uint32_t>(huge_texts_.size()));
                 huge_texts_.push_back(std::move(*c.text_owner));
                 c.text_owner->clear();
             } else if (c.bytes_owner) {
-                put<uint8_t>(t_huge_bytes);
-                put<uint32_t>(static_cast<uint32_t>(huge_bytes_.size()));
+                put(static_cast<uint8_t>(t_huge_bytes));
+                put(static_cast<uint32_t>(huge_bytes_.size()));
                 huge_bytes_.push_back(std::move(*c.bytes_owner));
                 c.bytes_owner->clear();
             } else if (c.length <= std::numeric_limits<uint8_t>::max()) {
-                char* out = room(2 + c.length);
+                char* out = base + at;
                 out[0] = static_cast<char>(t_short_bytes);
                 out[1] = static_cast<char>(c.length);
                 if (c.length) std::memcpy(out + 2, c.data, c.length);
-                used_ += 2 + c.length;
+                at += 2 + c.length;
             } else {
-                put<uint8_t>(t_bytes);
-                put<uint64_t>(c.length);
-                std::memcpy(room(c.length), c.data, c.length);
-                used_ += c.length;
+                put(static_cast<uint8_t>(t_bytes));
+                put(static_cast<uint64_t>(c.length));
+                if (c.length) std::memcpy(base + at, c.data, c.length);
+                at += c.length;
             }
             break;
         }
     }
+    used_ = at;
     ++rows_;
     bytes_ += row_bytes;
 }
