@@ -21,6 +21,14 @@ struct packed_time {
     uint32_t second_part;
     uint8_t field_type, decimals;
 };
+
+template <class T>
+T take(const char* base, size_t& at) {
+    T v;
+    std::memcpy(&v, base + at, sizeof(T));
+    at += sizeof(T);
+    return v;
+}
 }  // namespace
 
 void sql_row_page::clear() {
@@ -166,36 +174,40 @@ void sql_row_page::check_row() {
 size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
     check_row();
     size_t row_bytes = 0;
+    // Kept in locals: stores to the cells could otherwise be taken for
+    // stores to the page's own fields.
+    const char* const base = data_.get();
+    size_t at = read_at_;
     for (size_t i = 0; i < n; ++i) {
         sql_cell& c = cells[i];
         c.text_owner = nullptr;
         c.bytes_owner = nullptr;
-        switch (get<uint8_t>()) {
+        switch (take<uint8_t>(base, at)) {
         case t_null:
             c.kind = sql_cell::null;
             continue;
         case t_int32:
             c.kind = sql_cell::int64;
-            c.i = get<int32_t>();
+            c.i = take<int32_t>(base, at);
             break;
         case t_int64:
             c.kind = sql_cell::int64;
-            c.i = get<int64_t>();
+            c.i = take<int64_t>(base, at);
             break;
         case t_uint32:
             c.kind = sql_cell::uint64;
-            c.u = get<uint32_t>();
+            c.u = take<uint32_t>(base, at);
             break;
         case t_uint64:
             c.kind = sql_cell::uint64;
-            c.u = get<uint64_t>();
+            c.u = take<uint64_t>(base, at);
             break;
         case t_real8:
             c.kind = sql_cell::real8;
-            c.d = get<double>();
+            c.d = take<double>(base, at);
             break;
         case t_temporal: {
-            const packed_time p = get<packed_time>();
+            const packed_time p = take<packed_time>(base, at);
             MYSQL_TIME& t = times[i];
             t.year = p.year;
             t.month = p.month;
@@ -214,20 +226,20 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
         }
         case t_short_bytes:
             c.kind = sql_cell::bytes;
-            c.length = get<uint8_t>();
-            c.data = data_.get() + read_at_;
-            read_at_ += c.length;
+            c.length = take<uint8_t>(base, at);
+            c.data = base + at;
+            at += c.length;
             row_bytes += c.length;
             continue;
         case t_bytes:
             c.kind = sql_cell::bytes;
-            c.length = static_cast<unsigned long>(get<uint64_t>());
-            c.data = data_.get() + read_at_;
-            read_at_ += c.length;
+            c.length = static_cast<unsigned long>(take<uint64_t>(base, at));
+            c.data = base + at;
+            at += c.length;
             row_bytes += c.length;
             continue;
         case t_huge_text: {
-            std::string& owner = huge_texts_[get<uint32_t>()];
+            std::string& owner = huge_texts_[take<uint32_t>(base, at)];
             c.kind = sql_cell::bytes;
             c.text_owner = &owner;
             c.data = owner.data();
@@ -236,7 +248,7 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
             continue;
         }
         case t_huge_bytes: {
-            std::vector<uint8_t>& owner = huge_bytes_[get<uint32_t>()];
+            std::vector<uint8_t>& owner = huge_bytes_[take<uint32_t>(base, at)];
             c.kind = sql_cell::bytes;
             c.bytes_owner = &owner;
             c.data = reinterpret_cast<const char*>(owner.data());
@@ -249,6 +261,7 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
         }
         row_bytes += 8;  // a number, date or time
     }
+    read_at_ = at;
     return row_bytes;
 }
 
