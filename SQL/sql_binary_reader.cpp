@@ -188,13 +188,21 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     const int rc = mysql_stmt_fetch(stmt);
     if (rc == MYSQL_NO_DATA) return false;
     if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt, connection_);
-    row_bytes = 0;
-    for (size_t i = 0; i < columns_.size(); ++i) {
+    if (huge_held_) {
+        // What a record did not take of the last huge values goes.
+        huge_held_ = false;
+        for (column& c : columns_) {
+            if (!c.huge_text.empty()) std::string().swap(c.huge_text);
+            if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
+        }
+    }
+    // Kept in locals: stores to the cells could otherwise be taken for
+    // stores to the count or the reader's own fields.
+    size_t bytes = 0;
+    const size_t count = columns_.size();
+    for (size_t i = 0; i < count; ++i) {
         column& c = columns_[i];
         sql_cell& cell = cells_[i];
-        // What a record did not take of the last huge value goes.
-        if (!c.huge_text.empty()) std::string().swap(c.huge_text);
-        if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
         if (c.is_null) {
             cell.kind = sql_cell::null;
             continue;
@@ -203,17 +211,17 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         case sql_cell::int64:
             cell.kind = sql_cell::int64;
             cell.i = signed_integer(c);
-            row_bytes += 8;
+            bytes += 8;
             continue;
         case sql_cell::uint64:
             cell.kind = sql_cell::uint64;
             cell.u = unsigned_integer(c);
-            row_bytes += 8;
+            bytes += 8;
             continue;
         case sql_cell::real8:
             cell.kind = sql_cell::real8;
             cell.d = c.real;
-            row_bytes += 8;
+            bytes += 8;
             continue;
         default:
             break;
@@ -223,7 +231,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
             cell.time = &c.time;
             cell.time_type = c.type;
             cell.decimals = c.decimals;
-            row_bytes += 8;
+            bytes += 8;
             continue;
         }
         cell.kind = sql_cell::bytes;
@@ -235,7 +243,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
             const size_t n = c.text == column::float_text ? sql_float_text(c.real4, c.bytes.data())
                                                           : sql_fixed_text(value, c.decimals, c.bytes.data());
             cell.length = static_cast<unsigned long>(sql_zero_fill(c.bytes.data(), n, c.zero_width));
-            row_bytes += cell.length;
+            bytes += cell.length;
             continue;
         }
         if (c.length > large_bytes && c.length > c.bytes.size()) {
@@ -254,13 +262,14 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
                 data = reinterpret_cast<char*>(c.huge_bytes.data());
                 cell.bytes_owner = &c.huge_bytes;
             }
+            huge_held_ = true;
             b.buffer = data;
             b.buffer_length = c.length;
             if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
                 throw stream_failure(stmt, connection_);
             cell.data = data;
             cell.length = c.length;
-            row_bytes += cell.length;
+            bytes += cell.length;
             continue;
         }
         if (c.length > c.bytes.size()) {
@@ -276,7 +285,8 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         }
         cell.data = c.bytes.data();
         cell.length = c.length;
-        row_bytes += cell.length;
+        bytes += cell.length;
     }
+    row_bytes = bytes;
     return true;
 }

@@ -83,6 +83,7 @@ private:
     unsigned int field_count_ = 0;
     bool rebind_ = false;      // a byte buffer changed: bind again before the next row
     bool large_held_ = false;  // a byte buffer is beyond large_bytes
+    bool huge_held_ = false;   // a column holds a huge value of the last row
     // Written for every row on the receiving thread: kept off the lines of
     // what the caller writes beside it.
     sql_lone_array<column> columns_;

@@ -100,8 +100,10 @@ void sql_record::assign_fields(const sql_columns& columns, uint64_t names_serial
     const bool named = names_serial != 0 && names_serial == names_serial_ && size() == n;
     names_serial_ = 0;  // until every field is read
     reuse(n, [&](size_t i) { return new sql_field(columns[i].name); });
+    // Exactly n fields now: no checked indexing per field.
+    const const_iterator fields = begin();
     for (size_t i = 0; i < n; ++i) {
-        sql_field* f = static_cast<sql_field*>((*this)[i]);
+        sql_field* f = static_cast<sql_field*>(fields[static_cast<std::ptrdiff_t>(i)]);
         if (!named && f->get_name() != columns[i].name) f->set_name(columns[i].name);
         read(*f, i);
     }

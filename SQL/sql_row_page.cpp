@@ -21,6 +21,14 @@ struct packed_time {
     uint32_t second_part;
     uint8_t field_type, decimals;
 };
+
+template <class T>
+T take(const char* base, size_t& at) {
+    T v;
+    std::memcpy(&v, base + at, sizeof(T));
+    at += sizeof(T);
+    return v;
+}
 }  // namespace
 
 void sql_row_page::clear() {
@@ -61,37 +69,53 @@ void sql_row_page::put_text(const char* data, size_t length) {
 }
 
 void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
+    // Room for the whole row at once: each cell takes at most a tag, eight
+    // bytes (or a packed time) and its bytes, unless a huge value's buffer
+    // moves over.
+    constexpr size_t cell_most = 1 + std::max(sizeof(uint64_t), sizeof(packed_time));
+    size_t most = n * cell_most;
+    for (size_t i = 0; i < n; ++i) {
+        const sql_cell& c = cells[i];
+        if (c.kind == sql_cell::bytes && !c.text_owner && !c.bytes_owner) most += c.length;
+    }
+    room(most);
+    char* const base = data_.get();
+    size_t at = used_;
+    auto put = [&](const auto& v) {
+        std::memcpy(base + at, &v, sizeof v);
+        at += sizeof v;
+    };
     for (size_t i = 0; i < n; ++i) {
         sql_cell& c = cells[i];
         switch (c.kind) {
         case sql_cell::null:
-            put<uint8_t>(t_null);
+            put(static_cast<uint8_t>(t_null));
             break;
         case sql_cell::int64:
             if (c.i >= std::numeric_limits<int32_t>::min() && c.i <= std::numeric_limits<int32_t>::max()) {
-                put<uint8_t>(t_int32);
-                put<int32_t>(static_cast<int32_t>(c.i));
+                put(static_cast<uint8_t>(t_int32));
+                put(static_cast<int32_t>(c.i));
             } else {
-                put<uint8_t>(t_int64);
-                put<int64_t>(c.i);
+                put(static_cast<uint8_t>(t_int64));
+                put(static_cast<int64_t>(c.i));
             }
             break;
         case sql_cell::uint64:
             if (c.u <= std::numeric_limits<uint32_t>::max()) {
-                put<uint8_t>(t_uint32);
-                put<uint32_t>(static_cast<uint32_t>(c.u));
+                put(static_cast<uint8_t>(t_uint32));
+                put(static_cast<uint32_t>(c.u));
             } else {
-                put<uint8_t>(t_uint64);
-                put<uint64_t>(c.u);
+                put(static_cast<uint8_t>(t_uint64));
+                put(static_cast<uint64_t>(c.u));
             }
             break;
         case sql_cell::real8:
-            put<uint8_t>(t_real8);
-            put<double>(c.d);
+            put(static_cast<uint8_t>(t_real8));
+            put(c.d);
             break;
         case sql_cell::temporal: {
             const MYSQL_TIME& t = *c.time;
-            put<uint8_t>(t_temporal);
+            put(static_cast<uint8_t>(t_temporal));
             put(packed_time{static_cast<uint16_t>(t.year), static_cast<uint8_t>(t.month),
                             static_cast<uint8_t>(t.day), t.hour, static_cast<uint8_t>(t.minute),
                             static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.neg),
@@ -101,30 +125,31 @@ void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
         }
         case sql_cell::bytes:
             if (c.text_owner) {
-                put<uint8_t>(t_huge_text);
-                put<uint32_t>(static_cast<uint32_t>(huge_texts_.size()));
+                put(static_cast<uint8_t>(t_huge_text));
+                put(static_cast<uint32_t>(huge_texts_.size()));
                 huge_texts_.push_back(std::move(*c.text_owner));
                 c.text_owner->clear();
             } else if (c.bytes_owner) {
-                put<uint8_t>(t_huge_bytes);
-                put<uint32_t>(static_cast<uint32_t>(huge_bytes_.size()));
+                put(static_cast<uint8_t>(t_huge_bytes));
+                put(static_cast<uint32_t>(huge_bytes_.size()));
                 huge_bytes_.push_back(std::move(*c.bytes_owner));
                 c.bytes_owner->clear();
             } else if (c.length <= std::numeric_limits<uint8_t>::max()) {
-                char* out = room(2 + c.length);
+                char* out = base + at;
                 out[0] = static_cast<char>(t_short_bytes);
                 out[1] = static_cast<char>(c.length);
                 if (c.length) std::memcpy(out + 2, c.data, c.length);
-                used_ += 2 + c.length;
+                at += 2 + c.length;
             } else {
-                put<uint8_t>(t_bytes);
-                put<uint64_t>(c.length);
-                std::memcpy(room(c.length), c.data, c.length);
-                used_ += c.length;
+                put(static_cast<uint8_t>(t_bytes));
+                put(static_cast<uint64_t>(c.length));
+                if (c.length) std::memcpy(base + at, c.data, c.length);
+                at += c.length;
             }
             break;
         }
     }
+    used_ = at;
     ++rows_;
     bytes_ += row_bytes;
 }
@@ -149,36 +174,40 @@ void sql_row_page::check_row() {
 size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
     check_row();
     size_t row_bytes = 0;
+    // Kept in locals: stores to the cells could otherwise be taken for
+    // stores to the page's own fields.
+    const char* const base = data_.get();
+    size_t at = read_at_;
     for (size_t i = 0; i < n; ++i) {
         sql_cell& c = cells[i];
         c.text_owner = nullptr;
         c.bytes_owner = nullptr;
-        switch (get<uint8_t>()) {
+        switch (take<uint8_t>(base, at)) {
         case t_null:
             c.kind = sql_cell::null;
             continue;
         case t_int32:
             c.kind = sql_cell::int64;
-            c.i = get<int32_t>();
+            c.i = take<int32_t>(base, at);
             break;
         case t_int64:
             c.kind = sql_cell::int64;
-            c.i = get<int64_t>();
+            c.i = take<int64_t>(base, at);
             break;
         case t_uint32:
             c.kind = sql_cell::uint64;
-            c.u = get<uint32_t>();
+            c.u = take<uint32_t>(base, at);
             break;
         case t_uint64:
             c.kind = sql_cell::uint64;
-            c.u = get<uint64_t>();
+            c.u = take<uint64_t>(base, at);
             break;
         case t_real8:
             c.kind = sql_cell::real8;
-            c.d = get<double>();
+            c.d = take<double>(base, at);
             break;
         case t_temporal: {
-            const packed_time p = get<packed_time>();
+            const packed_time p = take<packed_time>(base, at);
             MYSQL_TIME& t = times[i];
             t.year = p.year;
             t.month = p.month;
@@ -197,20 +226,20 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
         }
         case t_short_bytes:
             c.kind = sql_cell::bytes;
-            c.length = get<uint8_t>();
-            c.data = data_.get() + read_at_;
-            read_at_ += c.length;
+            c.length = take<uint8_t>(base, at);
+            c.data = base + at;
+            at += c.length;
             row_bytes += c.length;
             continue;
         case t_bytes:
             c.kind = sql_cell::bytes;
-            c.length = static_cast<unsigned long>(get<uint64_t>());
-            c.data = data_.get() + read_at_;
-            read_at_ += c.length;
+            c.length = static_cast<unsigned long>(take<uint64_t>(base, at));
+            c.data = base + at;
+            at += c.length;
             row_bytes += c.length;
             continue;
         case t_huge_text: {
-            std::string& owner = huge_texts_[get<uint32_t>()];
+            std::string& owner = huge_texts_[take<uint32_t>(base, at)];
             c.kind = sql_cell::bytes;
             c.text_owner = &owner;
             c.data = owner.data();
@@ -219,7 +248,7 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
             continue;
         }
         case t_huge_bytes: {
-            std::vector<uint8_t>& owner = huge_bytes_[get<uint32_t>()];
+            std::vector<uint8_t>& owner = huge_bytes_[take<uint32_t>(base, at)];
             c.kind = sql_cell::bytes;
             c.bytes_owner = &owner;
             c.data = reinterpret_cast<const char*>(owner.data());
@@ -232,6 +261,7 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
         }
         row_bytes += 8;  // a number, date or time
     }
+    read_at_ = at;
     return row_bytes;
 }
 

@@ -249,6 +249,12 @@ void csv_file::write_csv_field(std::string& line, const std::wstring& value) {
     csv_append_field(line, value, delim_utf8_);
 }
 
+namespace {
+// Cells from this size on are written in parts; the pieces are of this size.
+constexpr size_t part_threshold = csv_output::block_size / 4;
+constexpr size_t part_size = 64u << 10;
+}  // namespace
+
 void csv_file::append_record(const udb_record& record) {
     const bool log1 = tk_log_wants(1);
     if (log1) tk_log(1, "csv_file::append_record");
@@ -257,27 +263,36 @@ void csv_file::append_record(const udb_record& record) {
     std::string& line = out_.buffer();
     const size_t mark = line.size();
     parts_.clear();
+    // Decided once: bytes written to the line could otherwise be taken for
+    // changes to the delimiter.
+    const std::string_view delim = delim_utf8_;
+    const bool one_byte_delim = delim.size() == 1;
+    const char delim0 = one_byte_delim ? delim[0] : '\0';
     try {
         bool first = true;
         for (const udb_field* f : record) {
             if (!first) {
-                if (delim_utf8_.size() == 1) line += delim_utf8_[0];
-                else line += delim_utf8_;
+                if (one_byte_delim) line += delim0;
+                else line += delim;
             }
             first = false;
             if (!f) continue;
             const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
             const VARTYPE vt = f->type();
             const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
-            if (long_form && cell_in_parts(*f)) {
-                // Written once the rest of the line is whole.
-                parts_.push_back({line.size(), f});
-                continue;
+            std::string_view received = f->unchecked_utf8();
+            // A short text as received is never written in parts.
+            if (long_form && !(received.data() && received.size() < part_threshold)) {
+                if (cell_in_parts(*f)) {
+                    // Written once the rest of the line is whole.
+                    parts_.push_back({line.size(), f});
+                    continue;
+                }
+                received = f->unchecked_utf8();  // the check may have taken it
             }
             const size_t start = line.size();
             // A text as received: checked, copied and quoted in one pass.
-            const std::string_view received = f->unchecked_utf8();
-            if (!received.data() || !csv_append_checked_field(line, received, delim_utf8_)) {
+            if (!received.data() || !csv_append_checked_field(line, received, delim)) {
                 // Every type's text form, numbers included, is exact and locale-free;
                 // texts are written whole, dates and decimals in their column's form.
                 f->append_utf8_cell(line);
@@ -299,12 +314,6 @@ void csv_file::append_record(const udb_record& record) {
     if (!parts_.empty()) write_line_in_parts(mark);
     out_.commit();
 }
-
-namespace {
-// Cells from this size on are written in parts; the pieces are of this size.
-constexpr size_t part_threshold = csv_output::block_size / 4;
-constexpr size_t part_size = 64u << 10;
-}  // namespace
 
 bool csv_file::cell_in_parts(const udb_field& field) const {
     // A text is checked here only when it is large.
