@@ -1,11 +1,10 @@
 #include "sql_recs.h"
 
-#include "sql_db.h"
-
 #include <cinttypes>
 
 #include <errmsg.h>
 
+#include "sql_db.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_query_check.h"

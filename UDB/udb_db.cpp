@@ -38,20 +38,26 @@ bool udb_database::same_table_name(const std::wstring& a, const std::wstring& b)
 }
 
 const std::wstring* udb_database::find_exact_table(const std::wstring& name) const {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt > 0 || indexed_count_ != tables_.size() || (exact_index_.empty() && !tables_.empty())) {
-            exact_index_.clear();
-            exact_index_.reserve(tables_.size());
-            for (size_t i = 0; i < tables_.size(); ++i) exact_index_.emplace(tables_[i], i);
-            indexed_count_ = tables_.size();
-        }
+    const auto rebuild = [this] {
+        exact_index_.clear();
+        exact_index_.reserve(tables_.size());
+        for (size_t i = 0; i < tables_.size(); ++i) exact_index_.emplace(tables_[i], i);
+        indexed_count_ = tables_.size();
+    };
+    const auto indexed = [&]() -> const std::wstring* {
         const auto it = exact_index_.find(name);
-        if (it == exact_index_.end()) break;
-        if (it->second < tables_.size() && tables_[it->second] == name) return &tables_[it->second];
-    }
-    // The list may have been changed in place: a miss is confirmed by a scan.
+        if (it == exact_index_.end() || it->second >= tables_.size() || tables_[it->second] != name) return nullptr;
+        return &tables_[it->second];
+    };
+    if (indexed_count_ != tables_.size()) rebuild();
+    if (const std::wstring* t = indexed()) return t;
+    // The list may have been changed in place: a miss is confirmed by a
+    // scan, and a name found there is indexed anew.
     for (const std::wstring& t : tables_)
-        if (t == name) return &t;
+        if (t == name) {
+            rebuild();
+            return &t;
+        }
     return nullptr;
 }
 

@@ -22,15 +22,16 @@ void append_uint64(std::string& out, uint64_t v);
 // Writes v in at least width decimal digits, zeros first (no terminator);
 // returns the end of what was written.
 inline char* put_zero_padded(char* out, unsigned v, unsigned width) {
-    char digits[12];
-    unsigned n = 0;
+    unsigned n = 1;
+    for (unsigned t = v; t >= 10; t /= 10) ++n;
+    char* const end = out + (n < width ? width : n);
+    char* p = end;
     do {
-        digits[n++] = static_cast<char>('0' + v % 10);
+        *--p = static_cast<char>('0' + v % 10);
         v /= 10;
     } while (v);
-    for (unsigned k = n; k < width; ++k) *out++ = '0';
-    while (n) *out++ = digits[--n];
-    return out;
+    while (p > out) *--p = '0';
+    return end;
 }
 
 // Whole text must be a number (leading/trailing blanks allowed).

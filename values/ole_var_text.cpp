@@ -181,16 +181,7 @@ char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
 }
 
 char* put_server_date(char* o, const ole_date& d) {
-    const unsigned y = d.time.year;
-    if (y < 10000) {
-        o[0] = static_cast<char>('0' + y / 1000);
-        o[1] = static_cast<char>('0' + y / 100 % 10);
-        o[2] = static_cast<char>('0' + y / 10 % 10);
-        o[3] = static_cast<char>('0' + y % 10);
-        o += 4;
-    } else {
-        o = plat::put_zero_padded(o, y, 4);
-    }
+    o = plat::put_zero_padded(o, d.time.year, 4);
     *o++ = '-';
     o = put_two(o, d.time.month);
     *o++ = '-';

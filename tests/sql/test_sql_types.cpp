@@ -7,11 +7,11 @@
 
 #include <clocale>
 #include <cstring>
-#include <string>
 #include <random>
+#include <string>
 #include <vector>
-#include "decimal.h"
 
+#include "decimal.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_query_text.h"
