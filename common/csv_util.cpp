@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -266,45 +267,87 @@ void csv_file::append_record(const udb_record& record) {
     // Decided once: bytes written to the line could otherwise be taken for
     // changes to the delimiter.
     const std::string_view delim = delim_utf8_;
-    const bool one_byte_delim = delim.size() == 1;
-    const char delim0 = one_byte_delim ? delim[0] : '\0';
+    const size_t delim_size = delim.size();
+    const char d0 = delim[0];
+    // Short cells are written straight into room at the end of the line:
+    // line[0, len) is written, what follows up to line.size() is room.
+    size_t len = mark;
+    auto room = [&](size_t need) {
+        if (line.size() - len < need) line.resize(len + need + 256);
+        return line.data() + len;
+    };
+    // Cells that are not short are appended to the line cut to its written part.
+    auto cut = [&]() {
+        line.resize(len);
+        return len;
+    };
     try {
         bool first = true;
         for (const udb_field* f : record) {
             if (!first) {
-                if (one_byte_delim) line += delim0;
-                else line += delim;
+                char* o = room(delim_size);
+                if (delim_size == 1) *o = d0;
+                else std::memcpy(o, delim.data(), delim_size);
+                len += delim_size;
             }
             first = false;
             if (!f) continue;
             const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
             const VARTYPE vt = f->type();
-            const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
             std::string_view received = f->unchecked_utf8();
-            // A short text as received is never written in parts.
-            if (long_form && !(received.data() && received.size() < part_threshold)) {
-                if (cell_in_parts(*f)) {
-                    // Written once the rest of the line is whole.
-                    parts_.push_back({line.size(), f});
-                    continue;
+            size_t start = len;
+            bool done = false;  // written whole
+            if (received.data() && received.size() < part_threshold) {
+                // A text as received: a plain one copied as it is, others
+                // checked, copied and quoted in one pass.
+                if (received.empty()) {
+                    done = true;
+                } else if (csv_copy_plain(room(received.size()), received, d0)) {
+                    len += received.size();
+                    done = true;
+                } else {
+                    cut();
+                    done = csv_append_checked_field(line, received, delim);
+                    len = line.size();
                 }
-                received = f->unchecked_utf8();  // the check may have taken it
+            } else if (char* o = plain_safe_ && vt != VT_BSTR ? room(ole_variant::short_cell_room) : nullptr;
+                       o && (o = f->put_short_cell(o)) != nullptr) {
+                // Numbers and dates never need quotes with this delimiter.
+                len = static_cast<size_t>(o - line.data());
+                done = true;
+            } else {
+                const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
+                // A short text as received was taken above: never in parts.
+                if (long_form) {
+                    if (cell_in_parts(*f)) {
+                        // Written once the rest of the line is whole.
+                        parts_.push_back({cut(), f});
+                        continue;
+                    }
+                    received = f->unchecked_utf8();  // the check may have taken it
+                }
+                cut();
+                done = received.data() && csv_append_checked_field(line, received, delim);
+                len = line.size();
             }
-            const size_t start = line.size();
-            // A text as received: checked, copied and quoted in one pass.
-            if (!received.data() || !csv_append_checked_field(line, received, delim)) {
+            if (!done) {
                 // Every type's text form, numbers included, is exact and locale-free;
                 // texts are written whole, dates and decimals in their column's form.
+                start = cut();
                 f->append_utf8_cell(line);
                 // Only strings can hold a quote, a line break or the delimiter.
                 if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+                len = line.size();
             }
             if (log1) {
+                cut();
                 if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
                 tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
             }
         }
-        line += csv_line_end;
+        std::memcpy(room(2), csv_line_end, 2);
+        len += 2;
+        cut();
     } catch (...) {
         line.resize(mark);  // no half line
         throw;

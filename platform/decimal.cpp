@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "numbers.h"
 #include "real_text.h"
 
 namespace plat {
@@ -82,50 +83,9 @@ void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
     // A 64-bit mantissa with no more decimals than asked for: its digits with
     // the point put in and the zeros added, which is what dropping trailing
     // zeros and padding again gives.
-    if (v.hi32 == 0 && v.scale <= DECIMAL_MAX_SCALE && v.scale <= places && places <= 40) {
-        static constexpr char pairs[] =
-            "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-            "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-            "8081828384858687888990919293949596979899";
-        // Digits end at `end` (two at a time, 32-bit arithmetic when it fits),
-        // the added zeros follow it.
-        char buf[96];
-        char* const end = buf + 48;
-        char* p = end;
-        uint64_t m = v.lo64;
-        while (m > UINT32_MAX) {
-            const unsigned i = static_cast<unsigned>(m % 100) * 2;
-            m /= 100;
-            *--p = pairs[i + 1];
-            *--p = pairs[i];
-        }
-        uint32_t u = static_cast<uint32_t>(m);
-        while (u >= 100) {
-            const unsigned i = (u % 100) * 2;
-            u /= 100;
-            *--p = pairs[i + 1];
-            *--p = pairs[i];
-        }
-        if (u >= 10) {
-            *--p = pairs[u * 2 + 1];
-            *--p = pairs[u * 2];
-        } else {
-            *--p = static_cast<char>('0' + u);
-        }
-        const int scale = v.scale;
-        // A zero before the point when all digits are decimals.
-        while (end - p <= scale) *--p = '0';
-        if (places > 0) {
-            // The whole part one to the left, the point after it.
-            char* const point = end - scale - 1;
-            for (char* q = p; q <= point; ++q) q[-1] = q[0];
-            *point = '.';
-            --p;
-        }
-        if (v.lo64 != 0 && (v.sign & DECIMAL_NEG)) *--p = '-';
-        char* o = end;
-        for (unsigned k = static_cast<unsigned>(scale); k < places; ++k) *o++ = '0';
-        out.append(p, static_cast<size_t>(o - p));
+    char buf[64];
+    if (const char* end = dec_put_fixed(buf, v, places)) {
+        out.append(buf, static_cast<size_t>(end - buf));
         return;
     }
     const size_t start = out.size();
@@ -136,6 +96,50 @@ void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
         if (point == std::string::npos) out += '.';
         out.append(places - have, '0');
     }
+}
+
+char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
+    if (v.hi32 != 0 || v.scale > DECIMAL_MAX_SCALE || v.scale > places || places > 40) return nullptr;
+    static constexpr uint64_t pow10[20] = {1ull,
+                                           10ull,
+                                           100ull,
+                                           1000ull,
+                                           10000ull,
+                                           100000ull,
+                                           1000000ull,
+                                           10000000ull,
+                                           100000000ull,
+                                           1000000000ull,
+                                           10000000000ull,
+                                           100000000000ull,
+                                           1000000000000ull,
+                                           10000000000000ull,
+                                           100000000000000ull,
+                                           1000000000000000ull,
+                                           10000000000000000ull,
+                                           100000000000000000ull,
+                                           1000000000000000000ull,
+                                           10000000000000000000ull};
+    const unsigned scale = v.scale;
+    const uint64_t m = v.lo64;
+    char* o = out;
+    if (m != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
+    // A mantissa below 2^64 has no whole part from 20 decimals on.
+    uint64_t whole = m, frac = 0;
+    if (scale >= 20) {
+        whole = 0;
+        frac = m;
+    } else if (scale > 0) {
+        whole = m / pow10[scale];
+        frac = m % pow10[scale];
+    }
+    o = put_unsigned(o, whole);
+    if (places > 0) {
+        *o++ = '.';
+        o = put_digits(o, frac, scale);
+        for (unsigned k = scale; k < places; ++k) *o++ = '0';
+    }
+    return o;
 }
 
 std::string dec_to_text(const decimal& v) {

@@ -29,6 +29,10 @@ std::string dec_to_text(const decimal& v);
 // The exact text with at least `places` digits after the point, zeros added
 // ("12.50" for 12.5 and 2 places; a point only when a digit follows it).
 void dec_append_fixed(std::string& out, const decimal& v, unsigned places);
+// The same text written to out (room for 64 bytes) for a 64-bit mantissa
+// with no more decimals than places (at most 40); returns its end. Null,
+// with nothing written, for any other value.
+char* dec_put_fixed(char* out, const decimal& v, unsigned places);
 
 // Plain decimal text (blanks around, sign, digits with an optional point,
 // optional exponent). Digits that do not fit are rounded half to even and

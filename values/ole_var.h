@@ -140,6 +140,12 @@ public:
     // a text is written whole (zero characters included) and dates, times
     // and decimals take the given form.
     void append_utf8_cell(std::string& out, ole_text_form form) const;
+    // The same text for a value whose cell text is short (integers, dates
+    // and times in a server form, decimals with a 64-bit mantissa in the
+    // decimal form, empty values): written to o, which has room for
+    // short_cell_room bytes; returns its end. Null for any other value.
+    static constexpr size_t short_cell_room = 64;
+    char* put_short_cell(char* o, ole_text_form form) const;
 
     // Parse text of a given type. Empty text of any type but VT_BSTR gives
     // VT_EMPTY. Integers read like atoi (leading number, 0 when none); R4/R8

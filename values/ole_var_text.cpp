@@ -36,39 +36,21 @@ void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
     append_hex_only(out, p, n);
 }
 
-// Decimal digits of an integer in its own width (32-bit values take the
-// cheaper 32-bit arithmetic).
+// Decimal digits of an integer, a minus first when it is negative.
+template <class T>
+char* put_integer(char* o, T v) {
+    using U = std::make_unsigned_t<T>;
+    if (v < 0) {
+        *o++ = '-';
+        return plat::put_unsigned(o, static_cast<U>(0 - static_cast<U>(v)));
+    }
+    return plat::put_unsigned(o, static_cast<U>(v));
+}
+
 template <class T>
 void append_integer(std::string& out, T v) {
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
-    using U = std::make_unsigned_t<T>;
-    // 32-bit arithmetic for the narrower types.
-    using W = std::conditional_t<(sizeof(T) <= 4), uint32_t, uint64_t>;
-    const bool neg = v < 0;
-    W u = neg ? static_cast<W>(0 - static_cast<U>(v)) : static_cast<W>(static_cast<U>(v));
-    if constexpr (sizeof(T) <= 4) u &= static_cast<W>(static_cast<U>(~U(0)));
     char buf[24];
-    char* const end = buf + sizeof buf;
-    char* p = end;
-    // Two digits at a time, from the last.
-    while (u >= 100) {
-        const unsigned i = static_cast<unsigned>(u % 100) * 2;
-        u /= 100;
-        *--p = pairs[i + 1];
-        *--p = pairs[i];
-    }
-    if (u >= 10) {
-        const unsigned i = static_cast<unsigned>(u) * 2;
-        *--p = pairs[i + 1];
-        *--p = pairs[i];
-    } else {
-        *--p = static_cast<char>('0' + u);
-    }
-    if (neg) *--p = '-';
-    out.append(p, static_cast<size_t>(end - p));
+    out.append(buf, static_cast<size_t>(put_integer(buf, v) - buf));
 }
 
 }  // namespace
@@ -158,12 +140,10 @@ void ole_variant::append_hex_digits(std::string& out, size_t first, size_t count
 
 namespace {
 
-// Two digits of v below 100.
+// At least two digits of v.
 char* put_two(char* o, unsigned v) {
     if (v >= 100) return plat::put_zero_padded(o, v, 2);
-    o[0] = static_cast<char>('0' + v / 10);
-    o[1] = static_cast<char>('0' + v % 10);
-    return o + 2;
+    return plat::put_two_digits(o, v);
 }
 
 // ".ffffff" cut to that many digits (0 to 6): the fraction of a second.
@@ -181,7 +161,13 @@ char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
 }
 
 char* put_server_date(char* o, const ole_date& d) {
-    o = plat::put_zero_padded(o, d.time.year, 4);
+    const unsigned year = d.time.year;
+    if (year < 10000) {
+        plat::put_two_digits(o, year / 100);
+        o = plat::put_two_digits(o + 2, year % 100);
+    } else {
+        o = plat::put_zero_padded(o, year, 4);
+    }
     *o++ = '-';
     o = put_two(o, d.time.month);
     *o++ = '-';
@@ -199,6 +185,41 @@ char* put_server_clock(char* o, const ole_date& d, unsigned digits) {
 
 }  // namespace
 
+char* ole_variant::put_short_cell(char* o, ole_text_form form) const {
+    switch (var_.vt) {
+    case VT_EMPTY:
+    case VT_NULL: return o;
+    case VT_I1: return put_integer(o, var_.cVal);
+    case VT_I2: return put_integer(o, var_.iVal);
+    case VT_I4: return put_integer(o, var_.lVal);
+    case VT_INT: return put_integer(o, var_.intVal);
+    case VT_UI1: return put_integer(o, var_.bVal);
+    case VT_UI2: return put_integer(o, var_.uiVal);
+    case VT_UI4: return put_integer(o, var_.ulVal);
+    case VT_UINT: return put_integer(o, var_.uintVal);
+    case VT_I8: return put_integer(o, i8_);
+    case VT_UI8: return put_integer(o, ui8_);
+    case VT_DATE:
+        // At most 5 + 1 + 5 + 1 + 5 date digits and signs, a blank, 5 + 1 + 5
+        // + 1 + 5 clock digits and signs and 7 of the fraction.
+        switch (form.kind) {
+        case ole_text_form::date: return put_server_date(o, date_);
+        case ole_text_form::datetime:
+            o = put_server_date(o, date_);
+            *o++ = ' ';
+            return put_server_clock(o, date_, form.digits);
+        case ole_text_form::time:
+            if (date_.negative) *o++ = '-';
+            return put_server_clock(o, date_, form.digits);
+        default: return nullptr;
+        }
+    case VT_DECIMAL:
+        // The exact digits, then the column's scale in full.
+        return form.kind == ole_text_form::decimal ? plat::dec_put_fixed(o, var_.decVal, form.digits) : nullptr;
+    default: return nullptr;
+    }
+}
+
 void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
     switch (var_.vt) {
     case VT_BSTR:
@@ -209,42 +230,20 @@ void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {
         }
         plat::utf8_encode_append(out, var_.bstrVal);
         return;
-    case VT_DATE: {
-        // At most 5 + 1 + 5 + 1 + 5 date digits and signs, a blank, 5 + 1 + 5
-        // + 1 + 5 clock digits and signs and 7 of the fraction.
-        char buf[64];
-        char* o = buf;
-        switch (form.kind) {
-        case ole_text_form::date:
-            o = put_server_date(o, date_);
-            break;
-        case ole_text_form::datetime:
-            o = put_server_date(o, date_);
-            *o++ = ' ';
-            o = put_server_clock(o, date_, form.digits);
-            break;
-        case ole_text_form::time:
-            if (date_.negative) *o++ = '-';
-            o = put_server_clock(o, date_, form.digits);
-            break;
-        default:
-            break;
-        }
-        if (o != buf) {
-            out.append(buf, static_cast<size_t>(o - buf));
-            return;
-        }
-        break;
-    }
     case VT_DECIMAL:
         if (form.kind == ole_text_form::decimal) {
-            // The exact digits, then the column's scale in full.
             plat::dec_append_fixed(out, var_.decVal, form.digits);
             return;
         }
         break;
-    default:
+    default: {
+        char buf[short_cell_room];
+        if (const char* end = put_short_cell(buf, form)) {
+            out.append(buf, static_cast<size_t>(end - buf));
+            return;
+        }
         break;
+    }
     }
     append_utf8_text(out);
 }
