@@ -254,6 +254,28 @@ namespace {
 // Cells from this size on are written in parts; the pieces are of this size.
 constexpr size_t part_threshold = csv_output::block_size / 4;
 constexpr size_t part_size = 64u << 10;
+
+// The types whose cell put_short_cell may write (others go by
+// append_utf8_cell without making room first).
+bool may_be_short(VARTYPE vt) {
+    switch (vt) {
+    case VT_EMPTY:
+    case VT_NULL:
+    case VT_I1:
+    case VT_I2:
+    case VT_I4:
+    case VT_INT:
+    case VT_UI1:
+    case VT_UI2:
+    case VT_UI4:
+    case VT_UINT:
+    case VT_I8:
+    case VT_UI8:
+    case VT_DATE:
+    case VT_DECIMAL: return true;
+    default: return false;
+    }
+}
 }  // namespace
 
 void csv_file::append_record(const udb_record& record) {
@@ -310,7 +332,7 @@ void csv_file::append_record(const udb_record& record) {
                     done = csv_append_checked_field(line, received, delim);
                     len = line.size();
                 }
-            } else if (char* o = plain_safe_ && vt != VT_BSTR ? room(ole_variant::short_cell_room) : nullptr;
+            } else if (char* o = plain_safe_ && may_be_short(vt) ? room(ole_variant::short_cell_room) : nullptr;
                        o && (o = f->put_short_cell(o)) != nullptr) {
                 // Numbers and dates never need quotes with this delimiter.
                 len = static_cast<size_t>(o - line.data());

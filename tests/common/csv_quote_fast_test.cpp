@@ -243,3 +243,92 @@ TEST(CsvQuoteFast, LargeCellsWrittenInPiecesMatchTheRule) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every special byte (and some that are not) at every position of texts of
+// 1 to 40 bytes: the plain copy takes exactly the plain texts, and copies
+// them as the checked writer does.
+TEST(CsvCopyPlain, EachSpecialByteAtEachPosition) {
+    const char d0s[] = {',', ';', '|', 'x'};
+    const unsigned char bytes[] = {'"', '\r', '\n', ',', ';', '|', 'x', 0x80, 0xC3, 0xE2, 0xFF, 0x7F, 0, 'a', '+', ' '};
+    for (char d0 : d0s) {
+        const std::string delim(1, d0);
+        for (size_t n = 1; n <= 40; ++n) {
+            for (size_t at = 0; at < n; ++at) {
+                for (unsigned char b : bytes) {
+                    std::string value(n, 'a');
+                    for (size_t k = 0; k < n; ++k) value[k] = static_cast<char>('A' + k % 26);
+                    value[at] = static_cast<char>(b);
+                    const bool special = b >= 0x80 || b == '"' || b == '\r' || b == '\n' || b == static_cast<unsigned char>(d0);
+                    char dst[48];
+                    std::fill(dst, dst + sizeof dst, '#');
+                    const bool plain = csv_copy_plain(dst, value, d0);
+                    ASSERT_EQ(plain, !special) << n << " " << at << " " << int(b) << " " << d0;
+                    if (!plain) continue;
+                    ASSERT_EQ(std::string(dst, n), value);
+                    ASSERT_EQ(dst[n], '#');
+                    std::string checked;
+                    ASSERT_TRUE(csv_append_checked_field(checked, value, delim));
+                    ASSERT_EQ(checked, value);
+                }
+            }
+        }
+    }
+}
+
+// Whole lines: received texts with special bytes at every position, next to
+// numbers, dates and decimals, give each field's own text under the rule.
+TEST(CsvCopyPlain, LinesMatchTheFieldRuleForEveryDelimiter) {
+    std::mt19937 rng(5);
+    const char specials[] = {'"', '\r', '\n', ',', ';', '|', '+', 'x', '\0'};
+    for (const wchar_t* delimiter : {L"|+", L";", L",", L"x"}) {
+        const std::string delim = plat::utf8_encode(delimiter);
+        temp_dir dir;
+        std::string expected = "\xEF\xBB\xBF";
+        {
+            csv_file f(dir.wfile("l.csv"), delimiter);
+            for (size_t n = 0; n <= 33; ++n) {
+                for (size_t at = 0; at <= n; ++at) {
+                    std::string text(n, 'q');
+                    if (at < n) text[at] = specials[rng() % sizeof specials];
+                    if (n > 3 && at == 0) text.replace(1, 2, "\xC3\xA9");
+                    std::vector<ole_variant> values(5);
+                    values[0].set_utf8_text(text);
+                    values[1].set_i4(static_cast<int32_t>(rng()) >> (rng() % 32));
+                    ole_date d;
+                    d.kind = ole_date::date_time;
+                    d.time.year = static_cast<uint16_t>(rng() % 10001);
+                    d.time.month = static_cast<uint16_t>(rng() % 13);
+                    d.time.day = static_cast<uint16_t>(rng() % 32);
+                    d.time.hour = static_cast<uint16_t>(rng() % 24);
+                    values[2].set_date(d);
+                    plat::decimal dec;
+                    dec.lo64 = rng() >> (rng() % 32);
+                    dec.scale = static_cast<uint8_t>(rng() % 3);
+                    dec.sign = rng() % 2 ? plat::DECIMAL_NEG : 0;
+                    values[3].set_decimal(dec);
+                    values[4].set_utf8_text(text + "x,;|+");
+                    const ole_text_form forms[] = {{}, {}, {ole_text_form::datetime, 0}, {ole_text_form::decimal, 2}, {}};
+                    udb_record r;
+                    for (size_t i = 0; i < values.size(); ++i) {
+                        auto* field = new udb_field(L"c", 0, values[i]);
+                        field->set_text_form(forms[i]);
+                        r.push_back(field);
+                        std::string cell;
+                        values[i].append_utf8_cell(cell, forms[i]);
+                        if (i > 0) expected += delim;
+                        expected += reference_field(cell, delim);
+                    }
+                    r.push_back(nullptr);
+                    expected += delim + "\r\n";
+                    f.append_record(r);
+                }
+            }
+            f.close();
+        }
+        EXPECT_EQ(read_bytes(dir.file("l.csv")), expected) << plat::utf8_encode(delimiter);
+    }
+}
+
+}  // namespace

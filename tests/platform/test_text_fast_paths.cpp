@@ -222,8 +222,14 @@ TEST(DecimalTextFast, ColumnFormLikeThePaddedText) {
                                   18446744073709551615ull};
     std::mt19937_64 rng(77);
     std::vector<plat::decimal> values;
+    // Every power of ten of 64 bits and its neighbours: each digit count.
+    std::vector<uint64_t> edges(std::begin(mantissas), std::end(mantissas));
+    for (uint64_t p = 10; p <= 10000000000000000000ull; p *= 10) {
+        edges.insert(edges.end(), {p - 1, p, p + 1});
+        if (p == 10000000000000000000ull) break;
+    }
     for (int round = 0; round < 2; ++round) {
-        for (uint64_t m : mantissas) {
+        for (uint64_t m : edges) {
             for (uint32_t hi : {0u, 1u, 0xFFFFFFFFu}) {
                 for (int scale = 0; scale <= 30; ++scale) {
                     for (uint8_t sign : {uint8_t(0), plat::DECIMAL_NEG}) {
