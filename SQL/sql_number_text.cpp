@@ -1,30 +1,18 @@
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
+#include "sql_number_text.h"
 #include "sql_types.h"
 
-size_t sql_float_text(float value, char* out) {
-    // Six significant digits, rounded half to even from the exact value.
-    char sci[32];
-    const std::to_chars_result r =
-        std::to_chars(sci, sci + sizeof sci, static_cast<double>(value), std::chars_format::scientific, 5);
-    const char* p = sci;
+namespace {
+
+// The text of a FLOAT from its significant digits (no trailing zeros, at
+// least one) and the decimal exponent of the first.
+size_t write_float(bool negative, const char* digits, int count, int exponent, char* out) {
     char* o = out;
-    // Zero of either sign is "0".
-    if (value == 0) {
-        *o++ = '0';
-        return 1;
-    }
-    if (*p == '-') *o++ = *p++;
-    char digits[6];
-    digits[0] = *p++;
-    ++p;  // the point
-    for (int i = 1; i < 6; ++i) digits[i] = *p++;
-    ++p;  // 'e'
-    int exponent = 0;
-    std::from_chars(p + (*p == '+' ? 1 : 0), r.ptr, exponent);
-    int count = 6;
-    while (count > 1 && digits[count - 1] == '0') --count;
+    if (negative) *o++ = '-';
     // The place of the point after the first digit's place.
     const int point = exponent + 1;
     if (point < -14 || point > 15) {
@@ -56,6 +44,105 @@ size_t sql_float_text(float value, char* out) {
     return static_cast<size_t>(o - out);
 }
 
+// 10^k for k from -36 to 46, each the double nearest to it.
+constexpr int float_scale_first = -36;
+constexpr double float_scales[] = {
+    1e-36, 1e-35, 1e-34, 1e-33, 1e-32, 1e-31, 1e-30, 1e-29, 1e-28, 1e-27, 1e-26, 1e-25, 1e-24, 1e-23, 1e-22,
+    1e-21, 1e-20, 1e-19, 1e-18, 1e-17, 1e-16, 1e-15, 1e-14, 1e-13, 1e-12, 1e-11, 1e-10, 1e-9, 1e-8, 1e-7, 1e-6,
+    1e-5, 1e-4, 1e-3, 1e-2, 1e-1, 1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13,
+    1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22, 1e23, 1e24, 1e25, 1e26, 1e27, 1e28, 1e29, 1e30, 1e31,
+    1e32, 1e33, 1e34, 1e35, 1e36, 1e37, 1e38, 1e39, 1e40, 1e41, 1e42, 1e43, 1e44, 1e45, 1e46};
+
+// The six significant digits of a normal float's magnitude x, rounded from
+// its exact value, when a double product tells them for sure; false when the
+// general way must decide.
+//
+// y = x * 10^k (k making y six digits before the point) is computed with two
+// roundings at most (10^k and the product), so it is y' = y(1 + e) with
+// |e| <= 2^-52 + 2^-106, and |y' - y| < 3e-10 as y < 10^6 (x and 10^k are
+// positive, nothing overflows or becomes subnormal for a normal float). When
+// y' is more than 1e-9 away from every half-integer, y is too (and is no tie),
+// so both have the same nearest integer n: the rounding half to even of y.
+// Near a power of ten the decade of y' may be one off that of y; the digits
+// of either decade then round to that power of ten (n = 10^5 or 10^6, the
+// latter carried into the exponent), so the result is the same.
+bool float_digits(float magnitude, uint32_t& digits, int& exponent) {
+    uint32_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int biased = static_cast<int>(bits >> 23);
+    if (biased == 0 || biased == 255) return false;  // zero, subnormal, infinite, NaN
+    const double x = magnitude;
+    // floor(e2 * log10(2)) for the binary exponent: the decade of x or the one below.
+    const int low_decade = ((biased - 127) * 1233) >> 12;
+    int k = 5 - low_decade;
+    double y = x * float_scales[k - float_scale_first];
+    if (y >= 1e6) {
+        --k;
+        y = x * float_scales[k - float_scale_first];
+    } else if (y < 1e5) {
+        ++k;
+        y = x * float_scales[k - float_scale_first];
+    }
+    if (!(y >= 99999.0 && y < 1e6)) return false;
+    const uint32_t whole = static_cast<uint32_t>(y);
+    const double fraction = y - whole;  // exact
+    if (fraction > 0.5 - 1e-9 && fraction < 0.5 + 1e-9) return false;
+    uint32_t n = whole + (fraction > 0.5 ? 1 : 0);
+    if (n >= 1000000) {
+        n /= 10;
+        --k;
+    }
+    if (n < 100000) return false;
+    digits = n;
+    exponent = 5 - k;
+    return true;
+}
+
+}  // namespace
+
+size_t sql_float_text_general(float value, char* out) {
+    // Six significant digits, rounded half to even from the exact value.
+    char sci[32];
+    const std::to_chars_result r =
+        std::to_chars(sci, sci + sizeof sci, static_cast<double>(value), std::chars_format::scientific, 5);
+    const char* p = sci;
+    // Zero of either sign is "0".
+    if (value == 0) {
+        out[0] = '0';
+        return 1;
+    }
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    char digits[6];
+    digits[0] = *p++;
+    ++p;  // the point
+    for (int i = 1; i < 6; ++i) digits[i] = *p++;
+    ++p;  // 'e'
+    int exponent = 0;
+    std::from_chars(p + (*p == '+' ? 1 : 0), r.ptr, exponent);
+    int count = 6;
+    while (count > 1 && digits[count - 1] == '0') --count;
+    return write_float(negative, digits, count, exponent, out);
+}
+
+size_t sql_float_text(float value, char* out) {
+    const bool negative = std::signbit(value);
+    uint32_t n = 0;
+    int exponent = 0;
+    if (!float_digits(negative ? -value : value, n, exponent)) return sql_float_text_general(value, out);
+    int count = 6;
+    while (n % 10 == 0) {
+        n /= 10;
+        --count;
+    }
+    char digits[6];
+    for (int i = count - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + n % 10);
+        n /= 10;
+    }
+    return write_float(negative, digits, count, exponent, out);
+}
+
 size_t sql_zero_fill(char* text, size_t length, size_t width) {
     if (length >= width) return length;
     std::memmove(text + (width - length), text, length);
@@ -80,23 +167,27 @@ bool fixed_text_of_scaled(double value, unsigned int decimals, char* out, size_t
     const double scaled = value * scale;
     const long long units = static_cast<long long>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
     if (static_cast<double>(units) / scale != value) return false;
-    char* o = out;
+    // Written from the end: the decimals, the point, the whole digits (at
+    // least one), the sign.
     unsigned long long magnitude = units < 0 ? 0ULL - static_cast<unsigned long long>(units)
                                              : static_cast<unsigned long long>(units);
-    if (units < 0) *o++ = '-';
-    char digits[24];
-    int count = 0;
+    char text[48];
+    char* const end = text + sizeof text;
+    char* p = end;
+    if (decimals > 0) {
+        for (unsigned int i = 0; i < decimals; ++i) {
+            *--p = static_cast<char>('0' + magnitude % 10);
+            magnitude /= 10;
+        }
+        *--p = '.';
+    }
     do {
-        digits[count++] = static_cast<char>('0' + magnitude % 10);
+        *--p = static_cast<char>('0' + magnitude % 10);
         magnitude /= 10;
     } while (magnitude != 0);
-    // At least one digit before the point.
-    while (count <= static_cast<int>(decimals)) digits[count++] = '0';
-    for (int i = count - 1; i >= 0; --i) {
-        *o++ = digits[i];
-        if (i == static_cast<int>(decimals) && decimals > 0) *o++ = '.';
-    }
-    length = static_cast<size_t>(o - out);
+    if (units < 0) *--p = '-';
+    std::memcpy(out, p, static_cast<size_t>(end - p));
+    length = static_cast<size_t>(end - p);
     return true;
 }
 

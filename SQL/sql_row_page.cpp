@@ -69,18 +69,20 @@ void sql_row_page::put_text(const char* data, size_t length) {
 }
 
 void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
-    // Room for the whole row at once: each cell takes at most a tag, eight
-    // bytes (or a packed time) and its bytes, unless a huge value's buffer
-    // moves over.
+    // One pass: room is made for each cell as it comes, for at most a tag,
+    // a length, eight bytes (or a packed time) and its bytes, unless a huge
+    // value's buffer moves over.
     constexpr size_t cell_most = 1 + std::max(sizeof(uint64_t), sizeof(packed_time));
-    size_t most = n * cell_most;
-    for (size_t i = 0; i < n; ++i) {
-        const sql_cell& c = cells[i];
-        if (c.kind == sql_cell::bytes && !c.text_owner && !c.bytes_owner) most += c.length;
-    }
-    room(most);
-    char* const base = data_.get();
+    char* base = data_.get();
     size_t at = used_;
+    size_t end = capacity_;
+    auto need = [&](size_t bytes) {
+        if (end - at >= bytes) return;
+        used_ = at;
+        base = room(bytes);
+        base -= at;
+        end = capacity_;
+    };
     auto put = [&](const auto& v) {
         std::memcpy(base + at, &v, sizeof v);
         at += sizeof v;
@@ -89,33 +91,28 @@ void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
         sql_cell& c = cells[i];
         switch (c.kind) {
         case sql_cell::null:
-            put(static_cast<uint8_t>(t_null));
+            need(1);
+            base[at++] = static_cast<char>(t_null);
             break;
         case sql_cell::int64:
-            if (c.i >= std::numeric_limits<int32_t>::min() && c.i <= std::numeric_limits<int32_t>::max()) {
-                put(static_cast<uint8_t>(t_int32));
-                put(static_cast<int32_t>(c.i));
-            } else {
-                put(static_cast<uint8_t>(t_int64));
-                put(static_cast<int64_t>(c.i));
-            }
+            need(cell_most);
+            base[at++] = static_cast<char>(t_int64);
+            put(static_cast<int64_t>(c.i));
             break;
         case sql_cell::uint64:
-            if (c.u <= std::numeric_limits<uint32_t>::max()) {
-                put(static_cast<uint8_t>(t_uint32));
-                put(static_cast<uint32_t>(c.u));
-            } else {
-                put(static_cast<uint8_t>(t_uint64));
-                put(static_cast<uint64_t>(c.u));
-            }
+            need(cell_most);
+            base[at++] = static_cast<char>(t_uint64);
+            put(static_cast<uint64_t>(c.u));
             break;
         case sql_cell::real8:
-            put(static_cast<uint8_t>(t_real8));
+            need(cell_most);
+            base[at++] = static_cast<char>(t_real8);
             put(c.d);
             break;
         case sql_cell::temporal: {
             const MYSQL_TIME& t = *c.time;
-            put(static_cast<uint8_t>(t_temporal));
+            need(cell_most);
+            base[at++] = static_cast<char>(t_temporal);
             put(packed_time{static_cast<uint16_t>(t.year), static_cast<uint8_t>(t.month),
                             static_cast<uint8_t>(t.day), t.hour, static_cast<uint8_t>(t.minute),
                             static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.neg),
@@ -125,23 +122,27 @@ void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
         }
         case sql_cell::bytes:
             if (c.text_owner) {
-                put(static_cast<uint8_t>(t_huge_text));
+                need(cell_most);
+                base[at++] = static_cast<char>(t_huge_text);
                 put(static_cast<uint32_t>(huge_texts_.size()));
                 huge_texts_.push_back(std::move(*c.text_owner));
                 c.text_owner->clear();
             } else if (c.bytes_owner) {
-                put(static_cast<uint8_t>(t_huge_bytes));
+                need(cell_most);
+                base[at++] = static_cast<char>(t_huge_bytes);
                 put(static_cast<uint32_t>(huge_bytes_.size()));
                 huge_bytes_.push_back(std::move(*c.bytes_owner));
                 c.bytes_owner->clear();
             } else if (c.length <= std::numeric_limits<uint8_t>::max()) {
+                need(2 + c.length);
                 char* out = base + at;
                 out[0] = static_cast<char>(t_short_bytes);
                 out[1] = static_cast<char>(c.length);
                 if (c.length) std::memcpy(out + 2, c.data, c.length);
                 at += 2 + c.length;
             } else {
-                put(static_cast<uint8_t>(t_bytes));
+                need(cell_most + c.length);
+                base[at++] = static_cast<char>(t_bytes);
                 put(static_cast<uint64_t>(c.length));
                 if (c.length) std::memcpy(base + at, c.data, c.length);
                 at += c.length;
@@ -186,17 +187,9 @@ size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
         case t_null:
             c.kind = sql_cell::null;
             continue;
-        case t_int32:
-            c.kind = sql_cell::int64;
-            c.i = take<int32_t>(base, at);
-            break;
         case t_int64:
             c.kind = sql_cell::int64;
             c.i = take<int64_t>(base, at);
-            break;
-        case t_uint32:
-            c.kind = sql_cell::uint64;
-            c.u = take<uint32_t>(base, at);
             break;
         case t_uint64:
             c.kind = sql_cell::uint64;

@@ -52,10 +52,9 @@ public:
 
 private:
     // What a cell of the binary protocol is and how its value is stored:
-    // numbers in the fewest bytes of these that hold them, short bytes
-    // with a one-byte length.
+    // numbers in eight bytes, short bytes with a one-byte length.
     enum tag : uint8_t {
-        t_null, t_int32, t_int64, t_uint32, t_uint64, t_real8, t_temporal,
+        t_null, t_int64, t_uint64, t_real8, t_temporal,
         t_short_bytes, t_bytes, t_huge_text, t_huge_bytes
     };
 
