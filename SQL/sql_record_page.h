@@ -2,7 +2,10 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "sql_rec.h"
 
@@ -19,6 +22,14 @@ struct sql_record_page {
     std::array<std::unique_ptr<sql_record>, max_rows> slots;
     std::array<size_t, max_rows> bytes{};
     size_t count = 0;
+    // The names serial (see sql_record::assign_row) that a stream last took
+    // from serial_for, and the names it stands for.
+    uint64_t names_serial = 0;
+    std::vector<std::wstring> names;
+
+    // A names serial for the columns: the page's own when the names are the
+    // same (its records keep their names without comparing), else a new one.
+    uint64_t serial_for(const sql_columns& columns);
 
     // Forgets the rows (values emptied, large records dropped).
     void clear();

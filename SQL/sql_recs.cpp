@@ -1,5 +1,6 @@
 #include "sql_recs.h"
 
+#include <algorithm>
 #include <cinttypes>
 
 #include <errmsg.h>
@@ -40,12 +41,20 @@ uint32_t sub_kind(const MYSQL_FIELD& f) {
     }
 }
 
-// One column of a select list; geometry is read as its text.
+// One column of a select list; geometry is read as its text. The list is
+// built only when it is read (geometry, or the log): otherwise it stays empty.
 void append_select_item(std::wstring& select_list, const std::wstring& name, bool geometry) {
+    if (select_list.empty()) {
+        select_list = L"SELECT ";
+    } else {
+        select_list += L",";
+    }
     const std::wstring safe = sql_engine::get_safe_name(name);
     if (geometry) select_list += L"ST_AsText(" + safe + L") as ";
     select_list += safe;
 }
+
+bool wants_select_list(bool has_geometry) { return has_geometry || tk_log_wants(2); }
 
 }  // namespace
 
@@ -85,39 +94,64 @@ sql_recordset::~sql_recordset() {
 }
 
 void sql_recordset::describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text,
-                             std::wstring& select_list, bool& has_geometry) {
-    schema_.clear();
+                             std::wstring& select_list, bool& has_geometry, const sql_columns* named) {
+    // The descriptors already there are overwritten (a table read for its
+    // rows is named first, then described by its stream).
+    schema_.truncate(n);
     auto_number_.clear();
-    select_list = L"SELECT ";
-    has_geometry = false;
+    select_list.clear();
+    has_geometry = std::any_of(fields, fields + n, [](const MYSQL_FIELD& f) { return f.type == MYSQL_TYPE_GEOMETRY; });
+    const bool listed = wants_select_list(has_geometry);
+    const bool logged = tk_log_wants(1);
+    std::wstring decoded;
     for (unsigned int i = 0; i < n; ++i) {
         const MYSQL_FIELD& f = fields[i];
-        tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
-        if (i > 0) select_list += L",";
-        const std::wstring name = tk_from_utf8(std::string(f.name, f.name_length));
-        if (f.type == MYSQL_TYPE_GEOMETRY) {
-            tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
-            has_geometry = true;
+        if (!named) decoded = tk_from_utf8(std::string(f.name, f.name_length));
+        const std::wstring& name = named ? (*named)[i].name : decoded;
+        if (logged) {
+            tk_log(2, "Processing field #%d", static_cast<int>(i + 1));
+            if (f.type == MYSQL_TYPE_GEOMETRY) tk_log(2, "Got MYSQL_TYPE_GEOMETRY");
+            tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type),
+                   f.length, f.flags);
         }
-        append_select_item(select_list, name, f.type == MYSQL_TYPE_GEOMETRY);
-        tk_log(2, "GOT FIELD: name=%s, type=%d, size=%lu, flags=%u", f.name, static_cast<int>(f.type), f.length,
-               f.flags);
+        if (listed) append_select_item(select_list, name, f.type == MYSQL_TYPE_GEOMETRY);
         sql_column_rule rule = sql_column_rule_for(f, blob_to_text);
         if (f.type == MYSQL_TYPE_GEOMETRY) rule.vartype = VT_BSTR;  // read through ST_AsText
-        auto d = std::make_unique<t_ftd>(static_cast<uint32_t>(f.length), name, rule.vartype,
-                                         (f.flags & NOT_NULL_FLAG) != 0,
-                                         (f.flags & AUTO_INCREMENT_FLAG) != 0, ole_variant(), sub_kind(f),
-                                         std::wstring());
+        const uint32_t size = static_cast<uint32_t>(f.length);
+        const bool not_null = (f.flags & NOT_NULL_FLAG) != 0;
+        const bool auto_increment = (f.flags & AUTO_INCREMENT_FLAG) != 0;
+        t_ftd* d = i < schema_.size() ? schema_[i] : nullptr;
+        if (d) {
+            if (d->name != name) d->name = name;
+            d->size = size;
+            d->precision = 0;
+            d->scale = 0;
+            d->vartype = rule.vartype;
+            d->native_type.clear();
+            d->auto_increment = auto_increment;
+            d->b_not_null = not_null;
+            d->def_value.clear();
+            d->reserved = sub_kind(f);
+            d->description.clear();
+        } else {
+            auto made = std::make_unique<t_ftd>(size, name, rule.vartype, not_null, auto_increment, ole_variant(),
+                                                sub_kind(f), std::wstring());
+            d = made.get();
+            if (i < schema_.size()) {
+                // A gap in the list: it is rebuilt from here.
+                schema_.truncate(i);
+            }
+            schema_.push_back(std::move(made));
+        }
         if (d->auto_increment) {
             if (tk_log_wants(1)) tk_wlog(1, L"Got auto_number column: '%s'", name.c_str());
             auto_number_ = name;
         }
         if (f.type == MYSQL_TYPE_DECIMAL || f.type == MYSQL_TYPE_NEWDECIMAL) {
-            tk_log(1, "Scale/precision: (%u,%lu)", f.decimals, f.length);
+            if (logged) tk_log(1, "Scale/precision: (%u,%lu)", f.decimals, f.length);
             d->precision = static_cast<int32_t>(sql_decimal_precision(f));
             d->scale = static_cast<int32_t>(f.decimals);
         }
-        schema_.push_back(std::move(d));
     }
 }
 
@@ -125,13 +159,13 @@ void sql_recordset::describe_known(const sql_catalog_columns& known, std::wstrin
                                    bool& has_geometry) {
     schema_.clear();
     auto_number_.clear();
-    select_list = L"SELECT ";
-    has_geometry = false;
+    select_list.clear();
+    has_geometry =
+        std::any_of(known.begin(), known.end(), [](const sql_catalog_column& c) { return c.geometry; });
+    const bool listed = wants_select_list(has_geometry);
     for (size_t i = 0; i < known.size(); ++i) {
         const sql_catalog_column& c = known[i];
-        if (i > 0) select_list += L",";
-        append_select_item(select_list, c.name, c.geometry);
-        if (c.geometry) has_geometry = true;
+        if (listed) append_select_item(select_list, c.name, c.geometry);
         schema_.push_back(std::make_unique<t_ftd>(0, c.name, VT_BSTR, false, false, ole_variant(),
                                                   c.geometry ? 2u : 0u, std::wstring()));
     }
@@ -143,7 +177,7 @@ void sql_recordset::initialize() {
     tk_log(2, "is_blob_to_text=%d", blob_to_text ? 1 : 0);
     auto* lender = dynamic_cast<sql_database*>(get_owner());
     page_ = lender ? lender->lend_record_page() : std::make_shared<sql_record_page>();
-    page_->clear();
+    page_filled_ = false;
 
     // Not counted here: the run counts beside the stream (count_statement).
     rec_count_ = 0;
@@ -175,7 +209,9 @@ void sql_recordset::initialize() {
         }
     }
 
-    if (is_query()) {
+    if (select_list.empty()) {
+        // Neither geometry nor the log reads it.
+    } else if (is_query()) {
         select_list += L" FROM (" + sql_strip_query_end(query_) + L"\n) as temp___table";
     } else {
         select_list += L" FROM " + sql_engine::get_safe_name(name_);
@@ -261,7 +297,8 @@ void sql_recordset::follow_result(bool blob_to_text) {
     if (!same) tk_log(2, "The result's columns differ from the description: the schema follows the result");
     std::wstring select_list;
     bool has_geometry = false;
-    describe(stream_->fields(), stream_->field_count(), blob_to_text, select_list, has_geometry);
+    const sql_columns* named = columns.size() == stream_->field_count() ? &columns : nullptr;
+    describe(stream_->fields(), stream_->field_count(), blob_to_text, select_list, has_geometry, named);
     if (rows_only_ && has_geometry && !is_query()) {
         // A geometry column the table did not have when its columns were
         // named: the table is read again with it as text.
@@ -275,28 +312,31 @@ void sql_recordset::follow_result(bool blob_to_text) {
 
 void sql_recordset::reset() {
     tk_log(2, "sql_recordset::reset");
-    page_->clear();
+    page_filled_ = false;
     position_ = 0;
     page_index_ = 0;
     // The old stream is closed before anything else is sent.
     stream_.reset();
     open_stream();
+    // The old rows are overwritten in place; slots not refilled are emptied.
+    page_filled_ = true;
+    stream_->share_names(*page_);
     stream_->store_to(page_.get());
 }
 
 udb_record* sql_recordset::get_record() {
-    return page_index_ < page_->count ? page_->slots[page_index_].get() : nullptr;
+    return page_index_ < page_rows() ? page_->slots[page_index_].get() : nullptr;
 }
 
-bool sql_recordset::is_eof() { return page_index_ >= page_->count; }
+bool sql_recordset::is_eof() { return page_index_ >= page_rows(); }
 
 void sql_recordset::next() {
     if (tk_log_wants(1)) tk_log(1, "sql_recordset::next");
     if (!stream_) throw tk_mail_assertion(recs_source, 292);
-    if (page_index_ >= page_->count) return;
+    if (page_index_ >= page_rows()) return;
     ++position_;
     ++page_index_;
-    if (page_index_ >= page_->count && !stream_->at_end()) {
+    if (page_index_ >= page_rows() && !stream_->at_end()) {
         tk_log(2, "sql_recordset::clean");
         page_index_ = 0;
         stream_->store_to(page_.get());

@@ -64,7 +64,7 @@ public:
     // 0-based number of the current record since the last reset.
     uint64_t get_position() const { return position_; }
     // Rows held in the current page.
-    size_t get_page_rows() const { return page_->count; }
+    size_t get_page_rows() const { return page_rows(); }
     // Every row of the stream has been received (nothing left to count).
     bool is_stream_done() const override { return !stream_ || stream_->at_end(); }
     // Ends a stream that the server may still be sending without reading
@@ -84,13 +84,19 @@ protected:
 
 private:
     const std::wstring& source() { return is_query() ? query_ : name_; }
-    // The schema of the columns (and the select list that reads geometry as text).
+    // The schema of the columns (and the select list that reads geometry as
+    // text, when geometry or the log reads it). named: the columns' names
+    // already decoded, when at hand.
     void describe(const MYSQL_FIELD* fields, unsigned int n, bool blob_to_text, std::wstring& select_list,
-                  bool& has_geometry);
+                  bool& has_geometry, const sql_columns* named = nullptr);
     // The schema of the known columns: their names only.
     void describe_known(const sql_catalog_columns& known, std::wstring& select_list, bool& has_geometry);
     void open_stream();
     void follow_result(bool blob_to_text);
+    // The rows of the page that came from this recordset's stream: a lent
+    // page still holds the rows of the recordset before, which the first
+    // page of the stream overwrites in place.
+    size_t page_rows() const { return page_filled_ ? page_->count : 0; }
 
     MYSQL* connection_;
     std::vector<udb_relationship>* relationships_;
@@ -102,6 +108,7 @@ private:
     std::wstring auto_number_;
     // Lent by the database when no other recordset holds its page, else own.
     std::shared_ptr<sql_record_page> page_;
+    bool page_filled_ = false;  // the page's rows are this recordset's
 };
 
 class sql_tmp_recordset : public udb_recordset {

@@ -34,21 +34,23 @@ void copy_fields(const MYSQL_FIELD* fields, unsigned int n, std::vector<MYSQL_FI
         &MYSQL_FIELD::org_table_length, &MYSQL_FIELD::db_length, &MYSQL_FIELD::catalog_length,
         &MYSQL_FIELD::def_length};
     copies.assign(fields, fields + n);
+    // Room for every text first: the copies point into texts as it fills.
+    size_t room = 0;
+    for (const MYSQL_FIELD& f : copies)
+        for (size_t k = 0; k < std::size(text_of); ++k)
+            if (f.*text_of[k]) room += f.*length_of[k] + 1;
     texts.clear();
-    std::vector<size_t> at;  // where each text starts in texts (npos: none)
-    at.reserve(n * std::size(text_of));
+    texts.reserve(room);
     for (MYSQL_FIELD& f : copies) {
         f.extension = nullptr;
         for (size_t k = 0; k < std::size(text_of); ++k) {
-            const char* text = f.*text_of[k];
-            at.push_back(text ? texts.size() : std::string::npos);
-            if (text) texts.append(text, f.*length_of[k]).push_back('\0');
+            char*& text = f.*text_of[k];
+            if (!text) continue;
+            const size_t at = texts.size();
+            texts.append(text, f.*length_of[k]).push_back('\0');
+            text = texts.data() + at;
         }
     }
-    size_t next = 0;
-    for (MYSQL_FIELD& f : copies)
-        for (size_t k = 0; k < std::size(text_of); ++k, ++next)
-            f.*text_of[k] = at[next] == std::string::npos ? nullptr : texts.data() + at[next];
 }
 }  // namespace
 

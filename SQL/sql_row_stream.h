@@ -42,6 +42,9 @@ public:
     // every page is read on the caller's thread. The connection is the thread's
     // until the stream has ended (at_end) or is closed.
     size_t store_to(sql_record_page* page);
+    // Before the first store_to: the rows take the names serial the page
+    // has for the stream's column names (sql_record_page::serial_for).
+    void share_names(sql_record_page& page) { names_serial_ = page.serial_for(columns_); }
 
     // The stream was read to its end (and freed: the connection is free).
     bool at_end() const { return !receiving_ && !stream_open() && !failure_; }

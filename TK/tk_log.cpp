@@ -90,11 +90,6 @@ void end_line(plat::unique_file file) {
 
 }  // namespace
 
-bool tk_log_wants(int level) {
-    tk_logger* lg = tk_singleton<tk_logger>::peek();
-    return lg && lg->enabled && level >= lg->min_level;
-}
-
 void tk_log(int level, const char* fmt, ...) {
     plat::unique_file f = begin_line(level);
     if (!f) return;

@@ -36,7 +36,10 @@ extern bool tk_log_ansi_output;
 
 // True when a line of this level would be written: callers on hot paths
 // test this before building arguments.
-bool tk_log_wants(int level);
+inline bool tk_log_wants(int level) {
+    const tk_logger* lg = tk_singleton<tk_logger>::peek();
+    return lg && lg->enabled && level >= lg->min_level;
+}
 
 void tk_log(int level, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 void tk_wlog(int level, const wchar_t* fmt, ...);

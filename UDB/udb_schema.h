@@ -44,6 +44,8 @@ public:
     void push_back(const t_ftd& descriptor) { push_back(std::make_unique<t_ftd>(descriptor)); }
     // Deletes every descriptor and empties the list.
     void clear() { items_.clear(); }
+    // Keeps the first n descriptors and deletes the others.
+    void truncate(size_t n) { items_.truncate(n); }
 
     // Lookups by name ignore case; the first match wins; null entries are skipped.
     bool find_field(const std::wstring& name) const;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 #include "csv_format.h"
@@ -119,14 +120,23 @@ bool csv_engine::is_table_exist(const std::wstring& name) const {
 
 std::wstring csv_engine::get_full_file_name(const std::wstring& name) const {
     if (tk_log_wants(1)) tk_wlog(1, L"csv_engine::get_full_file_name(%s)", name.c_str());
-    std::wstring file;
-    if (!prefix_.empty()) file = prefix_ + L"_";
-    file += name;
-    for (auto& c : file) c = plat::ascii_lower(c);
-    if (!tk_ends_with(file, csv_extension, false)) file += csv_extension;
-    std::wstring result = folder_;
+    constexpr std::wstring_view extension(csv_extension, csv_extension_len);
+    // Built in place: the folder, then the file's name in lower case.
+    std::wstring result;
+    result.reserve(folder_.size() + prefix_.size() + name.size() + extension.size() + 2);
+    result = folder_;
     if (!result.empty() && result.back() != L'/') result += L'/';
-    result += file;
+    const size_t file = result.size();
+    if (!prefix_.empty()) {
+        result += prefix_;
+        result += L'_';
+    }
+    result += name;
+    for (size_t i = file; i < result.size(); ++i) result[i] = plat::ascii_lower(result[i]);
+    const std::wstring_view file_name = std::wstring_view(result).substr(file);
+    if (file_name.size() < extension.size() ||
+        !plat::equal_nocase(file_name.substr(file_name.size() - extension.size()), extension))
+        result += extension;
     return result;
 }
 

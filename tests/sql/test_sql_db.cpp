@@ -536,3 +536,84 @@ TEST_F(sql_db_test, recordsets_open_together_or_in_turn_read_their_own_rows) {
         EXPECT_EQ(rs->get_record(), nullptr);
     }
 }
+
+// Tables read in turn for their rows share one record page and its records:
+// nothing of a table before (rows, names, types, sizes, a failed table's
+// state) shows in the next one, which reads as on a page of its own.
+TEST_F(sql_db_test, tables_read_in_turn_for_their_rows_keep_nothing_of_the_one_before) {
+    auto& c = db_.conn();
+    c.exec("CREATE TABLE ta (id INT, v VARCHAR(20), d DECIMAL(12,2), t DATETIME)");
+    c.exec("INSERT INTO ta VALUES (1, 'one', 1.50, '2024-01-02 03:04:05'), (2, NULL, -2.25, NULL),"
+           " (3, 'three three', 0.00, '1999-12-31 23:59:59'), (4, '', 12345.67, '2000-01-01 00:00:00')");
+    // The same names with other types, and fewer rows.
+    c.exec("CREATE TABLE tb (id VARCHAR(10), v INT, d DATETIME, t DECIMAL(12,2))");
+    c.exec("INSERT INTO tb VALUES ('x', 7, '2021-06-07 08:09:10', 9.99), (NULL, NULL, NULL, NULL)");
+    // Other names, another count of columns.
+    c.exec("CREATE TABLE tc (x DOUBLE, y VARCHAR(5), z BIGINT UNSIGNED)");
+    c.exec("INSERT INTO tc VALUES (0.5, 'abc', 18446744073709551615), (-1e300, 'q\"r', 0), (2, NULL, 1)");
+    // Other names, the same count of columns.
+    c.exec("CREATE TABLE td (k INT, w VARCHAR(20), e DECIMAL(12,2), u DATETIME)");
+    c.exec("INSERT INTO td VALUES (5, 'five', 5.55, '2005-05-05 05:05:05'), (6, 'six', 6.66, NULL)");
+    c.exec("CREATE TABLE tgone (id INT)");
+    c.exec("INSERT INTO tgone VALUES (1)");
+    c.exec("CREATE TABLE tempty (id INT, v VARCHAR(20), d DECIMAL(12,2), t DATETIME)");
+
+    // Every part of every row that reaches a file: names, types, sizes and the cells.
+    const auto dump = [](udb_recordset& rs) {
+        names rows;
+        std::wstring header;
+        for (size_t i = 0; i < rs.get_schema().size(); ++i) header += rs.get_schema()[i]->name + L",";
+        rows.push_back(header);
+        for (; !rs.is_eof(); rs.next()) {
+            udb_record* r = rs.get_record();
+            std::string line;
+            for (size_t i = 0; r && i < r->size(); ++i) {
+                const udb_field* f = r->at(i);
+                line += tk_to_utf8(f->get_name()) + ":" + std::to_string(f->get_type()) + ":" +
+                        std::to_string(f->get_declared_size()) + "=";
+                f->append_utf8_cell(line);
+                line += "|";
+            }
+            rows.push_back(w(line));
+        }
+        EXPECT_EQ(rs.get_record(), nullptr);
+        return rows;
+    };
+    // Each table as read on a fresh page.
+    const auto alone = [&](const std::wstring& table) {
+        auto fresh = open();
+        auto rs = fresh->get_table(table, udb_database::table_rows_only);
+        rs->reset();
+        return dump(*rs);
+    };
+    std::vector<std::pair<std::wstring, names>> expected;
+    for (const wchar_t* t : {L"ta", L"tb", L"tc", L"td", L"tempty"}) expected.emplace_back(t, alone(t));
+    ASSERT_EQ(expected[0].second.size(), 5u);
+    ASSERT_EQ(expected[1].second.size(), 3u);
+    ASSERT_EQ(expected[4].second.size(), 1u);
+
+    auto d = open();
+    // The catalog is read with the second table: tgone is in it, then dropped.
+    d->get_table(L"ta", udb_database::table_rows_only);
+    d->get_table(L"tb", udb_database::table_rows_only);
+    c.exec("DROP TABLE tgone");
+    const std::vector<std::wstring> order = {L"ta", L"tb", L"ta", L"tgone", L"tc", L"ta", L"td", L"ta", L"tempty", L"tb", L"ta"};
+    for (const std::wstring& table : order) {
+        SCOPED_TRACE(tk_to_utf8(table));
+        auto rs = d->get_table(table, udb_database::table_rows_only);
+        ASSERT_TRUE(rs);
+        // Before its stream opens, a table shows no rows (not those of the table before).
+        EXPECT_TRUE(rs->is_eof());
+        EXPECT_EQ(rs->get_record(), nullptr);
+        if (table == L"tgone") {
+            EXPECT_THROW(rs->reset(), sql_exception);
+            EXPECT_TRUE(rs->is_eof());
+            EXPECT_EQ(rs->get_record(), nullptr);
+            continue;
+        }
+        rs->reset();
+        const auto it = std::find_if(expected.begin(), expected.end(), [&](const auto& e) { return e.first == table; });
+        ASSERT_NE(it, expected.end());
+        EXPECT_EQ(dump(*rs), it->second);
+    }
+}
