@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "sql_cell_read.h"
 #include "sql_engi.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -71,9 +72,13 @@ uint32_t cell_size(const sql_column_rule& rule, const sql_cell& cell) {
 }  // namespace
 
 void sql_field::assign(const sql_column_rule& rule, const sql_cell& cell) {
-    set_declared_size(cell_size(rule, cell));
     set_text_form(rule.form);
-    sql_cell_to_value(rule, cell, value());
+    uint32_t size = 0;
+    if (!sql_cell_by_plan(rule, cell, value(), size)) {
+        size = cell_size(rule, cell);
+        sql_cell_to_value(rule, cell, value());
+    }
+    set_declared_size(size);
 }
 
 sql_record::sql_record(unsigned int n_fields, const MYSQL_FIELD* fields, const unsigned long* lengths,

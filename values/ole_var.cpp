@@ -252,6 +252,13 @@ void ole_variant::set_date(const ole_date& d) {
     if (tk_log_wants(2)) make_date_number();
 }
 
+void ole_variant::set_numbered_date(const ole_date& d) {
+    reset_var();
+    var_.vt = VT_DATE;
+    date_ = d;
+    date_number_ready_ = false;
+}
+
 void ole_variant::make_date_number() const {
     double n = 0;
     if (date_.to_variant_time(n)) var_.date = n;

@@ -71,6 +71,9 @@ public:
     void set_cy(plat::currency v);
     void set_decimal(const plat::decimal& v);
     void set_date(const ole_date& d);        // VT_DATE with the record and its date number
+    // set_date for a date that has a date number (to_variant_time gives
+    // one): nothing to report, so the log is not asked.
+    void set_numbered_date(const ole_date& d);
 
     // Byte arrays and strings --------------------------------------------
     void allocate_safe_array(uint32_t size);
