@@ -116,7 +116,7 @@ inline bool fits(U v) {
 // them: true with out and size (the length of a cell's bytes, the size of a
 // number's value type, 0 for a null) set; false, with nothing changed, for a
 // cell the plan does not take.
-inline bool sql_cell_by_plan(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out, uint32_t& size) {
+[[gnu::always_inline]] inline bool sql_cell_by_plan(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out, uint32_t& size) {
     using namespace sql_cell_read;
     if (cell.kind == sql_cell::null) {
         out.clear();
