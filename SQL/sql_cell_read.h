@@ -91,7 +91,6 @@ inline bool date_of_time(sql_cell_kind kind, const MYSQL_TIME& t, unsigned int d
     return true;
 }
 
-
 // A value read by date_of_time that is valid and has a date number (so
 // set_date has nothing to report): a time of day, or a day of the years
 // 100 to 9999 at a time of day. False for the rest, which the general rules
