@@ -1,12 +1,17 @@
 #include "sql_types.h"
+#include "sql_cell_read.h"
 
 #include <charconv>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <type_traits>
 
 #include "decimal.h"
 #include "utf8.h"
+
+using sql_cell_read::date_of_time;
+using sql_cell_read::plain_decimal;
 
 namespace {
 
@@ -221,41 +226,6 @@ bool reads_as_hex(std::string_view s) {
     return true;
 }
 
-// The server's DECIMAL text ("-123.45") of at most 19 digits: the value the
-// general reader gives, read with 64-bit arithmetic. False for anything else.
-bool plain_decimal(const char* cell, unsigned long length, plat::decimal& out) {
-    const char* p = cell;
-    const char* const end = cell + length;
-    const bool neg = p != end && *p == '-';
-    if (neg) ++p;
-    const char* const body = p;
-    if (end - body > 20) return false;
-    uint64_t m = 0;
-    const char* point = nullptr;
-    bool any = false;
-    for (; p != end; ++p) {
-        const unsigned d = static_cast<unsigned char>(*p) - unsigned('0');
-        if (d <= 9) {
-            m = m * 10 + d;
-            any = true;
-        } else if (*p == '.' && !point) {
-            point = p;
-        } else {
-            return false;
-        }
-    }
-    // 19 digits fit 64 bits.
-    if (!any || end - body - (point ? 1 : 0) > 19) return false;
-    plat::decimal d;
-    if (m != 0) {
-        d.lo64 = m;
-        d.scale = point ? static_cast<uint8_t>(end - point - 1) : 0;
-        d.sign = neg ? plat::DECIMAL_NEG : 0;
-    }
-    out = d;
-    return true;
-}
-
 void set_text(ole_variant& out, const char* cell, unsigned long length) {
     out.set_utf8_text(std::string_view(cell, length));
 }
@@ -358,50 +328,9 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     out.assign_from_string(std::string_view(cell, length), rule.vartype);
 }
 
-namespace {
-
-// What the text reader makes of sql_temporal_text of t; false when that
-// text would not be read as a date (a field wider than its digits).
-bool date_of_time(sql_cell_kind kind, const MYSQL_TIME& t, unsigned int decimals, ole_date& d) {
-    if (t.minute > 99 || t.second > 99) return false;
-    switch (kind) {
-    case sql_cell_kind::date:
-    case sql_cell_kind::datetime:
-        if (t.year > 9999 || t.month > 99 || t.day > 99) return false;
-        d.time.year = static_cast<uint16_t>(t.year);
-        d.time.month = static_cast<uint16_t>(t.month);
-        d.time.day = static_cast<uint16_t>(t.day);
-        if (kind == sql_cell_kind::date) {
-            d.kind = ole_date::date_only;
-            return true;
-        }
-        if (t.hour > 99) return false;
-        d.kind = ole_date::date_time;
-        break;
-    case sql_cell_kind::time:
-        if (t.hour > 9999) return false;
-        d.kind = ole_date::time_only;
-        d.negative = t.neg != 0;
-        break;
-    default:
-        return false;
-    }
-    d.time.hour = static_cast<uint16_t>(t.hour);
-    d.time.minute = static_cast<uint16_t>(t.minute);
-    d.time.second = static_cast<uint16_t>(t.second);
-    if (decimals > 0) {
-        uint32_t scale = 1;
-        for (unsigned int i = decimals < 6 ? decimals : 6; i < 6; ++i) scale *= 10;
-        const uint32_t us = static_cast<uint32_t>(t.second_part % 1000000) / scale * scale;
-        d.microseconds = us;
-        d.time.milliseconds = static_cast<uint16_t>(us / 1000);
-    }
-    return true;
-}
-
-}  // namespace
-
 void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out) {
+    uint32_t size = 0;
+    if (sql_cell_by_plan(rule, cell, out, size)) return;
     switch (cell.kind) {
     case sql_cell::null:
         out.clear();

@@ -2,6 +2,7 @@
 
 #include <atomic>
 
+#include "sql_cell_read.h"
 #include "sql_engi.h"
 #include "tk_excep.h"
 #include "tk_log.h"
@@ -68,13 +69,20 @@ uint32_t cell_size(const sql_column_rule& rule, const sql_cell& cell) {
     }
 }
 
+// sql_field::assign of a binary cell; inline in the row loop.
+[[gnu::always_inline]] inline void assign_cell(sql_field& f, const sql_column_rule& rule, const sql_cell& cell) {
+    f.set_text_form(rule.form);
+    uint32_t size = 0;
+    if (!sql_cell_by_plan(rule, cell, f.value(), size)) {
+        size = cell_size(rule, cell);
+        sql_cell_to_value(rule, cell, f.value());
+    }
+    f.set_declared_size(size);
+}
+
 }  // namespace
 
-void sql_field::assign(const sql_column_rule& rule, const sql_cell& cell) {
-    set_declared_size(cell_size(rule, cell));
-    set_text_form(rule.form);
-    sql_cell_to_value(rule, cell, value());
-}
+void sql_field::assign(const sql_column_rule& rule, const sql_cell& cell) { assign_cell(*this, rule, cell); }
 
 sql_record::sql_record(unsigned int n_fields, const MYSQL_FIELD* fields, const unsigned long* lengths,
                        MYSQL_ROW row) {
@@ -118,7 +126,7 @@ void sql_record::assign_row(const sql_columns& columns, const unsigned long* len
 }
 
 void sql_record::assign_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial) {
-    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { f.assign(columns[i].rule, cells[i]); });
+    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { assign_cell(f, columns[i].rule, cells[i]); });
 }
 
 void sql_record::clear_values() {

@@ -80,7 +80,38 @@ VARTYPE bits_vartype(unsigned long bit_count) {
 
 }  // namespace
 
-sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
+sql_cell_plan sql_cell_plan_of(VARTYPE vartype, sql_cell_kind kind) {
+    switch (kind) {
+    case sql_cell_kind::int_signed:
+        switch (vartype) {
+        case VT_I1: return sql_cell_plan::i1;
+        case VT_I2: return sql_cell_plan::i2;
+        case VT_I4: return sql_cell_plan::i4;
+        case VT_I8: return sql_cell_plan::i8;
+        default: return sql_cell_plan::general;
+        }
+    case sql_cell_kind::int_unsigned:
+        switch (vartype) {
+        case VT_UI1: return sql_cell_plan::ui1;
+        case VT_UI2: return sql_cell_plan::ui2;
+        case VT_UI4: return sql_cell_plan::ui4;
+        case VT_UI8: return sql_cell_plan::ui8;
+        default: return sql_cell_plan::general;
+        }
+    case sql_cell_kind::real8: return sql_cell_plan::real8;
+    case sql_cell_kind::decimal: return sql_cell_plan::decimal;
+    case sql_cell_kind::text: return sql_cell_plan::text;
+    case sql_cell_kind::bytes: return sql_cell_plan::bytes;
+    case sql_cell_kind::date:
+    case sql_cell_kind::time:
+    case sql_cell_kind::datetime: return sql_cell_plan::temporal;
+    default: return sql_cell_plan::general;
+    }
+}
+
+namespace {
+
+sql_column_rule rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
     const bool is_unsigned = (field.flags & UNSIGNED_FLAG) != 0;
     if (const sql_integer_type* integer = sql_integer_type_of(field.type)) {
         const VARTYPE vt = is_unsigned ? integer->unsigned_vartype : integer->signed_vartype;
@@ -119,6 +150,14 @@ sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text)
     // Text strings, TEXT, JSON, ENUM, SET, GEOMETRY as text, NULL columns and
     // any type not known here.
     return make(VT_BSTR, sql_cell_kind::text);
+}
+
+}  // namespace
+
+sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text) {
+    sql_column_rule r = rule_for(field, blob_to_text);
+    r.plan = sql_cell_plan_of(r.vartype, r.kind);
+    return r;
 }
 
 bool sql_binary_protocol_fits(const MYSQL_FIELD& field) {

@@ -32,9 +32,28 @@ enum class sql_cell_kind : uint8_t {
     datetime,        // YYYY-MM-DD HH:MM:SS[.f]
 };
 
+// What a binary protocol cell of the column's usual kind becomes, without
+// going through the general rules: an integer of the rule's type (range
+// checked), a double, a decimal text, a text, bytes, or a date or time that
+// has a date number. Any other cell (a null, another kind, a value out of
+// range or not read at once) takes the general rules.
+enum class sql_cell_plan : uint8_t {
+    general,
+    i1, i2, i4, i8,      // int64 cell
+    ui1, ui2, ui4, ui8,  // uint64 cell
+    real8,               // real8 cell
+    decimal,             // bytes cell of a decimal's digits
+    text,                // bytes cell, copied
+    bytes,               // bytes cell, copied
+    temporal,            // temporal cell
+};
+
 struct sql_column_rule {
     VARTYPE vartype = VT_BSTR;  // the column's value type (schema descriptor)
     sql_cell_kind kind = sql_cell_kind::text;
+    // Decided with the rule (sql_column_rule_for); general: every cell by the
+    // general rules.
+    sql_cell_plan plan = sql_cell_plan::general;
     // How the cells are written to files: the server's text form of the
     // column's type (dates, times, decimals with the column's digits).
     ole_text_form form;
@@ -68,6 +87,8 @@ uint32_t sql_decimal_precision(const MYSQL_FIELD& field);
 // form of bytes ("0x" and hex digits only); the others stay bytes (their text
 // form is "0x" and hexadecimal digits).
 sql_column_rule sql_column_rule_for(const MYSQL_FIELD& field, bool blob_to_text);
+// The plan that gives the same values as the general rules of vartype and kind.
+sql_cell_plan sql_cell_plan_of(VARTYPE vartype, sql_cell_kind kind);
 
 // The value of one cell (null cell: VT_EMPTY). The value object is reused:
 // its buffers keep their capacity.

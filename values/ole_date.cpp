@@ -102,7 +102,6 @@ char* put_2(char* o, unsigned v) { return v < 100 ? put2(o, v) : put_num(o, v, 2
 
 }  // namespace
 
-ole_date::ole_date() = default;
 
 ole_date::ole_date(std::string_view text) { parse(text); }
 

@@ -23,7 +23,7 @@ public:
     // the hour of a time may then exceed 24 ("838:59:59").
     bool negative = false;
 
-    ole_date();
+    ole_date() = default;
     explicit ole_date(std::string_view text);
     explicit ole_date(std::wstring_view text);
     ole_date(const std::string& text) : ole_date(std::string_view(text)) {}

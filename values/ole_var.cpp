@@ -103,11 +103,6 @@ ole_variant& ole_variant::operator=(const std::vector<uint8_t>& bytes) {
     return *this;
 }
 
-void ole_variant::reset_var() {
-    plat::variant_clear(var_);
-    utf8_held_ = false;
-}
-
 void ole_variant::make_wide() const {
     var_.bstrVal.clear();
     plat::utf8_decode_append(var_.bstrVal, utf8_);
@@ -190,57 +185,9 @@ void ole_variant::move_from(ole_variant& that) noexcept {
 // ---------------------------------------------------------------------------
 // Setters
 
-void ole_variant::clear() { reset_var(); }
-
 void ole_variant::set_null() {
     reset_var();
     var_.vt = VT_NULL;
-}
-
-#define OLE_SETTER(name, T, tag, member) \
-    void ole_variant::name(T v) {        \
-        reset_var();       \
-        var_.vt = tag;                   \
-        var_.member = v;                 \
-    }
-
-OLE_SETTER(set_i1, int8_t, VT_I1, cVal)
-OLE_SETTER(set_i2, int16_t, VT_I2, iVal)
-OLE_SETTER(set_i4, int32_t, VT_I4, lVal)
-OLE_SETTER(set_int, int32_t, VT_INT, intVal)
-OLE_SETTER(set_ui1, uint8_t, VT_UI1, bVal)
-OLE_SETTER(set_ui2, uint16_t, VT_UI2, uiVal)
-OLE_SETTER(set_ui4, uint32_t, VT_UI4, ulVal)
-OLE_SETTER(set_uint, uint32_t, VT_UINT, uintVal)
-OLE_SETTER(set_r4, float, VT_R4, fltVal)
-OLE_SETTER(set_r8, double, VT_R8, dblVal)
-OLE_SETTER(set_cy, plat::currency, VT_CY, cyVal)
-#undef OLE_SETTER
-
-void ole_variant::set_i8(int64_t v) {
-    reset_var();
-    var_.vt = VT_I8;
-    var_.llVal = v;
-    i8_ = v;
-}
-
-void ole_variant::set_ui8(uint64_t v) {
-    reset_var();
-    var_.vt = VT_UI8;
-    var_.ullVal = v;
-    ui8_ = v;
-}
-
-void ole_variant::set_bool(bool v) {
-    reset_var();
-    var_.vt = VT_BOOL;
-    var_.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
-void ole_variant::set_decimal(const plat::decimal& v) {
-    reset_var();
-    var_.vt = VT_DECIMAL;
-    var_.decVal = v;
 }
 
 void ole_variant::set_date(const ole_date& d) {

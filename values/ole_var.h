@@ -71,6 +71,9 @@ public:
     void set_cy(plat::currency v);
     void set_decimal(const plat::decimal& v);
     void set_date(const ole_date& d);        // VT_DATE with the record and its date number
+    // set_date for a date that has a date number (to_variant_time gives
+    // one): nothing to report, so the log is not asked.
+    void set_numbered_date(const ole_date& d);
 
     // Byte arrays and strings --------------------------------------------
     void allocate_safe_array(uint32_t size);
@@ -269,3 +272,66 @@ private:
     mutable bool wide_ready_ = false;
     mutable bool date_number_ready_ = true;  // var_.date of a VT_DATE is set
 };
+
+// The setters of fixed-size values, inline: fields are read row after row.
+
+inline void ole_variant::reset_var() {
+    plat::variant_clear(var_);
+    utf8_held_ = false;
+}
+
+inline void ole_variant::clear() { reset_var(); }
+
+#define OLE_SETTER(name, T, tag, member)         \
+    inline void ole_variant::name(T v) {          \
+        reset_var();                              \
+        var_.vt = tag;                            \
+        var_.member = v;                          \
+    }
+
+OLE_SETTER(set_i1, int8_t, VT_I1, cVal)
+OLE_SETTER(set_i2, int16_t, VT_I2, iVal)
+OLE_SETTER(set_i4, int32_t, VT_I4, lVal)
+OLE_SETTER(set_int, int32_t, VT_INT, intVal)
+OLE_SETTER(set_ui1, uint8_t, VT_UI1, bVal)
+OLE_SETTER(set_ui2, uint16_t, VT_UI2, uiVal)
+OLE_SETTER(set_ui4, uint32_t, VT_UI4, ulVal)
+OLE_SETTER(set_uint, uint32_t, VT_UINT, uintVal)
+OLE_SETTER(set_r4, float, VT_R4, fltVal)
+OLE_SETTER(set_r8, double, VT_R8, dblVal)
+OLE_SETTER(set_cy, plat::currency, VT_CY, cyVal)
+#undef OLE_SETTER
+
+inline void ole_variant::set_i8(int64_t v) {
+    reset_var();
+    var_.vt = VT_I8;
+    var_.llVal = v;
+    i8_ = v;
+}
+
+inline void ole_variant::set_ui8(uint64_t v) {
+    reset_var();
+    var_.vt = VT_UI8;
+    var_.ullVal = v;
+    ui8_ = v;
+}
+
+inline void ole_variant::set_bool(bool v) {
+    reset_var();
+    var_.vt = VT_BOOL;
+    var_.boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+inline void ole_variant::set_decimal(const plat::decimal& v) {
+    reset_var();
+    var_.vt = VT_DECIMAL;
+    var_.decVal = v;
+}
+
+inline void ole_variant::set_numbered_date(const ole_date& d) {
+    reset_var();
+    var_.vt = VT_DATE;
+    date_ = d;
+    date_number_ready_ = false;
+}
+

@@ -337,6 +337,201 @@ TEST(CellValue, DefaultTextsByType) {
 
 // --- Records ------------------------------------------------------------------
 
+// --- The plan of binary cells against the general rules --------------------
+
+namespace plan_check {
+
+sql_cell number(int64_t v) {
+    sql_cell c;
+    c.kind = sql_cell::int64;
+    c.i = v;
+    return c;
+}
+
+sql_cell unsigned_number(uint64_t v) {
+    sql_cell c;
+    c.kind = sql_cell::uint64;
+    c.u = v;
+    return c;
+}
+
+sql_cell real(double v) {
+    sql_cell c;
+    c.kind = sql_cell::real8;
+    c.d = v;
+    return c;
+}
+
+sql_cell bytes(const std::string& v) {
+    sql_cell c;
+    c.kind = sql_cell::bytes;
+    c.data = v.data();
+    c.length = v.size();
+    return c;
+}
+
+// Everything a field holds: type, declared size, text form, the value's
+// fields, its date, its held text and its file text.
+void expect_same(const sql_field& got, const sql_field& want, const std::string& what) {
+    ASSERT_EQ(got.type(), want.type()) << what;
+    EXPECT_EQ(got.get_declared_size(), want.get_declared_size()) << what;
+    EXPECT_TRUE(got.text_form() == want.text_form()) << what;
+    EXPECT_EQ(got.held_utf8(), want.held_utf8()) << what;
+    const plat::variant& g = got.raw();
+    const plat::variant& w = want.raw();
+    EXPECT_EQ(g.vt, w.vt) << what;
+    EXPECT_EQ(g.llVal, w.llVal) << what;
+    EXPECT_EQ(g.decVal.lo64, w.decVal.lo64) << what;
+    EXPECT_EQ(g.decVal.hi32, w.decVal.hi32) << what;
+    EXPECT_EQ(g.decVal.scale, w.decVal.scale) << what;
+    EXPECT_EQ(g.decVal.sign, w.decVal.sign) << what;
+    EXPECT_EQ(g.bstrVal, w.bstrVal) << what;
+    EXPECT_EQ(g.parray.data, w.parray.data) << what;
+    EXPECT_EQ(g.parray.dims, w.parray.dims) << what;
+    if (got.type() == VT_DATE) {
+        EXPECT_TRUE(got.get_date() == want.get_date()) << what;
+        EXPECT_EQ(got.get_date().negative, want.get_date().negative) << what;
+    }
+    std::string g_text, w_text;
+    got.append_utf8_cell(g_text);
+    want.append_utf8_cell(w_text);
+    EXPECT_EQ(g_text, w_text) << what;
+}
+
+struct plan_case {
+    const char* what;
+    MYSQL_FIELD field;
+    sql_cell_plan plan;
+    std::vector<sql_cell> cells;
+};
+
+}  // namespace plan_check
+
+// Each column's plan gives every cell the value, size and text form the
+// general rules give, in fields reused cell after cell and column after
+// column (the cells the plan does not take included).
+TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
+    using namespace plan_check;
+    std::vector<std::string> texts = {"", "0", "-0", "0.00", "-0.00", "12.50", "-.5", "5.", ".", "-", "1..2",
+                                      "+1.5", "1e2", " 1", "9999999999999999999", "99999999999999999999",
+                                      "-9999999999999999999.0", "1844674407370955161.5", "a", "abc",
+                                      std::string(25, 'x'), "\xC3\xA4\xE2\x82\xAC", "\xFF\xFE", "a\0b"s,
+                                      "0x41", std::string(300, 'q')};
+    std::mt19937 rng(4242);
+    for (int i = 0; i < 3000; ++i) {
+        std::string t = rng() % 3 == 0 ? "-" : "";
+        const int whole = static_cast<int>(rng() % 22), frac = static_cast<int>(rng() % 6);
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + rng() % 10);
+        if (frac > 0 || rng() % 8 == 0) t += '.';
+        for (int k = 0; k < frac; ++k) t += static_cast<char>('0' + rng() % 10);
+        texts.push_back(t);
+    }
+    std::vector<sql_cell> any;
+    any.push_back(sql_cell());  // null
+    for (const std::string& t : texts) any.push_back(bytes(t));
+    for (int64_t v : {int64_t{0}, int64_t{-1}, int64_t{1}, int64_t{INT8_MIN} - 1, int64_t{INT8_MIN}, int64_t{INT8_MAX},
+                      int64_t{INT8_MAX} + 1, int64_t{INT16_MIN} - 1, int64_t{INT16_MIN}, int64_t{INT16_MAX},
+                      int64_t{INT16_MAX} + 1, int64_t{UINT16_MAX} + 1, int64_t{INT32_MIN} - 1, int64_t{INT32_MIN},
+                      int64_t{INT32_MAX}, int64_t{INT32_MAX} + 1, int64_t{UINT32_MAX} + 1, INT64_MIN, INT64_MAX})
+        any.push_back(number(v));
+    for (uint64_t v : {uint64_t{0}, uint64_t{1}, uint64_t{UINT8_MAX}, uint64_t{UINT8_MAX} + 1, uint64_t{UINT16_MAX},
+                       uint64_t{UINT16_MAX} + 1, uint64_t{UINT32_MAX}, uint64_t{UINT32_MAX} + 1,
+                       uint64_t{INT64_MAX}, uint64_t{INT64_MAX} + 1, UINT64_MAX})
+        any.push_back(unsigned_number(v));
+    for (double v : {0.0, -0.0, 0.1, -2.5, 1e300, 5e-324, 123456789.0})
+        any.push_back(real(v));
+
+    // Dates and times around every limit the plan checks.
+    std::vector<MYSQL_TIME> times;
+    for (unsigned y : {0u, 1u, 99u, 100u, 2000u, 2024u, 9999u, 10000u})
+        for (unsigned mo : {0u, 1u, 2u, 4u, 12u, 13u, 100u})
+            for (unsigned d : {0u, 1u, 28u, 29u, 30u, 31u, 32u, 100u})
+                for (unsigned h : {0u, 23u, 24u, 100u, 838u})
+                    for (unsigned mi : {0u, 59u, 60u, 100u})
+                        for (unsigned sec : {0u, 59u, 61u}) {
+                            MYSQL_TIME t;
+                            std::memset(&t, 0, sizeof t);
+                            t.year = y;
+                            t.month = mo;
+                            t.day = d;
+                            t.hour = h;
+                            t.minute = mi;
+                            t.second = sec;
+                            t.second_part = (y + d + sec) % 3 == 0 ? 0 : (y % 2 ? 999999 : 123456);
+                            t.neg = (mo + h) % 5 == 0;
+                            times.push_back(t);
+                        }
+    auto temporal_cells = [&](enum_field_types type, unsigned decimals) {
+        std::vector<sql_cell> cells = any;
+        for (const MYSQL_TIME& t : times) {
+            sql_cell c;
+            c.kind = sql_cell::temporal;
+            c.time = &t;
+            c.time_type = type;
+            c.decimals = decimals;
+            cells.push_back(c);
+        }
+        return cells;
+    };
+    auto timed = [](enum_field_types type, unsigned decimals) {
+        MYSQL_FIELD f = column(type, B, 63);
+        f.decimals = decimals;
+        return f;
+    };
+
+    const std::vector<plan_case> cases = {
+        {"TINYINT", column(MYSQL_TYPE_TINY), sql_cell_plan::i1, any},
+        {"SMALLINT", column(MYSQL_TYPE_SHORT), sql_cell_plan::i2, any},
+        {"INT", column(MYSQL_TYPE_LONG), sql_cell_plan::i4, any},
+        {"MEDIUMINT UNSIGNED", column(MYSQL_TYPE_INT24, U), sql_cell_plan::i4, any},
+        {"BIGINT", column(MYSQL_TYPE_LONGLONG), sql_cell_plan::i8, any},
+        {"TINYINT UNSIGNED", column(MYSQL_TYPE_TINY, U), sql_cell_plan::ui1, any},
+        {"YEAR", column(MYSQL_TYPE_YEAR, U), sql_cell_plan::ui2, any},
+        {"INT UNSIGNED", column(MYSQL_TYPE_LONG, U), sql_cell_plan::ui4, any},
+        {"BIGINT UNSIGNED", column(MYSQL_TYPE_LONGLONG, U), sql_cell_plan::ui8, any},
+        {"DOUBLE", column(MYSQL_TYPE_DOUBLE), sql_cell_plan::real8, any},
+        {"FLOAT", column(MYSQL_TYPE_FLOAT), sql_cell_plan::general, any},
+        {"DECIMAL(15,2)", decimal_column(17, 2), sql_cell_plan::decimal, any},
+        {"DECIMAL(20,0) UNSIGNED", decimal_column(20, 0, U), sql_cell_plan::decimal, any},
+        {"DECIMAL(65,30)", decimal_column(67, 30), sql_cell_plan::text, any},
+        {"VARCHAR", column(MYSQL_TYPE_VAR_STRING), sql_cell_plan::text, any},
+        {"BLOB", column(MYSQL_TYPE_BLOB, B, 63), sql_cell_plan::bytes, any},
+        {"BIT(1)", column(MYSQL_TYPE_BIT, U, 63, 1), sql_cell_plan::general, any},
+        {"BIT(12)", column(MYSQL_TYPE_BIT, U, 63, 12), sql_cell_plan::general, any},
+        {"DATE", timed(MYSQL_TYPE_DATE, 0), sql_cell_plan::temporal, temporal_cells(MYSQL_TYPE_DATE, 0)},
+        {"DATETIME(6)", timed(MYSQL_TYPE_DATETIME, 6), sql_cell_plan::temporal,
+         temporal_cells(MYSQL_TYPE_DATETIME, 6)},
+        {"TIMESTAMP(2)", timed(MYSQL_TYPE_TIMESTAMP, 2), sql_cell_plan::temporal,
+         temporal_cells(MYSQL_TYPE_TIMESTAMP, 2)},
+        {"TIME(3)", timed(MYSQL_TYPE_TIME, 3), sql_cell_plan::temporal, temporal_cells(MYSQL_TYPE_TIME, 3)},
+        {"TIME", timed(MYSQL_TYPE_TIME, 0), sql_cell_plan::temporal, temporal_cells(MYSQL_TYPE_TIME, 0)},
+    };
+    // One pair of fields for every column in turn, one pair per column.
+    sql_field shared_got(L"c"), shared_want(L"c");
+    for (const plan_case& c : cases) {
+        const sql_column_rule rule = sql_column_rule_for(c.field, false);
+        ASSERT_EQ(rule.plan, c.plan) << c.what;
+        sql_column_rule general = rule;
+        general.plan = sql_cell_plan::general;
+        sql_field got(L"c"), want(L"c");
+        for (size_t i = 0; i < c.cells.size(); ++i) {
+            const std::string what = std::string(c.what) + " cell " + std::to_string(i);
+            got.assign(rule, c.cells[i]);
+            want.assign(general, c.cells[i]);
+            ASSERT_NO_FATAL_FAILURE(expect_same(got, want, what));
+            shared_got.assign(rule, c.cells[i]);
+            shared_want.assign(general, c.cells[i]);
+            ASSERT_NO_FATAL_FAILURE(expect_same(shared_got, shared_want, what + " (shared)"));
+            // sql_cell_to_value takes the plan too.
+            ole_variant v, w;
+            sql_cell_to_value(rule, c.cells[i], v);
+            sql_cell_to_value(general, c.cells[i], w);
+            ASSERT_EQ(v.type(), w.type()) << what;
+            EXPECT_EQ(v.to_string(), w.to_string()) << what;
+        }
+    }
+}
+
 TEST(SqlRecord, BuildsNamedFieldsFromColumnDescriptions) {
     MYSQL_FIELD f[2] = {column(MYSQL_TYPE_LONG, 0, 63), column(MYSQL_TYPE_VAR_STRING, 0, 45)};
     f[0].name = const_cast<char*>("id");
