@@ -127,6 +127,17 @@ void sql_binary_reader::bind_buffers() {
     }
 }
 
+sql_cell sql_binary_reader::shape(size_t i) const {
+    const column& c = columns_[i];
+    sql_cell shape;
+    shape.kind = c.temporal ? sql_cell::temporal : c.kind;
+    if (c.temporal) {
+        shape.time_type = c.type;
+        shape.decimals = c.decimals;
+    }
+    return shape;
+}
+
 int64_t sql_binary_reader::signed_integer(const column& c) {
     switch (c.buffer_type) {
     case MYSQL_TYPE_TINY: return c.int8;

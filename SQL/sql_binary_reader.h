@@ -34,6 +34,9 @@ public:
     bool fetch(const sql_columns& columns, size_t& row_bytes);
     sql_cell* cells() { return cells_.data(); }
     size_t size() const { return cells_.size(); }
+    // What every non-null cell of column i is: its kind, and for a date or
+    // time its type and fraction digits.
+    sql_cell shape(size_t i) const;
 
     // The statement has not been closed.
     bool is_open() const { return stmt_ != nullptr; }
