@@ -29,14 +29,14 @@ T take(const char* base, size_t& at) {
 
 sql_row_layout::sql_row_layout(const sql_cell* shapes, size_t n) : shapes_(shapes, shapes + n) {
     for (size_t i = 0; i < n; ++i) {
-        const uint32_t column = static_cast<uint32_t>(i);
+        const uint32_t cell = static_cast<uint32_t>(i * sizeof(sql_cell));
         kinds_.push_back(shapes[i].kind);
         switch (shapes[i].kind) {
-        case sql_cell::int64: numbers_.push_back({column, offsetof(sql_cell, i)}); break;
-        case sql_cell::uint64: numbers_.push_back({column, offsetof(sql_cell, u)}); break;
-        case sql_cell::real8: numbers_.push_back({column, offsetof(sql_cell, d)}); break;
-        case sql_cell::temporal: times_.push_back(column); break;
-        case sql_cell::bytes: bytes_.push_back(column); break;
+        case sql_cell::int64: numbers_.push_back(cell + offsetof(sql_cell, i)); break;
+        case sql_cell::uint64: numbers_.push_back(cell + offsetof(sql_cell, u)); break;
+        case sql_cell::real8: numbers_.push_back(cell + offsetof(sql_cell, d)); break;
+        case sql_cell::temporal: times_.push_back(cell); break;
+        case sql_cell::bytes: bytes_.push_back(cell); break;
         default: throw tk_mail_assertion(page_source, 3);
         }
     }
@@ -97,9 +97,8 @@ void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, size
     // Room for the fixed part at once, then for each bytes cell as it comes
     // (a length mark, an 8-byte length and its bytes, unless a huge value's
     // buffer moves over).
-    char* base = room(layout.fixed_bytes_);
-    base -= used_;
     size_t at = used_;
+    char* base = capacity_ - at >= layout.fixed_bytes_ ? data_.get() : room(layout.fixed_bytes_) - at;
     size_t end = capacity_;
     auto need = [&](size_t bytes) {
         if (end - at >= bytes) return;
@@ -120,17 +119,19 @@ void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, size
         at += sizeof nulls;
     }
     // A NULL number's eight bytes are whatever its cell holds.
-    for (const sql_row_layout::number& num : layout.numbers_) {
-        std::memcpy(base + at, reinterpret_cast<const char*>(&cells[num.column]) + num.offset, sizeof(uint64_t));
+    const char* const first = reinterpret_cast<const char*>(cells);
+    for (uint32_t value : layout.numbers_) {
+        std::memcpy(base + at, first + value, sizeof(uint64_t));
         at += sizeof(uint64_t);
     }
     // A NULL date's bytes are left as they are.
-    for (uint32_t i : layout.times_) {
-        if (cells[i].kind != sql_cell::null) std::memcpy(base + at, cells[i].time, sizeof(MYSQL_TIME));
+    for (uint32_t cell : layout.times_) {
+        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
+        if (c.kind != sql_cell::null) std::memcpy(base + at, c.time, sizeof(MYSQL_TIME));
         at += sizeof(MYSQL_TIME);
     }
-    for (uint32_t i : layout.bytes_) {
-        sql_cell& c = cells[i];
+    for (uint32_t cell : layout.bytes_) {
+        sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
         if (c.kind == sql_cell::null) continue;
         if (c.length < bytes_long && !c.text_owner && !c.bytes_owner) {
             need(1 + c.length);
@@ -199,9 +200,10 @@ size_t sql_row_page::read_cells(const sql_row_layout& layout, sql_cell* cells, b
         // The last row's NULL kinds and owners are undone.
         const sql_cell::kind_t* kinds = layout.kinds_.data();
         for (size_t i = 0; i < n; ++i) cells[i].kind = kinds[i];
-        for (uint32_t i : layout.bytes_) {
-            cells[i].text_owner = nullptr;
-            cells[i].bytes_owner = nullptr;
+        for (uint32_t cell : layout.bytes_) {
+            sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
+            c.text_owner = nullptr;
+            c.bytes_owner = nullptr;
         }
         marked = false;
     }
@@ -210,17 +212,19 @@ size_t sql_row_page::read_cells(const sql_row_layout& layout, sql_cell* cells, b
         if (nulls) marked = true;
         for (; nulls; nulls &= nulls - 1) cells[from + static_cast<size_t>(__builtin_ctzll(nulls))].kind = sql_cell::null;
     }
-    for (const sql_row_layout::number& num : layout.numbers_) {
-        std::memcpy(reinterpret_cast<char*>(&cells[num.column]) + num.offset, base + at, sizeof(uint64_t));
+    char* const first = reinterpret_cast<char*>(cells);
+    for (uint32_t value : layout.numbers_) {
+        std::memcpy(first + value, base + at, sizeof(uint64_t));
         at += sizeof(uint64_t);
     }
-    for (uint32_t i : layout.times_) {
+    for (uint32_t cell : layout.times_) {
         // The cell points at its time (prepare).
-        std::memcpy(const_cast<MYSQL_TIME*>(cells[i].time), base + at, sizeof(MYSQL_TIME));
+        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
+        std::memcpy(const_cast<MYSQL_TIME*>(c.time), base + at, sizeof(MYSQL_TIME));
         at += sizeof(MYSQL_TIME);
     }
-    for (uint32_t i : layout.bytes_) {
-        sql_cell& c = cells[i];
+    for (uint32_t cell : layout.bytes_) {
+        sql_cell& c = *reinterpret_cast<sql_cell*>(first + cell);
         if (c.kind == sql_cell::null) continue;
         const uint8_t mark = take<uint8_t>(base, at);
         if (mark < bytes_long) {

@@ -33,14 +33,11 @@ public:
 
 private:
     friend class sql_row_page;
-    // A number column and where its value is in a cell.
-    struct number {
-        uint32_t column;
-        uint32_t offset;
-    };
     std::vector<sql_cell> shapes_;
     std::vector<sql_cell::kind_t> kinds_;
-    std::vector<number> numbers_;
+    // Where in a row's cells (in bytes from the first) a number's value is,
+    // and where the cells of dates and times and of bytes are.
+    std::vector<uint32_t> numbers_;
     std::vector<uint32_t> times_;
     std::vector<uint32_t> bytes_;
     size_t fixed_bytes_ = 0;  // counted bytes, bitmap, numbers and times
