@@ -89,6 +89,7 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
     reader->field_count_ = n;
     reader->meta_ = std::move(meta);
     reader->cells_.assign(n, sql_cell());
+    reader->null_bits_.assign((n + 63) / 64, 0);
     reader->stmt_ = std::move(stmt);
     tk_log(1, "Reading by the binary protocol");
     return reader;
@@ -211,11 +212,15 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     // stores to the count or the reader's own fields.
     size_t bytes = 0;
     const size_t count = columns_.size();
+    uint64_t* const nulls = null_bits_.data();
+    const size_t words = null_bits_.size();
+    for (size_t w = 0; w < words; ++w) nulls[w] = 0;
     for (size_t i = 0; i < count; ++i) {
         column& c = columns_[i];
         sql_cell& cell = cells_[i];
         if (c.is_null) {
             cell.kind = sql_cell::null;
+            nulls[i >> 6] |= uint64_t{1} << (i & 63);
             continue;
         }
         switch (c.kind) {

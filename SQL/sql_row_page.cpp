@@ -93,7 +93,8 @@ void sql_row_page::put_text(const char* data, size_t length) {
     used_ += at + length + 1;
 }
 
-void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, size_t row_bytes) {
+void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, const uint64_t* null_bits,
+                             size_t row_bytes) {
     // Room for the fixed part at once, then for each bytes cell as it comes
     // (a length mark, an 8-byte length and its bytes, unless a huge value's
     // buffer moves over).
@@ -110,13 +111,10 @@ void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, size
     const uint64_t counted = row_bytes;
     std::memcpy(base + at, &counted, sizeof counted);
     at += sizeof counted;
-    const size_t n = layout.kinds_.size();
-    for (size_t from = 0; from < n; from += 64) {
-        uint64_t nulls = 0;
-        const size_t to = std::min(n, from + 64);
-        for (size_t i = from; i < to; ++i) nulls |= uint64_t{cells[i].kind == sql_cell::null} << (i - from);
-        std::memcpy(base + at, &nulls, sizeof nulls);
-        at += sizeof nulls;
+    const size_t words = layout.null_words();
+    for (size_t w = 0; w < words; ++w) {
+        std::memcpy(base + at, null_bits + w, sizeof(uint64_t));
+        at += sizeof(uint64_t);
     }
     // A NULL number's eight bytes are whatever its cell holds.
     const char* const first = reinterpret_cast<const char*>(cells);

@@ -26,6 +26,8 @@ public:
     sql_row_layout(const sql_cell* shapes, size_t n);
 
     size_t size() const { return kinds_.size(); }
+    // Words of NULL bits of a row.
+    size_t null_words() const { return (kinds_.size() + 63) / 64; }
     // Sets in the caller's cells what is the same in every row (a date or
     // time's buffer in times, its type and digits; no owners), before the
     // first read_cells.
@@ -58,10 +60,11 @@ public:
     void clear();
 
     // Adds a row of the binary protocol, one cell per column of the layout,
-    // each null or of its column's kind. The bytes are copied; a cell whose
+    // each null or of its column's kind; null_bits: the NULL cells, a word
+    // per 64 columns (sql_row_layout::null_bits). The bytes are copied; a cell whose
     // owner holds a huge value moves that buffer into the page instead.
     // row_bytes: the row's bytes as counted (read_cells answers them).
-    void add_cells(const sql_row_layout& layout, sql_cell* cells, size_t row_bytes);
+    void add_cells(const sql_row_layout& layout, sql_cell* cells, const uint64_t* null_bits, size_t row_bytes);
     // Adds a row of the text protocol (null cells are NULL).
     void add_text(const MYSQL_ROW row, const unsigned long* lengths, size_t n, size_t row_bytes);
 

@@ -233,7 +233,7 @@ bool sql_row_stream::receive_row(sql_row_page& page) {
     size_t row_bytes = 0;
     if (binary_) {
         if (!reader_->fetch(columns_, row_bytes)) return false;
-        page.add_cells(layout_, reader_->cells(), row_bytes);
+        page.add_cells(layout_, reader_->cells(), reader_->null_bits(), row_bytes);
         return true;
     }
     MYSQL_ROW row = sql_fetch_row(connection_, result_.get());

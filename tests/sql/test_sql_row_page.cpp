@@ -97,6 +97,14 @@ void expect_same_cell(const sql_cell& got, const sql_cell& want, size_t i) {
     }
 }
 
+// The NULL bits of a row, as the binary reader gives them.
+std::vector<uint64_t> null_bits(const std::vector<sql_cell>& row) {
+    std::vector<uint64_t> bits((row.size() + 63) / 64);
+    for (size_t i = 0; i < row.size(); ++i)
+        if (row[i].kind == sql_cell::null) bits[i / 64] |= uint64_t{1} << (i % 64);
+    return bits;
+}
+
 // Numbers at the borders of the widths they are packed in, dates and times
 // with the widest fields, and bytes at the borders of the short length.
 TEST(RowPage, CellsComeBackAsAdded) {
@@ -127,8 +135,8 @@ TEST(RowPage, CellsComeBackAsAdded) {
     second[4] = row[4];
 
     sql_row_page page;
-    page.add_cells(layout, row.data(), want_bytes);
-    page.add_cells(layout, second.data(), 8);
+    page.add_cells(layout, row.data(), null_bits(row).data(), want_bytes);
+    page.add_cells(layout, second.data(), null_bits(second).data(), 8);
     EXPECT_EQ(page.rows(), 2u);
     EXPECT_EQ(page.bytes(), want_bytes + 8);
 
@@ -149,7 +157,7 @@ TEST(RowPage, CellsComeBackAsAdded) {
     EXPECT_EQ(page.rows(), 0u);
     std::vector<sql_cell> third(row.size());
     third[1] = row[1];
-    page.add_cells(layout, third.data(), 8);
+    page.add_cells(layout, third.data(), null_bits(third).data(), 8);
     EXPECT_EQ(page.read_cells(layout, got.data(), marked), 8u);
     for (size_t i = 0; i < row.size(); ++i) expect_same_cell(got[i], third[i], i);
 }
@@ -177,7 +185,7 @@ TEST(RowPage, HugeValuesChangeHandsWhole) {
 
     const sql_row_layout layout(cells, 2);
     sql_row_page page;
-    page.add_cells(layout, cells, (3u << 20) + (2u << 20));
+    page.add_cells(layout, cells, null_bits({cells[0], cells[1]}).data(), (3u << 20) + (2u << 20));
     EXPECT_TRUE(text.empty());
     EXPECT_TRUE(blob.empty());
     sql_cell got[2];
@@ -208,7 +216,7 @@ void expect_rows_come_back(const std::vector<sql_cell>& shapes, std::vector<std:
         for (const sql_cell& c : row) bytes += c.kind == sql_cell::null ? 0 : c.kind == sql_cell::bytes ? c.length : 8;
         counted.push_back(bytes);
         all_bytes += bytes;
-        page.add_cells(layout, row.data(), bytes);
+        page.add_cells(layout, row.data(), null_bits(row).data(), bytes);
     }
     EXPECT_EQ(page.rows(), rows.size());
     EXPECT_EQ(page.bytes(), all_bytes);
