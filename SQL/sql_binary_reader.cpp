@@ -1,5 +1,6 @@
 #include "sql_binary_reader.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sql_excep.h"
@@ -212,15 +213,17 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     // stores to the count or the reader's own fields.
     size_t bytes = 0;
     const size_t count = columns_.size();
+    // The first 64 columns' NULL bits in a local word, those beyond in place.
     uint64_t* const nulls = null_bits_.data();
-    const size_t words = null_bits_.size();
-    for (size_t w = 0; w < words; ++w) nulls[w] = 0;
+    uint64_t first_nulls = 0;
+    if (count > 64) std::fill(nulls + 1, nulls + null_bits_.size(), uint64_t{0});
     for (size_t i = 0; i < count; ++i) {
         column& c = columns_[i];
         sql_cell& cell = cells_[i];
         if (c.is_null) {
             cell.kind = sql_cell::null;
-            nulls[i >> 6] |= uint64_t{1} << (i & 63);
+            if (i < 64) first_nulls |= uint64_t{1} << i;
+            else nulls[i >> 6] |= uint64_t{1} << (i & 63);
             continue;
         }
         switch (c.kind) {
@@ -303,6 +306,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         cell.length = c.length;
         bytes += cell.length;
     }
+    if (count) nulls[0] = first_nulls;
     row_bytes = bytes;
     return true;
 }
