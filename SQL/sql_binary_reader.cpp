@@ -1,5 +1,6 @@
 #include "sql_binary_reader.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "sql_excep.h"
@@ -89,6 +90,7 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
     reader->field_count_ = n;
     reader->meta_ = std::move(meta);
     reader->cells_.assign(n, sql_cell());
+    reader->null_bits_.assign((n + 63) / 64, 0);
     reader->stmt_ = std::move(stmt);
     tk_log(1, "Reading by the binary protocol");
     return reader;
@@ -125,6 +127,17 @@ void sql_binary_reader::bind_buffers() {
             b.buffer_length = static_cast<unsigned long>(c.bytes.size());
         }
     }
+}
+
+sql_cell sql_binary_reader::shape(size_t i) const {
+    const column& c = columns_[i];
+    sql_cell shape;
+    shape.kind = c.temporal ? sql_cell::temporal : c.kind;
+    if (c.temporal) {
+        shape.time_type = c.type;
+        shape.decimals = c.decimals;
+    }
+    return shape;
 }
 
 int64_t sql_binary_reader::signed_integer(const column& c) {
@@ -200,11 +213,17 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     // stores to the count or the reader's own fields.
     size_t bytes = 0;
     const size_t count = columns_.size();
+    // The first 64 columns' NULL bits in a local word, those beyond in place.
+    uint64_t* const nulls = null_bits_.data();
+    uint64_t first_nulls = 0;
+    if (count > 64) std::fill(nulls + 1, nulls + null_bits_.size(), uint64_t{0});
     for (size_t i = 0; i < count; ++i) {
         column& c = columns_[i];
         sql_cell& cell = cells_[i];
         if (c.is_null) {
             cell.kind = sql_cell::null;
+            if (i < 64) first_nulls |= uint64_t{1} << i;
+            else nulls[i >> 6] |= uint64_t{1} << (i & 63);
             continue;
         }
         switch (c.kind) {
@@ -287,6 +306,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         cell.length = c.length;
         bytes += cell.length;
     }
+    if (count) nulls[0] = first_nulls;
     row_bytes = bytes;
     return true;
 }

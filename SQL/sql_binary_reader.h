@@ -33,7 +33,12 @@ public:
     // throws sql_exception.
     bool fetch(const sql_columns& columns, size_t& row_bytes);
     sql_cell* cells() { return cells_.data(); }
+    // The NULL cells of the row as bits, a word per 64 columns.
+    const uint64_t* null_bits() const { return null_bits_.data(); }
     size_t size() const { return cells_.size(); }
+    // What every non-null cell of column i is: its kind, and for a date or
+    // time its type and fraction digits.
+    sql_cell shape(size_t i) const;
 
     // The statement has not been closed.
     bool is_open() const { return stmt_ != nullptr; }
@@ -89,4 +94,5 @@ private:
     sql_lone_array<column> columns_;
     sql_lone_array<MYSQL_BIND> binds_;
     sql_lone_array<sql_cell> cells_;
+    std::vector<uint64_t> null_bits_;
 };

@@ -1,6 +1,7 @@
 #include "sql_row_page.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <limits>
 #include <utility>
 
@@ -11,16 +12,11 @@ constexpr const char* page_source = "sql_row_page";
 // First bytes of a text cell that are no length of their own.
 constexpr uint8_t text_null = 254;
 constexpr uint8_t text_long = 255;
-// A date or time in its fields' own widths.
-struct packed_time {
-    uint16_t year;
-    uint8_t month, day;
-    uint32_t hour;
-    uint8_t minute, second, neg;
-    int8_t time_type;
-    uint32_t second_part;
-    uint8_t field_type, decimals;
-};
+// First bytes of a binary bytes cell that are no length of their own: an
+// 8-byte length follows, or the 4-byte index of a huge value's buffer.
+constexpr uint8_t bytes_long = 253;
+constexpr uint8_t bytes_huge_text = 254;
+constexpr uint8_t bytes_huge = 255;
 
 template <class T>
 T take(const char* base, size_t& at) {
@@ -30,6 +26,35 @@ T take(const char* base, size_t& at) {
     return v;
 }
 }  // namespace
+
+sql_row_layout::sql_row_layout(const sql_cell* shapes, size_t n) : shapes_(shapes, shapes + n) {
+    for (size_t i = 0; i < n; ++i) {
+        const uint32_t cell = static_cast<uint32_t>(i * sizeof(sql_cell));
+        kinds_.push_back(shapes[i].kind);
+        switch (shapes[i].kind) {
+        case sql_cell::int64: numbers_.push_back(cell + offsetof(sql_cell, i)); break;
+        case sql_cell::uint64: numbers_.push_back(cell + offsetof(sql_cell, u)); break;
+        case sql_cell::real8: numbers_.push_back(cell + offsetof(sql_cell, d)); break;
+        case sql_cell::temporal: times_.push_back(cell); break;
+        case sql_cell::bytes: bytes_.push_back(cell); break;
+        default: throw tk_mail_assertion(page_source, 3);
+        }
+    }
+    fixed_bytes_ = sizeof(uint64_t) * (1 + (n + 63) / 64 + numbers_.size()) + times_.size() * sizeof(MYSQL_TIME);
+}
+
+void sql_row_layout::prepare(sql_cell* cells, MYSQL_TIME* times) const {
+    for (size_t i = 0; i < shapes_.size(); ++i) {
+        sql_cell& c = cells[i];
+        c = sql_cell();
+        c.kind = shapes_[i].kind;
+        if (c.kind != sql_cell::temporal) continue;
+        times[i] = MYSQL_TIME{};
+        c.time = &times[i];
+        c.time_type = shapes_[i].time_type;
+        c.decimals = shapes_[i].decimals;
+    }
+}
 
 void sql_row_page::clear() {
     used_ = read_at_ = rows_ = read_rows_ = bytes_ = 0;
@@ -68,13 +93,13 @@ void sql_row_page::put_text(const char* data, size_t length) {
     used_ += at + length + 1;
 }
 
-void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
-    // One pass: room is made for each cell as it comes, for at most a tag,
-    // a length, eight bytes (or a packed time) and its bytes, unless a huge
-    // value's buffer moves over.
-    constexpr size_t cell_most = 1 + std::max(sizeof(uint64_t), sizeof(packed_time));
-    char* base = data_.get();
+void sql_row_page::add_cells(const sql_row_layout& layout, sql_cell* cells, const uint64_t* null_bits,
+                             size_t row_bytes) {
+    // Room for the fixed part at once, then for each bytes cell as it comes
+    // (a length mark, an 8-byte length and its bytes, unless a huge value's
+    // buffer moves over).
     size_t at = used_;
+    char* base = capacity_ - at >= layout.fixed_bytes_ ? data_.get() : room(layout.fixed_bytes_) - at;
     size_t end = capacity_;
     auto need = [&](size_t bytes) {
         if (end - at >= bytes) return;
@@ -83,72 +108,61 @@ void sql_row_page::add_cells(sql_cell* cells, size_t n, size_t row_bytes) {
         base -= at;
         end = capacity_;
     };
-    auto put = [&](const auto& v) {
-        std::memcpy(base + at, &v, sizeof v);
-        at += sizeof v;
-    };
-    for (size_t i = 0; i < n; ++i) {
-        sql_cell& c = cells[i];
-        switch (c.kind) {
-        case sql_cell::null:
-            need(1);
-            base[at++] = static_cast<char>(t_null);
-            break;
-        case sql_cell::int64:
-            need(cell_most);
-            base[at++] = static_cast<char>(t_int64);
-            put(static_cast<int64_t>(c.i));
-            break;
-        case sql_cell::uint64:
-            need(cell_most);
-            base[at++] = static_cast<char>(t_uint64);
-            put(static_cast<uint64_t>(c.u));
-            break;
-        case sql_cell::real8:
-            need(cell_most);
-            base[at++] = static_cast<char>(t_real8);
-            put(c.d);
-            break;
-        case sql_cell::temporal: {
-            const MYSQL_TIME& t = *c.time;
-            need(cell_most);
-            base[at++] = static_cast<char>(t_temporal);
-            put(packed_time{static_cast<uint16_t>(t.year), static_cast<uint8_t>(t.month),
-                            static_cast<uint8_t>(t.day), t.hour, static_cast<uint8_t>(t.minute),
-                            static_cast<uint8_t>(t.second), static_cast<uint8_t>(t.neg),
-                            static_cast<int8_t>(t.time_type), static_cast<uint32_t>(t.second_part),
-                            static_cast<uint8_t>(c.time_type), static_cast<uint8_t>(c.decimals)});
-            break;
+    const uint64_t counted = row_bytes;
+    std::memcpy(base + at, &counted, sizeof counted);
+    at += sizeof counted;
+    const size_t words = layout.null_words();
+    for (size_t w = 0; w < words; ++w) {
+        std::memcpy(base + at, null_bits + w, sizeof(uint64_t));
+        at += sizeof(uint64_t);
+    }
+    // A NULL number's eight bytes are whatever its cell holds.
+    const char* const first = reinterpret_cast<const char*>(cells);
+    for (uint32_t value : layout.numbers_) {
+        std::memcpy(base + at, first + value, sizeof(uint64_t));
+        at += sizeof(uint64_t);
+    }
+    // A NULL date's bytes are left as they are.
+    for (uint32_t cell : layout.times_) {
+        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
+        if (c.kind != sql_cell::null) std::memcpy(base + at, c.time, sizeof(MYSQL_TIME));
+        at += sizeof(MYSQL_TIME);
+    }
+    for (uint32_t cell : layout.bytes_) {
+        sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
+        if (c.kind == sql_cell::null) continue;
+        if (c.length < bytes_long && !c.text_owner && !c.bytes_owner) {
+            need(1 + c.length);
+            char* out = base + at;
+            out[0] = static_cast<char>(c.length);
+            if (c.length) std::memcpy(out + 1, c.data, c.length);
+            at += 1 + c.length;
+            continue;
         }
-        case sql_cell::bytes:
-            if (c.text_owner) {
-                need(cell_most);
-                base[at++] = static_cast<char>(t_huge_text);
-                put(static_cast<uint32_t>(huge_texts_.size()));
-                huge_texts_.push_back(std::move(*c.text_owner));
-                c.text_owner->clear();
-            } else if (c.bytes_owner) {
-                need(cell_most);
-                base[at++] = static_cast<char>(t_huge_bytes);
-                put(static_cast<uint32_t>(huge_bytes_.size()));
-                huge_bytes_.push_back(std::move(*c.bytes_owner));
-                c.bytes_owner->clear();
-            } else if (c.length <= std::numeric_limits<uint8_t>::max()) {
-                need(2 + c.length);
-                char* out = base + at;
-                out[0] = static_cast<char>(t_short_bytes);
-                out[1] = static_cast<char>(c.length);
-                if (c.length) std::memcpy(out + 2, c.data, c.length);
-                at += 2 + c.length;
-            } else {
-                need(cell_most + c.length);
-                base[at++] = static_cast<char>(t_bytes);
-                put(static_cast<uint64_t>(c.length));
-                if (c.length) std::memcpy(base + at, c.data, c.length);
-                at += c.length;
-            }
-            break;
+        need(1 + sizeof(uint64_t));
+        uint32_t index = 0;
+        if (c.text_owner) {
+            base[at] = static_cast<char>(bytes_huge_text);
+            index = static_cast<uint32_t>(huge_texts_.size());
+            huge_texts_.push_back(std::move(*c.text_owner));
+            c.text_owner->clear();
+        } else if (c.bytes_owner) {
+            base[at] = static_cast<char>(bytes_huge);
+            index = static_cast<uint32_t>(huge_bytes_.size());
+            huge_bytes_.push_back(std::move(*c.bytes_owner));
+            c.bytes_owner->clear();
+        } else {
+            base[at] = static_cast<char>(bytes_long);
+            const uint64_t length = c.length;
+            std::memcpy(base + at + 1, &length, sizeof length);
+            at += 1 + sizeof length;
+            need(c.length);
+            std::memcpy(base + at, c.data, c.length);
+            at += c.length;
+            continue;
         }
+        std::memcpy(base + at + 1, &index, sizeof index);
+        at += 1 + sizeof index;
     }
     used_ = at;
     ++rows_;
@@ -172,90 +186,73 @@ void sql_row_page::check_row() {
     ++read_rows_;
 }
 
-size_t sql_row_page::read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n) {
+size_t sql_row_page::read_cells(const sql_row_layout& layout, sql_cell* cells, bool& marked) {
     check_row();
-    size_t row_bytes = 0;
     // Kept in locals: stores to the cells could otherwise be taken for
     // stores to the page's own fields.
     const char* const base = data_.get();
     size_t at = read_at_;
-    for (size_t i = 0; i < n; ++i) {
-        sql_cell& c = cells[i];
-        c.text_owner = nullptr;
-        c.bytes_owner = nullptr;
-        switch (take<uint8_t>(base, at)) {
-        case t_null:
-            c.kind = sql_cell::null;
-            continue;
-        case t_int64:
-            c.kind = sql_cell::int64;
-            c.i = take<int64_t>(base, at);
-            break;
-        case t_uint64:
-            c.kind = sql_cell::uint64;
-            c.u = take<uint64_t>(base, at);
-            break;
-        case t_real8:
-            c.kind = sql_cell::real8;
-            c.d = take<double>(base, at);
-            break;
-        case t_temporal: {
-            const packed_time p = take<packed_time>(base, at);
-            MYSQL_TIME& t = times[i];
-            t.year = p.year;
-            t.month = p.month;
-            t.day = p.day;
-            t.hour = p.hour;
-            t.minute = p.minute;
-            t.second = p.second;
-            t.second_part = p.second_part;
-            t.neg = p.neg;
-            t.time_type = static_cast<enum_mysql_timestamp_type>(p.time_type);
-            c.kind = sql_cell::temporal;
-            c.time = &t;
-            c.time_type = static_cast<enum_field_types>(p.field_type);
-            c.decimals = p.decimals;
-            break;
+    const uint64_t row_bytes = take<uint64_t>(base, at);
+    const size_t n = layout.kinds_.size();
+    if (marked) {
+        // The last row's NULL kinds and owners are undone.
+        const sql_cell::kind_t* kinds = layout.kinds_.data();
+        for (size_t i = 0; i < n; ++i) cells[i].kind = kinds[i];
+        for (uint32_t cell : layout.bytes_) {
+            sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
+            c.text_owner = nullptr;
+            c.bytes_owner = nullptr;
         }
-        case t_short_bytes:
-            c.kind = sql_cell::bytes;
-            c.length = take<uint8_t>(base, at);
+        marked = false;
+    }
+    for (size_t from = 0; from < n; from += 64) {
+        uint64_t nulls = take<uint64_t>(base, at);
+        if (nulls) marked = true;
+        for (; nulls; nulls &= nulls - 1) cells[from + static_cast<size_t>(__builtin_ctzll(nulls))].kind = sql_cell::null;
+    }
+    char* const first = reinterpret_cast<char*>(cells);
+    for (uint32_t value : layout.numbers_) {
+        std::memcpy(first + value, base + at, sizeof(uint64_t));
+        at += sizeof(uint64_t);
+    }
+    for (uint32_t cell : layout.times_) {
+        // The cell points at its time (prepare).
+        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
+        std::memcpy(const_cast<MYSQL_TIME*>(c.time), base + at, sizeof(MYSQL_TIME));
+        at += sizeof(MYSQL_TIME);
+    }
+    for (uint32_t cell : layout.bytes_) {
+        sql_cell& c = *reinterpret_cast<sql_cell*>(first + cell);
+        if (c.kind == sql_cell::null) continue;
+        const uint8_t mark = take<uint8_t>(base, at);
+        if (mark < bytes_long) {
+            c.length = mark;
             c.data = base + at;
-            at += c.length;
-            row_bytes += c.length;
+            at += mark;
             continue;
-        case t_bytes:
-            c.kind = sql_cell::bytes;
+        }
+        if (mark == bytes_long) {
             c.length = static_cast<unsigned long>(take<uint64_t>(base, at));
             c.data = base + at;
             at += c.length;
-            row_bytes += c.length;
             continue;
-        case t_huge_text: {
-            std::string& owner = huge_texts_[take<uint32_t>(base, at)];
-            c.kind = sql_cell::bytes;
+        }
+        const uint32_t index = take<uint32_t>(base, at);
+        marked = true;
+        if (mark == bytes_huge_text) {
+            std::string& owner = huge_texts_[index];
             c.text_owner = &owner;
             c.data = owner.data();
             c.length = static_cast<unsigned long>(owner.size());
-            row_bytes += c.length;
-            continue;
-        }
-        case t_huge_bytes: {
-            std::vector<uint8_t>& owner = huge_bytes_[take<uint32_t>(base, at)];
-            c.kind = sql_cell::bytes;
+        } else {
+            std::vector<uint8_t>& owner = huge_bytes_[index];
             c.bytes_owner = &owner;
             c.data = reinterpret_cast<const char*>(owner.data());
             c.length = static_cast<unsigned long>(owner.size());
-            row_bytes += c.length;
-            continue;
         }
-        default:
-            throw tk_mail_assertion(page_source, 2);
-        }
-        row_bytes += 8;  // a number, date or time
     }
     read_at_ = at;
-    return row_bytes;
+    return static_cast<size_t>(row_bytes);
 }
 
 size_t sql_row_page::read_text(char** row, unsigned long* lengths, size_t n) {

@@ -13,6 +13,38 @@
 
 #include "sql_types.h"
 
+// How the binary rows of one stream are packed, decided once from its
+// columns (their kinds change from row to row only by NULL): a row is its
+// bytes as counted, a bitmap of its NULL cells (a word per 64 columns), the
+// numbers in eight bytes, the dates and times as the client library gives
+// them, then the bytes with their lengths.
+class sql_row_layout {
+public:
+    sql_row_layout() = default;
+    // shapes: one cell per column giving its kind (not null), and for a
+    // date or time its type and fraction digits.
+    sql_row_layout(const sql_cell* shapes, size_t n);
+
+    size_t size() const { return kinds_.size(); }
+    // Words of NULL bits of a row.
+    size_t null_words() const { return (kinds_.size() + 63) / 64; }
+    // Sets in the caller's cells what is the same in every row (a date or
+    // time's buffer in times, its type and digits; no owners), before the
+    // first read_cells.
+    void prepare(sql_cell* cells, MYSQL_TIME* times) const;
+
+private:
+    friend class sql_row_page;
+    std::vector<sql_cell> shapes_;
+    std::vector<sql_cell::kind_t> kinds_;
+    // Where in a row's cells (in bytes from the first) a number's value is,
+    // and where the cells of dates and times and of bytes are.
+    std::vector<uint32_t> numbers_;
+    std::vector<uint32_t> times_;
+    std::vector<uint32_t> bytes_;
+    size_t fixed_bytes_ = 0;  // counted bytes, bitmap, numbers and times
+};
+
 // Aligned to a cache line so that the thread filling one page and the one
 // reading its neighbour share no line.
 class alignas(64) sql_row_page {
@@ -27,10 +59,12 @@ public:
     // Forgets the rows (and the huge values the reader did not take).
     void clear();
 
-    // Adds a row of the binary protocol. The bytes are copied; a cell whose
+    // Adds a row of the binary protocol, one cell per column of the layout,
+    // each null or of its column's kind; null_bits: the NULL cells, a word
+    // per 64 columns (sql_row_layout::null_bits). The bytes are copied; a cell whose
     // owner holds a huge value moves that buffer into the page instead.
-    // row_bytes: the row's bytes as the reader counts them (read_cells).
-    void add_cells(sql_cell* cells, size_t n, size_t row_bytes);
+    // row_bytes: the row's bytes as counted (read_cells answers them).
+    void add_cells(const sql_row_layout& layout, sql_cell* cells, const uint64_t* null_bits, size_t row_bytes);
     // Adds a row of the text protocol (null cells are NULL).
     void add_text(const MYSQL_ROW row, const unsigned long* lengths, size_t n, size_t row_bytes);
 
@@ -40,24 +74,18 @@ public:
     // Bytes of the values of the rows added (as counted by the adder).
     size_t bytes() const { return bytes_; }
 
-    // Reads the next row back (asserts beyond the last): cells point into the
-    // page (and times into `times`, one per column) until the page is
-    // cleared; a huge value's cell owns its buffer for the record to take.
-    // Answers the row's bytes: a number, date or time counts 8, bytes their
-    // length.
-    size_t read_cells(sql_cell* cells, MYSQL_TIME* times, size_t n);
+    // Reads the next row back (asserts beyond the last) into cells prepared
+    // by the layout: only values are written, and the kinds of NULL cells.
+    // Bytes point into the page until it is cleared; a huge value's cell
+    // owns its buffer for the record to take. marked: the cells hold a NULL
+    // kind or an owner of the last row read (false once prepared); kept
+    // by the caller from row to row. Answers the row's bytes as added.
+    size_t read_cells(const sql_row_layout& layout, sql_cell* cells, bool& marked);
     // The same for a text row: pointers (null for NULL) and lengths; every
     // cell is followed by a zero byte. Answers the sum of the lengths.
     size_t read_text(char** row, unsigned long* lengths, size_t n);
 
 private:
-    // What a cell of the binary protocol is and how its value is stored:
-    // numbers in eight bytes, short bytes with a one-byte length.
-    enum tag : uint8_t {
-        t_null, t_int64, t_uint64, t_real8, t_temporal,
-        t_short_bytes, t_bytes, t_huge_text, t_huge_bytes
-    };
-
     char* room(size_t n);
     template <class T>
     void put(const T& v) {

@@ -207,6 +207,13 @@ void sql_row_stream::start_receiving(size_t held_bytes) {
     const size_t n = columns_.size();
     read_cells_.assign(binary_ ? n : 0, sql_cell());
     times_.assign(binary_ ? n : 0, MYSQL_TIME{});
+    if (binary_) {
+        std::vector<sql_cell> shapes;
+        for (size_t i = 0; i < n; ++i) shapes.push_back(reader_->shape(i));
+        layout_ = sql_row_layout(shapes.data(), n);
+        layout_.prepare(read_cells_.data(), times_.data());
+        cells_marked_ = false;
+    }
     text_row_.assign(binary_ ? 0 : n, nullptr);
     text_lengths_.assign(binary_ ? 0 : n, 0);
     raw_ = nullptr;
@@ -228,7 +235,7 @@ bool sql_row_stream::receive_row(sql_row_page& page) {
     size_t row_bytes = 0;
     if (binary_) {
         if (!reader_->fetch(columns_, row_bytes)) return false;
-        page.add_cells(reader_->cells(), reader_->size(), row_bytes);
+        page.add_cells(layout_, reader_->cells(), reader_->null_bits(), row_bytes);
         return true;
     }
     MYSQL_ROW row = sql_fetch_row(connection_, result_.get());
@@ -269,7 +276,8 @@ size_t sql_row_stream::fill_from_queue(sql_record_page* page, size_t held) {
     const bool binary = binary_;
     const uint64_t serial = names_serial_;
     sql_cell* cells = read_cells_.data();
-    MYSQL_TIME* times = times_.data();
+    const sql_row_layout& layout = layout_;
+    bool marked = cells_marked_;
     char** row = text_row_.data();
     unsigned long* lengths = text_lengths_.data();
     size_t total = 0;
@@ -290,7 +298,7 @@ size_t sql_row_stream::fill_from_queue(sql_record_page* page, size_t held) {
         }
         const size_t slot = page->count;
         if (!page->slots[slot]) page->slots[slot] = std::make_unique<sql_record>();
-        const size_t row_bytes = binary ? raw_->read_cells(cells, times, n) : raw_->read_text(row, lengths, n);
+        const size_t row_bytes = binary ? raw_->read_cells(layout, cells, marked) : raw_->read_text(row, lengths, n);
         // The row's bytes are released with the page even when its
         // conversion fails.
         total += row_bytes;
@@ -300,10 +308,12 @@ size_t sql_row_stream::fill_from_queue(sql_record_page* page, size_t held) {
             else page->slots[slot]->assign_row(columns_, lengths, row, serial);
         } catch (...) {
             converted_bytes_ = total;
+            cells_marked_ = marked;
             throw;
         }
         ++page->count;
     }
     converted_bytes_ = total;
+    cells_marked_ = marked;
     return total;
 }

@@ -107,6 +107,8 @@ private:
     size_t converted_bytes_ = 0;    // bytes of the rows in the caller's page
     sql_lone_array<sql_cell> read_cells_;  // the caller's cells (the reader's are the receiver's)
     sql_lone_array<MYSQL_TIME> times_;
+    sql_row_layout layout_;  // how the receiver packs binary rows (set before it starts)
+    bool cells_marked_ = false;  // read_cells_: see sql_row_page::read_cells
     sql_lone_array<char*> text_row_;
     sql_lone_array<unsigned long> text_lengths_;
 };

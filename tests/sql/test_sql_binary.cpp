@@ -465,6 +465,28 @@ TEST(BinaryStream, FixedDecimalsAreWrittenAsTheServerWritesThem) {
     expect_same_both_ways(s.conn(), plat::utf8_decode(query), true, true, values.size() + 1);
 }
 
+// More columns than a word of NULL bits, NULL at shifting positions, enough
+// rows to go through the receiving thread: the same rows either way.
+TEST(BinaryStream, NullsBeyondSixtyFourColumns) {
+    test_database db("binary_nulls");
+    const int columns = 70;
+    std::string create = "CREATE TABLE t (id INT PRIMARY KEY", select = "SELECT seq";
+    for (int k = 0; k < columns; ++k) {
+        const std::string name = "c" + std::to_string(k);
+        // Numbers, dates and texts in turn, NULL on every seventh shift.
+        const char* type = k % 3 == 0 ? " INT" : k % 3 == 1 ? " DATE" : " VARCHAR(20)";
+        const std::string value = k % 3 == 0 ? "seq * " + std::to_string(k)
+                                  : k % 3 == 1 ? "DATE('2020-01-01') + INTERVAL seq DAY"
+                                               : "CONCAT('v', seq)";
+        create += ", " + name + type;
+        select += ", IF((seq + " + std::to_string(k) + ") % 7 = 0, NULL, " + value + ")";
+    }
+    db.conn().exec(create + "); INSERT INTO t " + select + " FROM seq_1_to_700");
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"t", false, true, 700);
+}
+
 // A row the server cannot make ends the stream with the same error either way.
 TEST(BinaryStream, ServerFailureMidStreamIsTheSameError) {
     test_database db("binary_fail");

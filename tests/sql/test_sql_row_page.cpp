@@ -97,6 +97,14 @@ void expect_same_cell(const sql_cell& got, const sql_cell& want, size_t i) {
     }
 }
 
+// The NULL bits of a row, as the binary reader gives them.
+std::vector<uint64_t> null_bits(const std::vector<sql_cell>& row) {
+    std::vector<uint64_t> bits((row.size() + 63) / 64);
+    for (size_t i = 0; i < row.size(); ++i)
+        if (row[i].kind == sql_cell::null) bits[i / 64] |= uint64_t{1} << (i % 64);
+    return bits;
+}
+
 // Numbers at the borders of the widths they are packed in, dates and times
 // with the widest fields, and bytes at the borders of the short length.
 TEST(RowPage, CellsComeBackAsAdded) {
@@ -119,29 +127,45 @@ TEST(RowPage, CellsComeBackAsAdded) {
     size_t want_bytes = 0;
     for (const sql_cell& c : row)
         want_bytes += c.kind == sql_cell::null ? 0 : c.kind == sql_cell::bytes ? c.length : 8;
+    std::vector<sql_cell> shapes = row;
+    shapes[0].kind = sql_cell::int64;
+    const sql_row_layout layout(shapes.data(), shapes.size());
+    // A second row: all NULL but the 0 of column 4.
+    std::vector<sql_cell> second(row.size());
+    second[4] = row[4];
 
     sql_row_page page;
-    page.add_cells(row.data(), row.size(), want_bytes);
-    page.add_cells(row.data() + 4, 1, 8);  // a second row: 0
+    page.add_cells(layout, row.data(), null_bits(row).data(), want_bytes);
+    page.add_cells(layout, second.data(), null_bits(second).data(), 8);
     EXPECT_EQ(page.rows(), 2u);
     EXPECT_EQ(page.bytes(), want_bytes + 8);
 
     std::vector<sql_cell> got(row.size());
     std::vector<MYSQL_TIME> times(row.size());
-    EXPECT_EQ(page.read_cells(got.data(), times.data(), row.size()), want_bytes);
+    layout.prepare(got.data(), times.data());
+    bool marked = false;
+    EXPECT_EQ(page.read_cells(layout, got.data(), marked), want_bytes);
     for (size_t i = 0; i < row.size(); ++i) expect_same_cell(got[i], row[i], i);
     EXPECT_FALSE(page.read_all());
-    EXPECT_EQ(page.read_cells(got.data(), times.data(), 1), 8u);
-    expect_same_cell(got[0], row[4], 0);
+    EXPECT_EQ(page.read_cells(layout, got.data(), marked), 8u);
+    for (size_t i = 0; i < row.size(); ++i) expect_same_cell(got[i], second[i], i);
     EXPECT_TRUE(page.read_all());
-    expect_assertion([&] { page.read_cells(got.data(), times.data(), 1); }, "sql_row_page", 1);
+    expect_assertion([&] { page.read_cells(layout, got.data(), marked); }, "sql_row_page", 1);
 
     // Emptied, the page takes new rows from its start.
     page.clear();
     EXPECT_EQ(page.rows(), 0u);
-    page.add_cells(row.data() + 1, 1, 8);
-    EXPECT_EQ(page.read_cells(got.data(), times.data(), 1), 8u);
-    expect_same_cell(got[0], row[1], 0);
+    std::vector<sql_cell> third(row.size());
+    third[1] = row[1];
+    page.add_cells(layout, third.data(), null_bits(third).data(), 8);
+    EXPECT_EQ(page.read_cells(layout, got.data(), marked), 8u);
+    for (size_t i = 0; i < row.size(); ++i) expect_same_cell(got[i], third[i], i);
+}
+
+// A layout's columns are of one kind each; NULL may stand in any of them.
+TEST(RowPage, LayoutWantsAKindPerColumn) {
+    const sql_cell shapes[2] = {integer(1), sql_cell()};
+    expect_assertion([&] { sql_row_layout(shapes, 2); }, "sql_row_page", 3);
 }
 
 // A huge value's buffer moves into the page and on to the reader's cell,
@@ -159,13 +183,16 @@ TEST(RowPage, HugeValuesChangeHandsWhole) {
     cells[1].length = static_cast<unsigned long>(blob.size());
     cells[1].bytes_owner = &blob;
 
+    const sql_row_layout layout(cells, 2);
     sql_row_page page;
-    page.add_cells(cells, 2, (3u << 20) + (2u << 20));
+    page.add_cells(layout, cells, null_bits({cells[0], cells[1]}).data(), (3u << 20) + (2u << 20));
     EXPECT_TRUE(text.empty());
     EXPECT_TRUE(blob.empty());
     sql_cell got[2];
     MYSQL_TIME times[2];
-    EXPECT_EQ(page.read_cells(got, times, 2), (3u << 20) + (2u << 20));
+    layout.prepare(got, times);
+    bool marked = false;
+    EXPECT_EQ(page.read_cells(layout, got, marked), (3u << 20) + (2u << 20));
     ASSERT_NE(got[0].text_owner, nullptr);
     ASSERT_NE(got[1].bytes_owner, nullptr);
     EXPECT_EQ(got[0].data, text_data);
@@ -174,6 +201,108 @@ TEST(RowPage, HugeValuesChangeHandsWhole) {
     EXPECT_EQ(got[1].bytes_owner->data(), blob_data);
     EXPECT_EQ(got[1].length, 2u << 20);
     EXPECT_EQ(got[1].bytes_owner->front(), 0xAB);
+}
+
+// Adds the rows (each counted as the reader counts it) and reads them back
+// through cells prepared once, as the caller does.
+void expect_rows_come_back(const std::vector<sql_cell>& shapes, std::vector<std::vector<sql_cell>> rows) {
+    const sql_row_layout layout(shapes.data(), shapes.size());
+    const std::vector<std::vector<sql_cell>> want = rows;
+    sql_row_page page;
+    size_t all_bytes = 0;
+    std::vector<size_t> counted;
+    for (std::vector<sql_cell>& row : rows) {
+        size_t bytes = 0;
+        for (const sql_cell& c : row) bytes += c.kind == sql_cell::null ? 0 : c.kind == sql_cell::bytes ? c.length : 8;
+        counted.push_back(bytes);
+        all_bytes += bytes;
+        page.add_cells(layout, row.data(), null_bits(row).data(), bytes);
+    }
+    EXPECT_EQ(page.rows(), rows.size());
+    EXPECT_EQ(page.bytes(), all_bytes);
+    std::vector<sql_cell> got(shapes.size());
+    std::vector<MYSQL_TIME> times(shapes.size());
+    layout.prepare(got.data(), times.data());
+    bool marked = false;
+    for (size_t r = 0; r < want.size(); ++r) {
+        SCOPED_TRACE("row " + std::to_string(r));
+        ASSERT_EQ(page.read_cells(layout, got.data(), marked), counted[r]);
+        for (size_t i = 0; i < shapes.size(); ++i) {
+            const sql_cell& w = want[r][i];
+            if (w.text_owner || w.bytes_owner) {
+                // A moved buffer: its owner comes with the cell.
+                ASSERT_EQ(got[i].kind, sql_cell::bytes);
+                EXPECT_EQ(got[i].text_owner != nullptr, w.text_owner != nullptr) << i;
+                EXPECT_EQ(got[i].bytes_owner != nullptr, w.bytes_owner != nullptr) << i;
+                EXPECT_EQ(got[i].length, w.length) << i;
+                continue;
+            }
+            expect_same_cell(got[i], w, i);
+            if (got[i].kind == sql_cell::bytes) {
+                EXPECT_EQ(got[i].text_owner, nullptr) << i;
+                EXPECT_EQ(got[i].bytes_owner, nullptr) << i;
+            }
+        }
+    }
+    EXPECT_TRUE(page.read_all());
+}
+
+// Columns of every kind, more than a byte of NULL bits: a row with NULL at
+// each position in turn, then one all NULL and one without NULL.
+TEST(RowPage, NullAtEveryColumn) {
+    const MYSQL_TIME date = make_time(2024, 2, 29, 0, 0, 0, 0, false, MYSQL_TIMESTAMP_DATE);
+    const MYSQL_TIME stamp = make_time(1999, 12, 31, 23, 59, 58, 123456, false, MYSQL_TIMESTAMP_DATETIME);
+    const MYSQL_TIME span = make_time(0, 0, 0, 100, 1, 2, 5, true, MYSQL_TIMESTAMP_TIME);
+    const std::string a = "a", long_text(300, 'l'), empty;
+    const std::vector<sql_cell> full = {
+        integer(-1), bytes(a), unsigned_integer(7), temporal(date, MYSQL_TYPE_DATE, 0), real(0.5),
+        bytes(long_text), integer(INT64_MIN), temporal(stamp, MYSQL_TYPE_DATETIME, 6), bytes(empty),
+        unsigned_integer(UINT64_MAX), temporal(span, MYSQL_TYPE_TIME, 3), real(-2.25), bytes(a), integer(42),
+        bytes(long_text), temporal(date, MYSQL_TYPE_DATE, 0), integer(3), bytes(a),
+    };
+    std::vector<std::vector<sql_cell>> rows;
+    for (size_t k = 0; k < full.size(); ++k) {
+        rows.push_back(full);
+        rows.back()[k] = sql_cell();
+    }
+    rows.push_back(std::vector<sql_cell>(full.size()));
+    rows.push_back(full);
+    expect_rows_come_back(full, rows);
+}
+
+// Huge values between short and long ones: the cells after a moved buffer
+// are read from where they were packed.
+TEST(RowPage, HugeValueBetweenShortOnes) {
+    std::string text(2u << 20, 't');
+    std::vector<uint8_t> blob(3u << 20, 0x5A);
+    const std::string s1 = "before", s2(252, 's'), s3(253, 'u'), s4 = "after";
+    std::vector<sql_cell> row = {bytes(s1), bytes(text), integer(5), bytes(s2), bytes(s3), bytes(s4), bytes(s1)};
+    row[1].text_owner = &text;
+    row[5].kind = sql_cell::bytes;
+    row[5].data = reinterpret_cast<const char*>(blob.data());
+    row[5].length = static_cast<unsigned long>(blob.size());
+    row[5].bytes_owner = &blob;
+    std::vector<sql_cell> plain = {bytes(s4), bytes(s3), integer(6), bytes(s2), sql_cell(), bytes(s1), bytes(s1)};
+    expect_rows_come_back(row, {plain, row, plain});
+    EXPECT_TRUE(text.empty());
+    EXPECT_TRUE(blob.empty());
+}
+
+// Rows of many sizes: the page grows at every place in a row (the fixed
+// part, a short or a long value), and rows beyond its first size.
+TEST(RowPage, RowsThatGrowThePage) {
+    const MYSQL_TIME date = make_time(2001, 1, 2, 0, 0, 0, 0, false, MYSQL_TIMESTAMP_DATE);
+    std::vector<std::string> texts;
+    for (size_t k = 0; k < 600; ++k) texts.push_back(std::string((k * 37) % 700, static_cast<char>('a' + k % 26)));
+    texts.push_back(std::string(300u << 10, 'w'));  // beyond a fresh page
+    std::vector<sql_cell> shapes = {integer(0), bytes(texts[0]), temporal(date, MYSQL_TYPE_DATE, 0),
+                                    bytes(texts[0]), real(0)};
+    std::vector<std::vector<sql_cell>> rows;
+    for (size_t k = 0; k < texts.size(); ++k) {
+        rows.push_back({integer(static_cast<int64_t>(k)), bytes(texts[k]), temporal(date, MYSQL_TYPE_DATE, 0),
+                        bytes(texts[(k * 7) % texts.size()]), k % 3 ? real(k / 4.0) : sql_cell()});
+    }
+    expect_rows_come_back(shapes, rows);
 }
 
 // Text rows: NULL apart from the empty text, lengths at the borders of the
