@@ -93,9 +93,15 @@ TEST(ShortCell, EmptyValuesWriteNothingAndOtherValuesAreLeftToTheGeneralPath) {
 }
 
 // The server forms printed the plain way.
-std::string printed(const char* fmt, unsigned a, unsigned b, unsigned c) {
+std::string date_printed(unsigned y, unsigned m, unsigned d) {
     char buf[96];
-    std::snprintf(buf, sizeof buf, fmt, a, b, c);
+    std::snprintf(buf, sizeof buf, "%04u-%02u-%02u", y, m, d);
+    return buf;
+}
+
+std::string clock_printed(unsigned h, unsigned mi, unsigned s) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", h, mi, s);
     return buf;
 }
 
@@ -121,7 +127,7 @@ TEST(ShortCell, DatesAndTimesAtEveryFieldsEdges) {
                 d.time.day = static_cast<uint16_t>(dd);
                 ole_variant v;
                 v.set_date(d);
-                const std::string date = printed("%04u-%02u-%02u", y, m, dd);
+                const std::string date = date_printed(y, m, dd);
                 ASSERT_EQ(short_cell(v, {ole_text_form::date, 0}), date);
                 ASSERT_EQ(short_cell(v, {ole_text_form::datetime, 0}), date + " 00:00:00");
             }
@@ -142,7 +148,7 @@ TEST(ShortCell, DatesAndTimesAtEveryFieldsEdges) {
                         ole_variant v;
                         v.set_date(d);
                         const std::string clock =
-                            printed("%02u:%02u:%02u", h, mi, mi == 31 ? 59 : mi) + fraction(us, digits);
+                            clock_printed(h, mi, mi == 31 ? 59 : mi) + fraction(us, digits);
                         const auto n = static_cast<uint8_t>(digits);
                         ASSERT_EQ(short_cell(v, {ole_text_form::time, n}), (negative ? "-" : "") + clock);
                         ASSERT_EQ(short_cell(v, {ole_text_form::datetime, n}), "0000-00-00 " + clock);
