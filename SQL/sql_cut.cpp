@@ -33,6 +33,8 @@ bool sql_call_cut::was_cut() const {
     return m_cut;
 }
 
+bool sql_call_cut::this_thread_cut() { return t_current && t_current->was_cut(); }
+
 void sql_call_cut::cut_at(std::chrono::steady_clock::time_point when) {
     std::lock_guard<std::mutex> lock(m_lock);
     m_deadline = when;

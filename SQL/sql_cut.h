@@ -16,6 +16,8 @@ public:
     // Any thread: ends the call's waiting.
     void cut();
     bool was_cut() const;
+    // The call of this thread's innermost scope was cut (false without one).
+    static bool this_thread_cut();
     // Any thread: the call is cut once that moment has passed without an
     // answer (the wait checks it in its steps); a later moment replaces it.
     void cut_at(std::chrono::steady_clock::time_point when);

@@ -46,6 +46,18 @@ bool is_plain_word(const std::wstring& text) {
 
 // Raises the session variable to at least that many seconds; a server that
 // refuses is logged, and the session goes on.
+// A step of the session's set-up that failed. A set-up cut on purpose (a
+// run that ended, a count no longer needed) is dropped by its caller: no
+// failure of the session is logged for it.
+void log_setup_failure(const char* what, const char* reason) {
+    if (sql_call_cut::this_thread_cut()) {
+        tk_log(2, "Setting %s was cut: %s", what, reason);
+        return;
+    }
+    tk_log(3, "Failed to set %s", what);
+    tk_log(2, "Cannot set %s: %s", what, reason);
+}
+
 void raise_session_timeout(MYSQL* connection, const std::string& variable, unsigned seconds) {
     tk_log(2, "Setting %s...", variable.c_str());
     const std::string least = std::to_string(seconds);
@@ -53,8 +65,7 @@ void raise_session_timeout(MYSQL* connection, const std::string& variable, unsig
         sql_execute(connection, "set session " + variable + "=cast(if(@@session." + variable + " < " + least +
                                     "," + least + ",@@session." + variable + ") as unsigned);");
     } catch (const tk_exception& e) {
-        tk_log(3, "Failed to set %s", variable.c_str());
-        tk_log(2, "Cannot set %s: %s", variable.c_str(), e.what());
+        log_setup_failure(variable.c_str(), e.what());
     }
 }
 
@@ -193,8 +204,7 @@ void sql_engine::connect(const std::string& host, const std::string& user, const
 void sql_engine::setup_session(MYSQL* connection) {
     tk_log(2, "Setting UTF-8 collation...");
     if (mysql_set_character_set(connection, "utf8mb4") != 0) {
-        tk_log(3, "Failed to set UTF-8 collation");
-        tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection));
+        log_setup_failure("UTF-8 collation", mysql_error(connection));
         // Servers without utf8mb4 still speak the 3-byte form.
         if (mysql_set_character_set(connection, "utf8") != 0)
             tk_log(2, "Cannot set UTF-8 collation: %s", mysql_error(connection));
@@ -251,8 +261,7 @@ void sql_engine::set_session_sql_mode(MYSQL* connection) {
         tk_log(2, "sql_mode: server '%s', session '%s'", server_mode.c_str(), mode.c_str());
         sql_execute(connection, "SET SESSION sql_mode = '" + mode + "'");
     } catch (const tk_exception& e) {
-        tk_log(3, "Failed to set sql_mode");
-        tk_log(2, "Cannot set sql_mode: %s", e.what());
+        log_setup_failure("sql_mode", e.what());
     }
 }
 

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <thread>
 
+#include "sql_cut.h"
 #include "sql_db.h"
 #include "param_names.h"
 #include "sql_excep.h"
@@ -198,6 +199,36 @@ TEST(SqlEngine, PasswordNeverReachesTheLog) {
     EXPECT_NE(log.find("sql_engine::connect(" + srv.host + "," + srv.user + ","), std::string::npos) << log;
     EXPECT_EQ(log.find("Secret-Wrong-Pw"), std::string::npos);
     EXPECT_EQ(log.find(srv.password), std::string::npos);
+}
+
+// A session set-up that fails is logged as a failure, unless its call was cut
+// on purpose (a run that ended, a count no longer needed): its caller drops
+// that session, and the log holds no failure for it.
+TEST(SqlEngine, ACutSetUpLogsNoFailure) {
+    for (const bool cut_on_purpose : {true, false}) {
+        SCOPED_TRACE(cut_on_purpose ? "cut" : "connection lost");
+        engine_session s;
+        char dir[] = "/tmp/fn-sql-log.XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        const std::string path = std::string(dir) + "/trace.log";
+        {
+            tk_logger logger(path.c_str(), true, 3, false);
+            sql_call_cut cut;
+            sql_call_cut::scope cuttable(cut);
+            // What a cut of the count connection does: the call's waits end
+            // and the socket is shut down.
+            if (cut_on_purpose) cut.cut();
+            ASSERT_EQ(::shutdown(static_cast<int>(mysql_get_socket(s.conn())), SHUT_RDWR), 0);
+            sql_engine::setup_session(s.conn());
+        }
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::string log = text.str();
+        ::unlink(path.c_str());
+        ::rmdir(dir);
+        EXPECT_EQ(log.find("Failed to set") == std::string::npos, cut_on_purpose) << log;
+    }
 }
 
 TEST(SqlEngine, ListsAndTestsDatabases) {
