@@ -109,21 +109,11 @@ inline char* put_digits32(char* out, uint32_t u, unsigned n) {
     return end;
 }
 
-// The same for any 64-bit v and n at most 20: the last 8 digits at a time.
+// The same for any 64-bit v and n at most 20.
+char* put_digits_wide(char* out, uint64_t v, unsigned n);
 inline char* put_digits(char* out, uint64_t v, unsigned n) {
     if (v <= UINT32_MAX && n <= 10) return put_digits32(out, static_cast<uint32_t>(v), n);
-    char* const end = out + n;
-    uint64_t high = v / 100000000;
-    put_digits32(end - 8, static_cast<uint32_t>(v - high * 100000000), 8);
-    n -= 8;
-    if (high > UINT32_MAX || n > 10) {
-        const uint64_t top = high / 100000000;
-        put_digits32(out + n - 8, static_cast<uint32_t>(high - top * 100000000), 8);
-        n -= 8;
-        high = top;
-    }
-    put_digits32(out, static_cast<uint32_t>(high), n);
-    return end;
+    return put_digits_wide(out, v, n);
 }
 
 // Writes the digits of u (no sign); returns their end.
