@@ -316,10 +316,12 @@ void csv_file::append_record(const udb_record& record) {
     try {
         bool first = true;
         for (const udb_field* f : record) {
+            // Room for the delimiter and a short cell at once.
+            char* o = room(delim_size + ole_variant::short_cell_room);
             if (!first) {
-                char* o = room(delim_size);
                 if (delim_size == 1) *o = d0;
                 else std::memcpy(o, delim.data(), delim_size);
+                o += delim_size;
                 len += delim_size;
             }
             first = false;
@@ -334,7 +336,8 @@ void csv_file::append_record(const udb_record& record) {
                 // checked, copied and quoted in one pass.
                 if (received.empty()) {
                     done = true;
-                } else if (csv_copy_plain(room(received.size()), received, d0)) {
+                } else if (csv_copy_plain(received.size() <= ole_variant::short_cell_room ? o : room(received.size()),
+                                          received, d0)) {
                     len += received.size();
                     done = true;
                 } else {
@@ -342,8 +345,7 @@ void csv_file::append_record(const udb_record& record) {
                     done = csv_append_checked_field(line, received, delim);
                     len = line.size();
                 }
-            } else if (char* o = plain_safe_ && may_be_short(vt) ? room(ole_variant::short_cell_room) : nullptr;
-                       o && (o = f->put_short_cell(o)) != nullptr) {
+            } else if (plain_safe_ && may_be_short(vt) && (o = f->put_short_cell(o)) != nullptr) {
                 // Numbers and dates never need quotes with this delimiter.
                 len = static_cast<size_t>(o - line.data());
                 done = true;

@@ -100,45 +100,27 @@ void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
 
 char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
     if (v.hi32 != 0 || v.scale > DECIMAL_MAX_SCALE || v.scale > places || places > 40) return nullptr;
-    static constexpr uint64_t pow10[20] = {1ull,
-                                           10ull,
-                                           100ull,
-                                           1000ull,
-                                           10000ull,
-                                           100000ull,
-                                           1000000ull,
-                                           10000000ull,
-                                           100000000ull,
-                                           1000000000ull,
-                                           10000000000ull,
-                                           100000000000ull,
-                                           1000000000000ull,
-                                           10000000000000ull,
-                                           100000000000000ull,
-                                           1000000000000000ull,
-                                           10000000000000000ull,
-                                           100000000000000000ull,
-                                           1000000000000000000ull,
-                                           10000000000000000000ull};
     const unsigned scale = v.scale;
     const uint64_t m = v.lo64;
     char* o = out;
     if (m != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
-    // A mantissa below 2^64 has no whole part from 20 decimals on.
-    uint64_t whole = m, frac = 0;
-    if (scale >= 20) {
-        whole = 0;
-        frac = m;
-    } else if (scale > 0) {
-        whole = m / pow10[scale];
-        frac = m % pow10[scale];
-    }
-    o = put_unsigned(o, whole);
-    if (places > 0) {
+    const unsigned n = decimal_digit_count(m);
+    if (n > scale) {
+        // The whole part's digits, the point, the fraction's (scale below 20).
+        const uint64_t unit = powers_of_ten[scale];
+        const uint64_t whole = m / unit;
+        o = put_digits(o, whole, n - scale);
+        if (places > 0) *o++ = '.';
+        o = put_digits(o, m - whole * unit, scale);
+    } else {
+        // No whole part: "0." and the digits in scale places, zeros first.
+        *o++ = '0';
         *o++ = '.';
-        o = put_digits(o, frac, scale);
-        for (unsigned k = scale; k < places; ++k) *o++ = '0';
+        unsigned width = scale;
+        for (; width > 20; --width) *o++ = '0';
+        o = put_digits(o, m, width);
     }
+    for (unsigned k = scale; k < places; ++k) *o++ = '0';
     return o;
 }
 

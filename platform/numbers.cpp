@@ -92,4 +92,20 @@ std::optional<double> text_to_double(std::string_view s) { return whole_number<d
 std::optional<int64_t> text_to_int64(std::string_view s) { return whole_number<int64_t>(s); }
 std::optional<uint64_t> text_to_uint64(std::string_view s) { return whole_number<uint64_t>(s); }
 
+// Out of line: the callers' 32-bit cases stay small. The last 8 digits at a time.
+char* put_digits_wide(char* out, uint64_t v, unsigned n) {
+    char* const end = out + n;
+    uint64_t high = v / 100000000;
+    put_digits32(end - 8, static_cast<uint32_t>(v - high * 100000000), 8);
+    n -= 8;
+    if (high > UINT32_MAX || n > 10) {
+        const uint64_t top = high / 100000000;
+        put_digits32(out + n - 8, static_cast<uint32_t>(high - top * 100000000), 8);
+        n -= 8;
+        high = top;
+    }
+    put_digits32(out, static_cast<uint32_t>(high), n);
+    return end;
+}
+
 }  // namespace plat

@@ -1,6 +1,8 @@
 // Locale-free number text: a point is the decimal separator whatever the locale.
 #pragma once
+#include <bit>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,44 +43,81 @@ inline constexpr char digit_pairs[] =
     "8081828384858687888990919293949596979899";
 
 // Writes the two digits of v (below 100); returns their end.
-inline char* put_two_digits(char* out, unsigned v) {
-    out[0] = digit_pairs[2 * v];
-    out[1] = digit_pairs[2 * v + 1];
+inline char* put_two_digits(char* out, size_t v) {
+    std::memcpy(out, digit_pairs + 2 * v, 2);
     return out + 2;
 }
 
-// The count of decimal digits of v (1 for 0).
+// 10^0 to 10^19: every power of ten below 2^64.
+inline constexpr uint64_t powers_of_ten[20] = {1ull,
+                                               10ull,
+                                               100ull,
+                                               1000ull,
+                                               10000ull,
+                                               100000ull,
+                                               1000000ull,
+                                               10000000ull,
+                                               100000000ull,
+                                               1000000000ull,
+                                               10000000000ull,
+                                               100000000000ull,
+                                               1000000000000ull,
+                                               10000000000000ull,
+                                               100000000000000ull,
+                                               1000000000000000ull,
+                                               10000000000000000ull,
+                                               100000000000000000ull,
+                                               1000000000000000000ull,
+                                               10000000000000000000ull};
+
+// The count of decimal digits of v (1 for 0). From the bit width, t is the
+// digit count less one or the count itself; one compare tells which
+// (v | 1 has the digits of v, and of 1 for 0).
 inline unsigned decimal_digit_count(uint64_t v) {
-    unsigned n = 1;
-    for (;;) {
-        if (v < 10) return n;
-        if (v < 100) return n + 1;
-        if (v < 1000) return n + 2;
-        if (v < 10000) return n + 3;
-        v /= 10000;
-        n += 4;
-    }
+    v |= 1;
+    const unsigned t = static_cast<unsigned>((64 - std::countl_zero(v)) * 1233) >> 12;
+    return t + (v >= powers_of_ten[t]);
 }
 
-// Writes v in exactly n digits (zeros first; n at least its digit count),
-// the last one first; returns the end.
-inline char* put_digits(char* out, uint64_t v, unsigned n) {
+// 2^64 / 10^2, 10^4, 10^6, 10^8, rounded up: u times one of them is u / 10^e
+// in 64.64 fixed point, its fraction too large by less than 2^-32, which
+// for u below 2^32 and e at most 8 keeps every digit of the fraction exact.
+inline constexpr uint64_t ten_power_fractions[4] = {184467440737095517ull, 1844674407370956ull, 18446744073710ull,
+                                                    184467440738ull};
+
+// Writes u in exactly n digits (zeros first; n at least its digit count and
+// at most 10), the first one first; returns the end.
+inline char* put_digits32(char* out, uint32_t u, unsigned n) {
+    if (n <= 2) {
+        if (n == 2) put_two_digits(out, u);
+        else if (n == 1) *out = static_cast<char>('0' + u);
+        return out + n;
+    }
+    using u128 = unsigned __int128;
+    // One or two leading digits, then pairs out of the fraction.
+    const unsigned e = (n - 1) & ~1u;
+    u128 y = static_cast<u128>(u) * ten_power_fractions[e / 2 - 1];
+    const size_t lead = static_cast<size_t>(y >> 64);
+    char* o = out;
+    if (n & 1) *o++ = static_cast<char>('0' + lead);
+    else o = put_two_digits(o, lead);
     char* const end = out + n;
-    char* p = end;
-    while (v > UINT32_MAX) {
-        p -= 2;
-        put_two_digits(p, static_cast<unsigned>(v % 100));
-        v /= 100;
-    }
-    uint32_t u = static_cast<uint32_t>(v);
-    while (p - out >= 2) {
-        p -= 2;
-        put_two_digits(p, u % 100);
-        u /= 100;
-    }
-    if (p != out) *--p = static_cast<char>('0' + u % 10);
+    do {
+        y = static_cast<u128>(static_cast<uint64_t>(y)) * 100;
+        o = put_two_digits(o, static_cast<size_t>(y >> 64));
+    } while (o != end);
     return end;
 }
+
+// The same for any 64-bit v and n at most 20.
+char* put_digits_wide(char* out, uint64_t v, unsigned n);
+inline char* put_digits(char* out, uint64_t v, unsigned n) {
+    if (v <= UINT32_MAX && n <= 10) return put_digits32(out, static_cast<uint32_t>(v), n);
+    return put_digits_wide(out, v, n);
+}
+
+// Writes the digits of u (no sign); returns their end.
+inline char* put_unsigned32(char* out, uint32_t u) { return put_digits32(out, u, decimal_digit_count(u)); }
 
 // Writes the digits of v (no sign); returns their end.
 inline char* put_unsigned(char* out, uint64_t v) { return put_digits(out, v, decimal_digit_count(v)); }

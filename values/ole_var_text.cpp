@@ -36,15 +36,20 @@ void append_hex(std::string& out, const uint8_t* p, uint32_t n) {
     append_hex_only(out, p, n);
 }
 
+// Out of line: the short cases of put_short_cell keep no saved registers.
+[[gnu::noinline]] char* put_unsigned64(char* o, uint64_t v) { return plat::put_unsigned(o, v); }
+
 // Decimal digits of an integer, a minus first when it is negative.
 template <class T>
 char* put_integer(char* o, T v) {
     using U = std::make_unsigned_t<T>;
+    U u = static_cast<U>(v);
     if (v < 0) {
         *o++ = '-';
-        return plat::put_unsigned(o, static_cast<U>(0 - static_cast<U>(v)));
+        u = static_cast<U>(0 - u);
     }
-    return plat::put_unsigned(o, static_cast<U>(v));
+    if constexpr (sizeof(U) <= 4) return plat::put_unsigned32(o, u);
+    else return put_unsigned64(o, u);
 }
 
 template <class T>
@@ -160,7 +165,8 @@ char* put_fraction(char* o, uint32_t microseconds, unsigned digits) {
     return o + digits;
 }
 
-char* put_server_date(char* o, const ole_date& d) {
+// Any field values: wider fields get more digits.
+[[gnu::noinline]] char* put_server_date_wide(char* o, const ole_date& d) {
     const unsigned year = d.time.year;
     if (year < 10000) {
         plat::put_two_digits(o, year / 100);
@@ -174,13 +180,43 @@ char* put_server_date(char* o, const ole_date& d) {
     return put_two(o, d.time.day);
 }
 
+char* put_server_date(char* o, const ole_date& d) {
+    const unsigned year = d.time.year, month = d.time.month, day = d.time.day;
+    if (year >= 10000 || month >= 100 || day >= 100) return put_server_date_wide(o, d);
+    const unsigned century = year / 100;
+    plat::put_two_digits(o, century);
+    plat::put_two_digits(o + 2, year - century * 100);
+    o[4] = '-';
+    plat::put_two_digits(o + 5, month);
+    o[7] = '-';
+    plat::put_two_digits(o + 8, day);
+    return o + 10;
+}
+
 char* put_server_clock(char* o, const ole_date& d, unsigned digits) {
-    o = put_two(o, d.time.hour);
-    *o++ = ':';
-    o = put_two(o, d.time.minute);
-    *o++ = ':';
-    o = put_two(o, d.time.second);
+    const unsigned hour = d.time.hour, minute = d.time.minute, second = d.time.second;
+    if (hour < 100 && minute < 100 && second < 100) {
+        plat::put_two_digits(o, hour);
+        o[2] = ':';
+        plat::put_two_digits(o + 3, minute);
+        o[5] = ':';
+        plat::put_two_digits(o + 6, second);
+        o += 8;
+    } else {
+        o = put_two(o, hour);
+        *o++ = ':';
+        o = put_two(o, minute);
+        *o++ = ':';
+        o = put_two(o, second);
+    }
     return put_fraction(o, d.microseconds, digits);
+}
+
+// Out of line, as put_unsigned64.
+[[gnu::noinline]] char* put_server_date_time(char* o, const ole_date& d, unsigned digits) {
+    o = put_server_date(o, d);
+    *o++ = ' ';
+    return put_server_clock(o, d, digits);
 }
 
 }  // namespace
@@ -204,10 +240,7 @@ char* ole_variant::put_short_cell(char* o, ole_text_form form) const {
         // + 1 + 5 clock digits and signs and 7 of the fraction.
         switch (form.kind) {
         case ole_text_form::date: return put_server_date(o, date_);
-        case ole_text_form::datetime:
-            o = put_server_date(o, date_);
-            *o++ = ' ';
-            return put_server_clock(o, date_, form.digits);
+        case ole_text_form::datetime: return put_server_date_time(o, date_, form.digits);
         case ole_text_form::time:
             if (date_.negative) *o++ = '-';
             return put_server_clock(o, date_, form.digits);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decimal.h"
+#include "numbers.h"
 #include "real_text.h"
 #include "utf8.h"
 
@@ -263,6 +264,93 @@ TEST(DecimalTextFast, ColumnFormLikeThePaddedText) {
         std::string out;
         plat::dec_append_fixed(out, d, places);
         EXPECT_EQ(out, text == "-0.00" ? "0.00" : text);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// Digits of v in exactly n places the plain way, zeros first.
+std::string digits_printed(uint64_t v, unsigned n) {
+    std::string s = std::to_string(v);
+    return std::string(n > s.size() ? n - s.size() : 0, '0') + s;
+}
+
+// Every power of ten and of two below 2^64 with its neighbours, and a sweep.
+std::vector<uint64_t> digit_edges() {
+    std::vector<uint64_t> vs = {0, UINT32_MAX, uint64_t(UINT32_MAX) + 1, UINT64_MAX};
+    for (uint64_t p = 1;; p *= 10) {
+        vs.insert(vs.end(), {p - 1, p, p + 1});
+        if (p > UINT64_MAX / 10) break;
+    }
+    for (int b = 0; b < 64; ++b) {
+        const uint64_t p = uint64_t(1) << b;
+        vs.insert(vs.end(), {p - 1, p, p + 1});
+    }
+    std::mt19937_64 rng(91);
+    for (int i = 0; i < 200000; ++i) vs.push_back(rng() >> (rng() % 64));
+    return vs;
+}
+
+TEST(DigitWriters, CountAndDigitsLikeThePlainText) {
+    for (uint64_t v : digit_edges()) {
+        const std::string text = std::to_string(v);
+        ASSERT_EQ(plat::decimal_digit_count(v), text.size()) << v;
+        char buf[32];
+        std::fill(buf, buf + sizeof buf, '#');
+        ASSERT_EQ(std::string(buf, plat::put_unsigned(buf, v)), text) << v;
+        ASSERT_EQ(buf[text.size()], '#') << v;
+        // Zeros first up to 20 places.
+        for (unsigned n = static_cast<unsigned>(text.size()); n <= 20; ++n) {
+            std::fill(buf, buf + sizeof buf, '#');
+            ASSERT_EQ(plat::put_digits(buf, v, n), buf + n);
+            ASSERT_EQ(std::string(buf, n), digits_printed(v, n)) << v << " in " << n;
+            ASSERT_EQ(buf[n], '#');
+        }
+        if (v > UINT32_MAX) continue;
+        const auto u = static_cast<uint32_t>(v);
+        std::fill(buf, buf + sizeof buf, '#');
+        ASSERT_EQ(std::string(buf, plat::put_unsigned32(buf, u)), text) << v;
+        ASSERT_EQ(buf[text.size()], '#') << v;
+        for (unsigned n = static_cast<unsigned>(text.size()); n <= 10; ++n) {
+            std::fill(buf, buf + sizeof buf, '#');
+            ASSERT_EQ(plat::put_digits32(buf, u, n), buf + n);
+            ASSERT_EQ(std::string(buf, n), digits_printed(v, n)) << v << " in " << n;
+            ASSERT_EQ(buf[n], '#');
+        }
+    }
+}
+
+// The column form written in place: taken for every 64-bit mantissa with no
+// more decimals than the column's, both signs, each scale and digit count.
+TEST(DecimalTextFast, ColumnFormInPlaceForEvery64BitMantissa) {
+    std::vector<uint64_t> mantissas;
+    for (uint64_t p = 1;; p *= 10) {
+        mantissas.insert(mantissas.end(), {p - 1, p, p + 1});
+        if (p > UINT64_MAX / 10) break;
+    }
+    mantissas.insert(mantissas.end(), {uint64_t(UINT32_MAX), uint64_t(UINT32_MAX) + 1, UINT64_MAX - 1, UINT64_MAX});
+    for (uint64_t m : mantissas) {
+        for (int scale = 0; scale <= 30; ++scale) {
+            for (uint8_t sign : {uint8_t(0), plat::DECIMAL_NEG}) {
+                plat::decimal d;
+                d.lo64 = m;
+                d.scale = static_cast<uint8_t>(scale);
+                d.sign = sign;
+                for (unsigned places = 0; places <= 42; ++places) {
+                    char buf[65];
+                    std::fill(buf, buf + sizeof buf, '#');
+                    const char* end = plat::dec_put_fixed(buf, d, places);
+                    const bool taken = scale <= plat::DECIMAL_MAX_SCALE && unsigned(scale) <= places && places <= 40;
+                    ASSERT_EQ(end != nullptr, taken) << m << " scale " << scale << " places " << places;
+                    if (!end) continue;
+                    ASSERT_EQ(std::string(static_cast<const char*>(buf), end), fixed_by_plain_text(d, places))
+                        << m << " scale " << scale << " sign " << int(sign) << " places " << places;
+                    ASSERT_EQ(buf[64], '#');
+                }
+            }
+        }
     }
 }
 

@@ -4,9 +4,12 @@
 
 #include <cstdio>
 #include <limits>
+#include <random>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "decimal.h"
 #include "ole_var.h"
 
 namespace {
@@ -155,6 +158,96 @@ TEST(ShortCell, DatesAndTimesAtEveryFieldsEdges) {
                     }
                 }
             }
+        }
+    }
+}
+
+// Each power of two of the width and its neighbours, and a sweep of values
+// of every digit count, as std::to_string prints them.
+template <class T>
+void expect_integer_sweep(void (ole_variant::*set)(T), std::mt19937_64& rng) {
+    using U = std::make_unsigned_t<T>;
+    std::vector<U> vs;
+    for (unsigned b = 0; b < 8 * sizeof(T); ++b) {
+        const U p = static_cast<U>(U(1) << b);
+        vs.insert(vs.end(), {static_cast<U>(p - 1), p, static_cast<U>(p + 1)});
+    }
+    for (int i = 0; i < 20000; ++i) vs.push_back(static_cast<U>(rng() >> (rng() % 64)));
+    for (U u : vs) {
+        for (T v : {static_cast<T>(u), static_cast<T>(0 - u)}) {
+            ole_variant x;
+            (x.*set)(v);
+            ASSERT_EQ(short_cell(x, {}), std::to_string(v));
+        }
+    }
+}
+
+TEST(ShortCell, IntegersOfEveryDigitCountAndBitWidth) {
+    std::mt19937_64 rng(7);
+    expect_integer_sweep<int8_t>(&ole_variant::set_i1, rng);
+    expect_integer_sweep<int16_t>(&ole_variant::set_i2, rng);
+    expect_integer_sweep<int32_t>(&ole_variant::set_i4, rng);
+    expect_integer_sweep<int32_t>(&ole_variant::set_int, rng);
+    expect_integer_sweep<uint8_t>(&ole_variant::set_ui1, rng);
+    expect_integer_sweep<uint16_t>(&ole_variant::set_ui2, rng);
+    expect_integer_sweep<uint32_t>(&ole_variant::set_ui4, rng);
+    expect_integer_sweep<uint32_t>(&ole_variant::set_uint, rng);
+    expect_integer_sweep<int64_t>(&ole_variant::set_i8, rng);
+    expect_integer_sweep<uint64_t>(&ole_variant::set_ui8, rng);
+}
+
+// Decimals in their column's form: the exact text, zeros added to the scale.
+std::string decimal_printed(const plat::decimal& d, unsigned places) {
+    std::string s = plat::dec_to_text(d);
+    const size_t point = s.find('.');
+    const size_t have = point == std::string::npos ? 0 : s.size() - point - 1;
+    if (have < places) {
+        if (point == std::string::npos) s += '.';
+        s.append(places - have, '0');
+    }
+    return s;
+}
+
+TEST(ShortCell, DecimalsOfEveryScaleBothSignsAnd64BitEdges) {
+    std::vector<uint64_t> mantissas = {uint64_t(UINT32_MAX), uint64_t(UINT32_MAX) + 1, UINT64_MAX - 1, UINT64_MAX};
+    for (uint64_t p = 1;; p *= 10) {
+        mantissas.insert(mantissas.end(), {p - 1, p, p + 1});
+        if (p > UINT64_MAX / 10) break;
+    }
+    for (uint64_t m : mantissas) {
+        for (unsigned scale = 0; scale <= plat::DECIMAL_MAX_SCALE; ++scale) {
+            for (uint8_t sign : {uint8_t(0), plat::DECIMAL_NEG}) {
+                plat::decimal d;
+                d.lo64 = m;
+                d.scale = static_cast<uint8_t>(scale);
+                d.sign = sign;
+                ole_variant v;
+                v.set_decimal(d);
+                for (unsigned places : {scale, scale + 1, 30u}) {
+                    if (places < scale) continue;
+                    ASSERT_EQ(short_cell(v, {ole_text_form::decimal, static_cast<uint8_t>(places)}),
+                              decimal_printed(d, places))
+                        << m << " scale " << scale << " places " << places;
+                }
+            }
+        }
+    }
+}
+
+// Each clock field alone on both sides of two digits.
+TEST(ShortCell, ClockFieldsWideOneAtATime) {
+    const unsigned values[] = {0, 9, 10, 59, 99, 100, 65535};
+    for (int field = 0; field < 3; ++field) {
+        for (unsigned x : values) {
+            ole_date d;
+            d.kind = ole_date::time_only;
+            d.time.hour = static_cast<uint16_t>(field == 0 ? x : 12);
+            d.time.minute = static_cast<uint16_t>(field == 1 ? x : 34);
+            d.time.second = static_cast<uint16_t>(field == 2 ? x : 56);
+            ole_variant v;
+            v.set_date(d);
+            ASSERT_EQ(short_cell(v, {ole_text_form::time, 0}),
+                      clock_printed(d.time.hour, d.time.minute, d.time.second));
         }
     }
 }
