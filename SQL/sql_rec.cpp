@@ -107,12 +107,14 @@ void sql_record::assign_fields(const sql_columns& columns, uint64_t names_serial
     const size_t n = columns.size();
     const bool named = names_serial != 0 && names_serial == names_serial_ && size() == n;
     names_serial_ = 0;  // until every field is read
-    reuse(n, [&](size_t i) { return new sql_field(columns[i].name); });
+    // Row after row the record already has its n fields.
+    if (size() != n) reuse(n, [&](size_t i) { return new sql_field(columns[i].name); });
     // Exactly n fields now: no checked indexing per field.
     const const_iterator fields = begin();
+    const sql_column* const cols = columns.data();
     for (size_t i = 0; i < n; ++i) {
         sql_field* f = static_cast<sql_field*>(fields[static_cast<std::ptrdiff_t>(i)]);
-        if (!named && f->get_name() != columns[i].name) f->set_name(columns[i].name);
+        if (!named && f->get_name() != cols[i].name) f->set_name(cols[i].name);
         read(*f, i);
     }
     names_serial_ = names_serial;
@@ -126,7 +128,8 @@ void sql_record::assign_row(const sql_columns& columns, const unsigned long* len
 }
 
 void sql_record::assign_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial) {
-    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { assign_cell(f, columns[i].rule, cells[i]); });
+    const sql_column* const cols = columns.data();
+    assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { assign_cell(f, cols[i].rule, cells[i]); });
 }
 
 void sql_record::clear_values() {
