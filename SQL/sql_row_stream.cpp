@@ -232,12 +232,8 @@ void sql_row_stream::start_receiving(size_t held_bytes) {
 }
 
 bool sql_row_stream::receive_row(sql_row_page& page) {
+    if (binary_) return reader_->fetch_into(columns_, layout_, page);
     size_t row_bytes = 0;
-    if (binary_) {
-        if (!reader_->fetch(columns_, row_bytes)) return false;
-        page.add_cells(layout_, reader_->cells(), reader_->null_bits(), row_bytes);
-        return true;
-    }
     MYSQL_ROW row = sql_fetch_row(connection_, result_.get());
     if (!row) return false;
     const unsigned long* lengths = sql_fetch_lengths(result_.get());

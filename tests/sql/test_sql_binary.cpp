@@ -125,6 +125,44 @@ TEST(BinaryStream, GivesTheValuesOfTheTextStream) {
     EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
 }
 
+// The same rows after a first page, so that the receiving thread packs them:
+// each edge row, then copies with one column NULL in turn, short rows after
+// huge ones and after values that outgrew their buffers, float texts long
+// and short.
+TEST(BinaryStream, ReceivedRowsGiveTheValuesOfTheTextStream) {
+    test_database db("binary_received");
+    db.conn().exec("SET SESSION sql_mode = 'ALLOW_INVALID_DATES'");
+    db.conn().exec(exact_ddl);
+    db.conn().exec("ALTER TABLE exact ADD f FLOAT, ADD fd DOUBLE(255,30), ADD fz FLOAT(7,2) ZEROFILL");
+    db.conn().exec("INSERT INTO exact (id, i) SELECT seq - 1000, seq FROM seq_1_to_300");
+    for (const char* row : exact_rows) {
+        std::string values = row;
+        values.insert(values.size() - 1, ", 1.5e-7, -1.7e308, 12.25");
+        db.conn().exec("INSERT INTO exact VALUES " + values);
+    }
+    db.conn().exec("UPDATE exact SET f = -3.4e38, fd = 0.5, fz = 1 WHERE id = 2");
+    std::vector<std::string> names;
+    {
+        MYSQL_RES* res = nullptr;
+        ASSERT_EQ(mysql_query(db.conn().get(), "SELECT * FROM exact LIMIT 0"), 0);
+        res = mysql_store_result(db.conn().get());
+        ASSERT_NE(res, nullptr);
+        for (unsigned k = 0; k < mysql_num_fields(res); ++k) names.push_back(mysql_fetch_field_direct(res, k)->name);
+        mysql_free_result(res);
+    }
+    ASSERT_GT(names.size(), 36u);
+    for (int base : {1, 5}) {
+        for (size_t k = 1; k < names.size(); ++k) {
+            std::string select = "INSERT INTO exact SELECT " + std::to_string(base * 1000 + k);
+            for (size_t j = 1; j < names.size(); ++j) select += ", " + (j == k ? std::string("NULL") : names[j]);
+            db.conn().exec(select + " FROM exact WHERE id = " + std::to_string(base));
+        }
+    }
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"exact", false, true, 300 + 5 + 2 * (names.size() - 1));
+}
+
 // The hex of every cell of a query: by the text protocol, or fetched as bytes
 // by the binary protocol.
 std::vector<std::string> cell_bytes(MYSQL* conn, const std::string& query, bool binary) {
