@@ -181,8 +181,7 @@ bool sql_binary_reader::huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned l
     return sql_huge_reads_as_text(length, from_row);
 }
 
-bool sql_binary_reader::next_row() {
-    MYSQL_STMT* stmt = stmt_.get();
+void sql_binary_reader::renew_buffers() {
     // A large buffer that the last row hardly used goes back (rows of
     // large values keep theirs).
     if (large_held_) {
@@ -199,20 +198,26 @@ bool sql_binary_reader::next_row() {
     }
     if (rebind_) {
         bind_buffers();
-        if (mysql_stmt_bind_result(stmt, binds_.data()) != 0) throw sql_exception(stmt);
+        if (mysql_stmt_bind_result(stmt_.get(), binds_.data()) != 0) throw sql_exception(stmt_.get());
         rebind_ = false;
     }
-    const int rc = mysql_stmt_fetch(stmt);
-    if (rc == MYSQL_NO_DATA) return false;
-    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt, connection_);
-    if (huge_held_) {
-        // What a record did not take of the last huge values goes.
-        huge_held_ = false;
-        for (column& c : columns_) {
-            if (!c.huge_text.empty()) std::string().swap(c.huge_text);
-            if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
-        }
+}
+
+void sql_binary_reader::drop_huge() {
+    // What a record did not take of the last huge values goes.
+    huge_held_ = false;
+    for (column& c : columns_) {
+        if (!c.huge_text.empty()) std::string().swap(c.huge_text);
+        if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
     }
+}
+
+inline bool sql_binary_reader::next_row() {
+    if (large_held_ || rebind_) renew_buffers();
+    const int rc = mysql_stmt_fetch(stmt_.get());
+    if (rc == MYSQL_NO_DATA) return false;
+    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt_.get(), connection_);
+    if (huge_held_) drop_huge();
     return true;
 }
 
@@ -384,13 +389,14 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
         base = page.room_at(at, n);
         end = page.capacity();
     };
+    column* const cols = columns_.data();
     const size_t count = columns_.size();
     constexpr size_t nulls_at = sizeof(uint64_t);
     if (count > 64) std::memset(base + start + nulls_at + sizeof(uint64_t), 0, ((count - 1) / 64) * sizeof(uint64_t));
     uint64_t first_nulls = 0;
     size_t bytes = 0;
     for (size_t i = 0; i < count; ++i) {
-        column& c = columns_[i];
+        column& c = cols[i];
         char* const slot = base + start + c.slot;
         if (c.is_null) {
             if (i < 64) {

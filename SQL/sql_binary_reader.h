@@ -97,6 +97,9 @@ private:
     // Gives back and binds buffers as the last row left them, then fetches
     // the next row; false at the end.
     bool next_row();
+    // The seldom parts of next_row.
+    void renew_buffers();
+    void drop_huge();
     // Column i's huge value fetched into a buffer of its own: the one set.
     void fetch_huge(size_t i, const sql_columns& columns, std::string*& text, std::vector<uint8_t>*& bytes);
     // Column i's value, cut short, fetched whole into a buffer of its size.

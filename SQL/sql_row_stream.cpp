@@ -244,6 +244,8 @@ bool sql_row_stream::receive_row(sql_row_page& page) {
 
 void sql_row_stream::receive(sql_row_queue& queue) {
     sql_row_page* page = nullptr;
+    // Binary rows go straight to the reader.
+    sql_binary_reader* const reader = binary_ ? reader_.get() : nullptr;
     try {
         for (;;) {
             if (queue.stopping()) return;  // the reader closes the stream
@@ -252,7 +254,7 @@ void sql_row_stream::receive(sql_row_queue& queue) {
                 queue.hand_over(std::exchange(page, nullptr));
                 continue;
             }
-            if (!receive_row(*page)) break;
+            if (!(reader ? reader->fetch_into(columns_, layout_, *page) : receive_row(*page))) break;
         }
         close_stream();
         queue.finish(page, nullptr);

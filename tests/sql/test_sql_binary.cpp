@@ -134,7 +134,7 @@ TEST(BinaryStream, ReceivedRowsGiveTheValuesOfTheTextStream) {
     db.conn().exec("SET SESSION sql_mode = 'ALLOW_INVALID_DATES'");
     db.conn().exec(exact_ddl);
     db.conn().exec("ALTER TABLE exact ADD f FLOAT, ADD fd DOUBLE(255,30), ADD fz FLOAT(7,2) ZEROFILL");
-    db.conn().exec("INSERT INTO exact (id, i) SELECT seq - 1000, seq FROM seq_1_to_300");
+    db.conn().exec("INSERT INTO exact (id, i) SELECT CAST(seq AS SIGNED) - 1000, seq FROM seq_1_to_300");
     for (const char* row : exact_rows) {
         std::string values = row;
         values.insert(values.size() - 1, ", 1.5e-7, -1.7e308, 12.25");
