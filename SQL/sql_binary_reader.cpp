@@ -467,10 +467,15 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
             if (c.length > c.bytes.size()) fetch_whole(i);
             const size_t length = c.length;
             if (length < sql_row_page::bytes_long_mark) {
-                need(1 + length);
+                // Copied in whole steps: the bound buffer holds at least
+                // initial_bytes, and the page's bytes beyond the row are free.
+                constexpr size_t step = 32;
+                static_assert(initial_bytes % step == 0 && initial_bytes >= sql_row_page::bytes_long_mark);
+                need(1 + (length + step - 1) / step * step);
                 char* const out = base + at;
                 out[0] = static_cast<char>(length);
-                std::memcpy(out + 1, c.bytes.data(), length);
+                const char* const from = c.bytes.data();
+                for (size_t k = 0; k < length; k += step) std::memcpy(out + 1 + k, from + k, step);
                 at += 1 + length;
             } else {
                 need(1 + sizeof(uint64_t) + length);
