@@ -1,10 +1,13 @@
 #include "sql_binary_reader.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "sql_excep.h"
 #include "sql_huge_text.h"
+#include "sql_row_page.h"
+#include "tk_excep.h"
 #include "tk_log.h"
 
 namespace {
@@ -81,6 +84,7 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         }
     }
     reader->bind_buffers();
+    reader->plan_rows();
     if (mysql_stmt_bind_result(stmt.get(), reader->binds_.data()) != 0) {
         tk_log(2, "Binding failed, reading as text: %s", mysql_stmt_error(stmt.get()));
         return nullptr;
@@ -177,8 +181,7 @@ bool sql_binary_reader::huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned l
     return sql_huge_reads_as_text(length, from_row);
 }
 
-bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
-    MYSQL_STMT* stmt = stmt_.get();
+void sql_binary_reader::renew_buffers() {
     // A large buffer that the last row hardly used goes back (rows of
     // large values keep theirs).
     if (large_held_) {
@@ -195,20 +198,67 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     }
     if (rebind_) {
         bind_buffers();
-        if (mysql_stmt_bind_result(stmt, binds_.data()) != 0) throw sql_exception(stmt);
+        if (mysql_stmt_bind_result(stmt_.get(), binds_.data()) != 0) throw sql_exception(stmt_.get());
         rebind_ = false;
     }
-    const int rc = mysql_stmt_fetch(stmt);
-    if (rc == MYSQL_NO_DATA) return false;
-    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt, connection_);
-    if (huge_held_) {
-        // What a record did not take of the last huge values goes.
-        huge_held_ = false;
-        for (column& c : columns_) {
-            if (!c.huge_text.empty()) std::string().swap(c.huge_text);
-            if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
-        }
+}
+
+void sql_binary_reader::drop_huge() {
+    // What a record did not take of the last huge values goes.
+    huge_held_ = false;
+    for (column& c : columns_) {
+        if (!c.huge_text.empty()) std::string().swap(c.huge_text);
+        if (!c.huge_bytes.empty()) std::vector<uint8_t>().swap(c.huge_bytes);
     }
+}
+
+inline bool sql_binary_reader::next_row() {
+    if (large_held_ || rebind_) renew_buffers();
+    const int rc = mysql_stmt_fetch(stmt_.get());
+    if (rc == MYSQL_NO_DATA) return false;
+    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt_.get(), connection_);
+    if (huge_held_) drop_huge();
+    return true;
+}
+
+void sql_binary_reader::fetch_huge(size_t i, const sql_columns& columns, std::string*& text,
+                                   std::vector<uint8_t>*& bytes) {
+    // The bound buffer stays as it is.
+    column& c = columns_[i];
+    MYSQL_BIND b = binds_[i];
+    char* data = nullptr;
+    const sql_cell_kind kind = columns[i].rule.kind;
+    if (kind == sql_cell_kind::text ||
+        (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(b, i, c.length))) {
+        c.huge_text.resize(c.length);
+        data = c.huge_text.data();
+        text = &c.huge_text;
+    } else {
+        c.huge_bytes.resize(c.length);
+        data = reinterpret_cast<char*>(c.huge_bytes.data());
+        bytes = &c.huge_bytes;
+    }
+    huge_held_ = true;
+    b.buffer = data;
+    b.buffer_length = c.length;
+    if (mysql_stmt_fetch_column(stmt_.get(), &b, static_cast<unsigned int>(i), 0) != 0)
+        throw stream_failure(stmt_.get(), connection_);
+}
+
+void sql_binary_reader::fetch_whole(size_t i) {
+    column& c = columns_[i];
+    c.bytes.resize(c.length);
+    MYSQL_BIND& b = binds_[i];
+    b.buffer = c.bytes.data();
+    b.buffer_length = c.length;
+    if (mysql_stmt_fetch_column(stmt_.get(), &b, static_cast<unsigned int>(i), 0) != 0)
+        throw stream_failure(stmt_.get(), connection_);
+    rebind_ = true;
+    if (c.bytes.size() > large_bytes) large_held_ = true;
+}
+
+bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
+    if (!next_row()) return false;
     // Kept in locals: stores to the cells could otherwise be taken for
     // stores to the count or the reader's own fields.
     size_t bytes = 0;
@@ -267,46 +317,185 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         }
         if (c.length > large_bytes && c.length > c.bytes.size()) {
             // A huge value: fetched once into a buffer of its own that the
-            // record takes over; the bound buffer stays as it is.
-            MYSQL_BIND b = binds_[i];
-            char* data = nullptr;
-            const sql_cell_kind kind = columns[i].rule.kind;
-            if (kind == sql_cell_kind::text ||
-                (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(b, i, c.length))) {
-                c.huge_text.resize(c.length);
-                data = c.huge_text.data();
-                cell.text_owner = &c.huge_text;
-            } else {
-                c.huge_bytes.resize(c.length);
-                data = reinterpret_cast<char*>(c.huge_bytes.data());
-                cell.bytes_owner = &c.huge_bytes;
-            }
-            huge_held_ = true;
-            b.buffer = data;
-            b.buffer_length = c.length;
-            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
-                throw stream_failure(stmt, connection_);
-            cell.data = data;
+            // record takes over.
+            fetch_huge(i, columns, cell.text_owner, cell.bytes_owner);
+            cell.data = cell.text_owner ? cell.text_owner->data()
+                                        : reinterpret_cast<const char*>(cell.bytes_owner->data());
             cell.length = c.length;
             bytes += cell.length;
             continue;
         }
-        if (c.length > c.bytes.size()) {
-            // Cut short: the whole value into a buffer of its size.
-            c.bytes.resize(c.length);
-            MYSQL_BIND& b = binds_[i];
-            b.buffer = c.bytes.data();
-            b.buffer_length = c.length;
-            if (mysql_stmt_fetch_column(stmt, &b, static_cast<unsigned int>(i), 0) != 0)
-                throw stream_failure(stmt, connection_);
-            rebind_ = true;
-            if (c.bytes.size() > large_bytes) large_held_ = true;
-        }
+        if (c.length > c.bytes.size()) fetch_whole(i);
         cell.data = c.bytes.data();
         cell.length = c.length;
         bytes += cell.length;
     }
     if (count) nulls[0] = first_nulls;
     row_bytes = bytes;
+    return true;
+}
+
+void sql_binary_reader::plan_rows() {
+    // As sql_row_layout: counted bytes, NULL words, numbers, times, bytes.
+    const size_t count = columns_.size();
+    uint32_t numbers = 0, times = 0;
+    for (const column& c : columns_) {
+        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64 || c.kind == sql_cell::real8) ++numbers;
+        else if (c.temporal) ++times;
+    }
+    uint32_t number_at = static_cast<uint32_t>(sizeof(uint64_t) * (1 + (count + 63) / 64));
+    uint32_t time_at = number_at + numbers * static_cast<uint32_t>(sizeof(uint64_t));
+    fixed_bytes_ = time_at + times * sizeof(MYSQL_TIME);
+    for (column& c : columns_) {
+        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
+            const bool u = c.kind == sql_cell::uint64;
+            switch (c.buffer_type) {
+            case MYSQL_TYPE_TINY: c.put = u ? column::put_uint8 : column::put_int8; break;
+            case MYSQL_TYPE_SHORT: c.put = u ? column::put_uint16 : column::put_int16; break;
+            case MYSQL_TYPE_LONG: c.put = u ? column::put_uint32 : column::put_int32; break;
+            default: c.put = column::put_int64; break;
+            }
+        } else if (c.kind == sql_cell::real8) {
+            c.put = column::put_real8;
+        } else if (c.temporal) {
+            c.put = column::put_time;
+            c.slot = time_at;
+            time_at += sizeof(MYSQL_TIME);
+            continue;
+        } else {
+            c.put = c.text == column::float_text                                ? column::put_float_text
+                    : c.text == column::fixed_text && c.type == MYSQL_TYPE_FLOAT ? column::put_fixed_text4
+                    : c.text == column::fixed_text                              ? column::put_fixed_text8
+                                                                                : column::put_bytes;
+            continue;
+        }
+        c.slot = number_at;
+        number_at += sizeof(uint64_t);
+    }
+}
+
+bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_layout& layout, sql_row_page& page) {
+    if (layout.size() != columns_.size() || layout.fixed_bytes() != fixed_bytes_)
+        throw tk_mail_assertion("sql_binary_reader", 1);
+    if (!next_row()) return false;
+    // Room for the fixed part at once, then for each bytes cell as it comes.
+    const size_t start = page.used();
+    const size_t fixed = fixed_bytes_;
+    char* base = page.capacity() - start >= fixed ? page.data() : page.room_at(start, fixed);
+    size_t end = page.capacity();
+    size_t at = start + fixed;
+    auto need = [&](size_t n) {
+        if (end - at >= n) return;
+        base = page.room_at(at, n);
+        end = page.capacity();
+    };
+    column* const cols = columns_.data();
+    const size_t count = columns_.size();
+    constexpr size_t nulls_at = sizeof(uint64_t);
+    if (count > 64) std::memset(base + start + nulls_at + sizeof(uint64_t), 0, ((count - 1) / 64) * sizeof(uint64_t));
+    uint64_t first_nulls = 0;
+    size_t bytes = 0;
+    for (size_t i = 0; i < count; ++i) {
+        column& c = cols[i];
+        char* const slot = base + start + c.slot;
+        if (c.is_null) {
+            if (i < 64) {
+                first_nulls |= uint64_t{1} << i;
+            } else {
+                uint64_t word;
+                char* const w = base + start + nulls_at + (i >> 6) * sizeof(uint64_t);
+                std::memcpy(&word, w, sizeof word);
+                word |= uint64_t{1} << (i & 63);
+                std::memcpy(w, &word, sizeof word);
+            }
+            if (c.put <= column::put_real8) std::memset(slot, 0, sizeof(uint64_t));
+            continue;
+        }
+        int64_t number;
+        switch (c.put) {
+        case column::put_int8: number = c.int8; break;
+        case column::put_uint8: number = static_cast<uint8_t>(c.int8); break;
+        case column::put_int16: number = c.int16; break;
+        case column::put_uint16: number = static_cast<uint16_t>(c.int16); break;
+        case column::put_int32: number = c.int32; break;
+        case column::put_uint32: number = static_cast<uint32_t>(c.int32); break;
+        case column::put_int64: number = c.integer; break;
+        case column::put_real8: std::memcpy(&number, &c.real, sizeof number); break;
+        case column::put_time:
+            std::memcpy(slot, &c.time, sizeof(MYSQL_TIME));
+            bytes += 8;
+            continue;
+        case column::put_float_text:
+        case column::put_fixed_text4:
+        case column::put_fixed_text8: {
+            // The text made in the page, moved on by the long length's bytes
+            // when it is that long.
+            need(1 + sizeof(uint64_t) + sql_fixed_text_bytes + c.zero_width);
+            char* const out = base + at;
+            size_t n = c.put == column::put_float_text ? sql_float_text(c.real4, out + 1)
+                       : c.put == column::put_fixed_text4 ? sql_fixed_text(c.real4, c.decimals, out + 1)
+                                                          : sql_fixed_text(c.real, c.decimals, out + 1);
+            n = sql_zero_fill(out + 1, n, c.zero_width);
+            if (n < sql_row_page::bytes_long_mark) {
+                out[0] = static_cast<char>(n);
+                at += 1 + n;
+            } else {
+                std::memmove(out + 1 + sizeof(uint64_t), out + 1, n);
+                out[0] = static_cast<char>(sql_row_page::bytes_long_mark);
+                const uint64_t length = n;
+                std::memcpy(out + 1, &length, sizeof length);
+                at += 1 + sizeof length + n;
+            }
+            bytes += n;
+            continue;
+        }
+        default: {
+            if (c.length > large_bytes && c.length > c.bytes.size()) {
+                // A huge value: fetched once into a buffer of its own that
+                // the page takes over.
+                std::string* text = nullptr;
+                std::vector<uint8_t>* huge = nullptr;
+                fetch_huge(i, columns, text, huge);
+                need(1 + sizeof(uint64_t));
+                const uint32_t index = text ? page.keep_huge(*text) : page.keep_huge(*huge);
+                base[at] = static_cast<char>(text ? sql_row_page::bytes_huge_text_mark : sql_row_page::bytes_huge_mark);
+                std::memcpy(base + at + 1, &index, sizeof index);
+                at += 1 + sizeof index;
+                bytes += c.length;
+                continue;
+            }
+            if (c.length > c.bytes.size()) fetch_whole(i);
+            const size_t length = c.length;
+            if (length < sql_row_page::bytes_long_mark) {
+                // Copied in whole steps: the bound buffer holds at least
+                // initial_bytes, and the page's bytes beyond the row are free.
+                constexpr size_t step = 32;
+                static_assert(initial_bytes % step == 0 && initial_bytes >= sql_row_page::bytes_long_mark);
+                need(1 + (length + step - 1) / step * step);
+                char* const out = base + at;
+                out[0] = static_cast<char>(length);
+                const char* const from = c.bytes.data();
+                for (size_t k = 0; k < length; k += step) std::memcpy(out + 1 + k, from + k, step);
+                at += 1 + length;
+            } else {
+                need(1 + sizeof(uint64_t) + length);
+                char* const out = base + at;
+                out[0] = static_cast<char>(sql_row_page::bytes_long_mark);
+                const uint64_t n = length;
+                std::memcpy(out + 1, &n, sizeof n);
+                std::memcpy(out + 1 + sizeof n, c.bytes.data(), length);
+                at += 1 + sizeof n + length;
+            }
+            bytes += length;
+            continue;
+        }
+        }
+        std::memcpy(slot, &number, sizeof number);
+        bytes += 8;
+    }
+    const uint64_t counted = bytes;
+    std::memcpy(base + start, &counted, sizeof counted);
+    if (count) std::memcpy(base + start + nulls_at, &first_nulls, sizeof first_nulls);
+    page.end_row(at, bytes);
     return true;
 }

@@ -14,6 +14,9 @@
 #include "sql_run.h"
 #include "sql_types.h"
 
+class sql_row_layout;
+class sql_row_page;
+
 class sql_binary_reader {
 public:
     // Prepares, binds and runs the statement when the server and every
@@ -33,6 +36,10 @@ public:
     // throws sql_exception.
     bool fetch(const sql_columns& columns, size_t& row_bytes);
     sql_cell* cells() { return cells_.data(); }
+    // The next row packed straight into page by layout (the stream's, made
+    // from shape()); false at the end. The page gets what fetch and then
+    // sql_row_page::add_cells would give it.
+    bool fetch_into(const sql_columns& columns, const sql_row_layout& layout, sql_row_page& page);
     // The NULL cells of the row as bits, a word per 64 columns.
     const uint64_t* null_bits() const { return null_bits_.data(); }
     size_t size() const { return cells_.size(); }
@@ -72,12 +79,31 @@ private:
         unsigned long length = 0;
         my_bool is_null = 0;
         my_bool error = 0;
+        // How fetch_into packs the value, and where its number or time is
+        // in the row.
+        enum put_t : uint8_t {
+            put_int8, put_uint8, put_int16, put_uint16, put_int32, put_uint32, put_int64, put_real8,
+            put_time, put_float_text, put_fixed_text4, put_fixed_text8, put_bytes
+        } put = put_bytes;
+        uint32_t slot = 0;
     };
 
     explicit sql_binary_reader(MYSQL* connection) : connection_(connection) {}
     static int64_t signed_integer(const column& c);
     static uint64_t unsigned_integer(const column& c);
     void bind_buffers();
+    // Decides each column's put and slot, as sql_row_layout packs them.
+    void plan_rows();
+    // Gives back and binds buffers as the last row left them, then fetches
+    // the next row; false at the end.
+    bool next_row();
+    // The seldom parts of next_row.
+    void renew_buffers();
+    void drop_huge();
+    // Column i's huge value fetched into a buffer of its own: the one set.
+    void fetch_huge(size_t i, const sql_columns& columns, std::string*& text, std::vector<uint8_t>*& bytes);
+    // Column i's value, cut short, fetched whole into a buffer of its size.
+    void fetch_whole(size_t i);
     // Whether the huge value of column i reads as text (bind: its binding).
     bool huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length);
 
@@ -95,4 +121,5 @@ private:
     sql_lone_array<MYSQL_BIND> binds_;
     sql_lone_array<sql_cell> cells_;
     std::vector<uint64_t> null_bits_;
+    size_t fixed_bytes_ = 0;  // of a row packed by fetch_into
 };

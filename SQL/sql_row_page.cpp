@@ -17,6 +17,8 @@ constexpr uint8_t text_long = 255;
 constexpr uint8_t bytes_long = 253;
 constexpr uint8_t bytes_huge_text = 254;
 constexpr uint8_t bytes_huge = 255;
+static_assert(bytes_long == sql_row_page::bytes_long_mark && bytes_huge_text == sql_row_page::bytes_huge_text_mark &&
+              bytes_huge == sql_row_page::bytes_huge_mark);
 
 template <class T>
 T take(const char* base, size_t& at) {
@@ -75,6 +77,26 @@ char* sql_row_page::room(size_t n) {
         capacity_ = wanted;
     }
     return data_.get() + used_;
+}
+
+char* sql_row_page::room_at(size_t at, size_t n) {
+    const size_t row_start = used_;
+    used_ = at;
+    room(n);
+    used_ = row_start;
+    return data_.get();
+}
+
+uint32_t sql_row_page::keep_huge(std::string& text) {
+    huge_texts_.push_back(std::move(text));
+    text.clear();
+    return static_cast<uint32_t>(huge_texts_.size() - 1);
+}
+
+uint32_t sql_row_page::keep_huge(std::vector<uint8_t>& bytes) {
+    huge_bytes_.push_back(std::move(bytes));
+    bytes.clear();
+    return static_cast<uint32_t>(huge_bytes_.size() - 1);
 }
 
 void sql_row_page::put_text(const char* data, size_t length) {

@@ -43,6 +43,10 @@ private:
     std::vector<uint32_t> times_;
     std::vector<uint32_t> bytes_;
     size_t fixed_bytes_ = 0;  // counted bytes, bitmap, numbers and times
+
+public:
+    // Bytes of a row before its bytes cells.
+    size_t fixed_bytes() const { return fixed_bytes_; }
 };
 
 // Aligned to a cache line so that the thread filling one page and the one
@@ -65,6 +69,28 @@ public:
     // owner holds a huge value moves that buffer into the page instead.
     // row_bytes: the row's bytes as counted (read_cells answers them).
     void add_cells(const sql_row_layout& layout, sql_cell* cells, const uint64_t* null_bits, size_t row_bytes);
+    // For a writer that packs a binary row by the layout itself
+    // (sql_binary_reader::fetch_into). The row starts at used(); room_at
+    // keeps the bytes before `at` and makes room for n bytes from there,
+    // answering the page's start; keep_huge moves a huge value's buffer in
+    // and answers its index; end_row counts the row, which ends at `at`.
+    // A bytes cell: a length below bytes_long_mark in one byte, or the mark
+    // and an 8-byte length, or a huge mark and a 4-byte index.
+    static constexpr uint8_t bytes_long_mark = 253;
+    static constexpr uint8_t bytes_huge_text_mark = 254;
+    static constexpr uint8_t bytes_huge_mark = 255;
+    size_t used() const { return used_; }
+    size_t capacity() const { return capacity_; }
+    char* data() { return data_.get(); }
+    char* room_at(size_t at, size_t n);
+    uint32_t keep_huge(std::string& text);
+    uint32_t keep_huge(std::vector<uint8_t>& bytes);
+    void end_row(size_t at, size_t row_bytes) {
+        used_ = at;
+        ++rows_;
+        bytes_ += row_bytes;
+    }
+
     // Adds a row of the text protocol (null cells are NULL).
     void add_text(const MYSQL_ROW row, const unsigned long* lengths, size_t n, size_t row_bytes);
 

@@ -232,12 +232,8 @@ void sql_row_stream::start_receiving(size_t held_bytes) {
 }
 
 bool sql_row_stream::receive_row(sql_row_page& page) {
+    if (binary_) return reader_->fetch_into(columns_, layout_, page);
     size_t row_bytes = 0;
-    if (binary_) {
-        if (!reader_->fetch(columns_, row_bytes)) return false;
-        page.add_cells(layout_, reader_->cells(), reader_->null_bits(), row_bytes);
-        return true;
-    }
     MYSQL_ROW row = sql_fetch_row(connection_, result_.get());
     if (!row) return false;
     const unsigned long* lengths = sql_fetch_lengths(result_.get());
@@ -248,6 +244,8 @@ bool sql_row_stream::receive_row(sql_row_page& page) {
 
 void sql_row_stream::receive(sql_row_queue& queue) {
     sql_row_page* page = nullptr;
+    // Binary rows go straight to the reader.
+    sql_binary_reader* const reader = binary_ ? reader_.get() : nullptr;
     try {
         for (;;) {
             if (queue.stopping()) return;  // the reader closes the stream
@@ -256,7 +254,7 @@ void sql_row_stream::receive(sql_row_queue& queue) {
                 queue.hand_over(std::exchange(page, nullptr));
                 continue;
             }
-            if (!receive_row(*page)) break;
+            if (!(reader ? reader->fetch_into(columns_, layout_, *page) : receive_row(*page))) break;
         }
         close_stream();
         queue.finish(page, nullptr);

@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "sql_binary_reader.h"
 #include "sql_excep.h"
 #include "sql_number_text.h"
 #include "sql_row_stream.h"
 #include "sql_recs.h"
+#include "sql_row_page.h"
 #include "sql_run.h"
 #include "sql_test_util.h"
 #include "utf8.h"
@@ -123,6 +125,134 @@ TEST(BinaryStream, GivesTheValuesOfTheTextStream) {
                           true, true, 5 + 691);
     // The connection is free again after each stream.
     EXPECT_EQ(scalar(s.conn(), "SELECT 42"), "42");
+}
+
+// The same rows after a first page, so that the receiving thread packs them:
+// each edge row, then copies with one column NULL in turn, short rows after
+// huge ones and after values that outgrew their buffers, float texts long
+// and short.
+// The edge rows after 300 short ones, then copies of rows 1 and 5 with one
+// column NULL in turn; answers the rows.
+size_t make_received_rows(test_database& db) {
+    db.conn().exec("SET SESSION sql_mode = 'ALLOW_INVALID_DATES'");
+    db.conn().exec(exact_ddl);
+    db.conn().exec("ALTER TABLE exact ADD f FLOAT, ADD fd DOUBLE(255,30), ADD fz FLOAT(7,2) ZEROFILL");
+    db.conn().exec("INSERT INTO exact (id, i) SELECT CAST(seq AS SIGNED) - 1000, seq FROM seq_1_to_300");
+    for (const char* row : exact_rows) {
+        std::string values = row;
+        values.insert(values.size() - 1, ", 1.5e-7, -1.7e308, 12.25");
+        db.conn().exec("INSERT INTO exact VALUES " + values);
+    }
+    db.conn().exec("UPDATE exact SET f = -3.4e38, fd = 0.5, fz = 1 WHERE id = 2");
+    std::vector<std::string> names;
+    MYSQL_RES* res = nullptr;
+    EXPECT_EQ(mysql_query(db.conn().get(), "SELECT * FROM exact LIMIT 0"), 0);
+    res = mysql_store_result(db.conn().get());
+    EXPECT_NE(res, nullptr);
+    if (!res) return 0;
+    for (unsigned k = 0; k < mysql_num_fields(res); ++k) names.push_back(mysql_fetch_field_direct(res, k)->name);
+    mysql_free_result(res);
+    EXPECT_GT(names.size(), 36u);
+    for (int base : {1, 5}) {
+        for (size_t k = 1; k < names.size(); ++k) {
+            std::string select = "INSERT INTO exact SELECT " + std::to_string(base * 1000 + k);
+            for (size_t j = 1; j < names.size(); ++j) select += ", " + (j == k ? std::string("NULL") : names[j]);
+            db.conn().exec(select + " FROM exact WHERE id = " + std::to_string(base));
+        }
+    }
+    return 300 + 5 + 2 * (names.size() - 1);
+}
+
+// The same rows after a first page, so that the receiving thread packs them:
+// each edge row, then copies with one column NULL in turn, short rows after
+// huge ones and after values that outgrew their buffers, float texts long
+// and short.
+TEST(BinaryStream, ReceivedRowsGiveTheValuesOfTheTextStream) {
+    test_database db("binary_received");
+    const size_t rows = make_received_rows(db);
+    engine_session s;
+    s.use(db.name());
+    expect_same_both_ways(s.conn(), L"exact", false, true, rows);
+}
+
+// A cell read back from a row page, every byte of its value.
+std::string describe(const sql_cell& c) {
+    std::string s = std::to_string(c.kind) + ":";
+    switch (c.kind) {
+    case sql_cell::null: break;
+    case sql_cell::int64: s += std::to_string(c.i); break;
+    case sql_cell::uint64: s += std::to_string(c.u); break;
+    case sql_cell::real8: {
+        uint64_t bits;
+        std::memcpy(&bits, &c.d, sizeof bits);
+        s += std::to_string(bits);
+        break;
+    }
+    case sql_cell::temporal: {
+        const MYSQL_TIME& t = *c.time;
+        const unsigned long parts[] = {t.year, t.month, t.day, t.hour, t.minute, t.second, t.second_part,
+                                       static_cast<unsigned long>(t.neg), static_cast<unsigned long>(t.time_type),
+                                       static_cast<unsigned long>(c.time_type), c.decimals};
+        for (unsigned long v : parts)
+            s += std::to_string(v) + ",";
+        break;
+    }
+    case sql_cell::bytes:
+        s += c.text_owner ? "text owner:" : c.bytes_owner ? "bytes owner:" : "";
+        s += std::to_string(c.length) + ":" + std::string(c.data, c.length);
+        break;
+    }
+    return s;
+}
+
+// Rows packed straight into the page read back as the cells fetch gives
+// packed by add_cells: the same kinds, values, owners and counted bytes.
+TEST(BinaryStream, PackedRowsAreTheFetchedCells) {
+    test_database db("binary_packed");
+    const size_t want = make_received_rows(db);
+    engine_session s;
+    s.use(db.name());
+    auto read = [&](bool direct, bool blob_to_text) {
+        std::vector<std::string> rows;
+        bool checked = false;
+        std::unique_ptr<sql_binary_reader> reader =
+            sql_binary_reader::open(s.conn(), "SELECT * FROM exact", checked);
+        EXPECT_NE(reader, nullptr);
+        if (!reader) return rows;
+        const sql_columns columns = sql_describe_columns(reader->fields(), reader->field_count(), blob_to_text);
+        const size_t n = reader->size();
+        std::vector<sql_cell> shapes;
+        for (size_t i = 0; i < n; ++i) shapes.push_back(reader->shape(i));
+        const sql_row_layout layout(shapes.data(), n);
+        std::vector<sql_cell> cells(n);
+        std::vector<MYSQL_TIME> times(n);
+        layout.prepare(cells.data(), times.data());
+        bool marked = false;
+        sql_row_page page;
+        for (;;) {
+            // Some rows to a page, so that rows go in behind others and the page grows.
+            if (page.rows() >= 50) page.clear();
+            size_t fetched_bytes = 0;
+            if (direct) {
+                if (!reader->fetch_into(columns, layout, page)) break;
+            } else {
+                if (!reader->fetch(columns, fetched_bytes)) break;
+                page.add_cells(layout, reader->cells(), reader->null_bits(), fetched_bytes);
+            }
+            std::string row = std::to_string(page.read_cells(layout, cells.data(), marked)) + "|";
+            for (size_t i = 0; i < n; ++i) row += describe(cells[i]) + "|";
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    };
+    for (bool blob_to_text : {false, true}) {
+        SCOPED_TRACE(blob_to_text ? "blob_to_text" : "blobs as bytes");
+        const auto fetched = read(false, blob_to_text);
+        const auto packed = read(true, blob_to_text);
+        ASSERT_EQ(fetched.size(), want);
+        ASSERT_EQ(packed.size(), want);
+        for (size_t r = 0; r < want; ++r) EXPECT_EQ(packed[r], fetched[r]) << "row " << r;
+    }
 }
 
 // The hex of every cell of a query: by the text protocol, or fetched as bytes
