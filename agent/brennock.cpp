@@ -9,6 +9,7 @@
 #include "con_options.h"
 #include "con_signals.h"
 #include "kvr_conv.h"
+#include "large_blocks.h"
 #include "std_streams.h"
 #include "tk_log.h"
 
@@ -47,6 +48,7 @@ int main(int argc, char** argv, char** /*envp*/) {
     // Before any file or socket is opened: none of them may become the
     // standard output.
     if (!plat::open_missing_standard_descriptors()) return -1;
+    plat::give_back_large_blocks();
     // A closed output pipe must give a failed write, not a killed process.
     std::signal(SIGPIPE, SIG_IGN);
     install_terminate_handler();
