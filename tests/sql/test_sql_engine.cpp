@@ -48,6 +48,28 @@ unsigned free_port() {
     return ntohs(a.sin_port);
 }
 
+// What a logger of that level writes while work runs (into a file of its own,
+// removed afterwards).
+template <class Work>
+std::string logged(int level, Work&& work) {
+    char dir[] = "/tmp/fn-sql-log.XXXXXX";
+    if (!::mkdtemp(dir)) {
+        ADD_FAILURE() << "no temporary folder";
+        return std::string();
+    }
+    const std::string path = std::string(dir) + "/trace.log";
+    {
+        tk_logger logger(path.c_str(), true, level, false);
+        work();
+    }
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    ::unlink(path.c_str());
+    ::rmdir(dir);
+    return text.str();
+}
+
 // Stand-in for the database object, so that open_db and create_db can be
 // checked on their own.
 class probe_database : public udb_database {
@@ -180,22 +202,12 @@ TEST(SqlEngine, SecondConnectClosesTheFirst) {
 TEST(SqlEngine, PasswordNeverReachesTheLog) {
     sql_test::use_empty_home();
     const auto srv = fennrow_test::require_test_server();
-    char dir[] = "/tmp/fn-sql-log.XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    const std::string path = std::string(dir) + "/trace.log";
-    {
-        tk_logger logger(path.c_str(), true, 1, false);
+    const std::string log = logged(1, [&] {
         sql_engine engine;
         EXPECT_THROW(engine.connect(srv.host, srv.user, "Secret-Wrong-Pw", static_cast<int32_t>(srv.port)),
                      sql_exception);
         engine.connect(srv.host, srv.user, srv.password, static_cast<int32_t>(srv.port));
-    }
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string log = text.str();
-    ::unlink(path.c_str());
-    ::rmdir(dir);
+    });
     EXPECT_NE(log.find("sql_engine::connect(" + srv.host + "," + srv.user + ","), std::string::npos) << log;
     EXPECT_EQ(log.find("Secret-Wrong-Pw"), std::string::npos);
     EXPECT_EQ(log.find(srv.password), std::string::npos);
@@ -208,11 +220,7 @@ TEST(SqlEngine, ACutSetUpLogsNoFailure) {
     for (const bool cut_on_purpose : {true, false}) {
         SCOPED_TRACE(cut_on_purpose ? "cut" : "connection lost");
         engine_session s;
-        char dir[] = "/tmp/fn-sql-log.XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        const std::string path = std::string(dir) + "/trace.log";
-        {
-            tk_logger logger(path.c_str(), true, 3, false);
+        const std::string log = logged(3, [&] {
             sql_call_cut cut;
             sql_call_cut::scope cuttable(cut);
             // What a cut of the count connection does: the call's waits end
@@ -220,13 +228,7 @@ TEST(SqlEngine, ACutSetUpLogsNoFailure) {
             if (cut_on_purpose) cut.cut();
             ASSERT_EQ(::shutdown(static_cast<int>(mysql_get_socket(s.conn())), SHUT_RDWR), 0);
             sql_engine::setup_session(s.conn());
-        }
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        const std::string log = text.str();
-        ::unlink(path.c_str());
-        ::rmdir(dir);
+        });
         EXPECT_EQ(log.find("Failed to set") == std::string::npos, cut_on_purpose) << log;
     }
 }

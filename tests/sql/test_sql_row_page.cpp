@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "sql_cell_util.h"
 #include "sql_row_page.h"
 #include "sql_write_test_util.h"
 
@@ -15,31 +16,10 @@ namespace {
 
 using sql_write_test::expect_assertion;
 
-sql_cell integer(int64_t v) {
-    sql_cell c;
-    c.kind = sql_cell::int64;
-    c.i = v;
-    return c;
-}
-sql_cell unsigned_integer(uint64_t v) {
-    sql_cell c;
-    c.kind = sql_cell::uint64;
-    c.u = v;
-    return c;
-}
-sql_cell real(double v) {
-    sql_cell c;
-    c.kind = sql_cell::real8;
-    c.d = v;
-    return c;
-}
-sql_cell bytes(const std::string& v) {
-    sql_cell c;
-    c.kind = sql_cell::bytes;
-    c.data = v.data();
-    c.length = static_cast<unsigned long>(v.size());
-    return c;
-}
+using sql_test::bytes;
+using sql_test::integer;
+using sql_test::real;
+using sql_test::unsigned_integer;
 sql_cell temporal(const MYSQL_TIME& t, enum_field_types type, unsigned decimals) {
     sql_cell c;
     c.kind = sql_cell::temporal;

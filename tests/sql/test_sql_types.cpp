@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decimal.h"
+#include "sql_cell_util.h"
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_query_text.h"
@@ -341,34 +342,8 @@ TEST(CellValue, DefaultTextsByType) {
 
 namespace plan_check {
 
-sql_cell number(int64_t v) {
-    sql_cell c;
-    c.kind = sql_cell::int64;
-    c.i = v;
-    return c;
-}
-
-sql_cell unsigned_number(uint64_t v) {
-    sql_cell c;
-    c.kind = sql_cell::uint64;
-    c.u = v;
-    return c;
-}
-
-sql_cell real(double v) {
-    sql_cell c;
-    c.kind = sql_cell::real8;
-    c.d = v;
-    return c;
-}
-
-sql_cell bytes(const std::string& v) {
-    sql_cell c;
-    c.kind = sql_cell::bytes;
-    c.data = v.data();
-    c.length = v.size();
-    return c;
-}
+using sql_test::bytes;
+using sql_test::real;
 
 // Everything a field holds: type, declared size, text form, the value's
 // fields, its date, its held text and its file text.
@@ -433,11 +408,11 @@ TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
                       int64_t{INT8_MAX} + 1, int64_t{INT16_MIN} - 1, int64_t{INT16_MIN}, int64_t{INT16_MAX},
                       int64_t{INT16_MAX} + 1, int64_t{UINT16_MAX} + 1, int64_t{INT32_MIN} - 1, int64_t{INT32_MIN},
                       int64_t{INT32_MAX}, int64_t{INT32_MAX} + 1, int64_t{UINT32_MAX} + 1, INT64_MIN, INT64_MAX})
-        any.push_back(number(v));
+        any.push_back(sql_test::integer(v));
     for (uint64_t v : {uint64_t{0}, uint64_t{1}, uint64_t{UINT8_MAX}, uint64_t{UINT8_MAX} + 1, uint64_t{UINT16_MAX},
                        uint64_t{UINT16_MAX} + 1, uint64_t{UINT32_MAX}, uint64_t{UINT32_MAX} + 1,
                        uint64_t{INT64_MAX}, uint64_t{INT64_MAX} + 1, UINT64_MAX})
-        any.push_back(unsigned_number(v));
+        any.push_back(sql_test::unsigned_integer(v));
     for (double v : {0.0, -0.0, 0.1, -2.5, 1e300, 5e-324, 123456789.0})
         any.push_back(real(v));
 
