@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "decimal.h"
+#include "decimal_text.h"
 #include "numbers.h"
 #include "real_text.h"
 #include "utf8.h"
@@ -204,19 +205,6 @@ TEST(DecimalTextFast, PrintsMantissasOnBothSidesOf64Bits) {
 
 namespace {
 
-// The column form as the exact text padded with zeros: what the quick path
-// of dec_append_fixed must give.
-std::string fixed_by_plain_text(const plat::decimal& v, unsigned places) {
-    std::string s = plat::dec_to_text(v);
-    const size_t point = s.find('.');
-    const size_t have = point == std::string::npos ? 0 : s.size() - point - 1;
-    if (have < places) {
-        if (point == std::string::npos) s += '.';
-        s.append(places - have, '0');
-    }
-    return s;
-}
-
 TEST(DecimalTextFast, ColumnFormLikeThePaddedText) {
     const uint64_t mantissas[] = {0, 1, 5, 9, 10, 11, 99, 100, 101, 1000, 12345, 1234500, 999999999999999,
                                   1000000000000000, 9999999999999999999ull, 10000000000000000000ull,
@@ -249,7 +237,7 @@ TEST(DecimalTextFast, ColumnFormLikeThePaddedText) {
         for (unsigned places = 0; places <= 42; ++places) {
             std::string fast = "x";
             plat::dec_append_fixed(fast, d, places);
-            ASSERT_EQ(fast, "x" + fixed_by_plain_text(d, places))
+            ASSERT_EQ(fast, "x" + fennrow_test::decimal_padded_text(d, places))
                 << "mantissa " << d.lo64 << " hi " << d.hi32 << " scale " << int(d.scale) << " sign "
                 << int(d.sign) << " places " << places;
         }
@@ -345,7 +333,8 @@ TEST(DecimalTextFast, ColumnFormInPlaceForEvery64BitMantissa) {
                     const bool taken = scale <= plat::DECIMAL_MAX_SCALE && unsigned(scale) <= places && places <= 40;
                     ASSERT_EQ(end != nullptr, taken) << m << " scale " << scale << " places " << places;
                     if (!end) continue;
-                    ASSERT_EQ(std::string(static_cast<const char*>(buf), end), fixed_by_plain_text(d, places))
+                    ASSERT_EQ(std::string(static_cast<const char*>(buf), end),
+                              fennrow_test::decimal_padded_text(d, places))
                         << m << " scale " << scale << " sign " << int(sign) << " places " << places;
                     ASSERT_EQ(buf[64], '#');
                 }

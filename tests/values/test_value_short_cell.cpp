@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "decimal.h"
+#include "decimal_text.h"
 #include "ole_var.h"
 
 namespace {
@@ -197,17 +198,6 @@ TEST(ShortCell, IntegersOfEveryDigitCountAndBitWidth) {
 }
 
 // Decimals in their column's form: the exact text, zeros added to the scale.
-std::string decimal_printed(const plat::decimal& d, unsigned places) {
-    std::string s = plat::dec_to_text(d);
-    const size_t point = s.find('.');
-    const size_t have = point == std::string::npos ? 0 : s.size() - point - 1;
-    if (have < places) {
-        if (point == std::string::npos) s += '.';
-        s.append(places - have, '0');
-    }
-    return s;
-}
-
 TEST(ShortCell, DecimalsOfEveryScaleBothSignsAnd64BitEdges) {
     std::vector<uint64_t> mantissas = {uint64_t(UINT32_MAX), uint64_t(UINT32_MAX) + 1, UINT64_MAX - 1, UINT64_MAX};
     for (uint64_t p = 1;; p *= 10) {
@@ -226,7 +216,7 @@ TEST(ShortCell, DecimalsOfEveryScaleBothSignsAnd64BitEdges) {
                 for (unsigned places : {scale, scale + 1, 30u}) {
                     if (places < scale) continue;
                     ASSERT_EQ(short_cell(v, {ole_text_form::decimal, static_cast<uint8_t>(places)}),
-                              decimal_printed(d, places))
+                              fennrow_test::decimal_padded_text(d, places))
                         << m << " scale " << scale << " places " << places;
                 }
             }
