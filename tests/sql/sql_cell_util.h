@@ -37,4 +37,19 @@ inline sql_cell bytes(const std::string& v) {
     return c;
 }
 
+inline MYSQL_TIME make_time(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s,
+                            unsigned long frac, bool neg, enum_mysql_timestamp_type type) {
+    MYSQL_TIME t{};
+    t.year = y;
+    t.month = mo;
+    t.day = d;
+    t.hour = h;
+    t.minute = mi;
+    t.second = s;
+    t.second_part = frac;
+    t.neg = neg;
+    t.time_type = type;
+    return t;
+}
+
 }  // namespace sql_test

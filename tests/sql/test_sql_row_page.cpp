@@ -18,6 +18,7 @@ using sql_write_test::expect_assertion;
 
 using sql_test::bytes;
 using sql_test::integer;
+using sql_test::make_time;
 using sql_test::real;
 using sql_test::unsigned_integer;
 sql_cell temporal(const MYSQL_TIME& t, enum_field_types type, unsigned decimals) {
@@ -27,21 +28,6 @@ sql_cell temporal(const MYSQL_TIME& t, enum_field_types type, unsigned decimals)
     c.time_type = type;
     c.decimals = decimals;
     return c;
-}
-
-MYSQL_TIME make_time(unsigned y, unsigned mo, unsigned d, unsigned h, unsigned mi, unsigned s, unsigned long frac,
-                     bool neg, enum_mysql_timestamp_type type) {
-    MYSQL_TIME t{};
-    t.year = y;
-    t.month = mo;
-    t.day = d;
-    t.hour = h;
-    t.minute = mi;
-    t.second = s;
-    t.second_part = frac;
-    t.neg = neg;
-    t.time_type = type;
-    return t;
 }
 
 void expect_same_cell(const sql_cell& got, const sql_cell& want, size_t i) {

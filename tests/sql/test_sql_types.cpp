@@ -424,17 +424,9 @@ TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
                 for (unsigned h : {0u, 23u, 24u, 100u, 838u})
                     for (unsigned mi : {0u, 59u, 60u, 100u})
                         for (unsigned sec : {0u, 59u, 61u}) {
-                            MYSQL_TIME t;
-                            std::memset(&t, 0, sizeof t);
-                            t.year = y;
-                            t.month = mo;
-                            t.day = d;
-                            t.hour = h;
-                            t.minute = mi;
-                            t.second = sec;
-                            t.second_part = (y + d + sec) % 3 == 0 ? 0 : (y % 2 ? 999999 : 123456);
-                            t.neg = (mo + h) % 5 == 0;
-                            times.push_back(t);
+                            times.push_back(sql_test::make_time(
+                                y, mo, d, h, mi, sec, (y + d + sec) % 3 == 0 ? 0 : (y % 2 ? 999999 : 123456),
+                                (mo + h) % 5 == 0, MYSQL_TIMESTAMP_DATE));
                         }
     auto temporal_cells = [&](enum_field_types type, unsigned decimals) {
         std::vector<sql_cell> cells = any;
