@@ -1,6 +1,7 @@
 #include "sql_binary_reader.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <utility>
 
@@ -11,9 +12,8 @@
 #include "tk_log.h"
 
 namespace {
-// Buffers of string and BLOB columns: their first size, and the size beyond
-// which a buffer is given back once its value has gone.
-constexpr size_t initial_bytes = 256;
+// Values beyond this size are copied into a buffer of their own, which the
+// record takes over.
 constexpr size_t large_bytes = 1u << 20;
 // The first server version whose text of a double is its shortest exact text.
 constexpr unsigned long binary_min_version = 50500;
@@ -23,6 +23,57 @@ constexpr unsigned long binary_min_version = 50500;
 sql_exception stream_failure(MYSQL_STMT* stmt, MYSQL* connection) {
     if (mysql_stmt_errno(stmt) != 0) return sql_exception(stmt);
     return sql_exception(connection);
+}
+
+// A value of the row, least significant byte first.
+template <class T>
+T little(const unsigned char* at) {
+    static_assert(std::endian::native == std::endian::little);
+    T v;
+    std::memcpy(&v, at, sizeof v);
+    return v;
+}
+
+// A length-coded number of the row; at moves past it.
+uint64_t length_coded(const unsigned char*& at) {
+    const unsigned char first = *at++;
+    if (first < 251) return first;
+    const int bytes = first == 252 ? 2 : first == 253 ? 3 : first == 254 ? 8 : 0;
+    uint64_t v = 0;
+    for (int k = bytes - 1; k >= 0; --k) v = (v << 8) | at[k];
+    at += bytes;
+    return v;
+}
+
+// A date or time of the binary row (length bytes at `at`) in the form the
+// client library gives a buffer of the column's own type.
+void read_time(enum_field_types type, const unsigned char* at, uint64_t length, MYSQL_TIME& t) {
+    t = MYSQL_TIME{};
+    if (length == 0) return;
+    if (type == MYSQL_TYPE_TIME) {
+        t.neg = static_cast<my_bool>(at[0]);
+        const unsigned int days = static_cast<unsigned int>(little<int32_t>(at + 1));
+        t.time_type = MYSQL_TIMESTAMP_TIME;
+        if (length > 4) {
+            t.hour = at[5] + days * 24;
+            t.minute = at[6];
+            t.second = at[7];
+        }
+        if (length > 8) t.second_part = static_cast<unsigned long>(little<int32_t>(at + 8));
+        return;
+    }
+    t.year = static_cast<unsigned int>(little<int16_t>(at));
+    t.month = at[2];
+    t.day = at[3];
+    t.time_type = MYSQL_TIMESTAMP_DATE;
+    if (type == MYSQL_TYPE_DATE) return;
+    if (length > 4) {
+        t.hour = at[4];
+        t.minute = at[5];
+        t.second = at[6];
+        t.time_type = MYSQL_TIMESTAMP_DATETIME;
+    }
+    if (length > 7) t.second_part = static_cast<unsigned long>(little<int32_t>(at + 7));
 }
 
 }  // namespace
@@ -56,13 +107,21 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         c.type = f.type;
         c.decimals = f.decimals;
         if (const sql_integer_type* integer = sql_integer_type_of(f.type)) {
-            c.kind = (f.flags & UNSIGNED_FLAG) ? sql_cell::uint64 : sql_cell::int64;
-            c.buffer_type = integer->buffer_type;
+            const bool u = (f.flags & UNSIGNED_FLAG) != 0;
+            c.kind = u ? sql_cell::uint64 : sql_cell::int64;
+            // On the wire in the width of the column's own buffer type.
+            switch (integer->buffer_type) {
+            case MYSQL_TYPE_TINY: c.read = u ? column::read_uint8 : column::read_int8; break;
+            case MYSQL_TYPE_SHORT: c.read = u ? column::read_uint16 : column::read_int16; break;
+            case MYSQL_TYPE_LONG: c.read = u ? column::read_uint32 : column::read_int32; break;
+            default: c.read = column::read_int64; break;
+            }
             continue;
         }
         switch (f.type) {
         case MYSQL_TYPE_DOUBLE:
         case MYSQL_TYPE_FLOAT:
+            c.read = f.type == MYSQL_TYPE_FLOAT ? column::read_real4 : column::read_real8;
             if (f.decimals >= sql_no_fixed_decimals && f.type == MYSQL_TYPE_DOUBLE) {
                 c.kind = sql_cell::real8;
                 break;
@@ -77,19 +136,34 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         case MYSQL_TYPE_TIMESTAMP:
         case MYSQL_TYPE_TIME:
             c.temporal = true;
+            c.read = column::read_time;
+            break;
+        case MYSQL_TYPE_NULL:
+            c.read = column::read_nothing;
             break;
         default:
-            c.bytes.resize(initial_bytes);
             break;
         }
     }
-    reader->bind_buffers();
     reader->plan_rows();
-    if (mysql_stmt_bind_result(stmt.get(), reader->binds_.data()) != 0) {
-        tk_log(2, "Binding failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+    // No buffers are bound: every value is read from the row by take_value.
+    if (mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_USER_DATA, reader.get()) != 0 ||
+        mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_RESULT, reinterpret_cast<const void*>(&take_value)) != 0) {
+        tk_log(2, "Reading by values failed, reading as text: %s", mysql_stmt_error(stmt.get()));
         return nullptr;
     }
     if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection);
+    // The rows are read by the columns' types when prepared: a table changed
+    // in between is read again as text.
+    sql_result_ptr ran(mysql_stmt_result_metadata(stmt.get()));
+    bool same = ran && mysql_num_fields(ran.get()) == n;
+    const MYSQL_FIELD* ran_fields = same ? mysql_fetch_fields(ran.get()) : nullptr;
+    for (unsigned int i = 0; same && i < n; ++i) same = ran_fields[i].type == fields[i].type;
+    if (!same) {
+        tk_log(2, "The columns changed when run, reading as text");
+        stmt.reset();  // its rows dropped while the reader lives
+        return nullptr;
+    }
     reader->fields_ = fields;
     reader->field_count_ = n;
     reader->meta_ = std::move(meta);
@@ -98,39 +172,6 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
     reader->stmt_ = std::move(stmt);
     tk_log(1, "Reading by the binary protocol");
     return reader;
-}
-
-void sql_binary_reader::bind_buffers() {
-    binds_.assign(columns_.size(), MYSQL_BIND{});
-    for (size_t i = 0; i < columns_.size(); ++i) {
-        column& c = columns_[i];
-        MYSQL_BIND& b = binds_[i];
-        b.is_null = &c.is_null;
-        b.error = &c.error;
-        b.length = &c.length;
-        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
-            // The column's own width: the library then copies the value as it is.
-            b.buffer_type = c.buffer_type;
-            b.buffer = &c.integer;
-            b.is_unsigned = c.kind == sql_cell::uint64;
-        } else if (c.kind == sql_cell::real8) {
-            b.buffer_type = MYSQL_TYPE_DOUBLE;
-            b.buffer = &c.real;
-        } else if (c.text != column::no_text && c.type == MYSQL_TYPE_FLOAT) {
-            b.buffer_type = MYSQL_TYPE_FLOAT;
-            b.buffer = &c.real4;
-        } else if (c.text != column::no_text) {
-            b.buffer_type = MYSQL_TYPE_DOUBLE;
-            b.buffer = &c.real;
-        } else if (c.temporal) {
-            b.buffer_type = c.type;
-            b.buffer = &c.time;
-        } else {
-            b.buffer_type = MYSQL_TYPE_BLOB;
-            b.buffer = c.bytes.data();
-            b.buffer_length = static_cast<unsigned long>(c.bytes.size());
-        }
-    }
 }
 
 sql_cell sql_binary_reader::shape(size_t i) const {
@@ -144,63 +185,55 @@ sql_cell sql_binary_reader::shape(size_t i) const {
     return shape;
 }
 
-int64_t sql_binary_reader::signed_integer(const column& c) {
-    switch (c.buffer_type) {
-    case MYSQL_TYPE_TINY: return c.int8;
-    case MYSQL_TYPE_SHORT: return c.int16;
-    case MYSQL_TYPE_LONG: return c.int32;
-    default: return c.integer;
+void sql_binary_reader::take_value(void* reader, unsigned int i, unsigned char** row) {
+    sql_binary_reader& self = *static_cast<sql_binary_reader*>(reader);
+    column& c = self.columns_[i];
+    if (!row) {
+        c.is_null = 1;
+        return;
     }
+    c.is_null = 0;
+    const unsigned char* at = *row;
+    switch (c.read) {
+    case column::read_int8: c.integer = static_cast<int8_t>(at[0]); ++at; break;
+    case column::read_uint8: c.integer = at[0]; ++at; break;
+    case column::read_int16: c.integer = little<int16_t>(at); at += 2; break;
+    case column::read_uint16: c.integer = little<uint16_t>(at); at += 2; break;
+    case column::read_int32: c.integer = little<int32_t>(at); at += 4; break;
+    case column::read_uint32: c.integer = little<uint32_t>(at); at += 4; break;
+    case column::read_int64: c.integer = little<int64_t>(at); at += 8; break;
+    case column::read_real4: c.real4 = little<float>(at); at += 4; break;
+    case column::read_real8: c.real = little<double>(at); at += 8; break;
+    case column::read_nothing: break;
+    case column::read_time: {
+        const uint64_t length = length_coded(at);
+        read_time(c.type, at, length, c.time);
+        at += length;
+        break;
+    }
+    case column::read_bytes: {
+        const uint64_t length = length_coded(at);
+        c.data = reinterpret_cast<const char*>(at);
+        c.length = static_cast<unsigned long>(length);
+        at += length;
+        break;
+    }
+    }
+    *row = const_cast<unsigned char*>(at);
+    self.row_end_ = at;
 }
 
-uint64_t sql_binary_reader::unsigned_integer(const column& c) {
-    switch (c.buffer_type) {
-    case MYSQL_TYPE_TINY: return static_cast<uint8_t>(c.int8);
-    case MYSQL_TYPE_SHORT: return static_cast<uint16_t>(c.int16);
-    case MYSQL_TYPE_LONG: return static_cast<uint32_t>(c.int32);
-    default: return static_cast<uint64_t>(c.integer);
-    }
-}
-
-bool sql_binary_reader::huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length) {
-    // The pieces come from the statement's current row, column i.
+bool sql_binary_reader::huge_reads_as_text(size_t i) {
+    // The pieces come from the value in the received row.
     struct pieces final : sql_value_pieces {
-        pieces(MYSQL_STMT* s, MYSQL* c, MYSQL_BIND& b, size_t column) : stmt(s), connection(c), bind(b), i(column) {}
+        explicit pieces(const column& c) : value(c) {}
         void read(char* buffer, size_t n, size_t offset) override {
-            bind.buffer = buffer;
-            bind.buffer_length = static_cast<unsigned long>(n);
-            const unsigned long from = static_cast<unsigned long>(offset);
-            if (mysql_stmt_fetch_column(stmt, &bind, static_cast<unsigned int>(i), from) != 0)
-                throw stream_failure(stmt, connection);
+            if (offset > value.length || n > value.length - offset) throw tk_mail_assertion("sql_binary_reader", 2);
+            std::memcpy(buffer, value.data + offset, n);
         }
-        MYSQL_STMT* stmt;
-        MYSQL* connection;
-        MYSQL_BIND& bind;
-        size_t i;
-    } from_row(stmt_.get(), connection_, bind, i);
-    return sql_huge_reads_as_text(length, from_row);
-}
-
-void sql_binary_reader::renew_buffers() {
-    // A large buffer that the last row hardly used goes back (rows of
-    // large values keep theirs).
-    if (large_held_) {
-        large_held_ = false;
-        for (column& c : columns_) {
-            if (c.bytes.size() <= large_bytes) continue;
-            if (c.is_null || c.length < c.bytes.size() / 4) {
-                std::vector<char>(initial_bytes).swap(c.bytes);
-                rebind_ = true;
-            } else {
-                large_held_ = true;
-            }
-        }
-    }
-    if (rebind_) {
-        bind_buffers();
-        if (mysql_stmt_bind_result(stmt_.get(), binds_.data()) != 0) throw sql_exception(stmt_.get());
-        rebind_ = false;
-    }
+        const column& value;
+    } from_row(columns_[i]);
+    return sql_huge_reads_as_text(columns_[i].length, from_row);
 }
 
 void sql_binary_reader::drop_huge() {
@@ -213,48 +246,25 @@ void sql_binary_reader::drop_huge() {
 }
 
 inline bool sql_binary_reader::next_row() {
-    if (large_held_ || rebind_) renew_buffers();
     const int rc = mysql_stmt_fetch(stmt_.get());
     if (rc == MYSQL_NO_DATA) return false;
-    if (rc != 0 && rc != MYSQL_DATA_TRUNCATED) throw stream_failure(stmt_.get(), connection_);
+    if (rc != 0) throw stream_failure(stmt_.get(), connection_);
     if (huge_held_) drop_huge();
     return true;
 }
 
 void sql_binary_reader::fetch_huge(size_t i, const sql_columns& columns, std::string*& text,
                                    std::vector<uint8_t>*& bytes) {
-    // The bound buffer stays as it is.
     column& c = columns_[i];
-    MYSQL_BIND b = binds_[i];
-    char* data = nullptr;
     const sql_cell_kind kind = columns[i].rule.kind;
-    if (kind == sql_cell_kind::text ||
-        (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(b, i, c.length))) {
-        c.huge_text.resize(c.length);
-        data = c.huge_text.data();
+    if (kind == sql_cell_kind::text || (kind == sql_cell_kind::bytes_or_text && huge_reads_as_text(i))) {
+        c.huge_text.assign(c.data, c.length);
         text = &c.huge_text;
     } else {
-        c.huge_bytes.resize(c.length);
-        data = reinterpret_cast<char*>(c.huge_bytes.data());
+        c.huge_bytes.assign(c.data, c.data + c.length);
         bytes = &c.huge_bytes;
     }
     huge_held_ = true;
-    b.buffer = data;
-    b.buffer_length = c.length;
-    if (mysql_stmt_fetch_column(stmt_.get(), &b, static_cast<unsigned int>(i), 0) != 0)
-        throw stream_failure(stmt_.get(), connection_);
-}
-
-void sql_binary_reader::fetch_whole(size_t i) {
-    column& c = columns_[i];
-    c.bytes.resize(c.length);
-    MYSQL_BIND& b = binds_[i];
-    b.buffer = c.bytes.data();
-    b.buffer_length = c.length;
-    if (mysql_stmt_fetch_column(stmt_.get(), &b, static_cast<unsigned int>(i), 0) != 0)
-        throw stream_failure(stmt_.get(), connection_);
-    rebind_ = true;
-    if (c.bytes.size() > large_bytes) large_held_ = true;
 }
 
 bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
@@ -279,12 +289,12 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         switch (c.kind) {
         case sql_cell::int64:
             cell.kind = sql_cell::int64;
-            cell.i = signed_integer(c);
+            cell.i = c.integer;
             bytes += 8;
             continue;
         case sql_cell::uint64:
             cell.kind = sql_cell::uint64;
-            cell.u = unsigned_integer(c);
+            cell.u = static_cast<uint64_t>(c.integer);
             bytes += 8;
             continue;
         case sql_cell::real8:
@@ -315,8 +325,8 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
             bytes += cell.length;
             continue;
         }
-        if (c.length > large_bytes && c.length > c.bytes.size()) {
-            // A huge value: fetched once into a buffer of its own that the
+        if (c.length > large_bytes) {
+            // A huge value: copied once into a buffer of its own that the
             // record takes over.
             fetch_huge(i, columns, cell.text_owner, cell.bytes_owner);
             cell.data = cell.text_owner ? cell.text_owner->data()
@@ -325,8 +335,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
             bytes += cell.length;
             continue;
         }
-        if (c.length > c.bytes.size()) fetch_whole(i);
-        cell.data = c.bytes.data();
+        cell.data = c.data;
         cell.length = c.length;
         bytes += cell.length;
     }
@@ -348,13 +357,7 @@ void sql_binary_reader::plan_rows() {
     fixed_bytes_ = time_at + times * sizeof(MYSQL_TIME);
     for (column& c : columns_) {
         if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
-            const bool u = c.kind == sql_cell::uint64;
-            switch (c.buffer_type) {
-            case MYSQL_TYPE_TINY: c.put = u ? column::put_uint8 : column::put_int8; break;
-            case MYSQL_TYPE_SHORT: c.put = u ? column::put_uint16 : column::put_int16; break;
-            case MYSQL_TYPE_LONG: c.put = u ? column::put_uint32 : column::put_int32; break;
-            default: c.put = column::put_int64; break;
-            }
+            c.put = column::put_integer;
         } else if (c.kind == sql_cell::real8) {
             c.put = column::put_real8;
         } else if (c.temporal) {
@@ -413,13 +416,7 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
         }
         int64_t number;
         switch (c.put) {
-        case column::put_int8: number = c.int8; break;
-        case column::put_uint8: number = static_cast<uint8_t>(c.int8); break;
-        case column::put_int16: number = c.int16; break;
-        case column::put_uint16: number = static_cast<uint16_t>(c.int16); break;
-        case column::put_int32: number = c.int32; break;
-        case column::put_uint32: number = static_cast<uint32_t>(c.int32); break;
-        case column::put_int64: number = c.integer; break;
+        case column::put_integer: number = c.integer; break;
         case column::put_real8: std::memcpy(&number, &c.real, sizeof number); break;
         case column::put_time:
             std::memcpy(slot, &c.time, sizeof(MYSQL_TIME));
@@ -450,8 +447,8 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
             continue;
         }
         default: {
-            if (c.length > large_bytes && c.length > c.bytes.size()) {
-                // A huge value: fetched once into a buffer of its own that
+            if (c.length > large_bytes) {
+                // A huge value: copied once into a buffer of its own that
                 // the page takes over.
                 std::string* text = nullptr;
                 std::vector<uint8_t>* huge = nullptr;
@@ -464,18 +461,21 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
                 bytes += c.length;
                 continue;
             }
-            if (c.length > c.bytes.size()) fetch_whole(i);
             const size_t length = c.length;
             if (length < sql_row_page::bytes_long_mark) {
-                // Copied in whole steps: the bound buffer holds at least
-                // initial_bytes, and the page's bytes beyond the row are free.
+                // Copied in whole steps while they stay within the received
+                // row; the page's bytes beyond the row are free.
                 constexpr size_t step = 32;
-                static_assert(initial_bytes % step == 0 && initial_bytes >= sql_row_page::bytes_long_mark);
-                need(1 + (length + step - 1) / step * step);
+                const size_t whole = (length + step - 1) / step * step;
+                need(1 + whole);
                 char* const out = base + at;
                 out[0] = static_cast<char>(length);
-                const char* const from = c.bytes.data();
-                for (size_t k = 0; k < length; k += step) std::memcpy(out + 1 + k, from + k, step);
+                const char* const from = c.data;
+                if (reinterpret_cast<const unsigned char*>(from) + whole <= row_end_) {
+                    for (size_t k = 0; k < length; k += step) std::memcpy(out + 1 + k, from + k, step);
+                } else {
+                    std::memcpy(out + 1, from, length);
+                }
                 at += 1 + length;
             } else {
                 need(1 + sizeof(uint64_t) + length);
@@ -483,7 +483,7 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
                 out[0] = static_cast<char>(sql_row_page::bytes_long_mark);
                 const uint64_t n = length;
                 std::memcpy(out + 1, &n, sizeof n);
-                std::memcpy(out + 1 + sizeof n, c.bytes.data(), length);
+                std::memcpy(out + 1 + sizeof n, c.data, length);
                 at += 1 + sizeof n + length;
             }
             bytes += length;

@@ -1,5 +1,5 @@
-// The rows of a prepared statement by the binary protocol: its columns bound
-// to buffers of their own, each row fetched into one cell per column.
+// The rows of a prepared statement by the binary protocol: each value read
+// straight from the received row, each row into one cell per column.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -24,6 +24,7 @@ public:
     // the text protocol instead. checked: set once the prepared statement
     // was seen to give rows. A failed run throws sql_exception.
     static std::unique_ptr<sql_binary_reader> open(MYSQL* connection, const std::string& statement, bool& checked);
+    ~sql_binary_reader() { close(); }  // before the columns its rows are read into
     sql_binary_reader(const sql_binary_reader&) = delete;
     sql_binary_reader& operator=(const sql_binary_reader&) = delete;
 
@@ -53,72 +54,67 @@ public:
     void close() { stmt_.reset(); }
 
 private:
-    // One column and the buffers it is read into.
+    // One column and what its value of the current row was read into.
     struct column {
         enum_field_types type = MYSQL_TYPE_NULL;
-        enum_field_types buffer_type = MYSQL_TYPE_NULL;  // integers: the buffer of their own width
         unsigned int decimals = 0;
         sql_cell::kind_t kind = sql_cell::bytes;
         bool temporal = false;
         // Numbers read as a value and handed on as the server's text of it.
         enum text_t : uint8_t { no_text, float_text, fixed_text } text = no_text;
+        // How the value is read from the row: its bytes on the wire.
+        enum read_t : uint8_t {
+            read_int8, read_uint8, read_int16, read_uint16, read_int32, read_uint32, read_int64,
+            read_real4, read_real8, read_time, read_bytes, read_nothing
+        } read = read_bytes;
         unsigned long zero_width = 0;  // ZEROFILL: the width the text is padded to
-        union {  // an integer in the column's own width
-            long long integer = 0;
-            int32_t int32;
-            int16_t int16;
-            int8_t int8;
-        };
+        long long integer = 0;         // an integer, widened by its sign
         double real = 0;
         float real4 = 0;
         MYSQL_TIME time{};
+        // A bytes value: where it is in the received row (valid until the
+        // next row is fetched).
+        const char* data = nullptr;
+        // The text of a number read as a value.
         std::vector<char> bytes;
-        // A value beyond large_bytes, fetched whole for the record to take.
+        // A value beyond large_bytes, copied whole for the record to take.
         std::string huge_text;
         std::vector<uint8_t> huge_bytes;
         unsigned long length = 0;
         my_bool is_null = 0;
-        my_bool error = 0;
         // How fetch_into packs the value, and where its number or time is
         // in the row.
         enum put_t : uint8_t {
-            put_int8, put_uint8, put_int16, put_uint16, put_int32, put_uint32, put_int64, put_real8,
-            put_time, put_float_text, put_fixed_text4, put_fixed_text8, put_bytes
+            put_integer, put_real8, put_time, put_float_text, put_fixed_text4, put_fixed_text8, put_bytes
         } put = put_bytes;
         uint32_t slot = 0;
     };
 
     explicit sql_binary_reader(MYSQL* connection) : connection_(connection) {}
-    static int64_t signed_integer(const column& c);
-    static uint64_t unsigned_integer(const column& c);
-    void bind_buffers();
+    // The statement's row callback: column i's value (row null for NULL)
+    // read and row moved past it.
+    static void take_value(void* reader, unsigned int i, unsigned char** row);
     // Decides each column's put and slot, as sql_row_layout packs them.
     void plan_rows();
-    // Gives back and binds buffers as the last row left them, then fetches
-    // the next row; false at the end.
+    // Fetches the next row; false at the end.
     bool next_row();
-    // The seldom parts of next_row.
-    void renew_buffers();
     void drop_huge();
-    // Column i's huge value fetched into a buffer of its own: the one set.
+    // Column i's huge value copied into a buffer of its own: the one set.
     void fetch_huge(size_t i, const sql_columns& columns, std::string*& text, std::vector<uint8_t>*& bytes);
-    // Column i's value, cut short, fetched whole into a buffer of its size.
-    void fetch_whole(size_t i);
-    // Whether the huge value of column i reads as text (bind: its binding).
-    bool huge_reads_as_text(MYSQL_BIND bind, size_t i, unsigned long length);
+    // Whether the huge value of column i reads as text.
+    bool huge_reads_as_text(size_t i);
 
     MYSQL* connection_;
     sql_stmt_ptr stmt_;
     sql_result_ptr meta_;  // the column descriptions
     const MYSQL_FIELD* fields_ = nullptr;
     unsigned int field_count_ = 0;
-    bool rebind_ = false;      // a byte buffer changed: bind again before the next row
-    bool large_held_ = false;  // a byte buffer is beyond large_bytes
     bool huge_held_ = false;   // a column holds a huge value of the last row
+    // The end of the last value read of the row.
+    const unsigned char* row_end_ = nullptr;
     // Written for every row on the receiving thread: kept off the lines of
     // what the caller writes beside it.
     sql_lone_array<column> columns_;
-    sql_lone_array<MYSQL_BIND> binds_;
     sql_lone_array<sql_cell> cells_;
     std::vector<uint64_t> null_bits_;
     size_t fixed_bytes_ = 0;  // of a row packed by fetch_into
