@@ -5,6 +5,9 @@
 #include <cstring>
 #include <utility>
 
+#include <errmsg.h>
+#include <mysqld_error.h>
+
 #include "sql_excep.h"
 #include "sql_huge_text.h"
 #include "sql_row_page.h"
@@ -76,30 +79,94 @@ void read_time(enum_field_types type, const unsigned char* at, uint64_t length, 
     if (length > 7) t.second_part = static_cast<unsigned long>(little<int32_t>(at + 7));
 }
 
+// Whether every column of a result is read exactly by the binary protocol.
+bool binary_fits(MYSQL_RES* meta) {
+    const unsigned int n = mysql_num_fields(meta);
+    const MYSQL_FIELD* fields = mysql_fetch_fields(meta);
+    for (unsigned int i = 0; i < n; ++i)
+        if (!sql_binary_protocol_fits(fields[i])) return false;
+    return true;
+}
+
+bool same_types(MYSQL_RES* a, MYSQL_RES* b) {
+    const unsigned int n = mysql_num_fields(a);
+    if (mysql_num_fields(b) != n) return false;
+    const MYSQL_FIELD* fa = mysql_fetch_fields(a);
+    const MYSQL_FIELD* fb = mysql_fetch_fields(b);
+    for (unsigned int i = 0; i < n; ++i)
+        if (fa[i].type != fb[i].type) return false;
+    return true;
+}
+
+// Whether a statement that failed to be prepared and run at once is read
+// as text: not when it was stopped or its connection failed.
+bool reads_as_text_after(unsigned int error) {
+    switch (error) {
+    case ER_QUERY_INTERRUPTED:
+    case ER_CONNECTION_KILLED:
+    case ER_STATEMENT_TIMEOUT:
+        return false;
+    default:
+        // The client library's own failures (the connection's).
+        return (error < CR_MIN_ERROR || error > CR_MAX_ERROR) && (error < CER_MIN_ERROR || error > CER_MAX_ERROR);
+    }
+}
+
 }  // namespace
 
 std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, const std::string& statement,
                                                            bool& checked) {
     // Older servers wrote doubles with fewer digits than read back the same.
     if (mysql_get_server_version(connection) < binary_min_version) return nullptr;
+    // Made before the statement, which closes first: its rows are dropped
+    // while the reader lives.
+    std::unique_ptr<sql_binary_reader> reader(new sql_binary_reader(connection));
     sql_stmt_ptr stmt(mysql_stmt_init(connection));
     if (!stmt) return nullptr;
-    sql_notify_statement(statement);
-    // Anything unusual goes the text way, which reports any real fault.
-    if (mysql_stmt_prepare(stmt.get(), statement.data(), static_cast<unsigned long>(statement.size())) != 0) {
-        tk_log(2, "Prepare failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+    // No buffers are bound: every value is read from the row by take_value.
+    if (mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_USER_DATA, reader.get()) != 0 ||
+        mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_RESULT, reinterpret_cast<const void*>(&take_value)) != 0) {
+        tk_log(2, "Reading by values failed, reading as text: %s", mysql_stmt_error(stmt.get()));
         return nullptr;
     }
-    if (mysql_stmt_param_count(stmt.get()) != 0) return nullptr;
-    sql_result_ptr meta(mysql_stmt_result_metadata(stmt.get()));
-    if (!meta) return nullptr;
-    checked = true;
+    sql_notify_statement(statement);
+    sql_result_ptr meta;
+    const unsigned long length = static_cast<unsigned long>(statement.size());
+    if (checked) {
+        // Known to give rows (a table's SELECT): prepared and run in one
+        // round trip.
+        if (mariadb_stmt_execute_direct(stmt.get(), statement.data(), length) != 0) {
+            if (!reads_as_text_after(mysql_stmt_errno(stmt.get()))) throw stream_failure(stmt.get(), connection);
+            tk_log(2, "Prepare failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+            return nullptr;
+        }
+        meta.reset(mysql_stmt_result_metadata(stmt.get()));
+        if (!meta || !binary_fits(meta.get())) {
+            tk_log(2, "Not every column fits the binary protocol, reading as text");
+            return nullptr;
+        }
+    } else {
+        // Anything unusual goes the text way, which reports any real fault.
+        if (mysql_stmt_prepare(stmt.get(), statement.data(), length) != 0) {
+            tk_log(2, "Prepare failed, reading as text: %s", mysql_stmt_error(stmt.get()));
+            return nullptr;
+        }
+        if (mysql_stmt_param_count(stmt.get()) != 0) return nullptr;
+        meta.reset(mysql_stmt_result_metadata(stmt.get()));
+        if (!meta) return nullptr;
+        checked = true;
+        if (!binary_fits(meta.get())) return nullptr;
+        if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection);
+        // The rows are read by the columns' types when prepared: a table
+        // changed in between is read again as text.
+        sql_result_ptr ran(mysql_stmt_result_metadata(stmt.get()));
+        if (!ran || !same_types(ran.get(), meta.get())) {
+            tk_log(2, "The columns changed when run, reading as text");
+            return nullptr;
+        }
+    }
     const unsigned int n = mysql_num_fields(meta.get());
     const MYSQL_FIELD* fields = mysql_fetch_fields(meta.get());
-    for (unsigned int i = 0; i < n; ++i)
-        if (!sql_binary_protocol_fits(fields[i])) return nullptr;
-
-    std::unique_ptr<sql_binary_reader> reader(new sql_binary_reader(connection));
     reader->columns_.assign(n, column());
     for (unsigned int i = 0; i < n; ++i) {
         const MYSQL_FIELD& f = fields[i];
@@ -146,24 +213,6 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         }
     }
     reader->plan_rows();
-    // No buffers are bound: every value is read from the row by take_value.
-    if (mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_USER_DATA, reader.get()) != 0 ||
-        mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_RESULT, reinterpret_cast<const void*>(&take_value)) != 0) {
-        tk_log(2, "Reading by values failed, reading as text: %s", mysql_stmt_error(stmt.get()));
-        return nullptr;
-    }
-    if (mysql_stmt_execute(stmt.get()) != 0) throw stream_failure(stmt.get(), connection);
-    // The rows are read by the columns' types when prepared: a table changed
-    // in between is read again as text.
-    sql_result_ptr ran(mysql_stmt_result_metadata(stmt.get()));
-    bool same = ran && mysql_num_fields(ran.get()) == n;
-    const MYSQL_FIELD* ran_fields = same ? mysql_fetch_fields(ran.get()) : nullptr;
-    for (unsigned int i = 0; same && i < n; ++i) same = ran_fields[i].type == fields[i].type;
-    if (!same) {
-        tk_log(2, "The columns changed when run, reading as text");
-        stmt.reset();  // its rows dropped while the reader lives
-        return nullptr;
-    }
     reader->fields_ = fields;
     reader->field_count_ = n;
     reader->meta_ = std::move(meta);
