@@ -394,9 +394,13 @@ inline void ole_variant::set_numbered_date(const ole_date& d) {
         var_.vt = VT_DATE;
     }
     var_.llVal = 0;
-    // A plain copy (the assignment copies byte by byte).
-    static_assert(std::is_trivially_copyable_v<ole_date>);
-    std::memcpy(static_cast<void*>(&date_), &d, sizeof d);
+    // A plain copy in pieces of 16 bytes (the assignment copies byte by byte).
+    static_assert(std::is_trivially_copyable_v<ole_date> && sizeof(ole_date) == 36);
+    char* const to = reinterpret_cast<char*>(&date_);
+    const char* const from = reinterpret_cast<const char*>(&d);
+    std::memcpy(to, from, 16);
+    std::memcpy(to + 16, from + 16, 16);
+    std::memcpy(to + 32, from + 32, 4);
     date_number_ready_ = false;
 }
 
