@@ -117,74 +117,69 @@ inline bool fits(U v) {
 // cell the plan does not take.
 [[gnu::always_inline]] inline bool sql_cell_by_plan(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out, uint32_t& size) {
     using namespace sql_cell_read;
-    if (cell.kind == sql_cell::null) {
-        out.clear();
-        size = 0;
-        return true;
-    }
+    // A null cell is of no plan's kind: it is taken after the switch.
     switch (rule.plan) {
     case sql_cell_plan::general:
-        return false;
+        break;
     case sql_cell_plan::i1:
-        if (cell.kind != sql_cell::int64 || !fits<int8_t>(cell.i)) return false;
+        if (cell.kind != sql_cell::int64 || !fits<int8_t>(cell.i)) break;
         out.set_i1(static_cast<int8_t>(cell.i));
         size = 1;
         return true;
     case sql_cell_plan::i2:
-        if (cell.kind != sql_cell::int64 || !fits<int16_t>(cell.i)) return false;
+        if (cell.kind != sql_cell::int64 || !fits<int16_t>(cell.i)) break;
         out.set_i2(static_cast<int16_t>(cell.i));
         size = 2;
         return true;
     case sql_cell_plan::i4:
-        if (cell.kind != sql_cell::int64 || !fits<int32_t>(cell.i)) return false;
+        if (cell.kind != sql_cell::int64 || !fits<int32_t>(cell.i)) break;
         out.set_i4(static_cast<int32_t>(cell.i));
         size = 4;
         return true;
     case sql_cell_plan::i8:
-        if (cell.kind != sql_cell::int64) return false;
+        if (cell.kind != sql_cell::int64) break;
         out.set_i8(cell.i);
         size = 8;
         return true;
     case sql_cell_plan::ui1:
-        if (cell.kind != sql_cell::uint64 || cell.u > UINT8_MAX) return false;
+        if (cell.kind != sql_cell::uint64 || cell.u > UINT8_MAX) break;
         out.set_ui1(static_cast<uint8_t>(cell.u));
         size = 1;
         return true;
     case sql_cell_plan::ui2:
-        if (cell.kind != sql_cell::uint64 || cell.u > UINT16_MAX) return false;
+        if (cell.kind != sql_cell::uint64 || cell.u > UINT16_MAX) break;
         out.set_ui2(static_cast<uint16_t>(cell.u));
         size = 2;
         return true;
     case sql_cell_plan::ui4:
-        if (cell.kind != sql_cell::uint64 || cell.u > UINT32_MAX) return false;
+        if (cell.kind != sql_cell::uint64 || cell.u > UINT32_MAX) break;
         out.set_ui4(static_cast<uint32_t>(cell.u));
         size = 4;
         return true;
     case sql_cell_plan::ui8:
-        if (cell.kind != sql_cell::uint64) return false;
+        if (cell.kind != sql_cell::uint64) break;
         out.set_ui8(cell.u);
         size = 8;
         return true;
     case sql_cell_plan::real8:
-        if (cell.kind != sql_cell::real8) return false;
+        if (cell.kind != sql_cell::real8) break;
         out.set_r8(cell.d);
         size = 8;
         return true;
     case sql_cell_plan::decimal: {
         plat::decimal d;
-        if (cell.kind != sql_cell::bytes || !plain_decimal(cell.data ? cell.data : "", cell.length, d))
-            return false;
+        if (cell.kind != sql_cell::bytes || !plain_decimal(cell.data ? cell.data : "", cell.length, d)) break;
         out.set_decimal(d);
         size = static_cast<uint32_t>(cell.length);
         return true;
     }
     case sql_cell_plan::text:
-        if (cell.kind != sql_cell::bytes || cell.text_owner) return false;
+        if (cell.kind != sql_cell::bytes || cell.text_owner) break;
         out.set_utf8_text(std::string_view(cell.data ? cell.data : "", cell.length));
         size = static_cast<uint32_t>(cell.length);
         return true;
     case sql_cell_plan::bytes:
-        if (cell.kind != sql_cell::bytes || cell.bytes_owner) return false;
+        if (cell.kind != sql_cell::bytes || cell.bytes_owner) break;
         out.set_binary(reinterpret_cast<const uint8_t*>(cell.data ? cell.data : ""), cell.length);
         size = static_cast<uint32_t>(cell.length);
         return true;
@@ -192,11 +187,19 @@ inline bool fits(U v) {
         ole_date d;
         if (cell.kind != sql_cell::temporal || !date_of_time(rule.kind, *cell.time, cell.decimals, d) ||
             !has_date_number(d))
-            return false;
+            break;
         out.set_numbered_date(d);
         size = 8;
         return true;
     }
+    default:
+        // A plan is one of the above (sql_column_rule_for).
+        __builtin_unreachable();
+    }
+    if (cell.kind == sql_cell::null) {
+        out.clear();
+        size = 0;
+        return true;
     }
     return false;
 }

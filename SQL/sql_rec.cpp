@@ -129,6 +129,20 @@ void sql_record::assign_row(const sql_columns& columns, const unsigned long* len
 
 void sql_record::assign_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial) {
     const sql_column* const cols = columns.data();
+    const size_t n = columns.size();
+    if (names_serial != 0 && names_serial == names_serial_ && size() == n) {
+        // Row after row: the fields keep their names (a failing cell leaves
+        // them as they are), only the values are read.
+        const const_iterator fields = begin();
+        for (size_t i = 0; i < n; ++i)
+            assign_cell(*static_cast<sql_field*>(fields[static_cast<std::ptrdiff_t>(i)]), cols[i].rule, cells[i]);
+        return;
+    }
+    assign_named_cells(columns, cells, names_serial);
+}
+
+void sql_record::assign_named_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial) {
+    const sql_column* const cols = columns.data();
     assign_fields(columns, names_serial, [&](sql_field& f, size_t i) { assign_cell(f, cols[i].rule, cells[i]); });
 }
 

@@ -69,5 +69,8 @@ private:
     template <class Read>
     void assign_fields(const sql_columns& columns, uint64_t names_serial, Read&& read);
 
+    // assign_cells for fields that may need their names.
+    [[gnu::noinline]] void assign_named_cells(const sql_columns& columns, const sql_cell* cells, uint64_t names_serial);
+
     uint64_t names_serial_ = 0;
 };

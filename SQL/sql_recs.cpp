@@ -330,17 +330,27 @@ udb_record* sql_recordset::get_record() {
 
 bool sql_recordset::is_eof() { return page_index_ >= page_rows(); }
 
+namespace {
+[[gnu::noinline, gnu::cold]] void log_next() { tk_log(1, "sql_recordset::next"); }
+[[gnu::noinline, gnu::cold, noreturn]] void no_stream() { throw tk_mail_assertion(recs_source, 292); }
+}  // namespace
+
 void sql_recordset::next() {
-    if (tk_log_wants(1)) tk_log(1, "sql_recordset::next");
-    if (!stream_) throw tk_mail_assertion(recs_source, 292);
-    if (page_index_ >= page_rows()) return;
+    if (tk_log_wants(1)) log_next();
+    if (!stream_) no_stream();
+    const size_t rows = page_rows();
+    if (page_index_ >= rows) return;
     ++position_;
-    ++page_index_;
-    if (page_index_ >= page_rows() && !stream_->at_end()) {
-        tk_log(2, "sql_recordset::clean");
-        page_index_ = 0;
-        stream_->store_to(page_.get());
-    }
+    // Within the page nothing more is done.
+    if (++page_index_ < rows) return;
+    next_page();
+}
+
+void sql_recordset::next_page() {
+    if (stream_->at_end()) return;
+    tk_log(2, "sql_recordset::clean");
+    page_index_ = 0;
+    stream_->store_to(page_.get());
 }
 
 void sql_recordset::prev() {

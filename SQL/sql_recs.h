@@ -93,6 +93,8 @@ private:
     void describe_known(const sql_catalog_columns& known, std::wstring& select_list, bool& has_geometry);
     void open_stream();
     void follow_result(bool blob_to_text);
+    // next() past the page's last row: the next page, unless the stream ended.
+    [[gnu::noinline]] void next_page();
     // The rows of the page that came from this recordset's stream: a lent
     // page still holds the rows of the recordset before, which the first
     // page of the stream overwrites in place.

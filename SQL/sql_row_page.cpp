@@ -203,78 +203,11 @@ void sql_row_page::add_text(const MYSQL_ROW row, const unsigned long* lengths, s
     bytes_ += row_bytes;
 }
 
+void sql_row_page::row_missing() { throw tk_mail_assertion(page_source, 1); }
+
 void sql_row_page::check_row() {
     if (read_rows_ >= rows_) throw tk_mail_assertion(page_source, 1);
     ++read_rows_;
-}
-
-size_t sql_row_page::read_cells(const sql_row_layout& layout, sql_cell* cells, bool& marked) {
-    check_row();
-    // Kept in locals: stores to the cells could otherwise be taken for
-    // stores to the page's own fields.
-    const char* const base = data_.get();
-    size_t at = read_at_;
-    const uint64_t row_bytes = take<uint64_t>(base, at);
-    const size_t n = layout.kinds_.size();
-    if (marked) {
-        // The last row's NULL kinds and owners are undone.
-        const sql_cell::kind_t* kinds = layout.kinds_.data();
-        for (size_t i = 0; i < n; ++i) cells[i].kind = kinds[i];
-        for (uint32_t cell : layout.bytes_) {
-            sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
-            c.text_owner = nullptr;
-            c.bytes_owner = nullptr;
-        }
-        marked = false;
-    }
-    for (size_t from = 0; from < n; from += 64) {
-        uint64_t nulls = take<uint64_t>(base, at);
-        if (nulls) marked = true;
-        for (; nulls; nulls &= nulls - 1) cells[from + static_cast<size_t>(__builtin_ctzll(nulls))].kind = sql_cell::null;
-    }
-    char* const first = reinterpret_cast<char*>(cells);
-    for (uint32_t value : layout.numbers_) {
-        std::memcpy(first + value, base + at, sizeof(uint64_t));
-        at += sizeof(uint64_t);
-    }
-    for (uint32_t cell : layout.times_) {
-        // The cell points at its time (prepare).
-        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
-        std::memcpy(const_cast<MYSQL_TIME*>(c.time), base + at, sizeof(MYSQL_TIME));
-        at += sizeof(MYSQL_TIME);
-    }
-    for (uint32_t cell : layout.bytes_) {
-        sql_cell& c = *reinterpret_cast<sql_cell*>(first + cell);
-        if (c.kind == sql_cell::null) continue;
-        const uint8_t mark = take<uint8_t>(base, at);
-        if (mark < bytes_long) {
-            c.length = mark;
-            c.data = base + at;
-            at += mark;
-            continue;
-        }
-        if (mark == bytes_long) {
-            c.length = static_cast<unsigned long>(take<uint64_t>(base, at));
-            c.data = base + at;
-            at += c.length;
-            continue;
-        }
-        const uint32_t index = take<uint32_t>(base, at);
-        marked = true;
-        if (mark == bytes_huge_text) {
-            std::string& owner = huge_texts_[index];
-            c.text_owner = &owner;
-            c.data = owner.data();
-            c.length = static_cast<unsigned long>(owner.size());
-        } else {
-            std::vector<uint8_t>& owner = huge_bytes_[index];
-            c.bytes_owner = &owner;
-            c.data = reinterpret_cast<const char*>(owner.data());
-            c.length = static_cast<unsigned long>(owner.size());
-        }
-    }
-    read_at_ = at;
-    return static_cast<size_t>(row_bytes);
 }
 
 size_t sql_row_page::read_text(char** row, unsigned long* lengths, size_t n) {

@@ -129,6 +129,8 @@ private:
     // NULL, 255 for an 8-byte length that follows), and a zero byte.
     void put_text(const char* data, size_t length);
     void check_row();
+    // Asserts: a row is read beyond the last.
+    [[noreturn]] static void row_missing();
 
     std::unique_ptr<char[]> data_;
     size_t capacity_ = 0;
@@ -140,3 +142,84 @@ private:
     std::vector<std::string> huge_texts_;
     std::vector<std::vector<uint8_t>> huge_bytes_;
 };
+
+namespace sql_row_page_detail {
+template <class T>
+inline T page_take(const char* base, size_t& at) {
+    T v;
+    std::memcpy(&v, base + at, sizeof(T));
+    at += sizeof(T);
+    return v;
+}
+}  // namespace sql_row_page_detail
+
+// Inline in the caller's row loop.
+inline size_t sql_row_page::read_cells(const sql_row_layout& layout, sql_cell* cells, bool& marked) {
+    if (read_rows_ >= rows_) row_missing();
+    ++read_rows_;
+    // Kept in locals: stores to the cells could otherwise be taken for
+    // stores to the page's own fields.
+    const char* const base = data_.get();
+    size_t at = read_at_;
+    const uint64_t row_bytes = sql_row_page_detail::page_take<uint64_t>(base, at);
+    const size_t n = layout.kinds_.size();
+    if (marked) {
+        // The last row's NULL kinds and owners are undone.
+        const sql_cell::kind_t* kinds = layout.kinds_.data();
+        for (size_t i = 0; i < n; ++i) cells[i].kind = kinds[i];
+        for (uint32_t cell : layout.bytes_) {
+            sql_cell& c = *reinterpret_cast<sql_cell*>(reinterpret_cast<char*>(cells) + cell);
+            c.text_owner = nullptr;
+            c.bytes_owner = nullptr;
+        }
+        marked = false;
+    }
+    for (size_t from = 0; from < n; from += 64) {
+        uint64_t nulls = sql_row_page_detail::page_take<uint64_t>(base, at);
+        if (nulls) marked = true;
+        for (; nulls; nulls &= nulls - 1) cells[from + static_cast<size_t>(__builtin_ctzll(nulls))].kind = sql_cell::null;
+    }
+    char* const first = reinterpret_cast<char*>(cells);
+    for (uint32_t value : layout.numbers_) {
+        std::memcpy(first + value, base + at, sizeof(uint64_t));
+        at += sizeof(uint64_t);
+    }
+    for (uint32_t cell : layout.times_) {
+        // The cell points at its time (prepare).
+        const sql_cell& c = *reinterpret_cast<const sql_cell*>(first + cell);
+        std::memcpy(const_cast<MYSQL_TIME*>(c.time), base + at, sizeof(MYSQL_TIME));
+        at += sizeof(MYSQL_TIME);
+    }
+    for (uint32_t cell : layout.bytes_) {
+        sql_cell& c = *reinterpret_cast<sql_cell*>(first + cell);
+        if (c.kind == sql_cell::null) continue;
+        const uint8_t mark = sql_row_page_detail::page_take<uint8_t>(base, at);
+        if (mark < bytes_long_mark) {
+            c.length = mark;
+            c.data = base + at;
+            at += mark;
+            continue;
+        }
+        if (mark == bytes_long_mark) {
+            c.length = static_cast<unsigned long>(sql_row_page_detail::page_take<uint64_t>(base, at));
+            c.data = base + at;
+            at += c.length;
+            continue;
+        }
+        const uint32_t index = sql_row_page_detail::page_take<uint32_t>(base, at);
+        marked = true;
+        if (mark == bytes_huge_text_mark) {
+            std::string& owner = huge_texts_[index];
+            c.text_owner = &owner;
+            c.data = owner.data();
+            c.length = static_cast<unsigned long>(owner.size());
+        } else {
+            std::vector<uint8_t>& owner = huge_bytes_[index];
+            c.bytes_owner = &owner;
+            c.data = reinterpret_cast<const char*>(owner.data());
+            c.length = static_cast<unsigned long>(owner.size());
+        }
+    }
+    read_at_ = at;
+    return static_cast<size_t>(row_bytes);
+}

@@ -270,7 +270,7 @@ void ole_variant::attach_string(std::string_view utf8) {
     }
 }
 
-void ole_variant::set_utf8_text(std::string_view utf8, bool well_formed) {
+void ole_variant::copy_utf8_text(std::string_view utf8) {
     try {
         if (var_.vt != VT_BSTR) reset_var();
         var_.vt = VT_BSTR;
@@ -278,10 +278,6 @@ void ole_variant::set_utf8_text(std::string_view utf8, bool well_formed) {
     } catch (const std::bad_alloc&) {
         throw tk_mail_assertion(source_name, 1434);
     }
-    utf8_held_ = true;
-    utf8_checked_ = well_formed;
-    utf8_text_ = utf8.size();
-    wide_ready_ = false;
 }
 
 void ole_variant::take_utf8_text(std::string&& utf8) {

@@ -6,8 +6,10 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "ole_date.h"
@@ -238,6 +240,10 @@ private:
     void make_date_number() const;
     // Holds well-formed bytes as the text; decodes ill-formed ones.
     void hold_utf8(const char* bytes, size_t count);
+    // set_utf8_text's copy of bytes longer than the text held (or of a value
+    // that is no text).
+    void copy_utf8_text(std::string_view utf8);
+    static void copy_short_or_move(char* to, const char* from, size_t n);
     // Empties the value (VT_EMPTY), keeping the buffers.
     void reset_var();
     void copy_from(const ole_variant& that);
@@ -282,10 +288,16 @@ inline void ole_variant::reset_var() {
 
 inline void ole_variant::clear() { reset_var(); }
 
+// A value that already has the type keeps it: its text and array are empty
+// then (every way to a fixed-size type empties them), so only the value is
+// written.
 #define OLE_SETTER(name, T, tag, member)         \
     inline void ole_variant::name(T v) {          \
-        reset_var();                              \
-        var_.vt = tag;                            \
+        if (var_.vt != tag || utf8_held_) {       \
+            reset_var();                          \
+            var_.vt = tag;                        \
+        }                                         \
+        var_.llVal = 0;                           \
         var_.member = v;                          \
     }
 
@@ -303,15 +315,19 @@ OLE_SETTER(set_cy, plat::currency, VT_CY, cyVal)
 #undef OLE_SETTER
 
 inline void ole_variant::set_i8(int64_t v) {
-    reset_var();
-    var_.vt = VT_I8;
+    if (var_.vt != VT_I8 || utf8_held_) {
+        reset_var();
+        var_.vt = VT_I8;
+    }
     var_.llVal = v;
     i8_ = v;
 }
 
 inline void ole_variant::set_ui8(uint64_t v) {
-    reset_var();
-    var_.vt = VT_UI8;
+    if (var_.vt != VT_UI8 || utf8_held_) {
+        reset_var();
+        var_.vt = VT_UI8;
+    }
     var_.ullVal = v;
     ui8_ = v;
 }
@@ -323,15 +339,68 @@ inline void ole_variant::set_bool(bool v) {
 }
 
 inline void ole_variant::set_decimal(const plat::decimal& v) {
-    reset_var();
-    var_.vt = VT_DECIMAL;
+    if (var_.vt != VT_DECIMAL || utf8_held_) {
+        reset_var();
+        var_.vt = VT_DECIMAL;
+    }
+    var_.llVal = 0;
     var_.decVal = v;
 }
 
+namespace ole_detail {
+// memmove, with the bytes of a short text (up to 16) read as two pieces
+// that may overlap, both read before either is written.
+template <class T>
+inline void move_two(char* to, const char* from, size_t n) {
+    T head, tail;
+    std::memcpy(&head, from, sizeof(T));
+    std::memcpy(&tail, from + n - sizeof(T), sizeof(T));
+    std::memcpy(to, &head, sizeof(T));
+    std::memcpy(to + n - sizeof(T), &tail, sizeof(T));
+}
+}  // namespace ole_detail
+
+inline void ole_variant::copy_short_or_move(char* to, const char* from, size_t n) {
+    if (n >= 8) {
+        if (n <= 16) return ole_detail::move_two<uint64_t>(to, from, n);
+        std::memmove(to, from, n);
+    } else if (n >= 4) {
+        ole_detail::move_two<uint32_t>(to, from, n);
+    } else if (n >= 2) {
+        ole_detail::move_two<uint16_t>(to, from, n);
+    } else if (n == 1) {
+        *to = *from;
+    }
+}
+
+inline void ole_variant::set_utf8_text(std::string_view utf8, bool well_formed) {
+    const size_t n = utf8.size();
+    if (var_.vt == VT_BSTR && n <= utf8_.size()) {
+        // Within the text's length: copied in place (the bytes may be its own).
+        copy_short_or_move(utf8_.data(), utf8.data(), n);
+        utf8_.resize(n);
+    } else {
+        copy_utf8_text(utf8);
+    }
+    utf8_held_ = true;
+    utf8_checked_ = well_formed;
+    utf8_text_ = n;
+    wide_ready_ = false;
+}
+
 inline void ole_variant::set_numbered_date(const ole_date& d) {
-    reset_var();
-    var_.vt = VT_DATE;
-    date_ = d;
+    if (var_.vt != VT_DATE || utf8_held_) {
+        reset_var();
+        var_.vt = VT_DATE;
+    }
+    var_.llVal = 0;
+    // A plain copy in pieces of 16 bytes (the assignment copies byte by byte).
+    static_assert(std::is_trivially_copyable_v<ole_date> && sizeof(ole_date) == 36);
+    char* const to = reinterpret_cast<char*>(&date_);
+    const char* const from = reinterpret_cast<const char*>(&d);
+    std::memcpy(to, from, 16);
+    std::memcpy(to + 16, from + 16, 16);
+    std::memcpy(to + 32, from + 32, 4);
     date_number_ready_ = false;
 }
 

@@ -16,6 +16,7 @@
 #include "sql_engi.h"
 #include "sql_excep.h"
 #include "sql_query_text.h"
+#include "sql_cell_read.h"
 #include "sql_rec.h"
 #include "sql_types.h"
 
@@ -381,6 +382,91 @@ struct plan_case {
 };
 
 }  // namespace plan_check
+
+namespace {
+
+// The server's decimal text read digit by digit: [-] digits with at most
+// one point, 1 to 20 bytes after the sign, at most 19 digits.
+bool reference_decimal(const std::string& text, plat::decimal& out) {
+    size_t at = 0;
+    const bool neg = !text.empty() && text[0] == '-';
+    if (neg) at = 1;
+    const size_t n = text.size() - at;
+    if (n == 0 || n > 20) return false;
+    uint64_t m = 0;
+    int digits = 0, scale = -1;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c == '.' && scale < 0) {
+            scale = 0;
+        } else if (c >= '0' && c <= '9') {
+            m = m * 10 + static_cast<unsigned>(c - '0');
+            ++digits;
+            if (scale >= 0) ++scale;
+        } else {
+            return false;
+        }
+    }
+    if (digits == 0 || digits > 19) return false;
+    plat::decimal d;
+    if (m != 0) {
+        d.lo64 = m;
+        d.scale = static_cast<uint8_t>(scale < 0 ? 0 : scale);
+        d.sign = neg ? plat::DECIMAL_NEG : 0;
+    }
+    out = d;
+    return true;
+}
+
+}  // namespace
+
+// Texts of every length up to 22, of digits, points, signs and the bytes
+// next to them, and numbers as the server writes them.
+TEST(PlainDecimal, ReadsWhatTheDigitByDigitReadingReads) {
+    std::vector<std::string> texts = {"", "-", ".", "-.", "0", "-0", "5.", ".5", "-.5", "0.00", "-0.00", "..",
+                                      "1..2", "12.3.4", "00000000", "99999999", "-99999999", "9999.999",
+                                      "1234567.", ".1234567", "-1234567.", "12345678.", "1234.5678",
+                                      "9999999999999999999", "-9999999999999999999", "99999999999999999999",
+                                      "999999999999999999.9", "1844674407370955161.5", "12\0345"};
+    texts.push_back(std::string("12\0" "4.5", 5));
+    // Digits, points, signs, a zero byte, and bytes a bit away from '.' and the digits.
+    const std::string alphabet("0159.-/:+ e\0\xAE\xFF\x10\x3A\xB9\xB0", 18);
+    std::mt19937 rng(777);
+    for (int i = 0; i < 50000; ++i) {
+        const size_t n = rng() % 11;
+        std::string t;
+        const bool digits_only = rng() % 2 == 0;
+        for (size_t k = 0; k < n; ++k) {
+            if (digits_only && rng() % 6 != 0) t += static_cast<char>('0' + rng() % 10);
+            else t += alphabet[rng() % alphabet.size()];
+        }
+        if (digits_only && n > 1 && rng() % 2 == 0) t[rng() % n] = '.';
+        if (rng() % 4 == 0) t.insert(0, "-");
+        texts.push_back(t);
+    }
+    for (int i = 0; i < 20000; ++i) {
+        std::string t = rng() % 2 ? "-" : "";
+        const int whole = static_cast<int>(rng() % 21), frac = static_cast<int>(rng() % 8);
+        for (int k = 0; k < whole; ++k) t += static_cast<char>('0' + rng() % 10);
+        if (frac > 0 || rng() % 4 == 0) t += '.';
+        for (int k = 0; k < frac; ++k) t += static_cast<char>('0' + rng() % 10);
+        texts.push_back(t);
+    }
+    size_t read = 0;
+    for (const std::string& t : texts) {
+        plat::decimal want, got;
+        want.hi32 = got.hi32 = 7;  // untouched when false
+        const bool w = reference_decimal(t, want);
+        const bool g = sql_cell_read::plain_decimal(t.data(), t.size(), got);
+        ASSERT_EQ(g, w) << "'" << t << "'";
+        EXPECT_EQ(got.lo64, want.lo64) << t;
+        EXPECT_EQ(got.hi32, want.hi32) << t;
+        EXPECT_EQ(got.scale, want.scale) << t;
+        EXPECT_EQ(got.sign, want.sign) << t;
+        read += w;
+    }
+    EXPECT_GT(read, 15000u);
+}
 
 // Each column's plan gives every cell the value, size and text form the
 // general rules give, in fields reused cell after cell and column after

@@ -190,3 +190,105 @@ TEST(IntegerText, EveryTypeWritesItsDecimalDigits) {
 }
 
 }  // namespace
+
+// A setter gives the same value whatever the value held before (a value of
+// the same type keeps its type and takes only the new value).
+namespace {
+
+struct setter_case {
+    const char* name;
+    std::function<void(ole_variant&)> set;
+};
+
+const setter_case earlier_values[] = {
+    {"empty", [](ole_variant&) {}},
+    {"null", [](ole_variant& v) { v.set_null(); }},
+    {"i1", [](ole_variant& v) { v.set_i1(-100); }},
+    {"i2", [](ole_variant& v) { v.set_i2(-30000); }},
+    {"i4", [](ole_variant& v) { v.set_i4(-2000000000); }},
+    {"ui4", [](ole_variant& v) { v.set_ui4(4000000000u); }},
+    {"i8", [](ole_variant& v) { v.set_i8(INT64_MIN); }},
+    {"ui8", [](ole_variant& v) { v.set_ui8(UINT64_MAX); }},
+    {"r8", [](ole_variant& v) { v.set_r8(-1e300); }},
+    {"cy", [](ole_variant& v) { v.set_cy(plat::currency{-5}); }},
+    {"decimal", [](ole_variant& v) { v = make_decimal("-123456789012.345"); }},
+    {"date", [](ole_variant& v) { v.set_numbered_date(ole_date("2020-02-29 23:59:58")); }},
+    {"held_text", [](ole_variant& v) { v.set_utf8_text("some text held as bytes"); }},
+    {"wide_text", [](ole_variant& v) { v.attach_wstring(L"wide text"); }},
+    {"binary", [](ole_variant& v) { v.set_binary(reinterpret_cast<const uint8_t*>("\x01\x02\x03"), 3); }},
+    {"text_changed_to_i4", [](ole_variant& v) {
+         v.attach_wstring(L"77");
+         v.change_type(VT_I4);
+     }},
+    {"text_changed_to_r8", [](ole_variant& v) {
+         v.attach_wstring(L"2.5");
+         v.change_type(VT_R8);
+     }},
+    {"i8_changed_to_i4", [](ole_variant& v) {
+         v.set_i8(-5);
+         v.change_type(VT_I4);
+     }},
+};
+
+const setter_case new_values[] = {
+    {"i1", [](ole_variant& v) { v.set_i1(7); }},
+    {"i2", [](ole_variant& v) { v.set_i2(-7); }},
+    {"i4", [](ole_variant& v) { v.set_i4(123456); }},
+    {"int", [](ole_variant& v) { v.set_int(-9); }},
+    {"ui1", [](ole_variant& v) { v.set_ui1(200); }},
+    {"ui2", [](ole_variant& v) { v.set_ui2(60000); }},
+    {"ui4", [](ole_variant& v) { v.set_ui4(3); }},
+    {"uint", [](ole_variant& v) { v.set_uint(4); }},
+    {"i8", [](ole_variant& v) { v.set_i8(-9000000000LL); }},
+    {"ui8", [](ole_variant& v) { v.set_ui8(9000000000ULL); }},
+    {"r4", [](ole_variant& v) { v.set_r4(0.5f); }},
+    {"r8", [](ole_variant& v) { v.set_r8(0.25); }},
+    {"cy", [](ole_variant& v) { v.set_cy(plat::currency{12345}); }},
+    {"decimal", [](ole_variant& v) { v = make_decimal("42.10"); }},
+    {"decimal_set", [](ole_variant& v) {
+         plat::decimal d;
+         d.lo64 = 4210;
+         d.scale = 2;
+         v.set_decimal(d);
+     }},
+    {"date", [](ole_variant& v) { v.set_numbered_date(ole_date("1999-12-31")); }},
+};
+
+TEST(Setters, GiveTheSameValueWhateverWasHeldBefore) {
+    for (const setter_case& before : earlier_values) {
+        for (const setter_case& now : new_values) {
+            SCOPED_TRACE(std::string(before.name) + " then " + now.name);
+            ole_variant fresh;
+            now.set(fresh);
+            ole_variant v;
+            before.set(v);
+            now.set(v);
+            // Twice in a row, as a field is set row after row.
+            now.set(v);
+            const plat::variant& r = v.raw();
+            const plat::variant& f = fresh.raw();
+            EXPECT_EQ(r.vt, f.vt);
+            EXPECT_EQ(r.llVal, f.llVal);
+            if (r.vt == VT_DECIMAL) {
+                EXPECT_EQ(std::memcmp(&r.decVal, &f.decVal, sizeof r.decVal), 0);
+            }
+            EXPECT_TRUE(r.bstrVal.empty());
+            EXPECT_TRUE(r.parray.data.empty());
+            EXPECT_EQ(r.parray.dims, f.parray.dims);
+            EXPECT_EQ(r.parray.lower_bound, f.parray.lower_bound);
+            if (r.vt == VT_I8) {
+                EXPECT_EQ(v.get_i8(), fresh.get_i8());
+            }
+            if (r.vt == VT_UI8) {
+                EXPECT_EQ(v.get_ui8(), fresh.get_ui8());
+            }
+            EXPECT_EQ(v.to_string(), fresh.to_string());
+            EXPECT_TRUE(v.held_utf8().data() == nullptr);
+            if (r.vt == VT_DATE) {
+                EXPECT_TRUE(v.get_date() == fresh.get_date());
+            }
+        }
+    }
+}
+
+}  // namespace

@@ -186,6 +186,27 @@ TEST_P(HeldText, NewValuesReplaceTheHeldText) {
     EXPECT_EQ(v.text_length(), 0u);
 }
 
+TEST_P(HeldText, ReceivedTextReplacesAnyEarlierText) {
+    // Shorter, as long and longer bytes than the text held, and its own.
+    const std::string& bytes = std::get<0>(GetParam()).bytes;
+    for (const held_case& next : held_cases) {
+        SCOPED_TRACE(next.name);
+        ole_variant v = held(bytes, way());
+        v.set_utf8_text(next.bytes);
+        expect_same_text(v, wide_twin(next.bytes));
+        v.set_utf8_text(bytes);
+        expect_same_text(v, wide_twin(bytes));
+    }
+    for (size_t from : {size_t{0}, size_t{1}, bytes.size() / 2, bytes.size()}) {
+        if (from > bytes.size()) continue;
+        ole_variant v = held(bytes, hold_way::received);
+        const std::string_view own = v.unchecked_utf8();
+        ASSERT_EQ(own, bytes);
+        v.set_utf8_text(own.substr(from));
+        expect_same_text(v, wide_twin(bytes.substr(from)));
+    }
+}
+
 TEST_P(HeldText, RawAccessSeesTheTextAndMayChangeIt) {
     const std::string& bytes = std::get<0>(GetParam()).bytes;
     const std::wstring wide = plat::utf8_decode(bytes);
