@@ -120,7 +120,12 @@ char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
         for (; width > 20; --width) *o++ = '0';
         o = put_digits(o, m, width);
     }
-    for (unsigned k = scale; k < places; ++k) *o++ = '0';
+    // The zeros up to places: a word of them does for a few (there is room).
+    if (const unsigned zeros = places - scale) {
+        if (zeros <= 8) std::memcpy(o, "00000000", 8);
+        else std::memset(o, '0', zeros);
+        o += zeros;
+    }
     return o;
 }
 
