@@ -252,8 +252,9 @@ namespace {
 // 1 to 40 bytes: the plain copy takes exactly the plain texts, and copies
 // them as the checked writer does.
 TEST(CsvCopyPlain, EachSpecialByteAtEachPosition) {
-    const char d0s[] = {',', ';', '|', 'x'};
-    const unsigned char bytes[] = {'"', '\r', '\n', ',', ';', '|', 'x', 0x80, 0xC3, 0xE2, 0xFF, 0x7F, 0, 'a', '+', ' '};
+    const char d0s[] = {',', ';', '|', 'x', ' '};
+    const unsigned char bytes[] = {'"', '\r', '\n', ',', ';', '|', 'x', 0x80, 0xC3, 0xE2, 0xFF, 0x7F, 0, 'a', '+', ' ',
+                                   '!', '#', '\t', '\v'};
     for (char d0 : d0s) {
         const std::string delim(1, d0);
         for (size_t n = 1; n <= 40; ++n) {
