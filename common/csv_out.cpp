@@ -30,6 +30,7 @@ void csv_output::open(const std::wstring& path) {
     failed_ = false;
     buf_.clear();
     in_place_ = false;
+    room_ = min_room;
     final_path_.clear();
     path_.clear();
     if (!csv_native_path(path, path_)) {
@@ -45,6 +46,7 @@ void csv_output::open_partial(const std::wstring& path) {
     failed_ = false;
     buf_.clear();
     in_place_ = false;
+    room_ = min_room;
     final_path_.clear();
     path_.clear();
     if (!csv_native_path(path, final_path_)) {
@@ -102,12 +104,14 @@ void csv_output::write_all(const char* data, size_t size) {
 void csv_output::settle() {
     buf_.resize(end_);
     in_place_ = false;
+    room_ = min_room;
 }
 
 void csv_output::grow(size_t need) {
-    // The room doubles up to what the buffer holds anyway, so that it is
-    // filled only a few times per block.
-    buf_.resize(std::max(end_ + need + 256, std::min(2 * buf_.size(), buf_.capacity())));
+    // The room doubles up to a block while lines are written in place, so
+    // that it is filled only a few times per block.
+    buf_.resize(end_ + need + room_);
+    room_ = std::min(2 * room_, block_size);
 }
 
 void csv_output::drop_pending() {
@@ -133,6 +137,7 @@ void csv_output::flush() {
     if (buf_.capacity() > 8 * block_size) {
         std::string().swap(buf_);
         in_place_ = false;
+        room_ = min_room;
         buf_.reserve(block_size + block_size / 4);
     }
 }
@@ -170,6 +175,7 @@ void csv_output::complete() {
 void csv_output::discard() noexcept {
     buf_.clear();
     in_place_ = false;
+    room_ = min_room;
     fd_.reset();
     if (final_path_.empty()) return;
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT)

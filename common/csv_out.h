@@ -103,4 +103,7 @@ private:
     std::string buf_;
     size_t end_ = 0;
     bool in_place_ = false;
+    // The room that the next growth adds beyond what is asked for.
+    static constexpr size_t min_room = 256;
+    size_t room_ = min_room;
 };

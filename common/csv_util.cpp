@@ -313,7 +313,7 @@ void csv_file::append_cells(const udb_record& record, bool log1) {
             end = out_.place_end();
         }
     };
-    // Other cells are appended to the buffer as a string.
+    // The buffer as a string, for the log.
     auto line = [&]() -> std::string& {
         out_.placed(p);
         return out_.buffer();
@@ -321,6 +321,17 @@ void csv_file::append_cells(const udb_record& record, bool log1) {
     auto resume = [&]() {
         p = out_.place(need);
         end = out_.place_end();
+    };
+    // Other cells are built apart and copied in, so that the room stays.
+    auto scratch = [&]() -> std::string& {
+        cell_.clear();
+        return cell_;
+    };
+    auto put = [&](const std::string& s) {
+        room(s.size() + need);
+        std::memcpy(p, s.data(), s.size());
+        p += s.size();
+        if (s.capacity() > part_threshold) std::string().swap(cell_);
     };
     for (const udb_field* f : record) {
         room(need);
@@ -340,16 +351,17 @@ void csv_file::append_cells(const udb_record& record, bool log1) {
                 } else if (csv_copy_plain(p, received, d0)) {
                     p += n;
                 } else {
-                    std::string& s = line();
+                    std::string& s = scratch();
                     if (!csv_append_checked_field(s, received, delim)) append_cell_text(*f, s);
-                    resume();
+                    put(s);
                 }
             } else if (plain_safe && (o = f->put_short_cell(p)) != nullptr) {
                 // Numbers and dates never need quotes with this delimiter.
                 p = o;
             } else {
-                whole = append_other_cell(*f, line());
-                resume();
+                std::string& s = scratch();
+                whole = append_other_cell(*f, s, out_.offset(p));
+                put(s);
             }
             if constexpr (general) {
                 if (log1 && whole) {
@@ -383,13 +395,13 @@ void csv_file::append_cell_text(const udb_field& field, std::string& line) const
     if (!plain_safe_ || field.type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
 }
 
-bool csv_file::append_other_cell(const udb_field& field, std::string& line) {
+bool csv_file::append_other_cell(const udb_field& field, std::string& line, size_t at) {
     std::string_view received = field.unchecked_utf8();
     const VARTYPE vt = field.type();
     if (vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT) {
         if (cell_in_parts(field)) {
             // Written once the rest of the line is whole.
-            parts_.push_back({line.size(), &field});
+            parts_.push_back({at, &field});
             return false;
         }
         received = field.unchecked_utf8();  // the check may have taken it

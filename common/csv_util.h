@@ -138,8 +138,8 @@ private:
     // A cell's text form, quoted when it needs quotes.
     void append_cell_text(const udb_field& field, std::string& line) const;
     // A cell that is not written in place: appended to line, or (false) left
-    // to write_line_in_parts when it is large.
-    bool append_other_cell(const udb_field& field, std::string& line);
+    // to write_line_in_parts when it is large (at: where it goes in the buffer).
+    bool append_other_cell(const udb_field& field, std::string& line, size_t at);
     // A cell too large to be built whole in the line: written in parts.
     bool cell_in_parts(const udb_field& field) const;
     // Writes the record's line from mark on, with its large cells (parts_)
@@ -154,6 +154,7 @@ private:
     };
     std::vector<cell_part> parts_;
     std::string tail_;  // the line after its mark while large cells are written
+    std::string cell_;  // a cell not written in place, before it is copied in
 
     std::wstring line_;
     csv_input in_;
