@@ -125,6 +125,16 @@ inline char* put_digits(char* out, uint64_t v, unsigned n) {
 // Writes the digits of u (no sign); returns their end.
 inline char* put_unsigned32(char* out, uint32_t u) { return put_digits32(out, u, decimal_digit_count(u)); }
 
+// Writes the digits of v, a minus first when it is negative; returns their end.
+inline char* put_signed32(char* out, int32_t v) {
+    auto u = static_cast<uint32_t>(v);
+    if (v < 0) {
+        *out++ = '-';
+        u = 0 - u;
+    }
+    return put_unsigned32(out, u);
+}
+
 // Writes the digits of v (no sign); returns their end.
 inline char* put_unsigned(char* out, uint64_t v) { return put_digits(out, v, decimal_digit_count(v)); }
 

@@ -1,7 +1,10 @@
 // Fields, records and schemas: lookups, sizes, ownership and reuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "udb_record.h"
@@ -48,6 +51,33 @@ TEST(udb_field, size_follows_the_value) {
         udb_field f(L"f", c.declared, c.value);
         EXPECT_EQ(f.get_size(), c.expected) << c.what;
         EXPECT_EQ(f.get_type(), c.value.type()) << c.what;
+    }
+}
+
+// A field's short cell (an INT written by the field itself, other values by
+// the value) is the cell text the value gives.
+TEST(udb_field, short_cell_is_the_cell_text) {
+    std::vector<ole_variant> values;
+    for (int32_t v : {0, 1, -1, 9, 10, -10, 99, 100, 12345678, -123456789, 1000000000, INT32_MAX, INT32_MIN}) {
+        values.emplace_back();
+        values.back().set_i4(v);
+        values.emplace_back();
+        values.back().set_int(v);  // the same number, not an I4
+    }
+    values.emplace_back();
+    values.back().set_i8(INT64_MIN);
+    values.emplace_back();
+    values.back().set_null();
+    for (const ole_variant& v : values) {
+        const udb_field f(L"f", 0, v);
+        char buf[ole_variant::short_cell_room + 1];
+        std::fill(buf, buf + sizeof buf, '#');
+        const char* end = f.put_short_cell(buf);
+        ASSERT_NE(end, nullptr);
+        std::string cell;
+        f.append_utf8_cell(cell);
+        EXPECT_EQ(std::string(static_cast<const char*>(buf), end), cell) << "type " << v.type();
+        EXPECT_EQ(*end, '#');
     }
 }
 
