@@ -109,8 +109,11 @@ void csv_output::settle() {
 
 void csv_output::grow(size_t need) {
     // The room doubles up to a block while lines are written in place, so
-    // that it is filled only a few times per block.
-    buf_.resize(end_ + need + room_);
+    // that it is filled only a few times per block; it stays within the
+    // memory the buffer holds unless a line needs more.
+    size_t n = end_ + need + room_;
+    if (n > buf_.capacity()) n = std::max(buf_.capacity(), end_ + need + min_room);
+    buf_.resize(n);
     room_ = std::min(2 * room_, block_size);
 }
 
