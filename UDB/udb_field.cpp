@@ -23,10 +23,8 @@ udb_field::udb_field(const udb_field& that)
 
 udb_field::~udb_field() = default;
 
-VARTYPE udb_field::get_type() const {
-    if (tk_log_wants(1)) tk_log(1, "ole_variant::get_type");
-    return type();
-}
+// Asked for every cell written: not logged.
+VARTYPE udb_field::get_type() const { return type(); }
 
 uint32_t udb_field::get_size() const {
     VARTYPE t = type();

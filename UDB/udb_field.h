@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "numbers.h"
 #include "ole_var.h"
 
 class udb_field : public ole_variant {
@@ -37,8 +38,12 @@ public:
     void set_text_form(ole_text_form form) { text_form_ = form; }
     ole_text_form text_form() const { return text_form_; }
     void append_utf8_cell(std::string& out) const { ole_variant::append_utf8_cell(out, text_form_); }
-    // The same written to o for a short cell text (see put_short_cell).
-    char* put_short_cell(char* o) const { return ole_variant::put_short_cell(o, text_form_); }
+    // The same written to o for a short cell text (see put_short_cell). The
+    // usual INT column is written here, without the dispatch on every type.
+    char* put_short_cell(char* o) const {
+        if (type() == VT_I4) return plat::put_signed32(o, raw().lVal);
+        return ole_variant::put_short_cell(o, text_form_);
+    }
     ole_variant& value() { return *this; }
     const ole_variant& value() const { return *this; }
 

@@ -101,12 +101,14 @@ inline bool csv_copy_plain(char* dst, std::string_view value, char d0) {
         std::memcpy(dst + n - 4, &b, 4);
         return true;
     }
-    // One to three bytes: the first, the middle and the last.
-    const char a = src[0], b = src[n / 2], c = src[n - 1];
-    if (matters(_mm_setr_epi8(a, b, c, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0))) return false;
-    dst[0] = a;
-    dst[n / 2] = b;
-    dst[n - 1] = c;
+    // One to three bytes, one by one: below '#' only a double quote, CR and
+    // LF matter, besides the delimiter and non-ASCII bytes.
+    for (size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(src[i]);
+        if (c >= 0x80 || c == static_cast<unsigned char>(d0) || (c <= '"' && (c == '"' || c == '\r' || c == '\n')))
+            return false;
+        dst[i] = static_cast<char>(c);
+    }
     return true;
 #else
     for (size_t i = 0; i < n; ++i) {

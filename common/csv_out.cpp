@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,8 @@ void csv_output::open(const std::wstring& path) {
     if (fd_) close();
     failed_ = false;
     buf_.clear();
+    in_place_ = false;
+    room_ = min_room;
     final_path_.clear();
     path_.clear();
     if (!csv_native_path(path, path_)) {
@@ -42,6 +45,8 @@ void csv_output::open_partial(const std::wstring& path) {
     if (fd_) close();
     failed_ = false;
     buf_.clear();
+    in_place_ = false;
+    room_ = min_room;
     final_path_.clear();
     path_.clear();
     if (!csv_native_path(path, final_path_)) {
@@ -96,22 +101,46 @@ void csv_output::write_all(const char* data, size_t size) {
     }
 }
 
+void csv_output::settle() {
+    buf_.resize(end_);
+    in_place_ = false;
+    room_ = min_room;
+}
+
+void csv_output::grow(size_t need) {
+    // The room doubles up to a block while lines are written in place, so
+    // that it is filled only a few times per block; it stays within the
+    // memory the buffer holds unless a line needs more.
+    size_t n = end_ + need + room_;
+    if (n > buf_.capacity()) n = std::max(buf_.capacity(), end_ + need + min_room);
+    buf_.resize(n);
+    room_ = std::min(2 * room_, block_size);
+}
+
+void csv_output::drop_pending() {
+    if (in_place_) end_ = 0;
+    else buf_.clear();
+}
+
 void csv_output::flush() {
-    if (!fd_ || buf_.empty()) return;
+    const size_t n = pending();
+    if (!fd_ || n == 0) return;
     if (failed_) {
-        buf_.clear();
+        drop_pending();
         return;
     }
     try {
-        write_all(buf_.data(), buf_.size());
+        write_all(buf_.data(), n);
     } catch (...) {
-        buf_.clear();
+        drop_pending();
         throw;
     }
-    buf_.clear();
+    drop_pending();
     // One very long line grew the buffer: give the memory back.
     if (buf_.capacity() > 8 * block_size) {
         std::string().swap(buf_);
+        in_place_ = false;
+        room_ = min_room;
         buf_.reserve(block_size + block_size / 4);
     }
 }
@@ -148,6 +177,8 @@ void csv_output::complete() {
 
 void csv_output::discard() noexcept {
     buf_.clear();
+    in_place_ = false;
+    room_ = min_room;
     fd_.reset();
     if (final_path_.empty()) return;
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT)

@@ -34,10 +34,34 @@ public:
     bool failed() const { return failed_; }
 
     // Pending bytes; append to it, then commit() (or drop what was appended).
-    std::string& buffer() { return buf_; }
+    std::string& buffer() {
+        if (in_place_) settle();
+        return buf_;
+    }
+    // How many bytes are pending.
+    size_t pending() const { return in_place_ ? end_ : buf_.size(); }
+
+    // Writing in place, without a std::string append per piece: place(need)
+    // gives where the pending bytes end, with room for at least need bytes
+    // after it up to place_end(). Bytes written there count once placed(p)
+    // says where they end. The room is kept from line to line (buffer()
+    // gives it up), so it is not filled anew for every line.
+    char* place(size_t need) {
+        if (!in_place_) begin_in_place();
+        if (buf_.size() - end_ < need) grow(need);
+        return buf_.data() + end_;
+    }
+    char* place_end() { return buf_.data() + buf_.size(); }
+    // p: within the room that place() gave.
+    void placed(const char* p) { end_ = static_cast<size_t>(p - buf_.data()); }
+    // Where p is in the buffer.
+    size_t offset(const char* p) const { return static_cast<size_t>(p - buf_.data()); }
+    // Drops the pending bytes from size on.
+    void truncate(size_t size) { buffer().resize(size); }
+
     // Writes the buffer out once it holds a block.
     void commit() {
-        if (buf_.size() >= block_size) flush();
+        if (pending() >= block_size) flush();
     }
     // Writes every pending byte. Throws tk_exception_ex (level 1) on failure.
     void flush();
@@ -61,10 +85,25 @@ private:
     [[noreturn]] void open_failed();
     void write_all(const char* data, size_t size);
     void close_fd();
+    void begin_in_place() {
+        end_ = buf_.size();
+        in_place_ = true;
+    }
+    // The buffer ends with its pending bytes again.
+    void settle();
+    void grow(size_t need);
+    // Empties the buffer (keeping its room when in place).
+    void drop_pending();
 
     plat::unique_fd fd_;
     std::string path_;        // native path of the file written
     std::string final_path_;  // the name a part file gets; empty otherwise
     bool failed_ = false;
+    // The pending bytes; when in_place_ they end at end_ and the rest is room.
     std::string buf_;
+    size_t end_ = 0;
+    bool in_place_ = false;
+    // The room that the next growth adds beyond what is asked for.
+    static constexpr size_t min_room = 256;
+    size_t room_ = min_room;
 };

@@ -210,6 +210,8 @@ void csv_file::set_delimiter(const wchar_t* delimiter) {
     delim_wide_ = delimiter;
     delim_utf8_ = plat::utf8_encode(delim_wide_);
     plain_safe_ = csv_plain_text_is_safe(delim_utf8_);
+    delim_word_ = 0;
+    std::memcpy(&delim_word_, delim_utf8_.data(), std::min(delim_utf8_.size(), sizeof delim_word_));
 }
 
 void csv_file::open_for_writing(const std::wstring& path, target where) {
@@ -265,27 +267,6 @@ namespace {
 constexpr size_t part_threshold = csv_output::block_size / 4;
 constexpr size_t part_size = 64u << 10;
 
-// The types whose cell put_short_cell may write (others go by
-// append_utf8_cell without making room first).
-bool may_be_short(VARTYPE vt) {
-    switch (vt) {
-    case VT_EMPTY:
-    case VT_NULL:
-    case VT_I1:
-    case VT_I2:
-    case VT_I4:
-    case VT_INT:
-    case VT_UI1:
-    case VT_UI2:
-    case VT_UI4:
-    case VT_UINT:
-    case VT_I8:
-    case VT_UI8:
-    case VT_DATE:
-    case VT_DECIMAL: return true;
-    default: return false;
-    }
-}
 }  // namespace
 
 void csv_file::append_record(const udb_record& record) {
@@ -293,103 +274,140 @@ void csv_file::append_record(const udb_record& record) {
     if (log1) tk_log(1, "csv_file::append_record");
     if (out_.failed()) throw tk_exception(std::string("Error writing CSV file: the file is incomplete"), 0);
     if (!out_.is_open()) throw tk_exception(std::string("Error opening CSV file"), 1);
-    std::string& line = out_.buffer();
-    const size_t mark = line.size();
     parts_.clear();
-    // Decided once: bytes written to the line could otherwise be taken for
-    // changes to the delimiter.
-    const std::string_view delim = delim_utf8_;
-    const size_t delim_size = delim.size();
-    const char d0 = delim[0];
-    // Short cells are written straight into room at the end of the line:
-    // line[0, len) is written, what follows up to line.size() is room.
-    size_t len = mark;
-    auto room = [&](size_t need) {
-        if (line.size() - len < need) line.resize(len + need + 256);
-        return line.data() + len;
-    };
-    // Cells that are not short are appended to the line cut to its written part.
-    auto cut = [&]() {
-        line.resize(len);
-        return len;
-    };
+    const size_t mark = out_.pending();
     try {
-        bool first = true;
-        for (const udb_field* f : record) {
-            // Room for the delimiter and a short cell at once.
-            char* o = room(delim_size + ole_variant::short_cell_room);
-            if (!first) {
-                if (delim_size == 1) *o = d0;
-                else std::memcpy(o, delim.data(), delim_size);
-                o += delim_size;
-                len += delim_size;
-            }
-            first = false;
-            if (!f) continue;
-            const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
-            const VARTYPE vt = f->type();
-            std::string_view received = f->unchecked_utf8();
-            size_t start = len;
-            bool done = false;  // written whole
-            if (received.data() && received.size() < part_threshold) {
-                // A text as received: a plain one copied as it is, others
-                // checked, copied and quoted in one pass.
-                if (received.empty()) {
-                    done = true;
-                } else if (csv_copy_plain(received.size() <= ole_variant::short_cell_room ? o : room(received.size()),
-                                          received, d0)) {
-                    len += received.size();
-                    done = true;
-                } else {
-                    cut();
-                    done = csv_append_checked_field(line, received, delim);
-                    len = line.size();
-                }
-            } else if (plain_safe_ && may_be_short(vt) && (o = f->put_short_cell(o)) != nullptr) {
-                // Numbers and dates never need quotes with this delimiter.
-                len = static_cast<size_t>(o - line.data());
-                done = true;
-            } else {
-                const bool long_form = vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT;
-                // A short text as received was taken above: never in parts.
-                if (long_form) {
-                    if (cell_in_parts(*f)) {
-                        // Written once the rest of the line is whole.
-                        parts_.push_back({cut(), f});
-                        continue;
-                    }
-                    received = f->unchecked_utf8();  // the check may have taken it
-                }
-                cut();
-                done = received.data() && csv_append_checked_field(line, received, delim);
-                len = line.size();
-            }
-            if (!done) {
-                // Every type's text form, numbers included, is exact and locale-free;
-                // texts are written whole, dates and decimals in their column's form.
-                start = cut();
-                f->append_utf8_cell(line);
-                // Only strings can hold a quote, a line break or the delimiter.
-                if (!plain_safe_ || f->type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
-                len = line.size();
-            }
-            if (log1) {
-                cut();
-                if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL) tk_log(1, "Got floating point number");
-                tk_log(1, "csv_file::write_csv_field(%s)", line.c_str() + start);
-            }
-        }
-        std::memcpy(room(2), csv_line_end, 2);
-        len += 2;
-        cut();
+        if (log1 || delim_utf8_.size() > sizeof delim_word_) append_cells<true>(record, log1);
+        else append_cells<false>(record, false);
     } catch (...) {
-        line.resize(mark);  // no half line
+        out_.truncate(mark);  // no half line
         throw;
     }
     // Nothing can fail from here on but a write, which leaves the file
     // incomplete anyway.
     if (!parts_.empty()) write_line_in_parts(mark);
     out_.commit();
+}
+
+template <bool general>
+void csv_file::append_cells(const udb_record& record, bool log1) {
+    // Decided once: bytes written to the line could otherwise be taken for
+    // changes to the delimiter.
+    const std::string_view delim = delim_utf8_;
+    const size_t delim_size = delim.size();
+    const char d0 = delim[0];
+    const uint64_t delim_word = delim_word_;
+    const bool plain_safe = plain_safe_;
+    // Every cell is followed by the delimiter (here as a whole word of
+    // bytes); the last one gives way to the line end.
+    const size_t delim_room = general ? delim_size : sizeof delim_word;
+    const size_t need = ole_variant::short_cell_room + delim_room;
+    // Short cells are written in place: p is where the line written so far
+    // ends, end where the room after it ends.
+    char* p = out_.place(need);
+    char* end = out_.place_end();
+    auto room = [&](size_t n) {
+        if (static_cast<size_t>(end - p) < n) {
+            out_.placed(p);
+            p = out_.place(n);
+            end = out_.place_end();
+        }
+    };
+    // The buffer as a string, for the log.
+    auto line = [&]() -> std::string& {
+        out_.placed(p);
+        return out_.buffer();
+    };
+    auto resume = [&]() {
+        p = out_.place(need);
+        end = out_.place_end();
+    };
+    // Other cells are built apart and copied in, so that the room stays.
+    auto scratch = [&]() -> std::string& {
+        cell_.clear();
+        return cell_;
+    };
+    auto put = [&](const std::string& s) {
+        room(s.size() + need);
+        std::memcpy(p, s.data(), s.size());
+        p += s.size();
+        if (s.capacity() > part_threshold) std::string().swap(cell_);
+    };
+    for (const udb_field* f : record) {
+        room(need);
+        if (f) {
+            [[maybe_unused]] const VARTYPE t = f->get_type();  // a field may fail here (its conversion)
+            [[maybe_unused]] size_t at = 0;
+            if constexpr (general) at = out_.offset(p);
+            bool whole = true;  // false: written in parts once the line is whole
+            const std::string_view received = f->unchecked_utf8();
+            char* o;
+            if (received.data() && received.size() < part_threshold) {
+                // A text as received: a plain one copied as it is, others
+                // checked, copied and quoted in one pass.
+                const size_t n = received.size();
+                if (n > ole_variant::short_cell_room) room(n + delim_room);
+                if (n == 0) {
+                } else if (csv_copy_plain(p, received, d0)) {
+                    p += n;
+                } else {
+                    std::string& s = scratch();
+                    if (!csv_append_checked_field(s, received, delim)) append_cell_text(*f, s);
+                    put(s);
+                }
+            } else if (plain_safe && (o = f->put_short_cell(p)) != nullptr) {
+                // Numbers and dates never need quotes with this delimiter.
+                p = o;
+            } else {
+                std::string& s = scratch();
+                whole = append_other_cell(*f, s, out_.offset(p));
+                put(s);
+            }
+            if constexpr (general) {
+                if (log1 && whole) {
+                    const std::string& s = line();
+                    if (t == VT_R4 || t == VT_R8 || t == VT_CY || t == VT_DECIMAL)
+                        tk_log(1, "Got floating point number");
+                    tk_log(1, "csv_file::write_csv_field(%s)", s.c_str() + at);
+                    resume();
+                }
+            }
+        }
+        if constexpr (general) {
+            p = std::copy(delim.begin(), delim.end(), p);
+        } else {
+            std::memcpy(p, &delim_word, sizeof delim_word);
+            p += delim_size;
+        }
+    }
+    if (!record.empty()) p -= delim_size;
+    room(2);
+    std::memcpy(p, csv_line_end, 2);
+    out_.placed(p + 2);
+}
+
+void csv_file::append_cell_text(const udb_field& field, std::string& line) const {
+    // Every type's text form, numbers included, is exact and locale-free;
+    // texts are written whole, dates and decimals in their column's form.
+    const size_t start = line.size();
+    field.append_utf8_cell(line);
+    // Only strings can hold a quote, a line break or the delimiter.
+    if (!plain_safe_ || field.type() == VT_BSTR) csv_quote_field(line, start, delim_utf8_);
+}
+
+bool csv_file::append_other_cell(const udb_field& field, std::string& line, size_t at) {
+    std::string_view received = field.unchecked_utf8();
+    const VARTYPE vt = field.type();
+    if (vt == VT_BSTR || vt == VT_BYTE_ARRAY || vt == VT_BLOB || vt == VT_BLOB_OBJECT) {
+        if (cell_in_parts(field)) {
+            // Written once the rest of the line is whole.
+            parts_.push_back({at, &field});
+            return false;
+        }
+        received = field.unchecked_utf8();  // the check may have taken it
+    }
+    if (!received.data() || !csv_append_checked_field(line, received, delim_utf8_)) append_cell_text(field, line);
+    return true;
 }
 
 bool csv_file::cell_in_parts(const udb_field& field) const {

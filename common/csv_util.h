@@ -1,6 +1,7 @@
 // The CSV back end: a folder of CSV files seen as a database (csv_engine)
 // and one CSV file seen as a recordset (csv_file).
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -131,6 +132,14 @@ private:
     void set_delimiter(const wchar_t* delimiter);
     void open_for_writing(const std::wstring& path, target where);
     void write_csv_field(std::string& line, const std::wstring& value);
+    // The cells of append_record. general: any delimiter, and the log.
+    template <bool general>
+    void append_cells(const udb_record& record, bool log1);
+    // A cell's text form, quoted when it needs quotes.
+    void append_cell_text(const udb_field& field, std::string& line) const;
+    // A cell that is not written in place: appended to line, or (false) left
+    // to write_line_in_parts when it is large (at: where it goes in the buffer).
+    bool append_other_cell(const udb_field& field, std::string& line, size_t at);
     // A cell too large to be built whole in the line: written in parts.
     bool cell_in_parts(const udb_field& field) const;
     // Writes the record's line from mark on, with its large cells (parts_)
@@ -145,6 +154,7 @@ private:
     };
     std::vector<cell_part> parts_;
     std::string tail_;  // the line after its mark while large cells are written
+    std::string cell_;  // a cell not written in place, before it is copied in
 
     std::wstring line_;
     csv_input in_;
@@ -152,6 +162,7 @@ private:
     const wchar_t* delim_ = nullptr;
     std::string delim_utf8_;
     bool plain_safe_ = false;  // texts other than strings never need quotes
+    uint64_t delim_word_ = 0;  // the delimiter's first bytes, zeros after it
     std::wstring delim_wide_;
     std::unique_ptr<csv_record> record_;
     std::string raw_;  // the current record's bytes, reused

@@ -98,8 +98,10 @@ void dec_append_fixed(std::string& out, const decimal& v, unsigned places) {
     }
 }
 
-char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
-    if (v.hi32 != 0 || v.scale > DECIMAL_MAX_SCALE || v.scale > places || places > 40) return nullptr;
+namespace {
+
+// dec_put_fixed for any mantissa and scale it takes.
+[[gnu::noinline]] char* put_fixed_wide(char* out, const decimal& v, unsigned places) {
     const unsigned scale = v.scale;
     const uint64_t m = v.lo64;
     char* o = out;
@@ -120,8 +122,43 @@ char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
         for (; width > 20; --width) *o++ = '0';
         o = put_digits(o, m, width);
     }
-    for (unsigned k = scale; k < places; ++k) *o++ = '0';
+    // The zeros up to places: a word of them does for a few (there is room).
+    if (const unsigned zeros = places - scale) {
+        if (zeros <= 8) std::memcpy(o, "00000000", 8);
+        else std::memset(o, '0', zeros);
+        o += zeros;
+    }
     return o;
+}
+
+}  // namespace
+
+char* dec_put_fixed(char* out, const decimal& v, unsigned places) {
+    const unsigned scale = v.scale;
+    const uint64_t m = v.lo64;
+    if (v.hi32 != 0 || scale > places) return nullptr;
+    if (m > UINT32_MAX || places > 8) {
+        if (scale > DECIMAL_MAX_SCALE || places > 40) return nullptr;
+        return put_fixed_wide(out, v, places);
+    }
+    // The usual column: 32-bit digits, at most 8 places.
+    const auto u = static_cast<uint32_t>(m);
+    char* o = out;
+    if (u != 0 && (v.sign & DECIMAL_NEG)) *o++ = '-';
+    const unsigned n = decimal_digit_count(u);
+    if (n > scale) {
+        const auto unit = static_cast<uint32_t>(powers_of_ten[scale]);
+        const uint32_t whole = u / unit;
+        o = put_digits32(o, whole, n - scale);
+        if (places > 0) *o++ = '.';
+        o = put_digits32(o, u - whole * unit, scale);
+    } else {
+        o[0] = '0';
+        o[1] = '.';
+        o = put_digits32(o + 2, u, scale);
+    }
+    std::memcpy(o, "00000000", 8);
+    return o + (places - scale);
 }
 
 std::string dec_to_text(const decimal& v) {

@@ -98,14 +98,20 @@ inline char* put_digits32(char* out, uint32_t u, unsigned n) {
     const unsigned e = (n - 1) & ~1u;
     u128 y = static_cast<u128>(u) * ten_power_fractions[e / 2 - 1];
     const size_t lead = static_cast<size_t>(y >> 64);
-    char* o = out;
-    if (n & 1) *o++ = static_cast<char>('0' + lead);
-    else o = put_two_digits(o, lead);
+    if (n & 1) *out = static_cast<char>('0' + lead);
+    else put_two_digits(out, lead);
+    // e / 2 pairs follow (1 to 4), each at its place from the end: no loop.
     char* const end = out + n;
-    do {
+    auto pair = [&](unsigned from_end) {
         y = static_cast<u128>(static_cast<uint64_t>(y)) * 100;
-        o = put_two_digits(o, static_cast<size_t>(y >> 64));
-    } while (o != end);
+        put_two_digits(end - 2 * from_end, static_cast<size_t>(y >> 64));
+    };
+    switch (e / 2) {
+    case 4: pair(4); [[fallthrough]];
+    case 3: pair(3); [[fallthrough]];
+    case 2: pair(2); [[fallthrough]];
+    default: pair(1);
+    }
     return end;
 }
 
@@ -118,6 +124,16 @@ inline char* put_digits(char* out, uint64_t v, unsigned n) {
 
 // Writes the digits of u (no sign); returns their end.
 inline char* put_unsigned32(char* out, uint32_t u) { return put_digits32(out, u, decimal_digit_count(u)); }
+
+// Writes the digits of v, a minus first when it is negative; returns their end.
+inline char* put_signed32(char* out, int32_t v) {
+    auto u = static_cast<uint32_t>(v);
+    if (v < 0) {
+        *out++ = '-';
+        u = 0 - u;
+    }
+    return put_unsigned32(out, u);
+}
 
 // Writes the digits of v (no sign); returns their end.
 inline char* put_unsigned(char* out, uint64_t v) { return put_digits(out, v, decimal_digit_count(v)); }

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "csv_in.h"
@@ -112,6 +114,43 @@ TEST(CsvOutput, BuffersAndWritesEverythingOnClose) {
         EXPECT_FALSE(out.is_open());
     }
     EXPECT_EQ(read_bytes(f), expected);
+}
+
+// Lines written in place and lines appended to the buffer, dropped ends and
+// blocks written out between them: the file holds what was kept, in order.
+TEST(CsvOutput, InPlaceAndAppendedLinesMix) {
+    temp_dir dir;
+    std::string expected;
+    {
+        csv_output out;
+        out.open(dir.wfile("p.csv"));
+        for (int i = 0; i < 60000; ++i) {
+            const std::string line = std::to_string(i) + std::string(static_cast<size_t>(i % 300), 'p') + "\r\n";
+            const size_t mark = out.pending();
+            if (i % 7 == 3) {
+                out.buffer() += line;
+            } else {
+                // In pieces of at most 64 bytes, each with room asked for.
+                for (size_t at = 0; at < line.size(); at += 64) {
+                    const size_t n = std::min<size_t>(64, line.size() - at);
+                    char* p = out.place(n);
+                    ASSERT_GE(out.place_end() - p, static_cast<long>(n));
+                    std::memcpy(p, line.data() + at, n);
+                    out.placed(p + n);
+                }
+            }
+            ASSERT_EQ(out.pending(), mark + line.size());
+            if (i % 11 == 5) {
+                out.truncate(mark);  // dropped again
+            } else {
+                expected += line;
+            }
+            out.commit();
+            ASSERT_LT(out.pending(), csv_output::block_size);
+        }
+        out.close();
+    }
+    EXPECT_EQ(read_bytes(dir.file("p.csv")), expected);
 }
 
 TEST(CsvOutput, OpenTruncatesAnExistingFile) {

@@ -2,6 +2,7 @@
 // rule, and the values whose text never needs quotes.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "csv_format.h"
 #include "csv_test_util.h"
 #include "csv_util.h"
+#include "tk_log.h"
 #include "udb_record.h"
 #include "utf8.h"
 
@@ -250,8 +252,9 @@ namespace {
 // 1 to 40 bytes: the plain copy takes exactly the plain texts, and copies
 // them as the checked writer does.
 TEST(CsvCopyPlain, EachSpecialByteAtEachPosition) {
-    const char d0s[] = {',', ';', '|', 'x'};
-    const unsigned char bytes[] = {'"', '\r', '\n', ',', ';', '|', 'x', 0x80, 0xC3, 0xE2, 0xFF, 0x7F, 0, 'a', '+', ' '};
+    const char d0s[] = {',', ';', '|', 'x', ' '};
+    const unsigned char bytes[] = {'"', '\r', '\n', ',', ';', '|', 'x', 0x80, 0xC3, 0xE2, 0xFF, 0x7F, 0, 'a', '+', ' ',
+                                   '!', '#', '\t', '\v'};
     for (char d0 : d0s) {
         const std::string delim(1, d0);
         for (size_t n = 1; n <= 40; ++n) {
@@ -278,22 +281,32 @@ TEST(CsvCopyPlain, EachSpecialByteAtEachPosition) {
 }
 
 // Whole lines: received texts with special bytes at every position, next to
-// numbers, dates and decimals, give each field's own text under the rule.
+// numbers, dates and decimals, give each field's own text under the rule;
+// the same with a delimiter longer than a word and with the detail log on.
 TEST(CsvCopyPlain, LinesMatchTheFieldRuleForEveryDelimiter) {
     std::mt19937 rng(5);
     const char specials[] = {'"', '\r', '\n', ',', ';', '|', '+', 'x', '\0'};
-    for (const wchar_t* delimiter : {L"|+", L";", L",", L"x"}) {
+    struct lines_case {
+        const wchar_t* delimiter;
+        bool logged;
+    };
+    for (const lines_case c : {lines_case{L"|+", false}, {L";", false}, {L",", false}, {L"x", false},
+                               {L"<long|sep>", false}, {L";", true}, {L"<long|sep>", true}}) {
+        const wchar_t* const delimiter = c.delimiter;
+        const bool logged = c.logged;
         const std::string delim = plat::utf8_encode(delimiter);
         temp_dir dir;
         std::string expected = "\xEF\xBB\xBF";
         {
+            std::unique_ptr<tk_logger> logger;
+            if (logged) logger = std::make_unique<tk_logger>(dir.file("log.txt").c_str(), true, 1, false);
             csv_file f(dir.wfile("l.csv"), delimiter);
             for (size_t n = 0; n <= 33; ++n) {
                 for (size_t at = 0; at <= n; ++at) {
                     std::string text(n, 'q');
                     if (at < n) text[at] = specials[rng() % sizeof specials];
                     if (n > 3 && at == 0) text.replace(1, 2, "\xC3\xA9");
-                    std::vector<ole_variant> values(5);
+                    std::vector<ole_variant> values(6);
                     values[0].set_utf8_text(text);
                     values[1].set_i4(static_cast<int32_t>(rng()) >> (rng() % 32));
                     ole_date d;
@@ -309,7 +322,9 @@ TEST(CsvCopyPlain, LinesMatchTheFieldRuleForEveryDelimiter) {
                     dec.sign = rng() % 2 ? plat::DECIMAL_NEG : 0;
                     values[3].set_decimal(dec);
                     values[4].set_utf8_text(text + "x,;|+");
-                    const ole_text_form forms[] = {{}, {}, {ole_text_form::datetime, 0}, {ole_text_form::decimal, 2}, {}};
+                    // Longer than a short cell.
+                    values[5].set_utf8_text(std::string(40 + 3 * n, 'w') + text);
+                    const ole_text_form forms[] = {{}, {}, {ole_text_form::datetime, 0}, {ole_text_form::decimal, 2}, {}, {}};
                     udb_record r;
                     for (size_t i = 0; i < values.size(); ++i) {
                         auto* field = new udb_field(L"c", 0, values[i]);
@@ -327,7 +342,10 @@ TEST(CsvCopyPlain, LinesMatchTheFieldRuleForEveryDelimiter) {
             }
             f.close();
         }
-        EXPECT_EQ(read_bytes(dir.file("l.csv")), expected) << plat::utf8_encode(delimiter);
+        EXPECT_EQ(read_bytes(dir.file("l.csv")), expected) << delim << (logged ? ", logged" : "");
+        if (logged) {
+            EXPECT_NE(read_bytes(dir.file("log.txt")).find("csv_file::write_csv_field("), std::string::npos);
+        }
     }
 }
 

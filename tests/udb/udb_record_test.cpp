@@ -1,7 +1,10 @@
 // Fields, records and schemas: lookups, sizes, ownership and reuse.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "udb_record.h"
@@ -48,6 +51,54 @@ TEST(udb_field, size_follows_the_value) {
         udb_field f(L"f", c.declared, c.value);
         EXPECT_EQ(f.get_size(), c.expected) << c.what;
         EXPECT_EQ(f.get_type(), c.value.type()) << c.what;
+    }
+}
+
+// A field's short cell (an INT written by the field itself, other values by
+// the value) is the cell text the value gives, within the short cell's room.
+TEST(udb_field, short_cell_is_the_cell_text) {
+    std::vector<ole_variant> values;
+    std::vector<ole_text_form> forms;
+    for (int32_t v : {0, 1, -1, 9, 10, -10, 99, 100, 12345678, -123456789, 1000000000, INT32_MAX, INT32_MIN}) {
+        values.emplace_back();
+        values.back().set_i4(v);
+        values.emplace_back();
+        values.back().set_int(v);  // the same number, not an I4
+    }
+    values.emplace_back();
+    values.back().set_i8(INT64_MIN);
+    values.emplace_back();
+    values.back().set_null();
+    forms.resize(values.size());
+    for (uint64_t m : {0ull, 5ull, 1891384ull, 4294967295ull, 4294967296ull}) {
+        for (uint8_t scale : {0, 2, 9}) {
+            for (uint8_t digits : {2, 4, 10}) {
+                if (scale > digits) continue;
+                plat::decimal d;
+                d.lo64 = m;
+                d.scale = scale;
+                d.sign = m % 2 ? plat::DECIMAL_NEG : 0;
+                values.emplace_back();
+                values.back().set_decimal(d);
+                forms.push_back({ole_text_form::decimal, digits});
+            }
+        }
+    }
+    for (size_t i = 0; i < values.size(); ++i) {
+        const ole_variant& v = values[i];
+        udb_field f(L"f", 0, v);
+        f.set_text_form(forms[i]);
+        char buf[ole_variant::short_cell_room + 1];
+        std::fill(buf, buf + sizeof buf, '#');
+        const char* end = f.put_short_cell(buf);
+        ASSERT_NE(end, nullptr);
+        std::string cell;
+        f.append_utf8_cell(cell);
+        EXPECT_EQ(std::string(static_cast<const char*>(buf), end), cell) << "type " << v.type();
+        EXPECT_EQ(buf[ole_variant::short_cell_room], '#');
+        if (v.type() != VT_DECIMAL) {
+            EXPECT_EQ(*end, '#');  // a decimal may use its room after the text
+        }
     }
 }
 
