@@ -19,10 +19,12 @@ class sql_row_page;
 
 class sql_binary_reader {
 public:
-    // Prepares, binds and runs the statement when the server and every
-    // column allow (sql_binary_protocol_fits); null, with nothing run, to use
-    // the text protocol instead. checked: set once the prepared statement
-    // was seen to give rows. A failed run throws sql_exception.
+    // Prepares and runs the statement when the server and every column
+    // allow (sql_binary_protocol_fits); null to use the text protocol
+    // instead, with any rows already run dropped. checked: set once the
+    // prepared statement was seen to give rows; a statement checked already
+    // (a table's) is prepared and run in one round trip. A failed run throws
+    // sql_exception.
     static std::unique_ptr<sql_binary_reader> open(MYSQL* connection, const std::string& statement, bool& checked);
     ~sql_binary_reader() { close(); }  // before the columns its rows are read into
     sql_binary_reader(const sql_binary_reader&) = delete;
