@@ -189,11 +189,10 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
         case MYSQL_TYPE_DOUBLE:
         case MYSQL_TYPE_FLOAT:
             c.read = f.type == MYSQL_TYPE_FLOAT ? column::read_real4 : column::read_real8;
-            if (f.decimals >= sql_no_fixed_decimals && f.type == MYSQL_TYPE_DOUBLE) {
-                c.kind = sql_cell::real8;
-                break;
-            }
-            // The server's text of the value, as the text protocol sends it.
+            c.kind = sql_cell::real8;
+            if (f.decimals >= sql_no_fixed_decimals && f.type == MYSQL_TYPE_DOUBLE) break;
+            // The value read from the server's text of it, as the text
+            // protocol sends it.
             c.text = f.decimals >= sql_no_fixed_decimals ? column::float_text : column::fixed_text;
             if (f.flags & ZEROFILL_FLAG) c.zero_width = f.length;
             c.bytes.resize(sql_fixed_text_bytes + c.zero_width);
@@ -221,6 +220,14 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
     reader->stmt_ = std::move(stmt);
     tk_log(1, "Reading by the binary protocol");
     return reader;
+}
+
+double sql_binary_reader::column::real_of_text() {
+    char* const out = bytes.data();
+    const size_t n = text == float_text ? sql_float_text(real4, out)
+                     : type == MYSQL_TYPE_FLOAT ? sql_fixed_text(real4, decimals, out)
+                                                : sql_fixed_text(real, decimals, out);
+    return sql_real_of_text(type == MYSQL_TYPE_FLOAT, out, sql_zero_fill(out, n, zero_width));
 }
 
 sql_cell sql_binary_reader::shape(size_t i) const {
@@ -348,7 +355,7 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
             continue;
         case sql_cell::real8:
             cell.kind = sql_cell::real8;
-            cell.d = c.real;
+            cell.d = c.text == column::no_text ? c.real : c.real_of_text();
             bytes += 8;
             continue;
         default:
@@ -365,15 +372,6 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
         cell.kind = sql_cell::bytes;
         cell.text_owner = nullptr;
         cell.bytes_owner = nullptr;
-        if (c.text != column::no_text) {
-            cell.data = c.bytes.data();
-            const double value = c.type == MYSQL_TYPE_FLOAT ? c.real4 : c.real;
-            const size_t n = c.text == column::float_text ? sql_float_text(c.real4, c.bytes.data())
-                                                          : sql_fixed_text(value, c.decimals, c.bytes.data());
-            cell.length = static_cast<unsigned long>(sql_zero_fill(c.bytes.data(), n, c.zero_width));
-            bytes += cell.length;
-            continue;
-        }
         if (c.length > large_bytes) {
             // A huge value: copied once into a buffer of its own that the
             // record takes over.
@@ -408,17 +406,14 @@ void sql_binary_reader::plan_rows() {
         if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) {
             c.put = column::put_integer;
         } else if (c.kind == sql_cell::real8) {
-            c.put = column::put_real8;
+            c.put = c.text == column::no_text ? column::put_real8 : column::put_real_of_text;
         } else if (c.temporal) {
             c.put = column::put_time;
             c.slot = time_at;
             time_at += sizeof(MYSQL_TIME);
             continue;
         } else {
-            c.put = c.text == column::float_text                                ? column::put_float_text
-                    : c.text == column::fixed_text && c.type == MYSQL_TYPE_FLOAT ? column::put_fixed_text4
-                    : c.text == column::fixed_text                              ? column::put_fixed_text8
-                                                                                : column::put_bytes;
+            c.put = column::put_bytes;
             continue;
         }
         c.slot = number_at;
@@ -460,7 +455,7 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
                 word |= uint64_t{1} << (i & 63);
                 std::memcpy(w, &word, sizeof word);
             }
-            if (c.put <= column::put_real8) std::memset(slot, 0, sizeof(uint64_t));
+            if (c.put <= column::put_real_of_text) std::memset(slot, 0, sizeof(uint64_t));
             continue;
         }
         int64_t number;
@@ -471,29 +466,10 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
             std::memcpy(slot, &c.time, sizeof(MYSQL_TIME));
             bytes += 8;
             continue;
-        case column::put_float_text:
-        case column::put_fixed_text4:
-        case column::put_fixed_text8: {
-            // The text made in the page, moved on by the long length's bytes
-            // when it is that long.
-            need(1 + sizeof(uint64_t) + sql_fixed_text_bytes + c.zero_width);
-            char* const out = base + at;
-            size_t n = c.put == column::put_float_text ? sql_float_text(c.real4, out + 1)
-                       : c.put == column::put_fixed_text4 ? sql_fixed_text(c.real4, c.decimals, out + 1)
-                                                          : sql_fixed_text(c.real, c.decimals, out + 1);
-            n = sql_zero_fill(out + 1, n, c.zero_width);
-            if (n < sql_row_page::bytes_long_mark) {
-                out[0] = static_cast<char>(n);
-                at += 1 + n;
-            } else {
-                std::memmove(out + 1 + sizeof(uint64_t), out + 1, n);
-                out[0] = static_cast<char>(sql_row_page::bytes_long_mark);
-                const uint64_t length = n;
-                std::memcpy(out + 1, &length, sizeof length);
-                at += 1 + sizeof length + n;
-            }
-            bytes += n;
-            continue;
+        case column::put_real_of_text: {
+            const double value = c.real_of_text();
+            std::memcpy(&number, &value, sizeof number);
+            break;
         }
         default: {
             if (c.length > large_bytes) {

@@ -62,7 +62,8 @@ private:
         unsigned int decimals = 0;
         sql_cell::kind_t kind = sql_cell::bytes;
         bool temporal = false;
-        // Numbers read as a value and handed on as the server's text of it.
+        // FLOAT and fixed-decimal DOUBLE: handed on as the number that the
+        // server's text of the value reads as.
         enum text_t : uint8_t { no_text, float_text, fixed_text } text = no_text;
         // How the value is read from the row: its bytes on the wire.
         enum read_t : uint8_t {
@@ -77,7 +78,7 @@ private:
         // A bytes value: where it is in the received row (valid until the
         // next row is fetched).
         const char* data = nullptr;
-        // The text of a number read as a value.
+        // The server's text of a FLOAT or fixed-decimal DOUBLE value.
         std::vector<char> bytes;
         // A value beyond large_bytes, copied whole for the record to take.
         std::string huge_text;
@@ -87,9 +88,13 @@ private:
         // How fetch_into packs the value, and where its number or time is
         // in the row.
         enum put_t : uint8_t {
-            put_integer, put_real8, put_time, put_float_text, put_fixed_text4, put_fixed_text8, put_bytes
+            put_integer, put_real8, put_real_of_text, put_time, put_bytes
         } put = put_bytes;
         uint32_t slot = 0;
+
+        // The number the server's text of a FLOAT or fixed-decimal DOUBLE
+        // value reads as.
+        double real_of_text();
     };
 
     explicit sql_binary_reader(MYSQL* connection) : connection_(connection) {}

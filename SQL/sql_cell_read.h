@@ -161,6 +161,12 @@ inline bool fits(U v) {
         out.set_ui8(cell.u);
         size = 8;
         return true;
+    case sql_cell_plan::real4:
+        // A float's own value (not a NaN).
+        if (cell.kind != sql_cell::real8 || static_cast<double>(static_cast<float>(cell.d)) != cell.d) break;
+        out.set_r4(static_cast<float>(cell.d));
+        size = 4;
+        return true;
     case sql_cell_plan::real8:
         if (cell.kind != sql_cell::real8) break;
         out.set_r8(cell.d);

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "decimal.h"
+#include "real_text.h"
 #include "utf8.h"
 
 using sql_cell_read::date_of_time;
@@ -326,6 +327,19 @@ void sql_cell_to_value(const sql_column_rule& rule, const char* cell, unsigned l
     }
     // Text the fast readers did not take: the general parser.
     out.assign_from_string(std::string_view(cell, length), rule.vartype);
+}
+
+double sql_real_of_text(bool single, const char* text, size_t length) {
+    // As sql_cell_to_value reads it: the whole text, or what the general
+    // parser makes of it.
+    if (single) {
+        float v = 0;
+        if (parse_whole(text, length, v)) return v;
+        return plat::parse_float_prefix(std::string_view(text, length));
+    }
+    double v = 0;
+    if (parse_whole(text, length, v)) return v;
+    return plat::parse_double_prefix(std::string_view(text, length));
 }
 
 void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out) {

@@ -64,7 +64,7 @@ uint32_t cell_size(const sql_column_rule& rule, const sql_cell& cell) {
     switch (rule.vartype) {
     case VT_I1: case VT_UI1: return 1;
     case VT_I2: case VT_UI2: return 2;
-    case VT_I4: case VT_UI4: return 4;
+    case VT_I4: case VT_UI4: case VT_R4: return 4;
     default: return 8;
     }
 }

@@ -98,6 +98,7 @@ sql_cell_plan sql_cell_plan_of(VARTYPE vartype, sql_cell_kind kind) {
         case VT_UI8: return sql_cell_plan::ui8;
         default: return sql_cell_plan::general;
         }
+    case sql_cell_kind::real4: return sql_cell_plan::real4;
     case sql_cell_kind::real8: return sql_cell_plan::real8;
     case sql_cell_kind::decimal: return sql_cell_plan::decimal;
     case sql_cell_kind::text: return sql_cell_plan::text;

@@ -36,11 +36,13 @@ enum class sql_cell_kind : uint8_t {
 // going through the general rules: an integer of the rule's type (range
 // checked), a double, a decimal text, a text, bytes, or a date or time that
 // has a date number. Any other cell (a null, another kind, a value out of
-// range or not read at once) takes the general rules.
+// range or not read at once) takes the general rules. A FLOAT cell comes as
+// the real8 cell of its float.
 enum class sql_cell_plan : uint8_t {
     general,
     i1, i2, i4, i8,      // int64 cell
     ui1, ui2, ui4, ui8,  // uint64 cell
+    real4,               // real8 cell of a float's value
     real8,               // real8 cell
     decimal,             // bytes cell of a decimal's digits
     text,                // bytes cell, copied
@@ -120,6 +122,10 @@ struct sql_cell {
 
 // The value the text rules give for the cell's text.
 void sql_cell_to_value(const sql_column_rule& rule, const sql_cell& cell, ole_variant& out);
+
+// The number the text rules read from a FLOAT (single) or DOUBLE cell's
+// text: a float's value is widened.
+double sql_real_of_text(bool single, const char* text, size_t length);
 
 // True when the binary protocol gives a column's cells exactly as the text
 // rules read them: integers, DOUBLE without fixed decimals (the server's

@@ -119,7 +119,7 @@ template <class T, class Bits>
 void check_reals(std::mt19937_64& rng) {
     for (int i = 0; i < 200000; ++i) {
         T v;
-        switch (i % 4) {
+        switch (i % 5) {
         case 0: {  // any bit pattern
             Bits bits = static_cast<Bits>(rng());
             std::memcpy(&v, &bits, sizeof v);
@@ -133,6 +133,17 @@ void check_reals(std::mt19937_64& rng) {
             v = static_cast<T>(std::ldexp(1.0 + static_cast<double>(rng() % 1000) / 1000.0,
                                           static_cast<int>(rng() % 160) - 80));
             break;
+        case 3: {  // 1 to 17 digits over a power of ten, as reading their text gives them
+            const int digits = 1 + static_cast<int>(rng() % 17);
+            const uint64_t m = rng() % plat::powers_of_ten[digits];
+            if constexpr (sizeof(T) == sizeof(double)) {
+                v = static_cast<double>(m) / std::pow(10.0, static_cast<double>(rng() % 23));
+            } else {
+                // Floats of up to 8 digits over at most 10^10: both exact.
+                v = static_cast<float>(m % 100000000) / static_cast<float>(std::pow(10.0, static_cast<double>(rng() % 11)));
+            }
+            break;
+        }
         default:  // whole numbers near 2^53, 2^63 and 1e21
             v = static_cast<T>((rng() % 2 ? 1e21 : std::ldexp(1.0, rng() % 2 ? 53 : 63)) *
                                (0.9 + static_cast<double>(rng() % 200) / 1000.0));
@@ -148,7 +159,10 @@ TEST(RealTextFast, PrintsLikeThePlainAlgorithm) {
     check_reals<double, uint64_t>(rng);
     check_reals<float, uint32_t>(rng);
     for (double v : {0.1, 1e-7, 1.5e-7, 9.999999e-8, 123456789012345.6, 1e21, 9.2e18, 9.3e18, 4.5, -0.0,
-                     5e-324, 1.7976931348623157e308})
+                     5e-324, 1.7976931348623157e308, 0.1 + 0.2, 1.0000000000000002, 999999999999999.9,
+                     99999999999999.99, 0.000000123456789012345, 1.00000000000001e-7, 2.5e-7})
+        EXPECT_EQ(printed(v), reference_real(v)) << v;
+    for (float v : {0.1f, 1e-7f, 1.5e-5f, 16777216.5f, 8388607.5f, 0.3f, 123456.7f, 1.234567e-4f, 3.4028235e38f})
         EXPECT_EQ(printed(v), reference_real(v)) << v;
 }
 

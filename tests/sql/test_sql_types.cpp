@@ -501,6 +501,15 @@ TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
         any.push_back(sql_test::unsigned_integer(v));
     for (double v : {0.0, -0.0, 0.1, -2.5, 1e300, 5e-324, 123456789.0})
         any.push_back(real(v));
+    // The values of floats, as FLOAT cells come.
+    for (float v : {63.067f, -1.5e-45f, 1.17549435e-38f, 3.40282347e38f, -16777216.0f, 1e15f, 0.3f})
+        any.push_back(real(v));
+    for (int i = 0; i < 2000; ++i) {
+        const uint32_t bits = static_cast<uint32_t>(rng());
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        any.push_back(real(v));
+    }
 
     // Dates and times around every limit the plan checks.
     std::vector<MYSQL_TIME> times;
@@ -543,7 +552,7 @@ TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
         {"INT UNSIGNED", column(MYSQL_TYPE_LONG, U), sql_cell_plan::ui4, any},
         {"BIGINT UNSIGNED", column(MYSQL_TYPE_LONGLONG, U), sql_cell_plan::ui8, any},
         {"DOUBLE", column(MYSQL_TYPE_DOUBLE), sql_cell_plan::real8, any},
-        {"FLOAT", column(MYSQL_TYPE_FLOAT), sql_cell_plan::general, any},
+        {"FLOAT", column(MYSQL_TYPE_FLOAT), sql_cell_plan::real4, any},
         {"DECIMAL(15,2)", decimal_column(17, 2), sql_cell_plan::decimal, any},
         {"DECIMAL(20,0) UNSIGNED", decimal_column(20, 0, U), sql_cell_plan::decimal, any},
         {"DECIMAL(65,30)", decimal_column(67, 30), sql_cell_plan::text, any},
