@@ -8,6 +8,7 @@
 #include <errmsg.h>
 #include <mysqld_error.h>
 
+#include "real_text.h"
 #include "sql_excep.h"
 #include "sql_huge_text.h"
 #include "sql_row_page.h"
@@ -391,12 +392,31 @@ bool sql_binary_reader::fetch(const sql_columns& columns, size_t& row_bytes) {
     return true;
 }
 
+namespace {
+
+// A double, its shortest digits and their point, as the row layout packs
+// them (sql_cell): the caller's thread writes the value's text from the
+// digits. A float's value goes without them (it is written as a float).
+// Out of line: the row loop calls nothing for columns of other types.
+[[gnu::noinline]] void put_real(char* slot, double value, bool with_digits) {
+    uint64_t digits = 0;
+    int point = 0;
+    int64_t at = sql_cell::no_point;
+    if (with_digits && plat::shortest_digits(value, digits, point)) at = point;
+    std::memcpy(slot, &value, sizeof value);
+    std::memcpy(slot + sizeof(uint64_t), &digits, sizeof digits);
+    std::memcpy(slot + 2 * sizeof(uint64_t), &at, sizeof at);
+}
+
+}  // namespace
+
 void sql_binary_reader::plan_rows() {
     // As sql_row_layout: counted bytes, NULL words, numbers, times, bytes.
     const size_t count = columns_.size();
     uint32_t numbers = 0, times = 0;
     for (const column& c : columns_) {
-        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64 || c.kind == sql_cell::real8) ++numbers;
+        if (c.kind == sql_cell::int64 || c.kind == sql_cell::uint64) ++numbers;
+        else if (c.kind == sql_cell::real8) numbers += 3;  // the value, its digits and their point
         else if (c.temporal) ++times;
     }
     uint32_t number_at = static_cast<uint32_t>(sizeof(uint64_t) * (1 + (count + 63) / 64));
@@ -417,7 +437,7 @@ void sql_binary_reader::plan_rows() {
             continue;
         }
         c.slot = number_at;
-        number_at += sizeof(uint64_t);
+        number_at += (c.kind == sql_cell::real8 ? 3 : 1) * sizeof(uint64_t);
     }
 }
 
@@ -455,22 +475,25 @@ bool sql_binary_reader::fetch_into(const sql_columns& columns, const sql_row_lay
                 word |= uint64_t{1} << (i & 63);
                 std::memcpy(w, &word, sizeof word);
             }
-            if (c.put <= column::put_real_of_text) std::memset(slot, 0, sizeof(uint64_t));
+            if (c.put == column::put_integer) std::memset(slot, 0, sizeof(uint64_t));
+            else if (c.put <= column::put_real_of_text) std::memset(slot, 0, 3 * sizeof(uint64_t));
             continue;
         }
         int64_t number;
         switch (c.put) {
         case column::put_integer: number = c.integer; break;
-        case column::put_real8: std::memcpy(&number, &c.real, sizeof number); break;
+        case column::put_real8:
+            put_real(slot, c.real, true);
+            bytes += 8;
+            continue;
         case column::put_time:
             std::memcpy(slot, &c.time, sizeof(MYSQL_TIME));
             bytes += 8;
             continue;
-        case column::put_real_of_text: {
-            const double value = c.real_of_text();
-            std::memcpy(&number, &value, sizeof number);
-            break;
-        }
+        case column::put_real_of_text:
+            put_real(slot, c.real_of_text(), c.type != MYSQL_TYPE_FLOAT);
+            bytes += 8;
+            continue;
         default: {
             if (c.length > large_bytes) {
                 // A huge value: copied once into a buffer of its own that

@@ -74,6 +74,7 @@ private:
         long long integer = 0;         // an integer, widened by its sign
         double real = 0;
         float real4 = 0;
+
         MYSQL_TIME time{};
         // A bytes value: where it is in the received row (valid until the
         // next row is fetched).

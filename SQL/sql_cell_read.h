@@ -169,7 +169,8 @@ inline bool fits(U v) {
         return true;
     case sql_cell_plan::real8:
         if (cell.kind != sql_cell::real8) break;
-        out.set_r8(cell.d);
+        if (cell.point != sql_cell::no_point) out.set_r8_digits(cell.d, cell.digits, static_cast<int>(cell.point));
+        else out.set_r8(cell.d);
         size = 8;
         return true;
     case sql_cell_plan::decimal: {

@@ -36,7 +36,11 @@ sql_row_layout::sql_row_layout(const sql_cell* shapes, size_t n) : shapes_(shape
         switch (shapes[i].kind) {
         case sql_cell::int64: numbers_.push_back(cell + offsetof(sql_cell, i)); break;
         case sql_cell::uint64: numbers_.push_back(cell + offsetof(sql_cell, u)); break;
-        case sql_cell::real8: numbers_.push_back(cell + offsetof(sql_cell, d)); break;
+        case sql_cell::real8:
+            numbers_.push_back(cell + offsetof(sql_cell, d));
+            numbers_.push_back(cell + offsetof(sql_cell, digits));
+            numbers_.push_back(cell + offsetof(sql_cell, point));
+            break;
         case sql_cell::temporal: times_.push_back(cell); break;
         case sql_cell::bytes: bytes_.push_back(cell); break;
         default: throw tk_mail_assertion(page_source, 3);

@@ -16,7 +16,8 @@
 // How the binary rows of one stream are packed, decided once from its
 // columns (their kinds change from row to row only by NULL): a row is its
 // bytes as counted, a bitmap of its NULL cells (a word per 64 columns), the
-// numbers in eight bytes, the dates and times as the client library gives
+// numbers in eight bytes (a double with its shortest digits and their
+// point, three times eight), the dates and times as the client library gives
 // them, then the bytes with their lengths.
 class sql_row_layout {
 public:

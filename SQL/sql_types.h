@@ -109,6 +109,11 @@ struct sql_cell {
     int64_t i = 0;               // int64
     uint64_t u = 0;              // uint64
     double d = 0;                // real8
+    // real8: the shortest digits of d (plat::shortest_digits) when the
+    // receiving thread worked them out; point is no_point when not.
+    static constexpr int64_t no_point = INT64_MIN;
+    uint64_t digits = 0;
+    int64_t point = no_point;
     const MYSQL_TIME* time = nullptr;  // temporal, with its column's type and fraction digits
     enum_field_types time_type = MYSQL_TYPE_NULL;
     unsigned int decimals = 0;

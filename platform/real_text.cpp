@@ -55,21 +55,73 @@ bool few_digit_text(T mag, uint64_t& m, int& k) {
     return false;
 }
 
-// Plain notation of the digits m over 10^k (m has no trailing zero and more
-// than k digits, or at most 7 leading zeros after the point).
-char* put_plain(char* o, uint64_t m, int k) {
-    const unsigned nd = decimal_digit_count(m);
-    const auto places = static_cast<unsigned>(k);
-    if (nd > places) {
-        const uint64_t whole = m / powers_of_ten[places];
-        o = put_unsigned(o, whole);
-        *o++ = '.';
-        return put_digits(o, m - whole * powers_of_ten[places], places);
+// The shortest digits of a finite, non-zero T, as shortest_digits gives
+// them.
+template <class T>
+void digits_of(T v, uint64_t& digits, int& point) {
+    uint64_t m = 0;
+    int k = 0;
+    if (few_digit_text(std::fabs(v), m, k)) {
+        digits = m;
+        point = static_cast<int>(decimal_digit_count(m)) - 1 - k;
+        return;
     }
-    *o++ = '0';
-    *o++ = '.';
-    for (unsigned i = nd; i < places; ++i) *o++ = '0';
-    return put_digits(o, m, nd);
+    // "[-]d[.ddd]e(+|-)xx": the exponent has two or three digits.
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
+    const char* p = buf + (v < 0);
+    const char* e = r.ptr - 4;
+    if (*e != 'e') --e;
+    m = static_cast<uint64_t>(*p - '0');
+    for (p += 2; p < e; ++p) m = m * 10 + static_cast<uint64_t>(*p - '0');
+    int exp10 = 0;
+    for (p = e + 2; p < r.ptr; ++p) exp10 = exp10 * 10 + (*p - '0');
+    digits = m;
+    point = e[1] == '-' ? -exp10 : exp10;
+}
+
+// Whole numbers below 1e21 print their exact digits; NaN, infinities and
+// zero their words.
+template <class T>
+bool prints_by_digits(T v) {
+    return std::isfinite(v) && v != 0 && !(std::fabs(v) < static_cast<T>(1e21) && std::trunc(v) == v);
+}
+
+// The text of a value that prints by its digits.
+void append_digits(std::string& out, bool negative, uint64_t digits, int point) {
+    char buf[64];
+    char* o = buf;
+    if (negative) *o++ = '-';
+    const unsigned n = decimal_digit_count(digits);
+    if (point >= -7 && point < 21) {
+        // Plain: the value is no whole number, so there are digits after
+        // the point (at most 7 leading zeros, or 21 whole digits).
+        const auto places = static_cast<unsigned>(static_cast<int>(n) - 1 - point);
+        if (point >= 0) {
+            const uint64_t whole = digits / powers_of_ten[places];
+            o = put_digits(o, whole, static_cast<unsigned>(point) + 1);
+            *o++ = '.';
+            o = put_digits(o, digits - whole * powers_of_ten[places], places);
+        } else {
+            *o++ = '0';
+            *o++ = '.';
+            for (int i = -1; i > point; --i) *o++ = '0';
+            o = put_digits(o, digits, n);
+        }
+    } else {
+        // Scientific, as to_chars writes it: "d[.ddd]e(+|-)xx".
+        const uint64_t first = digits / powers_of_ten[n - 1];
+        *o++ = static_cast<char>('0' + first);
+        if (n > 1) {
+            *o++ = '.';
+            o = put_digits(o, digits - first * powers_of_ten[n - 1], n - 1);
+        }
+        *o++ = 'e';
+        *o++ = point < 0 ? '-' : '+';
+        const unsigned e = static_cast<unsigned>(point < 0 ? -point : point);
+        o = put_digits(o, e, e >= 100 ? 3 : 2);
+    }
+    out.append(buf, o);
 }
 
 template <class T>
@@ -90,59 +142,10 @@ void append_real(std::string& out, T v) {
         out.append(buf, r.ptr);
         return;
     }
-    char* o = buf;
-    if (v < 0) *o++ = '-';
-    uint64_t m = 0;
-    int k = 0;
-    // Few digits, in plain notation (the first digit at 10^-7 or above).
-    if (few_digit_text(mag, m, k) && (k <= 7 || m >= powers_of_ten[k - 7])) {
-        out.append(buf, put_plain(o, m, k));
-        return;
-    }
-    // The shortest digits that read back the same, as "[-]d[.ddd]e(+|-)xx".
-    const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-    // The exponent has two or three digits.
-    const char* e = r.ptr - 4;
-    if (*e != 'e') --e;
-    int exp10 = 0;
-    for (const char* p = e + 2; p < r.ptr; ++p) exp10 = exp10 * 10 + (*p - '0');
-    if (e[1] == '-') exp10 = -exp10;
-    if (exp10 < -7 || exp10 >= 21) {
-        out.append(buf, r.ptr);
-        return;
-    }
-    // Plain notation from the same digits. The value is no whole number, so
-    // its digits reach beyond the point: at most 7 leading zeros or 21
-    // integer digits plus 17 significant digits.
-    const char* p = o;  // the first digit, then "." and the others
-    char digits[32];
-    int n = 0;
-    digits[n++] = *p;
-    for (p += 2; p < e; ++p) digits[n++] = *p;
-    if (exp10 >= 0 && exp10 + 1 >= n) {
-        // Not reached for a value that is no whole number; kept for safety.
-        auto f = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-        out.append(buf, f.ptr);
-        return;
-    }
-    char plain[64];
-    char* q = plain;
-    if (v < 0) *q++ = '-';
-    if (exp10 >= 0) {
-        const int whole = exp10 + 1;  // < n: there are fraction digits
-        std::memcpy(q, digits, static_cast<size_t>(whole));
-        q += whole;
-        *q++ = '.';
-        std::memcpy(q, digits + whole, static_cast<size_t>(n - whole));
-        q += n - whole;
-    } else {
-        *q++ = '0';
-        *q++ = '.';
-        for (int i = -1; i > exp10; --i) *q++ = '0';
-        std::memcpy(q, digits, static_cast<size_t>(n));
-        q += n;
-    }
-    out.append(plain, q);
+    uint64_t digits = 0;
+    int point = 0;
+    digits_of(v, digits, point);
+    append_digits(out, v < 0, digits, point);
 }
 
 locale_t c_locale() {
@@ -183,6 +186,16 @@ T parse_prefix(std::string_view text) {
 }  // namespace
 
 void append_double(std::string& out, double v) { append_real(out, v); }
+
+bool shortest_digits(double v, uint64_t& digits, int& point) {
+    if (!prints_by_digits(v)) return false;
+    digits_of(v, digits, point);
+    return true;
+}
+
+void append_double_digits(std::string& out, double v, uint64_t digits, int point) {
+    append_digits(out, v < 0, digits, point);
+}
 void append_float(std::string& out, float v) { append_real(out, v); }
 
 double parse_double_prefix(std::string_view text) { return parse_prefix<double>(text); }

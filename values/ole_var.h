@@ -69,6 +69,9 @@ public:
     void set_ui8(uint64_t v);
     void set_r4(float v);
     void set_r8(double v);
+    // set_r8 with the value's shortest digits (plat::shortest_digits),
+    // worked out elsewhere: its text is written from them.
+    void set_r8_digits(double v, uint64_t digits, int point);
     void set_bool(bool v);
     void set_cy(plat::currency v);
     void set_decimal(const plat::decimal& v);
@@ -277,6 +280,11 @@ private:
     mutable bool utf8_checked_ = true;
     mutable bool wide_ready_ = false;
     mutable bool date_number_ready_ = true;  // var_.date of a VT_DATE is set
+    // The shortest digits of the double whose bits are r8_digits_of_ (0:
+    // none): they serve any VT_R8 value of those bits, whatever set it.
+    uint64_t r8_digits_of_ = 0;
+    uint64_t r8_digits_ = 0;
+    int r8_point_ = 0;
 };
 
 // The setters of fixed-size values, inline: fields are read row after row.
@@ -313,6 +321,13 @@ OLE_SETTER(set_r4, float, VT_R4, fltVal)
 OLE_SETTER(set_r8, double, VT_R8, dblVal)
 OLE_SETTER(set_cy, plat::currency, VT_CY, cyVal)
 #undef OLE_SETTER
+
+inline void ole_variant::set_r8_digits(double v, uint64_t digits, int point) {
+    set_r8(v);
+    std::memcpy(&r8_digits_of_, &v, sizeof v);
+    r8_digits_ = digits;
+    r8_point_ = point;
+}
 
 inline void ole_variant::set_i8(int64_t v) {
     if (var_.vt != VT_I8 || utf8_held_) {

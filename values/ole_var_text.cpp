@@ -105,7 +105,10 @@ void ole_variant::append_utf8_text(std::string& out) const {
             if (tk_log_wants(3)) tk_log(3, "Got NaN, replace it with 0");
             out += '0';
         } else {
-            plat::append_double(out, var_.dblVal);
+            uint64_t bits;
+            std::memcpy(&bits, &var_.dblVal, sizeof bits);
+            if (bits == r8_digits_of_ && bits != 0) plat::append_double_digits(out, var_.dblVal, r8_digits_, r8_point_);
+            else plat::append_double(out, var_.dblVal);
         }
         return;
     case VT_R4: plat::append_float(out, var_.fltVal); return;

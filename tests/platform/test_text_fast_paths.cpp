@@ -110,8 +110,23 @@ std::string reference_real(T v) {
 template <class T>
 std::string printed(T v) {
     std::string s = "#";
-    if constexpr (sizeof(T) == sizeof(double)) plat::append_double(s, v);
-    else plat::append_float(s, v);
+    if constexpr (sizeof(T) == sizeof(double)) {
+        plat::append_double(s, v);
+        // The same text from the digits worked out apart, for the values
+        // printed by their digits.
+        uint64_t digits = 0;
+        int point = 0;
+        const bool by_digits = plat::shortest_digits(v, digits, point);
+        EXPECT_EQ(by_digits, std::isfinite(v) && v != 0 && !(std::fabs(v) < 1e21 && std::trunc(v) == v)) << v;
+        if (by_digits) {
+            std::string t = "#";
+            plat::append_double_digits(t, v, digits, point);
+            EXPECT_EQ(t, s) << v;
+            EXPECT_NE(digits % 10, 0u) << v;
+        }
+    } else {
+        plat::append_float(s, v);
+    }
     return s.substr(1);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "real_text.h"
 #include "sql_types.h"
 
 namespace sql_test {
@@ -25,6 +26,18 @@ inline sql_cell real(double v) {
     sql_cell c;
     c.kind = sql_cell::real8;
     c.d = v;
+    return c;
+}
+
+// A double with its shortest digits, as the receiving thread packs it.
+inline sql_cell real_with_digits(double v) {
+    sql_cell c = real(v);
+    uint64_t digits = 0;
+    int point = 0;
+    if (plat::shortest_digits(v, digits, point)) {
+        c.digits = digits;
+        c.point = point;
+    }
     return c;
 }
 

@@ -501,6 +501,16 @@ TEST(CellPlan, GivesWhatTheGeneralRulesGive) {
         any.push_back(sql_test::unsigned_integer(v));
     for (double v : {0.0, -0.0, 0.1, -2.5, 1e300, 5e-324, 123456789.0})
         any.push_back(real(v));
+    // Doubles with the digits that print them: any bits, short decimals,
+    // both notations.
+    for (double v : {0.0, -0.0, 0.1, -2.5, 1e300, 5e-324, 123456789.0, 1e21, 1.5e-8, -0.000123, 4503599627370495.5})
+        any.push_back(sql_test::real_with_digits(v));
+    for (int i = 0; i < 2000; ++i) {
+        const uint64_t bits = (uint64_t{rng()} << 32) | rng();
+        double v;
+        std::memcpy(&v, &bits, sizeof v);
+        any.push_back(sql_test::real_with_digits(i % 2 ? v : static_cast<double>(static_cast<int32_t>(rng())) / 1000.0));
+    }
     // The values of floats, as FLOAT cells come.
     for (float v : {63.067f, -1.5e-45f, 1.17549435e-38f, 3.40282347e38f, -16777216.0f, 1e15f, 0.3f})
         any.push_back(real(v));

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ole_var.h"
+#include "real_text.h"
 #include "tk_excep.h"
 #include "values_test_util.h"
 
@@ -292,3 +293,39 @@ TEST(Setters, GiveTheSameValueWhateverWasHeldBefore) {
 }
 
 }  // namespace
+
+// A double set with its digits prints from them only while it keeps that
+// value, however the value changes afterwards.
+TEST(RealDigits, TextFollowsTheValueWhateverSetIt) {
+    auto with_digits = [](ole_variant& v, double d) {
+        uint64_t digits = 0;
+        int point = 0;
+        ASSERT_TRUE(plat::shortest_digits(d, digits, point));
+        v.set_r8_digits(d, digits, point);
+    };
+    auto text = [](const ole_variant& v) {
+        std::string s;
+        v.append_utf8_text(s);
+        return s;
+    };
+    ole_variant v;
+    with_digits(v, -0.000125);
+    EXPECT_EQ(text(v), "-0.000125");
+    v.set_r8(2.5);
+    EXPECT_EQ(text(v), "2.5");
+    v.raw().dblVal = 1e-300;
+    EXPECT_EQ(text(v), "1e-300");
+    v.assign_from_string("0.1", VT_R8);
+    EXPECT_EQ(text(v), "0.1");
+    v.set_r8(-0.000125);  // the digits still held are this value's
+    EXPECT_EQ(text(v), "-0.000125");
+    v.set_r8(0.0);
+    EXPECT_EQ(text(v), "0");
+    with_digits(v, 1.5e21);
+    const ole_variant copy(v);
+    ole_variant moved(std::move(v));
+    EXPECT_EQ(text(copy), "1.5e+21");
+    EXPECT_EQ(text(moved), "1.5e+21");
+    moved.set_i8(7);
+    EXPECT_EQ(text(moved), "7");
+}
