@@ -8,6 +8,14 @@
 
 namespace {
 
+// An infinity or NaN (never stored by the server) as printf writes it.
+size_t non_finite_text(double value, char* out) {
+    const char* text = std::isnan(value) ? "nan" : value < 0 ? "-inf" : "inf";
+    const size_t n = std::strlen(text);
+    std::memcpy(out, text, n);
+    return n;
+}
+
 // The text of a FLOAT from its significant digits (no trailing zeros, at
 // least one) and the decimal exponent of the first.
 size_t write_float(bool negative, const char* digits, int count, int exponent, char* out) {
@@ -101,6 +109,7 @@ bool float_digits(float magnitude, uint32_t& digits, int& exponent) {
 }  // namespace
 
 size_t sql_float_text_general(float value, char* out) {
+    if (!std::isfinite(value)) return non_finite_text(value, out);
     // Six significant digits, rounded half to even from the exact value.
     char sci[32];
     const std::to_chars_result r =
@@ -197,6 +206,7 @@ size_t sql_fixed_text(double value, unsigned int decimals, char* out) {
     // The shortest digits that read back the same, placed by their exponent
     // and padded with zeros, when they have no more decimals than the
     // column; else the value rounded half to even.
+    if (!std::isfinite(value)) return non_finite_text(value, out);
     char* o = out;
     size_t length = 0;
     if (value != 0 && fixed_text_of_scaled(value, decimals, out, length)) return length;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -756,6 +757,10 @@ TEST(BinaryColumns, FloatsAreWrittenAsTheServerWritesThem) {
         {999999.5f, "1000000"},
         {-1.25e-10f, "-0.000000000125"},
         {2.5f, "2.5"},
+        // Never stored by the server; written, not read beyond the digits.
+        {std::numeric_limits<float>::infinity(), "inf"},
+        {-std::numeric_limits<float>::infinity(), "-inf"},
+        {std::numeric_limits<float>::quiet_NaN(), "nan"},
     };
     for (const auto& c : cases) {
         char out[32];
@@ -774,6 +779,8 @@ TEST(BinaryColumns, FloatsAreWrittenAsTheServerWritesThem) {
         {-75985612203688704.0, 0, "-75985612203688700"},
         {1.851749999, 2, "1.85"},      {12.0, 0, "12"},
         {0.001, 3, "0.001"},           {-0.05, 4, "-0.0500"},
+        {-std::numeric_limits<double>::infinity(), 2, "-inf"},
+        {std::numeric_limits<double>::quiet_NaN(), 3, "nan"},
     };
     for (const auto& c : fixed) {
         char out[sql_fixed_text_bytes];
