@@ -9,6 +9,7 @@
 #include <mysqld_error.h>
 
 #include "real_text.h"
+#include "sql_conn.h"
 #include "sql_excep.h"
 #include "sql_huge_text.h"
 #include "sql_row_page.h"
@@ -122,7 +123,7 @@ std::unique_ptr<sql_binary_reader> sql_binary_reader::open(MYSQL* connection, co
     // Made before the statement, which closes first: its rows are dropped
     // while the reader lives.
     std::unique_ptr<sql_binary_reader> reader(new sql_binary_reader(connection));
-    sql_stmt_ptr stmt(mysql_stmt_init(connection));
+    sql_stmt_ptr stmt(sql_take_statement(connection));
     if (!stmt) return nullptr;
     // No buffers are bound: every value is read from the row by take_value.
     if (mysql_stmt_attr_set(stmt.get(), STMT_ATTR_CB_USER_DATA, reader.get()) != 0 ||
@@ -231,6 +232,15 @@ double sql_binary_reader::column::real_of_text() {
     return sql_real_of_text(type == MYSQL_TYPE_FLOAT, out, sql_zero_fill(out, n, zero_width));
 }
 
+void sql_binary_reader::close() {
+    if (!stmt_) return;
+    // The descriptions are the statement's.
+    fields_ = nullptr;
+    meta_.reset();
+    if (ended_ && !mysql_stmt_more_results(stmt_.get())) sql_keep_statement(connection_, stmt_.release());
+    else stmt_.reset();
+}
+
 sql_cell sql_binary_reader::shape(size_t i) const {
     const column& c = columns_[i];
     sql_cell shape;
@@ -304,7 +314,10 @@ void sql_binary_reader::drop_huge() {
 
 inline bool sql_binary_reader::next_row() {
     const int rc = mysql_stmt_fetch(stmt_.get());
-    if (rc == MYSQL_NO_DATA) return false;
+    if (rc == MYSQL_NO_DATA) {
+        ended_ = true;
+        return false;
+    }
     if (rc != 0) throw stream_failure(stmt_.get(), connection_);
     if (huge_held_) drop_huge();
     return true;

@@ -30,7 +30,7 @@ public:
     sql_binary_reader(const sql_binary_reader&) = delete;
     sql_binary_reader& operator=(const sql_binary_reader&) = delete;
 
-    // The column descriptions (valid while the reader lives).
+    // The column descriptions (valid until the statement closes).
     const MYSQL_FIELD* fields() const { return fields_; }
     unsigned int field_count() const { return field_count_; }
 
@@ -52,8 +52,9 @@ public:
 
     // The statement has not been closed.
     bool is_open() const { return stmt_ != nullptr; }
-    // Closes the statement (unread rows are read and dropped).
-    void close() { stmt_.reset(); }
+    // Closes the statement (unread rows are read and dropped). A statement
+    // read to its end is kept for the connection's next one.
+    void close();
 
 private:
     // One column and what its value of the current row was read into.
@@ -118,6 +119,7 @@ private:
     const MYSQL_FIELD* fields_ = nullptr;
     unsigned int field_count_ = 0;
     bool huge_held_ = false;   // a column holds a huge value of the last row
+    bool ended_ = false;       // every row was read
     // The end of the last value read of the row.
     const unsigned char* row_end_ = nullptr;
     // Written for every row on the receiving thread: kept off the lines of

@@ -3,6 +3,7 @@
 #pragma once
 
 typedef struct st_mysql MYSQL;
+typedef struct st_mysql_stmt MYSQL_STMT;
 
 class sql_connection {
 public:
@@ -25,6 +26,20 @@ public:
 
 private:
     static MYSQL* make();
+    // Gives up the kept statement of m_mysql before it closes.
+    void forget() noexcept;
 
     MYSQL* m_mysql;
 };
+
+// A statement handle whose rows were all read is kept for the next statement
+// on the same connection: the client library then closes the old statement
+// on the server in the packet that prepares and runs the new one. Only a
+// connection owned by an sql_connection keeps one, until it closes.
+
+// The kept handle of the connection, or a fresh one (mysql_stmt_init); null
+// when none can be made.
+MYSQL_STMT* sql_take_statement(MYSQL* connection);
+// Keeps statement (all its rows read) for the connection; closes it when the
+// connection keeps none or has one already.
+void sql_keep_statement(MYSQL* connection, MYSQL_STMT* statement) noexcept;

@@ -45,7 +45,8 @@ sql_database::sql_database(const std::wstring& name, MYSQL* connection, uint32_t
     : udb_database(name, mode, false), connection_(connection) {
     if (tk_log_wants(2)) tk_wlog(2, L"sql_database::sql_database(%s, mode=%d)", name.c_str(), static_cast<int>(mode));
     init_tables();
-    if (!(mode & mode_no_views)) {
+    // A listing that shows no view spares the query for their texts.
+    if (!(mode & mode_no_views) && may_have_views_) {
         try {
             init_views();
         } catch (const sql_exception& e) {
@@ -63,12 +64,13 @@ std::unique_ptr<udb_database> sql_database::create(const std::wstring& name, MYS
 void sql_database::init_tables() {
     tk_log(2, "sql_database::init_tables");
     std::unique_ptr<sql_tmp_recordset> reader;
+    bool typed = false;
     if (engine().get_server_version() >= 0x50001) {
         tk_log(2, "Extracting tables in new way");
-        // MariaDB lists system-versioned tables with a type of their own.
-        auto list = std::make_unique<sql_list_tables_rs>(
-            connection_, "show full tables where Table_type='BASE TABLE' or Table_type='SYSTEM VERSIONED'");
+        // Every name with its type: the views are told apart here.
+        auto list = std::make_unique<sql_list_tables_rs>(connection_, "SHOW FULL TABLES");
         if (list->get_field_count() != 2) tk_log(2, "Failed to create sql_list_tables_rs");
+        else typed = true;
         reader = std::move(list);
     } else {
         tk_log(2, "Extracting tables in old way");
@@ -77,11 +79,20 @@ void sql_database::init_tables() {
         reader = std::make_unique<sql_tmp_recordset>(connection_, sql_result_ptr(result));
     }
     reader->reset();
-    while (!reader->is_eof()) {
+    if (typed) may_have_views_ = false;
+    for (; !reader->is_eof(); reader->next()) {
+        if (typed) {
+            // MariaDB lists system-versioned tables with a type of their own;
+            // sequences are left out.
+            udb_record* record = reader->get_record();
+            if (!record) throw std::out_of_range("invalid vector subscript");
+            const std::wstring& type = record->at(1)->get_bstr();
+            if (type == L"VIEW") may_have_views_ = true;
+            if (type != L"BASE TABLE" && type != L"SYSTEM VERSIONED") continue;
+        }
         std::wstring table = column_text(*reader, 0);
         if (tk_log_wants(2)) tk_wlog(2, L"Got table name: '%s'", table.c_str());
         tables_.push_back(std::move(table));
-        reader->next();
     }
 }
 

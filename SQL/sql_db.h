@@ -90,4 +90,5 @@ private:
     std::shared_ptr<sql_record_page> spare_page_;
     unsigned rows_only_opened_ = 0;
     bool catalog_read_ = false;
+    bool may_have_views_ = true;  // false: the listing showed no view
 };

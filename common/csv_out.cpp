@@ -14,15 +14,35 @@
 #include "tk_log.h"
 #include "utf8.h"
 
+namespace {
+// The buffer of the last file closed on this thread, for the next file: its
+// room is then neither allocated nor filled again for every file.
+thread_local std::string spare_buffer;
+}  // namespace
+
 csv_output::csv_output() = default;
 
 csv_output::~csv_output() {
-    if (!fd_) return;
-    try {
-        close();
-    } catch (const tk_exception& e) {
-        tk_log(3, "Closing CSV file: %s", e.what());
+    if (fd_) {
+        try {
+            close();
+        } catch (const tk_exception& e) {
+            tk_log(3, "Closing CSV file: %s", e.what());
+        }
     }
+    // A buffer grown by a long line is not kept.
+    if (buf_.capacity() <= 2 * block_size && buf_.capacity() > spare_buffer.capacity()) spare_buffer.swap(buf_);
+}
+
+void csv_output::take_spare() {
+    if (buf_.empty() && spare_buffer.capacity() > buf_.capacity()) {
+        buf_.swap(spare_buffer);
+        // Its bytes are room: nothing of them is pending.
+        end_ = 0;
+        in_place_ = true;
+        room_ = min_room;
+    }
+    buf_.reserve(block_size + block_size / 4);
 }
 
 void csv_output::open(const std::wstring& path) {
@@ -73,7 +93,7 @@ bool csv_output::try_open_native(int flags) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return false;
     fd_.reset(fd);
-    buf_.reserve(block_size + block_size / 4);
+    take_spare();
     return true;
 }
 

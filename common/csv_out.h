@@ -3,6 +3,7 @@
 // write and the close are checked.
 #pragma once
 #include <string>
+#include <string_view>
 
 #include "unique_fd.h"
 
@@ -58,6 +59,12 @@ public:
     size_t offset(const char* p) const { return static_cast<size_t>(p - buf_.data()); }
     // Drops the pending bytes from size on.
     void truncate(size_t size) { buffer().resize(size); }
+    // Appends bytes to the pending ones, in place.
+    void append(std::string_view bytes) {
+        char* p = place(bytes.size());
+        bytes.copy(p, bytes.size());
+        placed(p + bytes.size());
+    }
 
     // Writes the buffer out once it holds a block.
     void commit() {
@@ -92,6 +99,8 @@ private:
     // The buffer ends with its pending bytes again.
     void settle();
     void grow(size_t need);
+    // The buffer of a file before, room and all, when this one has none.
+    void take_spare();
     // Empties the buffer (keeping its room when in place).
     void drop_pending();
 

@@ -219,7 +219,7 @@ void csv_file::open_for_writing(const std::wstring& path, target where) {
         out_.open_partial(path);
     else
         out_.open(path);
-    out_.buffer().append(csv_bom, csv_bom_len);
+    out_.append(std::string_view(csv_bom, csv_bom_len));
 }
 
 csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, target where)
@@ -238,13 +238,16 @@ csv_file::csv_file(const std::wstring& path, const wchar_t* delimiter, const udb
 }
 
 void csv_file::write_header(const udb_schema& schema) {
-    std::string& line = out_.buffer();
+    // Built apart and copied in, so that the room of the buffer stays.
+    std::string& line = cell_;
+    line.clear();
     for (size_t i = 0; i < schema.size(); ++i) {
         if (i > 0) line += delim_utf8_;
         const t_ftd* d = schema[i];
         if (d) write_csv_field(line, d->name);
     }
     line += csv_line_end;
+    out_.append(line);
     out_.commit();
 }
 

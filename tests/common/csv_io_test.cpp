@@ -153,6 +153,43 @@ TEST(CsvOutput, InPlaceAndAppendedLinesMix) {
     EXPECT_EQ(read_bytes(dir.file("p.csv")), expected);
 }
 
+// Files written in turn on one thread, each after a file of other lengths
+// (one given up with bytes pending, one with a line of several blocks): each
+// holds only its own bytes.
+TEST(CsvOutput, FilesInTurnHoldOnlyTheirOwnBytes) {
+    temp_dir dir;
+    const struct {
+        size_t lines, line_size;
+        bool discard;
+    } files[] = {{3000, 500, false}, {2, 10, false}, {0, 0, false}, {50, 100, true}, {1, 3u << 20, false},
+                 {7, 40, false},     {40, 20, true},  {5, 9, false}};
+    for (size_t k = 0; k < std::size(files); ++k) {
+        SCOPED_TRACE(testing::Message() << "file " << k);
+        const std::string name = "f" + std::to_string(k) + ".csv";
+        std::string expected;
+        {
+            csv_output out;
+            out.open_partial(dir.wfile(name));
+            for (size_t i = 0; i < files[k].lines; ++i) {
+                std::string line = std::to_string(k) + ":" + std::to_string(i) + ":";
+                line.resize(files[k].line_size, static_cast<char>('a' + k));
+                line += "\r\n";
+                out.append(line);
+                expected += line;
+                out.commit();
+            }
+            if (files[k].discard) out.discard();
+            else out.complete();
+        }
+        if (files[k].discard) {
+            EXPECT_FALSE(std::filesystem::exists(dir.file(name)));
+            EXPECT_FALSE(std::filesystem::exists(dir.file(name + csv_part_suffix)));
+        } else {
+            EXPECT_EQ(read_bytes(dir.file(name)), expected);
+        }
+    }
+}
+
 TEST(CsvOutput, OpenTruncatesAnExistingFile) {
     temp_dir dir;
     write_bytes(dir.file("o.csv"), "old contents");

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sql_binary_reader.h"
+#include "sql_conn.h"
 #include "sql_excep.h"
 #include "sql_number_text.h"
 #include "sql_row_stream.h"
@@ -702,6 +703,70 @@ TEST(BinaryStream, ClosedHalfWayFreesTheConnection) {
         }
     }
     EXPECT_EQ(scalar(s.conn(), "SELECT COUNT(*) FROM t"), "20000");
+}
+
+// Tables read in turn on one connection by the statement handle that each
+// read to its end leaves for the next: other columns, longer texts and NULLs
+// after narrow rows, rows received by the thread after rows of the first
+// page only, an empty table, a stream left half-way, a stored query; every
+// read gives what the text protocol gives.
+TEST(BinaryStream, TablesInTurnGiveTheirOwnRows) {
+    test_database db("binary_turns");
+    db.conn().exec("CREATE TABLE narrow (id INT PRIMARY KEY, flag TINYINT);"
+                   "INSERT INTO narrow VALUES (1, 7), (2, NULL), (3, -1);"
+                   "CREATE TABLE wide (id INT PRIMARY KEY, label VARCHAR(3000), amount DECIMAL(12,2),"
+                   " changed DATETIME(3), note TEXT, raw VARBINARY(50));"
+                   "INSERT INTO wide SELECT seq, IF(seq % 4 = 0, NULL, REPEAT(CONCAT('w', seq), seq % 300)),"
+                   " IF(seq % 5 = 0, NULL, seq / 3), TIMESTAMP('2001-02-03') + INTERVAL seq MINUTE,"
+                   " IF(seq % 3 = 0, NULL, CONCAT('note \"', seq, '\"')), IF(seq % 6 = 0, NULL, UNHEX('00FF'))"
+                   " FROM seq_1_to_600;"
+                   "CREATE TABLE empty (a DATE, b VARCHAR(5));"
+                   "CREATE TABLE big (id INT PRIMARY KEY); INSERT INTO big SELECT seq FROM seq_1_to_3000");
+    engine_session s;
+    s.use(db.name());
+    const struct {
+        const wchar_t* source;
+        bool is_query;
+        size_t rows;
+    } turns[] = {{L"narrow", false, 3}, {L"wide", false, 600}, {L"narrow", false, 3}, {L"empty", false, 0},
+                 {L"wide", false, 600}, {L"SELECT flag, id FROM narrow ORDER BY id DESC", true, 3},
+                 {L"narrow", false, 3}};
+    std::vector<std::vector<std::vector<std::string>>> fast;
+    for (size_t k = 0; k < std::size(turns); ++k) {
+        bool binary = false;
+        fast.push_back(read_all(s.conn(), turns[k].source, turns[k].is_query, false, false, &binary));
+        EXPECT_TRUE(binary);
+        if (k != 3) continue;
+        // A stream left after its first page: its handle is not kept.
+        sql_row_stream half(s.conn(), L"big", false, false);
+        sql_record_page page;
+        EXPECT_EQ(half.store_to(&page), sql_record_page::max_rows);
+    }
+    for (size_t k = 0; k < std::size(turns); ++k) {
+        SCOPED_TRACE(testing::Message() << "turn " << k);
+        const auto text = read_all(s.conn(), turns[k].source, turns[k].is_query, false, true);
+        ASSERT_EQ(text.size(), turns[k].rows);
+        EXPECT_EQ(fast[k], text);
+    }
+    EXPECT_EQ(scalar(s.conn(), "SELECT COUNT(*) FROM big"), "3000");
+}
+
+// A connection keeps one statement handle: the one kept first, until taken.
+TEST(KeptStatement, OneHandlePerOwnedConnection) {
+    sql_connection owned;
+    MYSQL_STMT* first = sql_take_statement(owned.get());
+    MYSQL_STMT* second = sql_take_statement(owned.get());
+    ASSERT_NE(first, nullptr);
+    ASSERT_NE(second, nullptr);
+    EXPECT_NE(first, second);
+    sql_keep_statement(owned.get(), first);
+    sql_keep_statement(owned.get(), second);  // closed: one is kept already
+    EXPECT_EQ(sql_take_statement(owned.get()), first);
+    MYSQL_STMT* fresh = sql_take_statement(owned.get());
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_NE(fresh, first);
+    mysql_stmt_close(fresh);
+    sql_keep_statement(owned.get(), first);  // closed with the connection
 }
 
 // Unit checks of the column rule and the rebuilt texts, no server.

@@ -150,6 +150,27 @@ TEST_F(sql_db_test, lists_base_tables_and_views) {
     EXPECT_EQ(no_views->get_table_names().size(), 5u);
 }
 
+// The listing tells the views apart: a database that shows none is not
+// asked for view texts; a sequence is no table.
+TEST_F(sql_db_test, view_texts_are_read_only_when_views_are_listed) {
+    db_.conn().exec("CREATE TABLE t (id INT); CREATE SEQUENCE s");
+    const std::string views_query = "SELECT table_name, view_definition FROM information_schema.views";
+    for (bool with_view : {false, true}) {
+        SCOPED_TRACE(with_view ? "a view" : "no view");
+        if (with_view) db_.conn().exec("CREATE VIEW v AS SELECT id FROM t");
+        std::vector<std::string> sent;
+        std::unique_ptr<udb_database> d;
+        {
+            sql_write_test::statement_log log({views_query});
+            d = open(1);
+            sent = log.lines;
+        }
+        EXPECT_EQ(sent.size(), with_view ? 1u : 0u);
+        EXPECT_EQ(d->get_table_names(), names{L"t"});
+        EXPECT_EQ(d->get_views().size(), with_view ? 1u : 0u);
+    }
+}
+
 // A database whose name holds a quote, a backquote and a backslash lists its views.
 TEST_F(sql_db_test, awkward_database_name_lists_views) {
     const std::string name = db_.name() + "_q'x`y\\z";
