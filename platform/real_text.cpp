@@ -88,9 +88,7 @@ bool prints_by_digits(T v) {
 }
 
 // The text of a value that prints by its digits.
-void append_digits(std::string& out, bool negative, uint64_t digits, int point) {
-    char buf[64];
-    char* o = buf;
+char* put_digits_text(char* o, bool negative, uint64_t digits, int point) {
     if (negative) *o++ = '-';
     const unsigned n = decimal_digit_count(digits);
     if (point >= -7 && point < 21) {
@@ -101,51 +99,56 @@ void append_digits(std::string& out, bool negative, uint64_t digits, int point) 
             const uint64_t whole = digits / powers_of_ten[places];
             o = put_digits(o, whole, static_cast<unsigned>(point) + 1);
             *o++ = '.';
-            o = put_digits(o, digits - whole * powers_of_ten[places], places);
-        } else {
-            *o++ = '0';
-            *o++ = '.';
-            for (int i = -1; i > point; --i) *o++ = '0';
-            o = put_digits(o, digits, n);
+            return put_digits(o, digits - whole * powers_of_ten[places], places);
         }
-    } else {
-        // Scientific, as to_chars writes it: "d[.ddd]e(+|-)xx".
-        const uint64_t first = digits / powers_of_ten[n - 1];
-        *o++ = static_cast<char>('0' + first);
-        if (n > 1) {
-            *o++ = '.';
-            o = put_digits(o, digits - first * powers_of_ten[n - 1], n - 1);
-        }
-        *o++ = 'e';
-        *o++ = point < 0 ? '-' : '+';
-        const unsigned e = static_cast<unsigned>(point < 0 ? -point : point);
-        o = put_digits(o, e, e >= 100 ? 3 : 2);
+        *o++ = '0';
+        *o++ = '.';
+        for (int i = -1; i > point; --i) *o++ = '0';
+        return put_digits(o, digits, n);
     }
-    out.append(buf, o);
+    // Scientific, as to_chars writes it: "d[.ddd]e(+|-)xx".
+    const uint64_t first = digits / powers_of_ten[n - 1];
+    *o++ = static_cast<char>('0' + first);
+    if (n > 1) {
+        *o++ = '.';
+        o = put_digits(o, digits - first * powers_of_ten[n - 1], n - 1);
+    }
+    *o++ = 'e';
+    *o++ = point < 0 ? '-' : '+';
+    const unsigned e = static_cast<unsigned>(point < 0 ? -point : point);
+    return put_digits(o, e, e >= 100 ? 3 : 2);
+}
+
+char* put_word(char* o, const char* word) {
+    const size_t n = std::strlen(word);
+    std::memcpy(o, word, n);
+    return o + n;
 }
 
 template <class T>
-void append_real(std::string& out, T v) {
-    if (std::isnan(v)) { out += "nan"; return; }
-    if (std::isinf(v)) { out += v < 0 ? "-inf" : "inf"; return; }
-    if (v == 0) { out += '0'; return; }
-    char buf[64];
+char* put_real(char* o, T v) {
+    if (std::isnan(v)) return put_word(o, "nan");
+    if (std::isinf(v)) return put_word(o, v < 0 ? "-inf" : "inf");
+    if (v == 0) {
+        *o = '0';
+        return o + 1;
+    }
     T mag = std::fabs(v);
     if (mag < static_cast<T>(1e21) && std::trunc(v) == v) {
         // A whole number: its exact digits.
-        if (mag < static_cast<T>(9.2e18)) {
-            auto r = std::to_chars(buf, buf + sizeof buf, static_cast<int64_t>(v));
-            out.append(buf, r.ptr);
-            return;
-        }
-        auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-        out.append(buf, r.ptr);
-        return;
+        if (mag < static_cast<T>(9.2e18)) return std::to_chars(o, o + real_text_room, static_cast<int64_t>(v)).ptr;
+        return std::to_chars(o, o + real_text_room, v, std::chars_format::fixed).ptr;
     }
     uint64_t digits = 0;
     int point = 0;
     digits_of(v, digits, point);
-    append_digits(out, v < 0, digits, point);
+    return put_digits_text(o, v < 0, digits, point);
+}
+
+template <class T>
+void append_real(std::string& out, T v) {
+    char buf[real_text_room];
+    out.append(buf, put_real(buf, v));
 }
 
 locale_t c_locale() {
@@ -186,6 +189,9 @@ T parse_prefix(std::string_view text) {
 }  // namespace
 
 void append_double(std::string& out, double v) { append_real(out, v); }
+void append_float(std::string& out, float v) { append_real(out, v); }
+char* put_double(char* out, double v) { return put_real(out, v); }
+char* put_float(char* out, float v) { return put_real(out, v); }
 
 bool shortest_digits(double v, uint64_t& digits, int& point) {
     if (!prints_by_digits(v)) return false;
@@ -193,10 +199,9 @@ bool shortest_digits(double v, uint64_t& digits, int& point) {
     return true;
 }
 
-void append_double_digits(std::string& out, double v, uint64_t digits, int point) {
-    append_digits(out, v < 0, digits, point);
+char* put_double_digits(char* out, double v, uint64_t digits, int point) {
+    return put_digits_text(out, v < 0, digits, point);
 }
-void append_float(std::string& out, float v) { append_real(out, v); }
 
 double parse_double_prefix(std::string_view text) { return parse_prefix<double>(text); }
 float parse_float_prefix(std::string_view text) { return parse_prefix<float>(text); }

@@ -150,7 +150,8 @@ public:
     void append_utf8_cell(std::string& out, ole_text_form form) const;
     // The same text for a value whose cell text is short (integers, dates
     // and times in a server form, decimals with a 64-bit mantissa in the
-    // decimal form, empty values): written to o, which has room for
+    // decimal form, floats and doubles but NaN doubles, empty values):
+    // written to o, which has room for
     // short_cell_room bytes; returns its end. Null for any other value.
     static constexpr size_t short_cell_room = 64;
     char* put_short_cell(char* o, ole_text_form form) const;
@@ -241,6 +242,8 @@ private:
         if (var_.vt == VT_DATE && !date_number_ready_) make_date_number();
     }
     void make_date_number() const;
+    // The text of a VT_R8 that is no NaN, from its digits when they are held.
+    char* put_r8(char* o) const;
     // Holds well-formed bytes as the text; decodes ill-formed ones.
     void hold_utf8(const char* bytes, size_t count);
     // set_utf8_text's copy of bytes longer than the text held (or of a value

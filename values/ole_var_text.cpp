@@ -105,10 +105,8 @@ void ole_variant::append_utf8_text(std::string& out) const {
             if (tk_log_wants(3)) tk_log(3, "Got NaN, replace it with 0");
             out += '0';
         } else {
-            uint64_t bits;
-            std::memcpy(&bits, &var_.dblVal, sizeof bits);
-            if (bits == r8_digits_of_ && bits != 0) plat::append_double_digits(out, var_.dblVal, r8_digits_, r8_point_);
-            else plat::append_double(out, var_.dblVal);
+            char buf[plat::real_text_room];
+            out.append(buf, put_r8(buf));
         }
         return;
     case VT_R4: plat::append_float(out, var_.fltVal); return;
@@ -252,8 +250,19 @@ char* ole_variant::put_short_cell(char* o, ole_text_form form) const {
     case VT_DECIMAL:
         // The exact digits, then the column's scale in full.
         return form.kind == ole_text_form::decimal ? plat::dec_put_fixed(o, var_.decVal, form.digits) : nullptr;
+    case VT_R4: return plat::put_float(o, var_.fltVal);
+    case VT_R8: return std::isnan(var_.dblVal) ? nullptr : put_r8(o);  // a NaN is written as 0, and logged
     default: return nullptr;
     }
+}
+
+static_assert(plat::real_text_room <= ole_variant::short_cell_room);
+
+char* ole_variant::put_r8(char* o) const {
+    uint64_t bits;
+    std::memcpy(&bits, &var_.dblVal, sizeof bits);
+    if (bits == r8_digits_of_ && bits != 0) return plat::put_double_digits(o, var_.dblVal, r8_digits_, r8_point_);
+    return plat::put_double(o, var_.dblVal);
 }
 
 void ole_variant::append_utf8_cell(std::string& out, ole_text_form form) const {

@@ -119,13 +119,16 @@ std::string printed(T v) {
         const bool by_digits = plat::shortest_digits(v, digits, point);
         EXPECT_EQ(by_digits, std::isfinite(v) && v != 0 && !(std::fabs(v) < 1e21 && std::trunc(v) == v)) << v;
         if (by_digits) {
-            std::string t = "#";
-            plat::append_double_digits(t, v, digits, point);
-            EXPECT_EQ(t, s) << v;
+            char t[plat::real_text_room];
+            EXPECT_EQ("#" + std::string(t, plat::put_double_digits(t, v, digits, point)), s) << v;
             EXPECT_NE(digits % 10, 0u) << v;
         }
+        char t[plat::real_text_room];
+        EXPECT_EQ("#" + std::string(t, plat::put_double(t, v)), s) << v;
     } else {
         plat::append_float(s, v);
+        char t[plat::real_text_room];
+        EXPECT_EQ("#" + std::string(t, plat::put_float(t, v)), s) << v;
     }
     return s.substr(1);
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -69,6 +70,16 @@ TEST(udb_field, short_cell_is_the_cell_text) {
     values.back().set_i8(INT64_MIN);
     values.emplace_back();
     values.back().set_null();
+    const double inf = std::numeric_limits<double>::infinity();
+    for (double v : {0.1, -2.5, 1e300, -1.5e-8, 123456789.0, 9.3e18, 1e21, 5e-324, -0.0, inf, -inf,
+                     1.0000000000000002, -1189299134.6999125}) {
+        values.emplace_back();
+        values.back().set_r8(v);
+        values.emplace_back();
+        values.back().set_r4(static_cast<float>(v));
+    }
+    values.emplace_back();
+    values.back().set_r4(std::numeric_limits<float>::quiet_NaN());
     forms.resize(values.size());
     for (uint64_t m : {0ull, 5ull, 1891384ull, 4294967295ull, 4294967296ull}) {
         for (uint8_t scale : {0, 2, 9}) {
@@ -100,6 +111,12 @@ TEST(udb_field, short_cell_is_the_cell_text) {
             EXPECT_EQ(*end, '#');  // a decimal may use its room after the text
         }
     }
+    // A NaN double is written as 0 by the general way, which logs it.
+    ole_variant nan;
+    nan.set_r8(std::numeric_limits<double>::quiet_NaN());
+    udb_field f(L"f", 0, nan);
+    char buf[ole_variant::short_cell_room];
+    EXPECT_EQ(f.put_short_cell(buf), nullptr);
 }
 
 TEST(udb_field, copy_keeps_name_size_and_value) {

@@ -77,8 +77,9 @@ TEST(ShortCell, EmptyValuesWriteNothingAndOtherValuesAreLeftToTheGeneralPath) {
     EXPECT_EQ(short_cell(empty, {}), "");
     EXPECT_EQ(short_cell(null, {}), "");
     char buf[ole_variant::short_cell_room];
-    ole_variant r8(2.5), text(L"t");
-    EXPECT_EQ(r8.put_short_cell(buf, {}), nullptr);
+    ole_variant r8(2.5), nan(std::numeric_limits<double>::quiet_NaN()), text(L"t");
+    EXPECT_EQ(short_cell(r8, {}), "2.5");
+    EXPECT_EQ(nan.put_short_cell(buf, {}), nullptr);  // written as 0, and logged
     EXPECT_EQ(text.put_short_cell(buf, {}), nullptr);
     ole_date d;
     d.kind = ole_date::date_only;
