@@ -103,6 +103,30 @@ inline bool has_date_number(const ole_date& d) {
            (t.day <= 28 || t.day <= ole_date::days_in_month(t.year, t.month));
 }
 
+// The value of BIT bytes in the rule's unsigned type; false when it does
+// not fit.
+inline bool set_bits(ole_variant& out, VARTYPE vartype, uint64_t v) {
+    switch (vartype) {
+    case VT_UI1:
+        if (v > UINT8_MAX) return false;
+        out.set_ui1(static_cast<uint8_t>(v));
+        return true;
+    case VT_UI2:
+        if (v > UINT16_MAX) return false;
+        out.set_ui2(static_cast<uint16_t>(v));
+        return true;
+    case VT_UI4:
+        if (v > UINT32_MAX) return false;
+        out.set_ui4(static_cast<uint32_t>(v));
+        return true;
+    case VT_UI8:
+        out.set_ui8(v);
+        return true;
+    default:
+        return false;
+    }
+}
+
 template <class T, class U>
 inline bool fits(U v) {
     return v >= std::numeric_limits<T>::min() && v <= std::numeric_limits<T>::max();
@@ -177,6 +201,16 @@ inline bool fits(U v) {
         plat::decimal d;
         if (cell.kind != sql_cell::bytes || !plain_decimal(cell.data ? cell.data : "", cell.length, d)) break;
         out.set_decimal(d);
+        size = static_cast<uint32_t>(cell.length);
+        return true;
+    }
+    case sql_cell_plan::bits: {
+        // Big-endian bytes, at most eight.
+        if (cell.kind != sql_cell::bytes || cell.length > 8 || cell.text_owner || cell.bytes_owner) break;
+        const auto* b = reinterpret_cast<const unsigned char*>(cell.data);
+        uint64_t v = 0;
+        for (unsigned long k = 0; k < cell.length; ++k) v = (v << 8) | b[k];
+        if (!set_bits(out, rule.vartype, v)) break;
         size = static_cast<uint32_t>(cell.length);
         return true;
     }

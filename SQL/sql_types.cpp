@@ -101,6 +101,7 @@ sql_cell_plan sql_cell_plan_of(VARTYPE vartype, sql_cell_kind kind) {
     case sql_cell_kind::real4: return sql_cell_plan::real4;
     case sql_cell_kind::real8: return sql_cell_plan::real8;
     case sql_cell_kind::decimal: return sql_cell_plan::decimal;
+    case sql_cell_kind::bits: return sql_cell_plan::bits;
     case sql_cell_kind::text: return sql_cell_plan::text;
     case sql_cell_kind::bytes: return sql_cell_plan::bytes;
     case sql_cell_kind::date:

@@ -45,6 +45,7 @@ enum class sql_cell_plan : uint8_t {
     real4,               // real8 cell of a float's value
     real8,               // real8 cell
     decimal,             // bytes cell of a decimal's digits
+    bits,                // bytes cell of a BIT(2) or wider value
     text,                // bytes cell, copied
     bytes,               // bytes cell, copied
     temporal,            // temporal cell
