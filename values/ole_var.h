@@ -150,8 +150,8 @@ public:
     void append_utf8_cell(std::string& out, ole_text_form form) const;
     // The same text for a value whose cell text is short (integers, dates
     // and times in a server form, decimals with a 64-bit mantissa in the
-    // decimal form, floats and doubles but NaN doubles, empty values):
-    // written to o, which has room for
+    // decimal form, floats and doubles but NaN doubles, binary values of up
+    // to 31 bytes, empty values): written to o, which has room for
     // short_cell_room bytes; returns its end. Null for any other value.
     static constexpr size_t short_cell_room = 64;
     char* put_short_cell(char* o, ole_text_form form) const;

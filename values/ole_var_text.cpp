@@ -250,6 +250,19 @@ char* ole_variant::put_short_cell(char* o, ole_text_form form) const {
     case VT_DECIMAL:
         // The exact digits, then the column's scale in full.
         return form.kind == ole_text_form::decimal ? plat::dec_put_fixed(o, var_.decVal, form.digits) : nullptr;
+    case VT_BYTE_ARRAY:
+    case VT_BLOB:
+    case VT_BLOB_OBJECT: {
+        // "0x" and two hex digits a byte; nothing for no bytes.
+        const size_t n = hex_text_bytes();
+        if (n > (short_cell_room - 2) / 2) return nullptr;
+        if (n == 0) return o;
+        const uint8_t* p = var_.parray.data.data();
+        *o++ = '0';
+        *o++ = 'x';
+        for (size_t i = 0; i < n; ++i, o += 2) std::memcpy(o, byte_hex.t + 2 * p[i], 2);
+        return o;
+    }
     case VT_R4: return plat::put_float(o, var_.fltVal);
     case VT_R8: return std::isnan(var_.dblVal) ? nullptr : put_r8(o);  // a NaN is written as 0, and logged
     default: return nullptr;

@@ -80,6 +80,12 @@ TEST(udb_field, short_cell_is_the_cell_text) {
     }
     values.emplace_back();
     values.back().set_r4(std::numeric_limits<float>::quiet_NaN());
+    for (size_t n : {0, 1, 24, 31}) {
+        std::vector<uint8_t> bytes(n);
+        for (size_t k = 0; k < n; ++k) bytes[k] = static_cast<uint8_t>(k * 37 + 250);
+        values.emplace_back();
+        values.back().set_binary(bytes.data(), bytes.size());
+    }
     forms.resize(values.size());
     for (uint64_t m : {0ull, 5ull, 1891384ull, 4294967295ull, 4294967296ull}) {
         for (uint8_t scale : {0, 2, 9}) {
@@ -111,12 +117,15 @@ TEST(udb_field, short_cell_is_the_cell_text) {
             EXPECT_EQ(*end, '#');  // a decimal may use its room after the text
         }
     }
-    // A NaN double is written as 0 by the general way, which logs it.
-    ole_variant nan;
+    // A NaN double is written as 0 by the general way, which logs it; 32
+    // bytes or more are no short cell.
+    ole_variant nan, bytes32;
     nan.set_r8(std::numeric_limits<double>::quiet_NaN());
-    udb_field f(L"f", 0, nan);
+    const std::vector<uint8_t> bytes(32, 0xAB);
+    bytes32.set_binary(bytes.data(), bytes.size());
     char buf[ole_variant::short_cell_room];
-    EXPECT_EQ(f.put_short_cell(buf), nullptr);
+    EXPECT_EQ(udb_field(L"f", 0, nan).put_short_cell(buf), nullptr);
+    EXPECT_EQ(udb_field(L"f", 0, bytes32).put_short_cell(buf), nullptr);
 }
 
 TEST(udb_field, copy_keeps_name_size_and_value) {
