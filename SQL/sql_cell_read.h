@@ -103,9 +103,9 @@ inline bool has_date_number(const ole_date& d) {
            (t.day <= 28 || t.day <= ole_date::days_in_month(t.year, t.month));
 }
 
-// The value of BIT bytes in the rule's unsigned type; false when it does
-// not fit.
-inline bool set_bits(ole_variant& out, VARTYPE vartype, uint64_t v) {
+// v in an unsigned type (an integer's or BIT bytes' rule); false when it
+// does not fit or the type is no unsigned one.
+inline bool set_unsigned(ole_variant& out, VARTYPE vartype, uint64_t v) {
     switch (vartype) {
     case VT_UI1:
         if (v > UINT8_MAX) return false;
@@ -210,7 +210,7 @@ inline bool fits(U v) {
         const auto* b = reinterpret_cast<const unsigned char*>(cell.data);
         uint64_t v = 0;
         for (unsigned long k = 0; k < cell.length; ++k) v = (v << 8) | b[k];
-        if (!set_bits(out, rule.vartype, v)) break;
+        if (!set_unsigned(out, rule.vartype, v)) break;
         size = static_cast<uint32_t>(cell.length);
         return true;
     }

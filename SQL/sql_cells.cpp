@@ -13,6 +13,7 @@
 
 using sql_cell_read::date_of_time;
 using sql_cell_read::plain_decimal;
+using sql_cell_read::set_unsigned;
 
 namespace {
 
@@ -189,28 +190,6 @@ bool set_signed(ole_variant& out, VARTYPE vt, int64_t v) {
         return true;
     case VT_I8:
         out.set_i8(v);
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool set_unsigned(ole_variant& out, VARTYPE vt, uint64_t v) {
-    switch (vt) {
-    case VT_UI1:
-        if (v > UINT8_MAX) return false;
-        out.set_ui1(static_cast<uint8_t>(v));
-        return true;
-    case VT_UI2:
-        if (v > UINT16_MAX) return false;
-        out.set_ui2(static_cast<uint16_t>(v));
-        return true;
-    case VT_UI4:
-        if (v > UINT32_MAX) return false;
-        out.set_ui4(static_cast<uint32_t>(v));
-        return true;
-    case VT_UI8:
-        out.set_ui8(v);
         return true;
     default:
         return false;
